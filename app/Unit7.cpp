@@ -1,0 +1,75 @@
+#include "Unit7.h"
+
+#include <QKeyEvent>
+#include <QUrl>
+
+#include "Platform.h"
+
+TForm7 *Form7 = nullptr;
+
+const QString TForm7::WebSite = QStringLiteral("www.example.org");
+const QString TForm7::SupportAddress = QStringLiteral("support@example.org");
+const QString TForm7::Credits = QStringLiteral(
+    "PROGRAMMER:        the Tranchette developers\r\n"
+    "GRAPHICS:                the Tranchette developers\r\n"
+    "SPECIAL THANKS:    everyone who reported a bug");
+
+TForm7::TForm7(QWidget *mainWindow)
+    : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      mainWindow_(mainWindow) {
+  setupUi(this);
+  setFixedSize(300, 195);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+  butWebsite->setText(WebSite);
+  butSupport->setText(SupportAddress);
+  // Keyboard preview: the window sees every key before its controls do.
+  for (QWidget *child : findChildren<QWidget *>()) child->installEventFilter(this);
+  installEventFilter(this);
+  connect(butOK, &QAbstractButton::clicked, this, [this] { guard([this] { butOKClick(butOK); }); });
+  connect(butWebsite, &QAbstractButton::clicked, this, [this] { guard([this] { butWebsiteClick(butWebsite); }); });
+  connect(butSupport, &QAbstractButton::clicked, this, [this] { guard([this] { butSupportClick(butSupport); }); });
+}
+
+void TForm7::showEvent(QShowEvent *e) {
+  QDialog::showEvent(e);
+  guard([this] { FormShow(this); });
+}
+
+void TForm7::FormShow(QObject *) {
+  if (!mainWindow_) return;
+  move(mainWindow_->x() + mainWindow_->width() / 2 - width() / 2,
+       mainWindow_->y() + mainWindow_->height() / 2 - height() / 2);
+}
+
+bool TForm7::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto *key = static_cast<QKeyEvent *>(event);
+    guard([&] { FormKeyDown(this, key->key()); });
+    if (key->key() == Qt::Key_Escape) return true;  // Esc does not close the window
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TForm7::FormKeyDown(QObject *, int Key) {
+  if (Key != Qt::Key_T) return;
+  Label4->hide();
+  Label5->hide();
+  butWebsite->hide();
+  butSupport->hide();
+  Label7->show();
+  Label7->move(40, Label7->y());
+  Label7->setText(Credits);
+  Label7->adjustSize();
+}
+
+void TForm7::butOKClick(QObject *) {
+  butOK->setSkin(QStringLiteral("OK"));
+  close();
+}
+
+void TForm7::butWebsiteClick(QObject *) { platform().openUrl(QUrl(QStringLiteral("http://") + WebSite)); }
+
+void TForm7::butSupportClick(QObject *) { platform().openUrl(QUrl(QStringLiteral("mailto:") + SupportAddress)); }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDialog>
+
+#include "FlatButton.h"
+#include "Image.h"
+#include "ui_Unit7.h"
+
+// The about window: name and version, the web site and the support address,
+// and the credits behind the T key.
+class TForm7 : public QDialog, public Ui::TForm7 {
+  Q_OBJECT
+
+ public:
+  explicit TForm7(QWidget *mainWindow);
+
+  static const QString WebSite;
+  static const QString SupportAddress;
+  static const QString Credits;
+
+  void FormShow(QObject *Sender);
+  void FormKeyDown(QObject *Sender, int Key);
+  void butOKClick(QObject *Sender);
+  void butWebsiteClick(QObject *Sender);
+  void butSupportClick(QObject *Sender);
+
+ protected:
+  void showEvent(QShowEvent *) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  QWidget *mainWindow_;
+};
+
+extern TForm7 *Form7;

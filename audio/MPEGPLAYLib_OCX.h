@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include <QString>
+
+namespace audio {
+
+// What the splitter needs to know of an MPEG audio stream.
+struct StreamFacts {
+  std::int64_t frames = 0;   // audio frames; a Xing/Info tag frame is not audio
+  std::int64_t samples = 0;  // playing length in samples per channel, encoder delay and padding removed
+  long rate = 0;             // samples per second
+  std::int64_t totalTimeMs() const { return rate > 0 ? samples * 1000 / rate : 0; }
+};
+
+// Raised for a file that is missing, unreadable or holds no MPEG audio.
+class StreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Walks the frame headers of a plain, well-formed stream (optional ID3v2 tag,
+// back-to-back frames of one version, layer and rate, optional ID3v1 tag).
+// Returns nothing for anything else, so that the caller can ask libmpg123.
+std::optional<StreamFacts> walkFrameHeaders(const std::string &path);
+
+// libmpg123's own full scan: exact on every stream it can decode.
+StreamFacts scanWithLibmpg123(const std::string &path);
+
+// The header walk where it applies, libmpg123's scan where it does not.
+StreamFacts readStreamFacts(const std::string &path);
+
+}  // namespace audio
+
+// The stream information component of the main window: Open, read
+// FrameCount and TotalTime, Close.
+class TMp3Play {
+ public:
+  TMp3Play() = default;
+  TMp3Play(const TMp3Play &) = delete;
+  TMp3Play &operator=(const TMp3Play &) = delete;
+
+  // Raises audio::StreamError when the file cannot be read as MPEG audio.
+  void Open(const QString &fileName, const QString &unused = QString());
+  void Close();
+
+  // Raise audio::StreamError when no file is open. Values beyond the 32-bit
+  // range are clamped to it.
+  std::int32_t FrameCount() const;
+  std::int32_t TotalTime() const;  // milliseconds
+
+ private:
+  const audio::StreamFacts &facts() const;
+  std::optional<audio::StreamFacts> facts_;
+};

@@ -1,0 +1,242 @@
+#include "XaudioPlayer.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <QThread>
+#include <QTimer>
+
+#include <mpg123.h>
+
+#include "AudioOutput.h"
+
+namespace audio {
+
+// Lives on the player's thread: decodes with libmpg123 into the output and
+// reports the frame and time being heard.
+class PlayerEngine : public QObject {
+  Q_OBJECT
+
+ public:
+  PlayerEngine() {
+    tick_.setParent(this);  // moves to the player thread with the engine
+    tick_.setInterval(kTickMs);
+    tick_.setTimerType(Qt::PreciseTimer);
+    connect(&tick_, &QTimer::timeout, this, &PlayerEngine::onTick);
+  }
+  ~PlayerEngine() override { close(); }
+
+  void open(const QString &path) {
+    close();
+    int err = MPG123_OK;
+    mh_ = mpg123_new(nullptr, &err);
+    if (!mh_) return;
+    mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    mpg123_format_none(mh_);
+    const long *rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    int encoding = 0;
+    if (mpg123_open(mh_, path.toLocal8Bit().constData()) != MPG123_OK || mpg123_scan(mh_) != MPG123_OK ||
+        mpg123_getformat(mh_, &rate_, &channels_, &encoding) != MPG123_OK) {
+      close();
+      return;
+    }
+    frames_ = std::max<std::int64_t>(0, mpg123_framelength(mh_));
+    samplesPerFrame_ = std::max(1, mpg123_spf(mh_));
+    output_ = openOutput(static_cast<int>(rate_), channels_);
+    output_->suspend();
+    baseFrame_ = 0;
+    range_ = static_cast<std::int64_t>(frames_);
+    atEnd_ = false;
+    pcm_.clear();
+  }
+
+  void close() {
+    tick_.stop();
+    playing_ = false;
+    output_.reset();
+    if (mh_) {
+      mpg123_close(mh_);
+      mpg123_delete(mh_);
+      mh_ = nullptr;
+    }
+    frames_ = 0;
+    pcm_.clear();
+  }
+
+  void setRange(std::int32_t range) { range_ = range; }
+
+  void play() {
+    if (!mh_ || playing_) return;
+    playing_ = true;
+    output_->resume();
+    tick_.start();
+    onTick();
+  }
+
+  void pause() {
+    if (!mh_) return;
+    playing_ = false;
+    tick_.stop();
+    output_->suspend();
+    report();
+  }
+
+  void stop() {
+    if (!mh_) return;
+    pause();
+    seekToFrame(0);
+  }
+
+  void seek(std::uint32_t offset, std::int32_t range) {
+    if (!mh_) return;
+    std::int64_t target = 0;
+    if (offset > 0x7FFFFFFFu || range <= 0)
+      target = 0;  // a negative offset, or no range to count in
+    else if (static_cast<std::int64_t>(offset) >= range)
+      target = frames_;
+    else
+      target = static_cast<std::int64_t>(offset) * frames_ / range;
+    seekToFrame(target);
+  }
+
+ signals:
+  void position(std::uint32_t offset, std::uint32_t range);
+  void timecode(std::uint8_t hours, std::uint8_t minutes, std::uint8_t seconds, std::uint8_t fractions);
+
+ private:
+  static constexpr int kTickMs = 20;  // 50 reports a second while playing
+
+  void seekToFrame(std::int64_t frame) {
+    frame = std::clamp<std::int64_t>(frame, 0, frames_);
+    const off_t landed = mpg123_seek_frame(mh_, static_cast<off_t>(frame), SEEK_SET);
+    baseFrame_ = landed >= 0 ? static_cast<std::int64_t>(landed) : frame;
+    atEnd_ = baseFrame_ >= frames_;
+    pcm_.clear();
+    output_->reset();
+    report();
+  }
+
+  std::int64_t heardSamples() const { return baseFrame_ * samplesPerFrame_ + output_->samplesHeard(); }
+
+  void report() {
+    const std::int64_t frame = std::min(frames_, heardSamples() / samplesPerFrame_);
+    const std::int64_t offset = frames_ > 0 ? frame * range_ / frames_ : 0;
+    emit position(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(range_));
+    const std::int64_t centis = heardSamples() * 100 / std::max<long>(1, rate_);
+    emit timecode(static_cast<std::uint8_t>(std::min<std::int64_t>(centis / 360000, 255)),
+                  static_cast<std::uint8_t>(centis / 6000 % 60), static_cast<std::uint8_t>(centis / 100 % 60),
+                  static_cast<std::uint8_t>(centis % 100));
+  }
+
+  void onTick() {
+    if (!playing_) return;
+    fill();
+    report();
+    // At the end of the stream, once everything decoded has been heard.
+    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 &&
+        heardSamples() / samplesPerFrame_ >= frames_ - 1) {
+      playing_ = false;
+      tick_.stop();
+      output_->suspend();
+    }
+  }
+
+  void fill() {
+    for (;;) {
+      if (pcm_.empty() && !atEnd_) decodeSome();
+      if (pcm_.empty()) return;
+      const std::int64_t free = output_->bytesFree();
+      if (free <= 0) return;
+      const std::int64_t n = output_->write(pcm_.data(), std::min<std::int64_t>(free, pcm_.size()));
+      if (n <= 0) return;
+      pcm_.erase(pcm_.begin(), pcm_.begin() + n);
+    }
+  }
+
+  void decodeSome() {
+    std::vector<char> block(16384);
+    size_t done = 0;
+    const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block.data()), block.size(), &done);
+    pcm_.insert(pcm_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(done));
+    if (r != MPG123_OK && r != MPG123_NEW_FORMAT) atEnd_ = true;
+  }
+
+  QTimer tick_;
+  mpg123_handle *mh_ = nullptr;
+  std::unique_ptr<AudioOutput> output_;
+  std::vector<char> pcm_;
+  long rate_ = 0;
+  int channels_ = 0;
+  int samplesPerFrame_ = 1152;
+  std::int64_t frames_ = 0;
+  std::int64_t range_ = 0;
+  std::int64_t baseFrame_ = 0;
+  bool playing_ = false;
+  bool atEnd_ = false;
+};
+
+}  // namespace audio
+
+TXaudioPlayer::TXaudioPlayer(QObject *parent) : QObject(parent) {}
+
+TXaudioPlayer::~TXaudioPlayer() {
+  if (!engine_) return;
+  QMetaObject::invokeMethod(engine_, [e = engine_] { delete e; }, Qt::BlockingQueuedConnection);
+  thread_->quit();
+  thread_->wait();
+  delete thread_;
+}
+
+void TXaudioPlayer::Init() {
+  if (engine_) return;
+  if (qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == QLatin1String("off") || mpg123_init() != MPG123_OK)
+    throw EXaudioException("Cannot Start Xaudio Player");
+  auto thread = std::make_unique<QThread>();
+  thread->setObjectName(QStringLiteral("preview player"));
+  thread->start(QThread::HighPriority);
+  if (!thread->isRunning()) throw EXaudioException("Cannot Start Xaudio Player");
+  auto *engine = new audio::PlayerEngine;
+  engine->moveToThread(thread.get());
+  connect(engine, &audio::PlayerEngine::position, this,
+          [this](std::uint32_t offset, std::uint32_t range) { emit OnNotifyInputPosition(this, offset, range); });
+  connect(engine, &audio::PlayerEngine::timecode, this,
+          [this](std::uint8_t h, std::uint8_t m, std::uint8_t s, std::uint8_t f) {
+            emit OnNotifyInputTimecode(this, h, m, s, f);
+          });
+  thread_ = thread.release();
+  engine_ = engine;
+}
+
+template <typename F>
+void TXaudioPlayer::send(F &&command) {
+  Init();
+  QMetaObject::invokeMethod(
+      engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::BlockingQueuedConnection);
+}
+
+void TXaudioPlayer::InputOpen(const QString &path) {
+  send([path](audio::PlayerEngine &e) { e.open(path); });
+}
+void TXaudioPlayer::InputClose() {
+  send([](audio::PlayerEngine &e) { e.close(); });
+}
+void TXaudioPlayer::SetInputPositionRange(std::int32_t range) {
+  send([range](audio::PlayerEngine &e) { e.setRange(range); });
+}
+void TXaudioPlayer::Play() {
+  send([](audio::PlayerEngine &e) { e.play(); });
+}
+void TXaudioPlayer::Pause() {
+  send([](audio::PlayerEngine &e) { e.pause(); });
+}
+void TXaudioPlayer::Stop() {
+  send([](audio::PlayerEngine &e) { e.stop(); });
+}
+void TXaudioPlayer::InputSeek(std::uint32_t offset, std::int32_t range) {
+  send([offset, range](audio::PlayerEngine &e) { e.seek(offset, range); });
+}
+
+#include "XaudioPlayer.moc"

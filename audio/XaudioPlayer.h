@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+#include <QObject>
+#include <QString>
+
+class QThread;
+
+namespace audio {
+class PlayerEngine;
+}
+
+// Raised when the player cannot start.
+class EXaudioException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The preview player: commands from the main thread, decoding on a thread of
+// its own, notifications delivered back on the main thread.
+//
+// Every command first starts the player if it is not running yet (Init) and
+// raises EXaudioException when it cannot. TRANCHETTE_AUDIO_OUTPUT=off stands
+// for a machine on which the player cannot start at all.
+class TXaudioPlayer : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TXaudioPlayer(QObject *parent = nullptr);
+  ~TXaudioPlayer() override;
+
+  void InputOpen(const QString &path);
+  void InputClose();
+  // Positions count `range` steps over the stream from now on.
+  void SetInputPositionRange(std::int32_t range);
+  void Play();
+  void Pause();
+  void Stop();
+  // Goes to frame offset * frames / range; an offset beyond the range goes to
+  // the end, and one that was negative before it became unsigned to the start.
+  void InputSeek(std::uint32_t offset, std::int32_t range);
+
+  bool isStarted() const { return engine_ != nullptr; }
+
+ signals:
+  // The frame being heard, counted out of the position range.
+  void OnNotifyInputPosition(QObject *Sender, std::uint32_t Offset, std::uint32_t Range);
+  // The time being heard; Fractions in hundredths of a second.
+  void OnNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
+                             std::uint8_t Fractions);
+
+ private:
+  void Init();
+  template <typename F>
+  void send(F &&command);
+
+  QThread *thread_ = nullptr;
+  audio::PlayerEngine *engine_ = nullptr;
+};

@@ -1,0 +1,117 @@
+#include "Platform.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QStringList>
+
+namespace {
+
+class DesktopPlatform final : public Platform {
+ public:
+  void messageBox(QWidget *parent, const QString &text, const QString &caption, Icon icon) override {
+    QMessageBox box(parent);
+    box.setIcon(icon == Icon::Information ? QMessageBox::Information
+                : icon == Icon::Error     ? QMessageBox::Critical
+                                          : QMessageBox::NoIcon);
+    box.setWindowTitle(caption.isEmpty() ? QApplication::applicationDisplayName() : caption);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+  }
+
+  std::optional<QString> openFile(QWidget *parent, const FileDialog &dialog) override {
+    return run(parent, dialog, QFileDialog::AcceptOpen);
+  }
+  std::optional<QString> saveFile(QWidget *parent, const FileDialog &dialog) override {
+    return run(parent, dialog, QFileDialog::AcceptSave);
+  }
+
+  void popupMenu(QMenu *menu, const QPoint &at) override { menu->exec(at); }
+  QPoint cursorPos() override { return QCursor::pos(); }
+  void openUrl(const QUrl &url) override { QDesktopServices::openUrl(url); }
+
+ private:
+  static std::optional<QString> run(QWidget *parent, const FileDialog &d, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, d.title);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (!d.filter.isEmpty()) dialog.setNameFilter(qtFilter(d.filter));
+    if (!d.defaultExt.isEmpty()) dialog.setDefaultSuffix(d.defaultExt);
+    if (!d.fileName.isEmpty()) dialog.selectFile(d.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+  }
+};
+
+std::unique_ptr<Platform> &current() {
+  static std::unique_ptr<Platform> p = std::make_unique<DesktopPlatform>();
+  return p;
+}
+
+ErrorHandler &installedHandler() {
+  static ErrorHandler handler;
+  return handler;
+}
+
+}  // namespace
+
+Platform &platform() { return *current(); }
+
+void setPlatform(std::unique_ptr<Platform> p) {
+  current() = p ? std::move(p) : std::make_unique<DesktopPlatform>();
+}
+
+QString qtFilter(const QString &filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList entries;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+    for (QString &p : patterns)
+      if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+    entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(u' '));
+  }
+  return entries.join(QStringLiteral(";;"));
+}
+
+TFileDialog::TFileDialog(Kind kind, QString title, QString filter, QString defaultExt) : kind_(kind) {
+  state_.title = std::move(title);
+  state_.filter = std::move(filter);
+  state_.defaultExt = std::move(defaultExt);
+}
+
+bool TFileDialog::Execute(QWidget *parent) {
+  const std::optional<QString> chosen =
+      kind_ == Kind::Open ? platform().openFile(parent, state_) : platform().saveFile(parent, state_);
+  if (!chosen || chosen->isEmpty()) return false;
+  QString name = QDir::toNativeSeparators(QFileInfo(*chosen).absoluteFilePath());
+  if (kind_ == Kind::Save && !state_.defaultExt.isEmpty() && QFileInfo(name).suffix().isEmpty())
+    name += u'.' + state_.defaultExt;
+  state_.fileName = name;
+  QDir::setCurrent(QFileInfo(name).absolutePath());
+  return true;
+}
+
+void setApplicationErrorHandler(ErrorHandler handler) { installedHandler() = std::move(handler); }
+
+void handleApplicationError(const std::exception &error) {
+  if (installedHandler()) {
+    installedHandler()(error);
+    return;
+  }
+  platform().messageBox(QApplication::activeWindow(), QString::fromUtf8(error.what()),
+                        QApplication::applicationName(), Platform::Icon::Error);
+}
+
+void PumpOneMessage() {
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+}
+
+QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }

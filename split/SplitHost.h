@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QString>
+
+class QAbstractButton;
+class QLineEdit;
+class QListWidget;
+class QWidget;
+
+// The controls of one method page that its split reads.
+struct SplitPage {
+  QLineEdit *parameter = nullptr;  // seconds or kilobytes; none for the breakpoint page
+  QLineEdit *savePath = nullptr;   // the output template
+  QAbstractButton *join = nullptr; // "Create Join Batch File"; none for the breakpoint page
+  QListWidget *breakpoints = nullptr;
+};
+
+// What the split workers read from the main window.
+class SplitHost {
+ public:
+  virtual ~SplitHost() = default;
+  virtual QString GetSourceFile() const = 0;
+  virtual std::int32_t GetFrameCount() const = 0;
+  virtual std::int32_t GetTotalTime() const = 0;
+  virtual QString GetJoinName() const = 0;
+  virtual QString FormatTrackNumber(std::int32_t track) const = 0;
+  // Method 1 (selections), 2 (time) or 3 (size).
+  virtual SplitPage page(int method) = 0;
+  virtual QWidget *hostWindow() = 0;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QThread>
+
+#include "SplitEngine.h"
+#include "SplitHost.h"
+
+// A split worker: a thread started at the lowest priority that hands its
+// DoSplit to the main thread, waits for it and deletes itself once done. The
+// whole split therefore runs on the main thread.
+class SplitWorker : public QThread {
+  Q_OBJECT
+
+ protected:
+  explicit SplitWorker(SplitHost &host);
+  void run() override;
+  virtual void DoSplit() = 0;
+
+  // Shows the progress window; `repaintCancel` draws its Cancel button at once.
+  void showProgress(bool repaintCancel);
+  void hideProgress();
+  // Writes the join batch after a run that completed with pieces.
+  void writeJoin(const split::Outcome &outcome, bool wanted);
+
+  SplitHost &host_;
+};
+
+// Moves the progress window's bar and shows failures in a message box.
+class ProgressReporter : public split::Reporter {
+ public:
+  void start(std::int64_t maximum) override;
+  void step() override;
+  void complete() override;
+  void pieceWritten(const QString &) override {}
+  void fail(const QString &message) override;
+};

@@ -1,0 +1,16 @@
+#include "Unit2.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+
+void TSplitThread_3::DoSplit() {
+  const SplitPage page = host_.page(3);
+  if (page.parameter->text().isEmpty()) return;
+  showProgress(false);
+  ProgressReporter reporter;
+  const split::Outcome outcome =
+      split::splitBySize(host_.GetSourceFile(), page.parameter->text(), page.savePath->text(), reporter);
+  if (!outcome.completed) return;
+  hideProgress();
+  writeJoin(outcome, page.join->isChecked());
+}

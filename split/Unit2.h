@@ -1,0 +1,15 @@
+#pragma once
+
+#include "SplitWorker.h"
+
+// The worker of the split by size.
+class TSplitThread_3 : public SplitWorker {
+  Q_OBJECT
+
+ public:
+  // Starts at once; the object deletes itself when the split is done.
+  explicit TSplitThread_3(SplitHost &host) : SplitWorker(host) { start(QThread::LowestPriority); }
+
+ protected:
+  void DoSplit() override;
+};

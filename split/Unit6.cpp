@@ -1,0 +1,42 @@
+#include "Unit6.h"
+
+#include "Platform.h"
+
+TForm3 *Form3 = nullptr;
+
+TForm3::TForm3(QWidget *mainWindow)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), mainWindow_(mainWindow) {
+  setupUi(this);
+  setFixedSize(208, 106);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+  QFont f(QStringLiteral("MS Sans Serif"));
+  f.setPixelSize(11);
+  setFont(f);
+  Progress->setRange(0, 100);
+  connect(butCancel, &QAbstractButton::clicked, this, [this] { guard([this] { butCancelClick(butCancel); }); });
+}
+
+void TForm3::showEvent(QShowEvent *e) {
+  QWidget::showEvent(e);
+  guard([this] { FormShow(this); });
+}
+
+void TForm3::FormShow(QObject *) {
+  if (mainWindow_) move(mainWindow_->x() + 150, mainWindow_->y() + 100);
+}
+
+void TForm3::butCancelClick(QObject *) {}
+
+void TForm3::setProgress(int minimum, int maximum, int position) {
+  Progress->setRange(minimum, maximum);
+  Progress->setValue(position);
+  Progress->repaint();
+}
+
+void TForm3::advance() {
+  Progress->setValue(Progress->value() + 1);
+  Progress->repaint();
+}
