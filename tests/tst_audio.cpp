@@ -1,0 +1,184 @@
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include "MPEGPLAYLib_OCX.h"
+#include "TestSupport.h"
+#include "XaudioPlayer.h"
+
+class TestAudio : public QObject {
+  Q_OBJECT
+
+  // Collects the player's notifications and the thread they arrive on.
+  struct Listener {
+    QList<std::uint32_t> offsets;
+    QList<std::uint32_t> ranges;
+    QList<int> seconds;
+    bool allOnMainThread = true;
+    void attach(TXaudioPlayer &player) {
+      QObject::connect(&player, &TXaudioPlayer::OnNotifyInputPosition, &player,
+                       [this](QObject *, std::uint32_t offset, std::uint32_t range) {
+                         offsets << offset;
+                         ranges << range;
+                         allOnMainThread &= QThread::currentThread() == qApp->thread();
+                       });
+      QObject::connect(&player, &TXaudioPlayer::OnNotifyInputTimecode, &player,
+                       [this](QObject *, std::uint8_t, std::uint8_t m, std::uint8_t s, std::uint8_t) {
+                         seconds << m * 60 + s;
+                       });
+    }
+    std::uint32_t last() const { return offsets.isEmpty() ? 0xFFFFFFFFu : offsets.last(); }
+  };
+
+ private slots:
+  void streamFactsMatchLibmpg123_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("frames");
+    for (const char *name : {"cbr-info.mp3", "cbr-noinfo.mp3", "vbr-xing.mp3", "mpeg2-mono.mp3", "mpeg25-mono.mp3",
+                             "layer2.mp2", "big-id3.mp3", "junk-front.mp3", "cut-mid-frame.mp3"})
+      QTest::newRow(name) << QString::fromLatin1(name) << 0LL;
+  }
+  void streamFactsMatchLibmpg123() {
+    QFETCH(QString, file);
+    const std::string path = media(file).toStdString();
+    const audio::StreamFacts reference = audio::scanWithLibmpg123(path);
+    const audio::StreamFacts ours = audio::readStreamFacts(path);
+    QCOMPARE(ours.frames, reference.frames);
+    QCOMPARE(ours.samples, reference.samples);
+    QCOMPARE(ours.rate, reference.rate);
+    QVERIFY(ours.frames > 0);
+
+    TMp3Play play;
+    play.Open(media(file));
+    QCOMPARE(play.FrameCount(), static_cast<std::int32_t>(reference.frames));
+    QCOMPARE(play.TotalTime(), static_cast<std::int32_t>(reference.samples * 1000 / reference.rate));
+    play.Close();
+    QVERIFY_THROWS_EXCEPTION(audio::StreamError, play.FrameCount());
+  }
+
+  void headerWalkCoversPlainStreams_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("walked");
+    QTest::newRow("cbr") << "cbr-info.mp3" << true;
+    QTest::newRow("vbr") << "vbr-xing.mp3" << true;
+    QTest::newRow("id3v2") << "big-id3.mp3" << true;
+    QTest::newRow("layer 2") << "layer2.mp2" << true;
+    QTest::newRow("mpeg 2.5") << "mpeg25-mono.mp3" << true;
+    // Anything unusual is left to libmpg123.
+    QTest::newRow("junk first") << "junk-front.mp3" << false;
+    QTest::newRow("cut frame") << "cut-mid-frame.mp3" << false;
+    QTest::newRow("text") << "text.mp3" << false;
+  }
+  void headerWalkCoversPlainStreams() {
+    QFETCH(QString, file);
+    QFETCH(bool, walked);
+    QCOMPARE(audio::walkFrameHeaders(media(file).toStdString()).has_value(), walked);
+  }
+
+  void notMpegAudioIsRefused_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("text") << "text.mp3";
+    QTest::newRow("random bytes") << "random.mp3";
+    QTest::newRow("empty") << "empty.mp3";
+    QTest::newRow("missing") << "no-such-file.mp3";
+  }
+  void notMpegAudioIsRefused() {
+    QFETCH(QString, file);
+    TMp3Play play;
+    QVERIFY_THROWS_EXCEPTION(audio::StreamError, play.Open(media(file)));
+    try {
+      audio::readStreamFacts(media(file).toStdString());
+    } catch (const audio::StreamError &e) {
+      QVERIFY2(QString::fromUtf8(e.what()).contains(file), e.what());
+    }
+  }
+
+  void playAdvancesInRealTimeOnTheMainThread() {
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    player.InputOpen(media(QStringLiteral("cbr-info.mp3")));
+    player.SetInputPositionRange(384);
+    QElapsedTimer clock;
+    clock.start();
+    player.Play();
+    QTest::qWait(1000);
+    const qint64 elapsed = clock.elapsed();
+    player.Pause();
+    QCoreApplication::processEvents();
+    // 38.28 frames a second at 44.1 kHz: one second is about 38 frames.
+    const double expected = elapsed / 1000.0 * 44100 / 1152;
+    QVERIFY2(std::abs(l.last() - expected) < 6, qPrintable(QStringLiteral("at %1, expected %2").arg(l.last()).arg(expected)));
+    QVERIFY(l.allOnMainThread);
+    QVERIFY2(l.offsets.size() >= 25, qPrintable(QString::number(l.offsets.size())));
+    QCOMPARE(l.ranges.last(), 384u);
+    QVERIFY(!l.seconds.isEmpty());
+
+    // Paused, the position holds.
+    const std::uint32_t held = l.last();
+    QTest::qWait(300);
+    QCOMPARE(l.last(), held);
+  }
+
+  void seekLandsOnTheFrameAsked_data() {
+    QTest::addColumn<std::uint32_t>("offset");
+    QTest::addColumn<std::int32_t>("range");
+    QTest::addColumn<std::uint32_t>("frame");
+    QTest::newRow("frame of frames") << 200u << 384 << 200u;
+    QTest::newRow("fraction of a slider") << 155u << 310 << 192u;
+    QTest::newRow("the start") << 1u << 384 << 1u;
+    QTest::newRow("the end") << 384u << 384 << 384u;
+    QTest::newRow("beyond the range") << 900u << 384 << 384u;
+    QTest::newRow("negative made unsigned") << static_cast<std::uint32_t>(-100) << 384 << 0u;
+  }
+  void seekLandsOnTheFrameAsked() {
+    QFETCH(std::uint32_t, offset);
+    QFETCH(std::int32_t, range);
+    QFETCH(std::uint32_t, frame);
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    player.InputOpen(media(QStringLiteral("cbr-info.mp3")));
+    player.SetInputPositionRange(384);
+    player.Pause();
+    QTRY_COMPARE(l.offsets.size(), 1);  // the pause reports where it holds
+    l.offsets.clear();
+    player.InputSeek(offset, range);
+    // One notification after the seek, also while paused.
+    QTRY_COMPARE(l.offsets.size(), 1);
+    QCOMPARE(l.last(), frame);
+  }
+
+  void positionsCountTheRange() {
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    player.InputOpen(media(QStringLiteral("cbr-info.mp3")));
+    player.SetInputPositionRange(100);
+    player.InputSeek(192, 384);
+    QTRY_VERIFY(!l.offsets.isEmpty());
+    QCOMPARE(l.last(), 50u);
+    QCOMPARE(l.ranges.last(), 100u);
+  }
+
+  void commandsWithoutAFileAreHarmless() {
+    TXaudioPlayer player;
+    player.Stop();
+    player.InputClose();
+    player.Play();
+    player.InputSeek(3, 10);
+    QVERIFY(player.isStarted());
+  }
+
+  void aPlayerThatCannotStartRaises() {
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", "off");
+    TXaudioPlayer player;
+    QVERIFY_THROWS_EXCEPTION(EXaudioException, player.Stop());
+    QVERIFY_THROWS_EXCEPTION(EXaudioException, player.InputOpen(media(QStringLiteral("cbr-info.mp3"))));
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", "silent");
+  }
+};
+
+QTEST_GUILESS_MAIN(TestAudio)
+#include "tst_audio.moc"

@@ -1,0 +1,414 @@
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include "SplitEngine.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct Recorder : split::Reporter {
+  qint64 maximum = -1, position = 0;
+  bool completed = false;
+  QStringList written, failures;
+  void start(std::int64_t max) override {
+    maximum = max;
+    position = 0;
+  }
+  void step() override { ++position; }
+  void complete() override {
+    completed = true;
+    position = maximum;
+  }
+  void pieceWritten(const QString &name) override { written << name; }
+  void fail(const QString &message) override { failures << message; }
+};
+
+// "0:10,10:5" → pieces (offset, length).
+QList<QPair<qint64, qint64>> parsePieces(const QString &text) {
+  QList<QPair<qint64, qint64>> pieces;
+  for (const QString &p : text.split(u',', Qt::SkipEmptyParts)) {
+    const QStringList ol = p.split(u':');
+    pieces.append({ol[0].toLongLong(), ol[1].toLongLong()});
+  }
+  return pieces;
+}
+
+}  // namespace
+
+class TestSplit : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString src_;
+  QString previousCwd_;
+
+  // A source of `size` pattern bytes, in a fresh folder that is also the current one.
+  QString makeSource(qint64 size) {
+    const QString folder = dir_.filePath(QString::number(++runs_));
+    QDir().mkpath(folder);
+    QDir::setCurrent(folder);
+    const QString path = QDir(folder).filePath(QStringLiteral("live.mp3"));
+    writeFile(path, patternBytes(size));
+    return path;
+  }
+  int runs_ = 0;
+
+  void checkPieces(const QString &source, const QString &tmpl, const QList<QPair<qint64, qint64>> &pieces) {
+    const QByteArray bytes = readAll(source);
+    for (int i = 0; i < pieces.size(); ++i) {
+      const QString name = split::pieceName(tmpl, i + 1);
+      QVERIFY2(QFileInfo::exists(name), qPrintable(name));
+      const QByteArray piece = readAll(name);
+      QCOMPARE(piece.size(), pieces[i].second);
+      QVERIFY2(piece == bytes.mid(pieces[i].first, pieces[i].second), qPrintable(name));
+    }
+    QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, pieces.size() + 1)));
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    previousCwd_ = QDir::currentPath();
+  }
+  void cleanupTestCase() { QDir::setCurrent(previousCwd_); }
+
+  void trackNumbers_data() {
+    QTest::addColumn<qint64>("track");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("1") << 1LL << "001";
+    QTest::newRow("9") << 9LL << "009";
+    QTest::newRow("10") << 10LL << "010";
+    QTest::newRow("99") << 99LL << "099";
+    QTest::newRow("100") << 100LL << "100";
+    QTest::newRow("1000") << 1000LL << "1000";
+    QTest::newRow("12345") << 12345LL << "12345";
+  }
+  void trackNumbers() {
+    QFETCH(qint64, track);
+    QFETCH(QString, text);
+    QCOMPARE(split::formatTrackNumber(track), text);
+  }
+
+  void pieceNames_data() {
+    QTest::addColumn<QString>("tmpl");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("thousandth");
+    QTest::newRow("bare") << "Split-%track%.mp3" << "Split-001.mp3" << "Split-002.mp3" << "Split-1000.mp3";
+    QTest::newRow("folder") << "D:\\Music\\live-%track%.mp3" << "D:\\Music\\live-001.mp3" << "D:\\Music\\live-002.mp3"
+                            << "D:\\Music\\live-1000.mp3";
+    QTest::newRow("only track") << "%track%.mp3" << "001.mp3" << "002.mp3" << "1000.mp3";
+    QTest::newRow("twice") << "%track%-%track%.mp3" << "001-%track%.mp3" << "002-%track%.mp3" << "1000-%track%.mp3";
+    QTest::newRow("capitals are no placeholder") << "x-%TRACK%.mp3" << "x-%TRACK%-001.mp3" << "x-%TRACK%-002.mp3"
+                                                 << "x-%TRACK%-1000.mp3";
+    QTest::newRow("none: before the extension") << "/out/mix.mp3" << "/out/mix-001.mp3" << "/out/mix-002.mp3"
+                                                << "/out/mix-1000.mp3";
+    QTest::newRow("none, no extension, dotted folder") << "/out.d/mix" << "/out.d/mix-001" << "/out.d/mix-002"
+                                                       << "/out.d/mix-1000";
+  }
+  void pieceNames() {
+    QFETCH(QString, tmpl);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, thousandth);
+    QCOMPARE(split::pieceName(tmpl, 1), first);
+    QCOMPARE(split::pieceName(tmpl, 2), second);
+    QCOMPARE(split::pieceName(tmpl, 1000), thousandth);
+  }
+
+  void joinNames() {
+    QCOMPARE(split::joinNameOf(QStringLiteral("D:\\Music\\Live.Set.mp3")), QStringLiteral("Live.Set"));
+    QCOMPARE(split::joinNameOf(QStringLiteral("/music/track")), QStringLiteral("track"));
+    QCOMPARE(split::joinNameOf(QStringLiteral("C:concert.mp3")), QStringLiteral("concert"));
+  }
+
+  void bySize_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("kb");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("tail") << 5000000LL << "1000" << 4LL
+                          << "0:1024000,1024000:1024000,2048000:1024000,3072000:1024000,4096000:904000";
+    QTest::newRow("blocks") << 10000000LL << "2048" << 4LL
+                            << "0:2097152,2097152:2097152,4194304:2097152,6291456:2097152,8388608:1611392";
+    QTest::newRow("smaller than a piece") << 3000000LL << "3000" << 0LL << "0:3000000";
+    QTest::newRow("exact multiple") << 4096000LL << "1000" << 4LL
+                                    << "0:1024000,1024000:1024000,2048000:1024000,3072000:1024000";
+    QTest::newRow("one block exactly") << 2097152LL << "1024" << 2LL << "0:1048576,1048576:1048576";
+    QTest::newRow("one block and 1024") << 2100000LL << "1025" << 2LL << "0:1049600,1049600:1049600,2099200:800";
+    QTest::newRow("empty source") << 0LL << "1000" << 0LL << "";
+  }
+  void bySize() {
+    QFETCH(qint64, size);
+    QFETCH(QString, kb);
+    QFETCH(qint64, count);
+    QFETCH(QString, pieces);
+    const QString source = makeSource(size);
+    Recorder r;
+    const split::Outcome out = split::splitBySize(source, kb, QStringLiteral("live-%track%.mp3"), r);
+    QVERIFY(out.completed);
+    QVERIFY(r.failures.isEmpty());
+    QCOMPARE(r.maximum, count);
+    QVERIFY(r.completed);
+    const auto expected = parsePieces(pieces);
+    QCOMPARE(out.pieces.size(), expected.size());
+    QCOMPARE(r.written, out.pieces);
+    checkPieces(source, QStringLiteral("live-%track%.mp3"), expected);
+  }
+
+  void emptySizeTextDoesNothing() {
+    const QString source = makeSource(1000);
+    Recorder r;
+    const split::Outcome out = split::splitBySize(source, QString(), QStringLiteral("p-%track%.mp3"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(r.maximum, -1);
+    QVERIFY(r.failures.isEmpty());
+  }
+
+  void byTime_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("totalMs");
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("tail") << 4000000LL << 250000LL << "60"
+                          << "0:960000,960000:960000,1920000:960000,2880000:960000,3840000:160000";
+    QTest::newRow("truncated size")
+        << 5000000LL << 312345LL << "60"
+        << "0:960476,960476:960476,1920952:960476,2881428:960476,3841904:960476,4802380:197620";
+    QTest::newRow("blocks") << 8000000LL << 200000LL << "120" << "0:4800000,4800000:3200000";
+    QTest::newRow("longer than the file") << 3000000LL << 180000LL << "300" << "0:3000000";
+    QTest::newRow("piece of one block exactly") << 2097152LL << 2000LL << "1" << "0:1048576,1048576:1048576";
+    QTest::newRow("fraction") << 1000LL << 1000LL << "0.25" << "0:250,250:250,500:250,750:250";
+  }
+  void byTime() {
+    QFETCH(qint64, size);
+    QFETCH(qint64, totalMs);
+    QFETCH(QString, seconds);
+    QFETCH(QString, pieces);
+    const QString source = makeSource(size);
+    Recorder r;
+    const split::Outcome out = split::splitByTime(source, seconds, totalMs, QStringLiteral("t-%track%.mp3"), r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'|')));
+    QVERIFY(r.completed);
+    checkPieces(source, QStringLiteral("t-%track%.mp3"), parsePieces(pieces));
+  }
+
+  void atBreakpoints_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("even") << 5000000LL << 10000LL << "0,2500,6000,10000"
+                          << "0:1250000,1250000:1750000,3000000:2000000";
+    // Contiguous: each end is computed like the next start, so no byte is lost.
+    QTest::newRow("uneven") << 4000037LL << 9999LL << "0,1234,3333,7000" << "0:493653,493653:839692,1333345:1466960";
+    QTest::newRow("one breakpoint after 0") << 10000LL << 100LL << "0,40" << "0:4000";
+    QTest::newRow("leading 0 deleted") << 10000LL << 100LL << "10,20,30" << "1000:1000,2000:1000";
+    QTest::newRow("past the end holds what exists") << 10000LL << 100LL << "50,150" << "5000:5000";
+    QTest::newRow("exact block multiple") << 3145728LL << 3LL << "0,1,3" << "0:1048576,1048576:2097152";
+  }
+  void atBreakpoints() {
+    QFETCH(qint64, size);
+    QFETCH(qint64, frames);
+    QFETCH(QString, list);
+    QFETCH(QString, pieces);
+    const QString source = makeSource(size);
+    Recorder r;
+    const QStringList items = list.split(u',');
+    const split::Outcome out = split::splitAtBreakpoints(source, frames, items, QStringLiteral("b-%track%.mp3"), r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'|')));
+    QCOMPARE(r.maximum, items.size() - 1);
+    QCOMPARE(r.position, items.size() - 1);
+    checkPieces(source, QStringLiteral("b-%track%.mp3"), parsePieces(pieces));
+  }
+
+  void piecesConcatenateToTheSource_data() {
+    QTest::addColumn<QString>("method");
+    QTest::newRow("size") << "size";
+    QTest::newRow("time") << "time";
+  }
+  void piecesConcatenateToTheSource() {
+    QFETCH(QString, method);
+    const QString source = makeSource(3333333);
+    Recorder r;
+    const split::Outcome out = method == QLatin1String("size")
+                                   ? split::splitBySize(source, QStringLiteral("700"), QStringLiteral("c-%track%"), r)
+                                   : split::splitByTime(source, QStringLiteral("7"), 61000, QStringLiteral("c-%track%"), r);
+    QVERIFY(out.completed);
+    QByteArray joined;
+    for (const QString &p : out.pieces) joined += readAll(p);
+    QVERIFY(joined == readAll(source));
+  }
+
+  void fourDigitTracksStayInOrder() {
+    const QString source = makeSource(1005);
+    Recorder r;
+    const split::Outcome out = split::splitByTime(source, QStringLiteral("1"), 1000000, QStringLiteral("n-%track%"), r);
+    QVERIFY(out.completed);
+    QCOMPARE(out.pieces.size(), 1005);
+    QCOMPARE(out.pieces[998], QStringLiteral("n-999"));
+    QCOMPARE(out.pieces[999], QStringLiteral("n-1000"));
+    const QString command = split::joinCommand(out.pieces, QStringLiteral("live"));
+    QVERIFY(command.contains(QStringLiteral("+n-999+n-1000+")));
+    QVERIFY(command.endsWith(QStringLiteral("+n-1005 live.mp3")));
+  }
+
+  void refusals_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<qint64>("facts");  // frames or milliseconds
+    QTest::addColumn<QString>("message");
+    QTest::newRow("time 0") << "time" << "60" << 0LL << "playing time is 0";
+    QTest::newRow("piece truncates to 0 bytes") << "time" << "1" << 100000000LL << "no whole byte";
+    QTest::newRow("pasted length") << "time" << "1x" << 1000LL << "\"1x\"";
+    QTest::newRow("frames 0") << "frames" << "0,10" << 0LL << "frame count is 0";
+    QTest::newRow("placeholder item") << "frames" << "0,-------" << 100LL << "\"-------\" is not a frame number";
+    QTest::newRow("not ascending") << "frames" << "0,30,20" << 100LL << "20 follows 30";
+    QTest::newRow("duplicate") << "frames" << "0,007,7" << 100LL << "7 follows 7";
+    QTest::newRow("negative") << "frames" << "-5,10" << 100LL << "-5 lies before the start";
+    QTest::newRow("pasted size") << "size" << "12a" << 0LL << "\"12a\"";
+    QTest::newRow("size 0") << "size" << "0" << 0LL << "at least 1 KB";
+  }
+  void refusals() {
+    QFETCH(QString, method);
+    QFETCH(QString, value);
+    QFETCH(qint64, facts);
+    QFETCH(QString, message);
+    const QString source = makeSource(5000);
+    Recorder r;
+    const QString tmpl = QStringLiteral("r-%track%.mp3");
+    split::Outcome out;
+    if (method == QLatin1String("time")) out = split::splitByTime(source, value, facts, tmpl, r);
+    if (method == QLatin1String("size")) out = split::splitBySize(source, value, tmpl, r);
+    if (method == QLatin1String("frames")) out = split::splitAtBreakpoints(source, facts, value.split(u','), tmpl, r);
+    QVERIFY(!out.completed);
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY2(r.failures[0].contains(message), qPrintable(r.failures[0]));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("r-001.mp3")));
+  }
+
+  void missingSourceIsRefused() {
+    makeSource(0);
+    Recorder r;
+    const QString missing = QDir::current().filePath(QStringLiteral("gone.mp3"));
+    QVERIFY(!split::splitBySize(missing, QStringLiteral("1"), QStringLiteral("m-%track%"), r).completed);
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY(r.failures[0].startsWith(QStringLiteral("Cannot open the source file: ") + missing));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("m-001")));
+  }
+
+  void creationFailureMessages_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("failingTrack");
+    QTest::addColumn<QString>("prefix");
+    // 5000000 bytes: by size 1000 KB gives four full pieces and a tail.
+    QTest::newRow("size, small pieces") << "size" << "1000" << 3 << "Cannot create file: ";
+    QTest::newRow("size, large pieces") << "size" << "2000" << 2 << "Can not create file: ";
+    QTest::newRow("size, the tail") << "size" << "1000" << 5 << "Can not create file: ";
+    QTest::newRow("time, small pieces") << "time" << "1" << 2 << "Cannot create file: ";
+    QTest::newRow("time, large pieces") << "time" << "3" << 1 << "Can not create file: ";
+    QTest::newRow("time, the tail") << "time" << "2" << 3 << "Can not create file: ";
+    QTest::newRow("breakpoints") << "frames" << "0,10,20,30" << 2 << "Cannot create the file: ";
+  }
+  void creationFailureMessages() {
+    QFETCH(QString, method);
+    QFETCH(QString, value);
+    QFETCH(int, failingTrack);
+    QFETCH(QString, prefix);
+    const QString source = makeSource(5000000);
+    // A folder where the piece should go: the file cannot be created.
+    const QString blocked = QStringLiteral("f-%1.mp3").arg(split::formatTrackNumber(failingTrack));
+    QVERIFY(QDir().mkdir(blocked));
+    Recorder r;
+    const QString tmpl = QDir::current().filePath(QStringLiteral("f-%track%.mp3"));
+    split::Outcome out;
+    // 5000000 bytes over 5 s: one second is 1000000 bytes.
+    if (method == QLatin1String("size")) out = split::splitBySize(source, value, tmpl, r);
+    if (method == QLatin1String("time")) out = split::splitByTime(source, value, 5000, tmpl, r);
+    if (method == QLatin1String("frames")) out = split::splitAtBreakpoints(source, 30, value.split(u','), tmpl, r);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces.size(), failingTrack - 1);
+    QCOMPARE(r.failures,
+             QStringList{prefix + QDir::current().filePath(blocked) +
+                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.")});
+    for (int k = 1; k < failingTrack; ++k) QVERIFY(QFileInfo(split::pieceName(tmpl, k)).isFile());
+    QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, failingTrack + 1)));
+  }
+
+  void sourceIsNeverOverwritten() {
+    const QString source = makeSource(4000);
+    const QByteArray before = readAll(source);
+    Recorder r;
+    // The template names the source itself for piece 001.
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("live.mp%track%"), r);
+    QVERIFY(out.completed);  // "live.mp001" and on: not the source
+    Recorder r2;
+    QDir().rename(QStringLiteral("live.mp3"), QStringLiteral("live-001.mp3"));
+    const QString renamed = QDir::current().filePath(QStringLiteral("live-001.mp3"));
+    const split::Outcome out2 = split::splitBySize(renamed, QStringLiteral("1"), QStringLiteral("live-%track%.mp3"), r2);
+    QVERIFY(!out2.completed);
+    QCOMPARE(r2.failures.size(), 1);
+    QVERIFY(r2.failures[0].startsWith(QStringLiteral("Cannot create file: live-001.mp3 !")));
+    QCOMPARE(readAll(renamed), before);
+  }
+
+  void existingPiecesAreReplaced() {
+    const QString source = makeSource(3000);
+    writeFile(QStringLiteral("e-001"), QByteArray(10000, 'x'));
+    Recorder r;
+    QVERIFY(split::splitBySize(source, QStringLiteral("2"), QStringLiteral("e-%track%"), r).completed);
+    QCOMPARE(readAll(QStringLiteral("e-001")), readAll(source).left(2048));
+  }
+
+  void fullDiskStopsWithAMessage() {
+    if (geteuid() != 0) QSKIP("mounting a small file system needs root");
+    const QString source = makeSource(400 * 1024);
+    const QString disk = dir_.filePath(QStringLiteral("tiny"));
+    QDir().mkpath(disk);
+    if (::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=256k") != 0)
+      QSKIP("mounting a tmpfs was refused");
+    Recorder r;
+    const split::Outcome out =
+        split::splitBySize(source, QStringLiteral("100"), QDir(disk).filePath(QStringLiteral("d-%track%")), r);
+    const QStringList written = out.pieces;
+    ::umount(disk.toLocal8Bit().constData());
+    QVERIFY(!out.completed);
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY2(r.failures[0].startsWith(QStringLiteral("Cannot write the file: ")), qPrintable(r.failures[0]));
+    QVERIFY(written.size() >= 1 && written.size() < 4);
+  }
+
+  void joinBatch_data() {
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("joinName");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("three") << QStringList{"concert-001.mp3", "concert-002.mp3", "concert-003.mp3"} << "concert"
+                           << "copy /b concert-001.mp3+concert-002.mp3+concert-003.mp3 concert.mp3";
+    QTest::newRow("folders are left out") << QStringList{"D:\\Out\\part-001.mp3", "/out/part-002.mp3"} << "live"
+                                          << "copy /b part-001.mp3+part-002.mp3 live.mp3";
+    QTest::newRow("one piece") << QStringList{"a-001.mp3"} << "a" << "copy /b a-001.mp3 a.mp3";
+    QTest::newRow("names the interpreter would split are quoted")
+        << QStringList{"my song-001.mp3", "r&b-002.mp3", "plain-003.mp3"} << "my song"
+        << "copy /b \"my song-001.mp3\"+\"r&b-002.mp3\"+plain-003.mp3 \"my song.mp3\"";
+  }
+  void joinBatch() {
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, joinName);
+    QFETCH(QString, command);
+    makeSource(0);
+    QVERIFY(split::writeJoinBatch(pieces, joinName));
+    QCOMPARE(QString::fromLocal8Bit(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat"))), command);
+    // A second run replaces the file.
+    QVERIFY(split::writeJoinBatch({QStringLiteral("x.mp3")}, joinName));
+    QCOMPARE(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat")),
+             QByteArray("copy /b x.mp3 ") + (joinName.contains(u' ') ? "\"" + joinName.toLocal8Bit() + ".mp3\""
+                                                                      : joinName.toLocal8Bit() + ".mp3"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestSplit)
+#include "tst_split.moc"
