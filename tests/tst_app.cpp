@@ -1,4 +1,510 @@
+#include <QApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStackedWidget>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include <deque>
+
+#include "TestSupport.h"
+#include "Unit1.h"
+#include "Unit10.h"
+#include "Unit2.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "Unit6.h"
+#include "Unit7.h"
+
+namespace {
+
+// Answers the program's dialogs from a script and records its messages.
+class FakePlatform : public Platform {
+ public:
+  struct Message {
+    QString text, caption;
+    Icon icon;
+  };
+  std::deque<QString> fileAnswers;  // an empty answer cancels
+  QList<Message> messages;
+  QList<QUrl> opened;
+  int fileDialogs = 0;
+  QString lastDialogTitle;
+
+  void messageBox(QWidget *, const QString &text, const QString &caption, Icon icon) override {
+    messages.append({text, caption, icon});
+  }
+  std::optional<QString> openFile(QWidget *, const FileDialog &d) override { return answer(d); }
+  std::optional<QString> saveFile(QWidget *, const FileDialog &d) override { return answer(d); }
+  void popupMenu(QMenu *, const QPoint &) override {}
+  QPoint cursorPos() override { return {}; }
+  void openUrl(const QUrl &url) override { opened << url; }
+
+ private:
+  std::optional<QString> answer(const FileDialog &d) {
+    ++fileDialogs;
+    lastDialogTitle = d.title;
+    if (fileAnswers.empty()) return std::nullopt;
+    const QString a = fileAnswers.front();
+    fileAnswers.pop_front();
+    if (a.isEmpty()) return std::nullopt;
+    return a;
+  }
+};
+
+}  // namespace
+
+class TestApp : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir settingsDir_;
+  QTemporaryDir work_;
+  FakePlatform *fake_ = nullptr;
+
+  // Starts the program as main() does, with the stored settings given.
+  void start(const QVariantMap &stored = {}) {
+    {
+      QSettings s(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
+      s.clear();
+      for (auto it = stored.begin(); it != stored.end(); ++it) s.setValue(it.key(), it.value());
+    }
+    setApplicationErrorHandler(nullptr);
+    auto fake = std::make_unique<FakePlatform>();
+    fake_ = fake.get();
+    setPlatform(std::move(fake));
+    Form1 = new TForm1;
+    Form3 = new TForm3(Form1);
+    Form7 = new TForm7(Form1);
+    frmAdjust = new TfrmAdjust(Form1);
+    Form1->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+  }
+
+  void stop() {
+    delete frmAdjust;
+    delete Form7;
+    delete Form3;
+    delete Form1;
+    frmAdjust = nullptr;
+    Form7 = nullptr;
+    Form3 = nullptr;
+    Form1 = nullptr;
+  }
+
+  QVariant stored(const QString &name) {
+    QSettings s(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
+    return s.value(name);
+  }
+
+  void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(w->width() / 2, w->height() / 2)); }
+
+  void next(const QString &source, TFlatRadioButton *method) {
+    Form1->Edit1->setText(source);
+    click(method);
+    click(Form1->butNext);
+  }
+
+  // A copy of a test MP3 in the work folder, which is also the current folder.
+  QString copyOf(const QString &name) {
+    const QString path = QDir::current().filePath(name);
+    QFile::remove(path);
+    QFile::copy(media(name), path);
+    return path;
+  }
+
+ private slots:
+  void initTestCase() {
+    isolateSettings(settingsDir_);
+    QApplication::setApplicationName(QStringLiteral("Tranchette"));
+  }
+  // Every test works in a fresh current folder.
+  void init() {
+    static int n = 0;
+    const QString folder = work_.filePath(QString::number(++n));
+    QDir().mkpath(folder);
+    QDir::setCurrent(folder);
+  }
+  void cleanup() {
+    stop();
+    setPlatform(nullptr);
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", "silent");
+  }
+
+  void firstStartOpensCentredWithMethod1() {
+    start();
+    QCOMPARE(Form1->size(), QSize(539, 325));
+    QVERIFY(Form1->windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(Form1->windowTitle(), QStringLiteral("Tranchette "));
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QVERIFY(Form1->RadioButton1->isChecked());
+    const QRect screen = Form1->screen()->geometry();
+    QCOMPARE(Form1->pos(), QPoint((screen.width() - 539) / 2, (screen.height() - 325) / 2));
+    QCOMPARE(Form1->Offset, 200);
+    QCOMPARE(Form1->FrameCorrection, -37);
+    QVERIFY(fake_->messages.isEmpty());
+  }
+
+  void layoutIsAsDrawn_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("page control") << "PageControl1" << QRect(152, 24, 369, 249) << "";
+    QTest::newRow("source box") << "Edit1" << QRect(16, 48, 265, 17) << "";
+    QTest::newRow("browse") << "butBrowser" << QRect(288, 48, 65, 25) << "";
+    QTest::newRow("method 1") << "RadioButton1" << QRect(16, 128, 201, 17) << "Method 1  (by selections)";
+    QTest::newRow("method 2") << "RadioButton2" << QRect(16, 152, 169, 17) << "Method 2  (by time)";
+    QTest::newRow("method 3") << "RadioButton3" << QRect(16, 176, 169, 17) << "Method 3  (by size)";
+    QTest::newRow("help") << "butHelp" << QRect(176, 288, 65, 25) << "";
+    QTest::newRow("back") << "butBack" << QRect(280, 288, 65, 25) << "";
+    QTest::newRow("next") << "butNext" << QRect(352, 288, 65, 25) << "";
+    QTest::newRow("exit") << "butExit" << QRect(464, 288, 57, 25) << "";
+    QTest::newRow("close image") << "imgExit" << QRect(515, -1, 15, 23) << "";
+    QTest::newRow("length") << "editLength" << QRect(16, 48, 105, 17) << "60";
+    QTest::newRow("size") << "editSize" << QRect(16, 48, 105, 17) << "1000";
+    QTest::newRow("join 2") << "chkJoin2" << QRect(16, 136, 137, 17) << "Create \"Join\" Batch File";
+    QTest::newRow("list") << "ListBox" << QRect(16, 104, 97, 97) << "";
+    QTest::newRow("add point") << "butAddPoint" << QRect(272, 104, 89, 19) << "&Add a breakpoint";
+    QTest::newRow("output 1") << "editSavePath" << QRect(120, 184, 233, 17) << "Split-%track%.mp3";
+    QTest::newRow("output 3") << "editSavePath3" << QRect(16, 112, 249, 17) << "Split-%track%.mp3";
+  }
+  void layoutIsAsDrawn() {
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    start();
+    auto *w = Form1->findChild<QWidget *>(name);
+    QVERIFY(w);
+    QCOMPARE(w->geometry(), geometry);
+    if (auto *b = qobject_cast<QAbstractButton *>(w)) QCOMPARE(b->text(), text);
+    if (auto *e = qobject_cast<QLineEdit *>(w)) QCOMPARE(e->text(), text);
+    QCOMPARE(Form1->Slider->geometry(), QRect(24, 14, 330, 40));
+    QCOMPARE(Form1->Slider->parentWidget(), Form1->TabSheet3);
+    QCOMPARE(Form1->Edit1->toolTip(), QStringLiteral("Input an MP3 file with full path"));
+    QCOMPARE(Form1->butNext->toolTip(), QStringLiteral("Click to continue"));
+  }
+
+  void storedSettingsAreApplied_data() {
+    QTest::addColumn<QVariantMap>("settings");
+    QTest::addColumn<bool>("centred");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("correction");
+    QTest::newRow("all four") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 250}, {"Method", 2}} << false << 2
+                              << 13;
+    QTest::newRow("method 3") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 3}} << false << 3
+                              << -37;
+    QTest::newRow("method 0 checks none") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}}
+                                          << false << 0 << -37;
+    QTest::newRow("method 4 checks none") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 4}}
+                                          << false << 0 << -37;
+    QTest::newRow("no offset: centred, method 1") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Method", 3}} << true << 1
+                                                  << -37;
+    QTest::newRow("offset not an integer") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", "x"}, {"Method", 3}}
+                                           << true << 1 << -37;
+  }
+  void storedSettingsAreApplied() {
+    QFETCH(QVariantMap, settings);
+    QFETCH(bool, centred);
+    QFETCH(int, method);
+    QFETCH(int, correction);
+    start(settings);
+    if (!centred) QCOMPARE(Form1->pos(), QPoint(30, 40));
+    if (centred) QCOMPARE(Form1->pos().x(), (Form1->screen()->geometry().width() - 539) / 2);
+    QCOMPARE(Form1->RadioButton1->isChecked(), method == 1);
+    QCOMPARE(Form1->RadioButton2->isChecked(), method == 2);
+    QCOMPARE(Form1->RadioButton3->isChecked(), method == 3);
+    QCOMPARE(Form1->FrameCorrection, correction);
+    QVERIFY(fake_->messages.isEmpty());
+  }
+
+  void settingsAreSavedAtTheEnd() {
+    start({{"Top", 40}, {"Left", 30}, {"Offset", 250}, {"Method", 1}});
+    Form1->move(60, 70);
+    click(Form1->RadioButton3);
+    stop();
+    QCOMPARE(stored(QStringLiteral("Top")).toInt(), 70);
+    QCOMPARE(stored(QStringLiteral("Left")).toInt(), 60);
+    QCOMPARE(stored(QStringLiteral("Offset")).toInt(), 250);
+    QCOMPARE(stored(QStringLiteral("Method")).toInt(), 3);
+  }
+
+  void noMethodCheckedStoresNoMethod() {
+    start({{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}});
+    Form1->Edit1->setText(media(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QCOMPARE(Form1->SourceFile, media(QStringLiteral("cbr-info.mp3")));
+    Form1->move(5, 6);
+    stop();
+    QCOMPARE(stored(QStringLiteral("Top")).toInt(), 6);
+    QCOMPARE(stored(QStringLiteral("Method")).toInt(), 0);  // left as it was
+  }
+
+  void aSettingsStoreThatCannotBeCreatedIsReported() {
+    const QString folder = settingsDir_.filePath(QStringLiteral("Velmora"));
+    QDir(folder).removeRecursively();
+    writeFile(folder, "in the way");
+    setApplicationErrorHandler(nullptr);
+    auto fake = std::make_unique<FakePlatform>();
+    fake_ = fake.get();
+    setPlatform(std::move(fake));
+    Form1 = new TForm1;
+    QFile::remove(folder);
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].caption, QStringLiteral("Tranchette"));
+    QCOMPARE(fake_->messages[0].icon, Platform::Icon::Error);
+    QVERIFY(!Form1->RadioButton1->isChecked() && !Form1->RadioButton2->isChecked() &&
+            !Form1->RadioButton3->isChecked());
+    QCOMPARE(Form1->Offset, 200);
+  }
+
+  void nextWithoutASourceAsksForOne() {
+    start();
+    fake_->fileAnswers.push_back(media(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].text, QStringLiteral("You should select an MP3 file first."));
+    QCOMPARE(fake_->messages[0].caption, QStringLiteral("Note"));
+    QCOMPARE(fake_->messages[0].icon, Platform::Icon::Information);
+    QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Select a MP3 file"));
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(media(QStringLiteral("cbr-info.mp3"))));
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    // The confirmed file's folder is now the current one.
+    QCOMPARE(QDir::currentPath(), QFileInfo(media(QStringLiteral("cbr-info.mp3"))).absolutePath());
+
+    // Cancelling hands back the last confirmed name, replacing what was typed.
+    Form1->Edit1->setText(QStringLiteral("typed by hand"));
+    click(Form1->butBrowser);
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(media(QStringLiteral("cbr-info.mp3"))));
+  }
+
+  void cancellingTheFirstOpenDialogEmptiesTheSource() {
+    start();
+    Form1->Edit1->setText(QStringLiteral("typed"));
+    click(Form1->butBrowser);
+    QCOMPARE(Form1->Edit1->text(), QString());
+  }
+
+  void method1EntryPreparesThePreview() {
+    start();
+    QSignalSpy positions(Form1->XPlayer, &TXaudioPlayer::OnNotifyInputPosition);
+    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton1);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    QCOMPARE(Form1->FrameCount, 384);
+    QCOMPARE(Form1->TotalTime, 10000);
+    QCOMPARE(Form1->Slider->maximum(), 384 - 37);
+    QCOMPARE(Form1->Slider->tickInterval(), 38);
+    QCOMPARE(Form1->ListBox->count(), 1);
+    QCOMPARE(Form1->ListBox->item(0)->text(), QStringLiteral("0"));
+    QCOMPARE(Form1->editSavePath->text(), QStringLiteral("cbr-info-%track%.mp3"));
+    QCOMPARE(Form1->JoinName, QStringLiteral("cbr-info"));
+    QTRY_VERIFY(positions.size() >= 3);  // playing
+
+    click(Form1->butBack);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QCOMPARE(Form1->ListBox->count(), 0);
+    click(Form1->butNext);
+    QCOMPARE(Form1->ListBox->count(), 1);
+  }
+
+  void method2And3Entries() {
+    start();
+    next(media(QStringLiteral("vbr-xing.mp3")), Form1->RadioButton3);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
+    QCOMPARE(Form1->FrameCount, 0);
+    QCOMPARE(Form1->TotalTime, 0);
+    QCOMPARE(Form1->editSavePath3->text(), QStringLiteral("vbr-xing-%track%.mp3"));
+    click(Form1->butBack);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    click(Form1->RadioButton2);
+    QVERIFY(!Form1->RadioButton3->isChecked());
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    QCOMPARE(Form1->TotalTime, 10000);
+    QCOMPARE(Form1->FrameCount, 384);
+    QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("vbr-xing-%track%.mp3"));
+  }
+
+  void aFileThatIsNoMp3StopsTheEntrySilently() {
+    start();
+    next(media(QStringLiteral("text.mp3")), Form1->RadioButton2);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("Split-%track%.mp3"));
+    QCOMPARE(Form1->JoinName, QString());
+    QVERIFY(fake_->messages.isEmpty());
+  }
+
+  void blanksAreASource() {
+    start();
+    next(QStringLiteral("   "), Form1->RadioButton3);
+    QVERIFY(fake_->messages.isEmpty());
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
+    QCOMPARE(Form1->SourceFile, QStringLiteral("   "));
+  }
+
+  void numberBoxesTakeDigitsOnly() {
+    start();
+    Form1->editLength->clear();
+    QTest::keyClicks(Form1->editLength, QStringLiteral("1a2"));
+    QCOMPARE(Form1->editLength->text(), QStringLiteral("12"));
+    QTest::keyClicks(Form1->editLength, QStringLiteral("-. "));
+    QTest::keyClick(Form1->editLength, Qt::Key_Return);
+    QCOMPARE(Form1->editLength->text(), QStringLiteral("12"));
+    QTest::keyClick(Form1->editLength, Qt::Key_Backspace);
+    QCOMPARE(Form1->editLength->text(), QStringLiteral("1"));
+    Form1->editSize->clear();
+    QTest::keyClicks(Form1->editSize, QStringLiteral("x9,8"));
+    QCOMPARE(Form1->editSize->text(), QStringLiteral("98"));
+  }
+
+  void outputBrowsers() {
+    start();
+    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton3);
+    // Cancelled before any name was confirmed: the default template again.
+    Form1->editSavePath3->setText(QStringLiteral("other"));
+    click(Form1->butOutBro3);
+    QCOMPARE(Form1->editSavePath3->text(), QStringLiteral("cbr-info-%track%.mp3"));
+    QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Input/Select  output MP3 files"));
+
+    const QString here = QDir::currentPath();
+    const QString out = QDir(here).filePath(QStringLiteral("Out.d/mix"));
+    QDir().mkpath(QFileInfo(out).path());
+    fake_->fileAnswers.push_back(out);  // the default extension is added
+    click(Form1->butOutBro3);
+    QCOMPARE(Form1->editSavePath3->text(), QDir::toNativeSeparators(out) + QStringLiteral("-%track%.mp3"));
+    QCOMPARE(Form1->JoinName, QStringLiteral("cbr-info"));
+    QCOMPARE(QDir::currentPath(), QFileInfo(out).absolutePath());
+    QDir::setCurrent(here);
+
+    // The dialog is shared: cancelling on another page takes the same name.
+    click(Form1->butBack);
+    click(Form1->RadioButton2);
+    click(Form1->butNext);
+    click(Form1->butOutBro2);
+    QCOMPARE(Form1->editSavePath1->text(), QDir::toNativeSeparators(out) + QStringLiteral("-%track%.mp3"));
+  }
+
+  void nextOnAMethodPageNeedsANumberOtherThan0() {
+    start();
+    next(copyOf(QStringLiteral("cbr-info.mp3")), Form1->RadioButton2);
+    Form1->editLength->setText(QStringLiteral("000"));
+    click(Form1->butNext);
+    QVERIFY(!Form1->SplitThread2);
+    Form1->editLength->setText(QStringLiteral("pasted"));
+    click(Form1->butNext);
+    QVERIFY(!Form1->SplitThread2);
+    QVERIFY(fake_->messages.isEmpty());
+  }
+
+  void splitBySizeFromTheWindow() {
+    start({{"Top", 196}, {"Left", 196}, {"Offset", 200}, {"Method", 3}});
+    const QString source = copyOf(QStringLiteral("cbr-info.mp3"));
+    Form1->Edit1->setText(source);
+    click(Form1->butNext);
+    Form1->editSize->setText(QStringLiteral("50"));
+    QSignalSpy shown(Form3->Progress, &QProgressBar::valueChanged);
+    click(Form1->butNext);
+    QVERIFY(Form1->SplitThread3);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(Form3->pos(), QPoint(346, 296));
+    QVERIFY(!Form3->isVisible());
+    QCOMPARE(Form3->Progress->maximum(), 3);
+    QCOMPARE(Form3->Progress->value(), 3);
+    QByteArray joined;
+    for (const char *p : {"cbr-info-001.mp3", "cbr-info-002.mp3", "cbr-info-003.mp3", "cbr-info-004.mp3"})
+      joined += readAll(QString::fromLatin1(p));
+    QCOMPARE(readAll(QStringLiteral("cbr-info-001.mp3")).size(), 51200);
+    QVERIFY(joined == readAll(source));
+    QCOMPARE(readAll(QStringLiteral("Join_cbr-info.bat")),
+             QByteArray("copy /b cbr-info-001.mp3+cbr-info-002.mp3+cbr-info-003.mp3+cbr-info-004.mp3 cbr-info.mp3"));
+  }
+
+  void splitByTimeFromTheWindow() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}});
+    const QString source = copyOf(QStringLiteral("vbr-xing.mp3"));
+    QFile::remove(QStringLiteral("Join_vbr-xing.bat"));
+    Form1->Edit1->setText(source);
+    click(Form1->butNext);
+    Form1->editLength->setText(QStringLiteral("4"));
+    click(Form1->chkJoin2);  // no batch file
+    QVERIFY(!Form1->chkJoin2->isChecked());
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread2, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    // 4 s of 10000 ms.
+    const qint64 size = QFileInfo(source).size();
+    const qint64 piece = size * 4000 / 10000;
+    QCOMPARE(readAll(QStringLiteral("vbr-xing-001.mp3")).size(), piece);
+    QCOMPARE(readAll(QStringLiteral("vbr-xing-003.mp3")).size(), size - 2 * piece);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("Join_vbr-xing.bat")));
+    QCOMPARE(Form3->pos(), QPoint(160, 110));
+  }
+
+  void splitAtBreakpointsFromTheWindow() {
+    start();
+    const QString source = copyOf(QStringLiteral("cbr-noinfo.mp3"));
+    next(source, Form1->RadioButton1);
+    Form1->ListBox->addItem(QStringLiteral("96"));
+    Form1->ListBox->addItem(QStringLiteral("192"));
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    const QByteArray bytes = readAll(source);  // 160496 bytes, 384 frames
+    QVERIFY(readAll(QStringLiteral("cbr-noinfo-001.mp3")) == bytes.left(40124));
+    QVERIFY(readAll(QStringLiteral("cbr-noinfo-002.mp3")) == bytes.mid(40124, 80248 - 40124));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-noinfo-003.mp3")));
+    QVERIFY(!Form3->isVisible());
+  }
+
+  void aPieceThatCannotBeCreatedIsReported() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    const QString source = copyOf(QStringLiteral("cbr-info.mp3"));
+    Form1->Edit1->setText(source);
+    click(Form1->butNext);
+    Form1->editSize->setText(QStringLiteral("50"));  // three full pieces and a tail
+    QDir().mkpath(QStringLiteral("cbr-info-002.mp3"));
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QDir().rmdir(QStringLiteral("cbr-info-002.mp3"));
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].text,
+             QStringLiteral("Cannot create file: cbr-info-002.mp3 !\r\nBecause a same name file is locked by other "
+                            "application."));
+    QCOMPARE(fake_->messages[0].icon, Platform::Icon::None);
+    QVERIFY(!Form3->isVisible());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-info-003.mp3")));
+  }
+
+  void exitEndsTheProgramEvenWithoutAPlayer_data() {
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("button");
+    QTest::newRow("exit button") << QByteArray("silent") << "butExit";
+    QTest::newRow("close image") << QByteArray("silent") << "imgExit";
+    QTest::newRow("exit button, no player") << QByteArray("off") << "butExit";
+    QTest::newRow("close image, no player") << QByteArray("off") << "imgExit";
+  }
+  void exitEndsTheProgramEvenWithoutAPlayer() {
+    QFETCH(QByteArray, output);
+    QFETCH(QString, button);
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", output);
+    start();
+    QWidget *target = Form1->findChild<QWidget *>(button);
+    QTimer::singleShot(0, this, [&] { click(target); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+  }
+
+  void anErrorInAHandlerIsSilent() {
+    start();
+    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton2);
+    Form1->editLength->setText(QStringLiteral("abc"));
+    click(Form1->butNext);
+    QVERIFY(fake_->messages.isEmpty());
+    QVERIFY(!Form1->SplitThread2);
+  }
+};
+
+QTEST_MAIN(TestApp)
 #include "tst_app.moc"
