@@ -1,6 +1,7 @@
 #include "MPEGPLAYLib_OCX.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -233,6 +234,9 @@ StreamFacts scanWithLibmpg123(const std::string &path) {
 
 StreamFacts readStreamFacts(const std::string &path) {
   if (auto facts = walkFrameHeaders(path)) return *facts;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+    throw StreamError(path + ": the file is empty");
   return scanWithLibmpg123(path);
 }
 

@@ -180,6 +180,8 @@ int main(int argc, char *argv[]) {
     }
     outcome = split::splitByTime(source, value, totalTime, outputTemplate, reporter);
   } else {
+    const QStringList breakpoints = value.split(u',');
+    if (breakpoints.size() < 2) return usageError("frames needs at least two breakpoints");
     std::int64_t frames = 0;
     try {
       frames = audio::readStreamFacts(source.toStdString()).frames;
@@ -187,8 +189,6 @@ int main(int argc, char *argv[]) {
       std::fprintf(stderr, "tranchette-cli: %s\n", error.what());
       return 1;
     }
-    const QStringList breakpoints = value.split(u',');
-    if (breakpoints.size() < 2) return usageError("frames needs at least two breakpoints");
     outcome = split::splitAtBreakpoints(source, frames, breakpoints, outputTemplate, reporter);
   }
   if (!outcome.completed) return 1;
