@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QTimer>
 
 #include "Platform.h"
 #include "Unit1.h"
@@ -17,6 +18,8 @@ int main(int argc, char *argv[]) {
       Form7 = new TForm7(Form1);
       frmAdjust = new TfrmAdjust(Form1);
       Form1->show();
+      // For the start-up benchmark: end as soon as the window has been shown.
+      if (qEnvironmentVariableIsSet("TRANCHETTE_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
       app.exec();
     } catch (const std::exception &error) {
       setApplicationErrorHandler(nullptr);
