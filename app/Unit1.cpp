@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
+#include <QThread>
 #include <QWindow>
 
 #include "Convert.h"
@@ -64,6 +65,14 @@ TForm1::TForm1(QWidget *parent)
   HelpPopupMenu->addAction(QStringLiteral("Contents..."))->setObjectName(QStringLiteral("mnuContents"));
   HelpPopupMenu->addAction(QStringLiteral("About..."))->setObjectName(QStringLiteral("mnuAbout"));
   RightPopupMenu = new QMenu(this);
+  Play3SecsBefore = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs Before"));
+  Play3SecsAfter = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs After"));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
+  Deletethisbreakpoint = RightPopupMenu->addAction(QStringLiteral("Delete this breakpoint"));
+  Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
+  Adjust = RightPopupMenu->addAction(QStringLiteral("Advanced options..."));
+  Adjust->setVisible(false);
   Timer = new QTimer(this);
   Timer->setInterval(3000);
 
@@ -86,6 +95,33 @@ TForm1::TForm1(QWidget *parent)
   on(imgAbout, &TImage::clicked, this, [this] { imgAboutClick(imgAbout); });
   on(Image1, &TImage::mousePressed, this, [this](Qt::MouseButton) { Image1MouseDown(Image1); });
 
+  on(butAdd, &TFlatButton::mousePressed, this, [this](Qt::MouseButton b, QPoint) { butAddMouseDown(butAdd, b); });
+  on(butAddPoint, &QAbstractButton::clicked, this, [this] { butAddPointClick(butAddPoint); });
+  on(editBreakPoint, &TFlatEdit::keyPressed, this, [this](QChar &key) { editBreakPointKeyPress(editBreakPoint, key); });
+  on(ListBox, &TListBox::mouseDown, this, [this](Qt::MouseButton b) { ListBoxMouseDown(ListBox, b); });
+  on(Play3SecsBefore, &QAction::triggered, this, [this] { Play3SecsBeforeClick(Play3SecsBefore); });
+  on(Play3SecsAfter, &QAction::triggered, this, [this] { Play3SecsAfterClick(Play3SecsAfter); });
+  on(Deletethisbreakpoint, &QAction::triggered, this, [this] { DeletethisbreakpointClick(Deletethisbreakpoint); });
+  on(Deleteallbreakpoints1, &QAction::triggered, this, [this] { Deleteallbreakpoints1Click(Deleteallbreakpoints1); });
+  on(Adjust, &QAction::triggered, this, [this] { AdjustClick(Adjust); });
+  on(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
+  on(XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
+     [this](QObject *sender, std::uint32_t offset, std::uint32_t range) {
+       XPlayerNotifyInputPosition(sender, offset, range);
+     });
+  on(XPlayer, &TXaudioPlayer::OnNotifyInputTimecode, this,
+     [this](QObject *sender, std::uint8_t h, std::uint8_t m, std::uint8_t sec, std::uint8_t fr) {
+       XPlayerNotifyInputTimecode(sender, h, m, sec, fr);
+     });
+  on(imgPlay, &TImage::clicked, this, [this] { imgPlayClick(imgPlay); });
+  on(imgPu, &TImage::clicked, this, [this] { imgPuClick(imgPu); });
+  on(imgFastb, &TImage::clicked, this, [this] { imgFastbClick(imgFastb); });
+  on(imgFaste, &TImage::clicked, this, [this] { imgFasteClick(imgFaste); });
+  on(imgFastf, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastfMouseDown(imgFastf); });
+  on(imgFastf, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastfMouseUp(imgFastf); });
+  on(imgFastr, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastrMouseDown(imgFastr); });
+  on(imgFastr, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastrMouseUp(imgFastr); });
+
   try {
     FormCreate(this);
   } catch (const std::exception &error) {
@@ -98,7 +134,7 @@ TForm1::~TForm1() { guard([this] { FormDestroy(this); }); }
 void TForm1::FormCreate(QObject *) {
   PageControl1->setCurrentWidget(TabSheet1);
 
-  Slider = new TTrackBar1(this);
+  Slider = new TTrackBar1(*this, this);
   Slider->setParent(TabSheet3);
   Slider->setGeometry(24, 14, 330, 40);
   Slider->setToolTip(QStringLiteral("Drag and Seek..."));
@@ -345,3 +381,162 @@ void TForm1::butOutBro3Click(QObject *) {
 
 void TForm1::editLengthKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }
 void TForm1::editSizeKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }
+
+// The breakpoint list: the list box's items are the breakpoints, decimal frame
+// numbers in strictly ascending order.
+
+void TForm1::InsertBreakpoint(const QString &text) {
+  // Only non-negative decimal numbers go in: the split reads every item as one.
+  if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+    return;
+  const std::int32_t v = StrToInt(text);
+  const int n = ListBox->count();
+  if (n == 0) {
+    ListBox->insertItem(0, text);
+    ListBox->repaint();
+    return;
+  }
+  int k = n;
+  while (k > 0 && StrToInt(ListBox->item(k - 1)->text()) > v) --k;
+  if (k > 0 && StrToInt(ListBox->item(k - 1)->text()) == v) return;
+  ListBox->insertItem(k, text);
+  ListBox->repaint();
+}
+
+std::int32_t TForm1::GetSelectedIndex() const {
+  const int n = ListBox->count();
+  for (int i = 0; i < n; ++i)
+    if (ListBox->item(i)->isSelected()) return i;
+  return n;
+}
+
+std::int32_t TForm1::selectedBreakpoint() const {
+  const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) throw EConvertError("no breakpoint is selected");
+  return StrToInt(item->text());
+}
+
+void TForm1::butAddMouseDown(QObject *, Qt::MouseButton) { InsertBreakpoint(labFrame->text()); }
+
+void TForm1::butAddPointClick(QObject *) {
+  const QString text = editBreakPoint->text().trimmed();
+  if (text.isEmpty()) return;
+  InsertBreakpoint(text);
+}
+
+void TForm1::editBreakPointKeyPress(QObject *, QChar &Key) {
+  if (Key == QChar(8)) return;
+  if (Key == QChar(13)) {
+    butAddPointClick(nullptr);
+    Key = QChar();
+    return;
+  }
+  if (Key < u'0' || Key > u'9') Key = QChar();
+}
+
+void TForm1::ListBoxMouseDown(QObject *, Qt::MouseButton Button) {
+  if (Button != Qt::LeftButton) return;
+  platform().popupMenu(RightPopupMenu, platform().cursorPos());
+}
+
+void TForm1::DeletethisbreakpointClick(QObject *) {
+  delete ListBox->item(GetSelectedIndex());
+  ListBox->clearSelection();  // the list box would select a neighbour
+  ListBox->repaint();
+}
+
+void TForm1::Deleteallbreakpoints1Click(QObject *) {
+  ListBox->clear();
+  ListBox->repaint();
+}
+
+void TForm1::AdjustClick(QObject *) { frmAdjust->exec(); }
+
+// The preview.
+
+void TForm1::XPlayerNotifyInputPosition(QObject *, std::uint32_t position, std::uint32_t) {
+  if (SliderDragging || !TrackPosition) return;
+  const std::int32_t p = static_cast<std::int32_t>(position + static_cast<std::uint32_t>(FrameCorrection));
+  Slider->setValue(p);
+  labFrame->setText(p < 0 ? QStringLiteral("0") : QString::number(p));
+  if (PlayingToBreakpoint && p >= selectedBreakpoint()) {
+    PlayingToBreakpoint = false;
+    XPlayer->Pause();
+  }
+}
+
+void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
+                                        std::uint8_t) {
+  auto two = [](int v) { return v < 10 ? QStringLiteral("0") + QString::number(v) : QString::number(v); };
+  labHour->setText(two(Hours));
+  labMin->setText(u':' + two(Minutes));
+  labSec->setText(u':' + two(Seconds));
+}
+
+void TForm1::imgPlayClick(QObject *) { XPlayer->Play(); }
+void TForm1::imgPuClick(QObject *) { XPlayer->Pause(); }
+void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, FrameCount); }
+void TForm1::imgFasteClick(QObject *) {
+  XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount);
+}
+
+void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
+
+// Winds the slider one frame for every event handled until the button is
+// released; the release arrives inside the loop and clears the flag.
+void TForm1::fastWind(bool &flag, int step) {
+  TrackPosition = false;
+  flag = true;
+  XPlayer->Pause();
+  while (flag) {
+    PumpOneMessage();
+    Slider->setValue(Slider->value() + step);
+    QThread::yieldCurrentThread();
+    labFrame->setText(QString::number(Slider->value()));
+  }
+}
+
+void TForm1::endFastWind(bool &flag, TImage *image) {
+  image->releaseMouse();
+  TrackPosition = true;
+  flag = false;
+  XPlayer->InputSeek(static_cast<std::uint32_t>(Slider->value()), FrameCount);
+  XPlayer->Play();
+}
+
+void TForm1::imgFastfMouseDown(QObject *) {
+  imgFastf->grabMouse();  // a release anywhere ends the wind
+  fastWind(FastForwarding, +1);
+}
+void TForm1::imgFastfMouseUp(QObject *) { endFastWind(FastForwarding, imgFastf); }
+void TForm1::imgFastrMouseDown(QObject *) {
+  imgFastr->grabMouse();
+  fastWind(FastReversing, -1);
+}
+void TForm1::imgFastrMouseUp(QObject *) { endFastWind(FastReversing, imgFastr); }
+
+void TForm1::Play3SecsAfterClick(QObject *) {
+  const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) return;
+  XPlayer->Pause();
+  XPlayer->InputSeek(static_cast<std::uint32_t>(StrToInt(item->text())), FrameCount);
+  labFrame->setText(item->text());
+  if (!Timer->isActive()) Timer->start();
+  XPlayer->Play();
+}
+
+void TForm1::Play3SecsBeforeClick(QObject *) {
+  if (!ListBox->item(GetSelectedIndex())) return;
+  XPlayer->Pause();
+  PlayingToBreakpoint = true;
+  const std::int32_t b = selectedBreakpoint();
+  // A lead-in that would begin before the file begins at its start.
+  XPlayer->InputSeek(b < 128 ? 0u : static_cast<std::uint32_t>(b - 128), FrameCount);
+  labFrame->setText(QString::number(b - 128));
+  XPlayer->Play();
+}
+
+void TForm1::TimerTimer(QObject *) {
+  Timer->stop();
+  XPlayer->Pause();
+}

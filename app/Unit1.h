@@ -9,6 +9,7 @@
 #include "FlatCheck.h"
 #include "FlatEdit.h"
 #include "Image.h"
+#include "ListBox.h"
 #include "MPEGPLAYLib_OCX.h"
 #include "Platform.h"
 #include "Registry.h"
@@ -26,7 +27,7 @@ class TSplitThread_3;
 // The wizard: the main window and hub of the program. Its controls (from the
 // layout) and members are public, as the other windows and the split workers
 // read and write them by name.
-class TForm1 : public QWidget, public Ui::TForm1, public SplitHost {
+class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public TrackBarHost {
   Q_OBJECT
 
  public:
@@ -58,6 +59,11 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost {
   TFileDialog SaveDialog;
   QMenu *HelpPopupMenu = nullptr;
   QMenu *RightPopupMenu = nullptr;
+  QAction *Play3SecsBefore = nullptr;
+  QAction *Play3SecsAfter = nullptr;
+  QAction *Deletethisbreakpoint = nullptr;
+  QAction *Deleteallbreakpoints1 = nullptr;
+  QAction *Adjust = nullptr;
   QTimer *Timer = nullptr;
 
   // What the split workers read.
@@ -87,6 +93,42 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost {
   void imgAboutClick(QObject *Sender);
   void Image1MouseDown(QObject *Sender);
 
+  // The breakpoint list.
+  void InsertBreakpoint(const QString &text);
+  std::int32_t GetSelectedIndex() const;
+  void butAddMouseDown(QObject *Sender, Qt::MouseButton Button);
+  void butAddPointClick(QObject *Sender);
+  void editBreakPointKeyPress(QObject *Sender, QChar &Key);
+  void ListBoxMouseDown(QObject *Sender, Qt::MouseButton Button);
+  void DeletethisbreakpointClick(QObject *Sender);
+  void Deleteallbreakpoints1Click(QObject *Sender);
+  void AdjustClick(QObject *Sender);
+
+  // The preview.
+  void XPlayerNotifyInputPosition(QObject *Sender, std::uint32_t Position, std::uint32_t Range);
+  void XPlayerNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
+                                  std::uint8_t Fractions);
+  void imgPlayClick(QObject *Sender);
+  void imgPuClick(QObject *Sender);
+  void imgFastbClick(QObject *Sender);
+  void imgFasteClick(QObject *Sender);
+  void imgFastfMouseDown(QObject *Sender);
+  void imgFastfMouseUp(QObject *Sender);
+  void imgFastrMouseDown(QObject *Sender);
+  void imgFastrMouseUp(QObject *Sender);
+  void Play3SecsBeforeClick(QObject *Sender);
+  void Play3SecsAfterClick(QObject *Sender);
+  void TimerTimer(QObject *Sender);
+  void PumpOneMessage();
+
+  // What the position slider drives.
+  void setSliderDragging(bool dragging) override { SliderDragging = dragging; }
+  void showFrame(const QString &text) override { labFrame->setText(text); }
+  void playerPause() override { XPlayer->Pause(); }
+  void playerPlay() override { XPlayer->Play(); }
+  void playerSeek(std::uint32_t offset, std::int32_t range) override { XPlayer->InputSeek(offset, range); }
+  void pumpOneMessage() override { PumpOneMessage(); }
+
  protected:
   void showEvent(QShowEvent *) override;
   void closeEvent(QCloseEvent *) override;
@@ -101,6 +143,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost {
   void writeSettings();
   void openSettingsKey();
   void endProgram();
+  void fastWind(bool &flag, int step);
+  void endFastWind(bool &flag, TImage *image);
+  std::int32_t selectedBreakpoint() const;
 
   bool centreOnShow_ = false;
   bool shownOnce_ = false;

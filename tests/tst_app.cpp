@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <deque>
 
+#include "AppFixture.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit10.h"
@@ -17,43 +18,6 @@
 #include "Unit6.h"
 #include "Unit7.h"
 
-namespace {
-
-// Answers the program's dialogs from a script and records its messages.
-class FakePlatform : public Platform {
- public:
-  struct Message {
-    QString text, caption;
-    Icon icon;
-  };
-  std::deque<QString> fileAnswers;  // an empty answer cancels
-  QList<Message> messages;
-  QList<QUrl> opened;
-  int fileDialogs = 0;
-  QString lastDialogTitle;
-
-  void messageBox(QWidget *, const QString &text, const QString &caption, Icon icon) override {
-    messages.append({text, caption, icon});
-  }
-  std::optional<QString> openFile(QWidget *, const FileDialog &d) override { return answer(d); }
-  std::optional<QString> saveFile(QWidget *, const FileDialog &d) override { return answer(d); }
-  void popupMenu(QMenu *, const QPoint &) override {}
-  QPoint cursorPos() override { return {}; }
-  void openUrl(const QUrl &url) override { opened << url; }
-
- private:
-  std::optional<QString> answer(const FileDialog &d) {
-    ++fileDialogs;
-    lastDialogTitle = d.title;
-    if (fileAnswers.empty()) return std::nullopt;
-    const QString a = fileAnswers.front();
-    fileAnswers.pop_front();
-    if (a.isEmpty()) return std::nullopt;
-    return a;
-  }
-};
-
-}  // namespace
 
 class TestApp : public QObject {
   Q_OBJECT
@@ -62,42 +26,16 @@ class TestApp : public QObject {
   QTemporaryDir work_;
   FakePlatform *fake_ = nullptr;
 
-  // Starts the program as main() does, with the stored settings given.
   void start(const QVariantMap &stored = {}) {
-    {
-      QSettings s(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
-      s.clear();
-      for (auto it = stored.begin(); it != stored.end(); ++it) s.setValue(it.key(), it.value());
-    }
-    setApplicationErrorHandler(nullptr);
-    auto fake = std::make_unique<FakePlatform>();
-    fake_ = fake.get();
-    setPlatform(std::move(fake));
-    Form1 = new TForm1;
-    Form3 = new TForm3(Form1);
-    Form7 = new TForm7(Form1);
-    frmAdjust = new TfrmAdjust(Form1);
-    Form1->show();
+    fake_ = startProgram(stored);
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
   }
-
-  void stop() {
-    delete frmAdjust;
-    delete Form7;
-    delete Form3;
-    delete Form1;
-    frmAdjust = nullptr;
-    Form7 = nullptr;
-    Form3 = nullptr;
-    Form1 = nullptr;
-  }
+  void stop() { stopProgram(); }
 
   QVariant stored(const QString &name) {
     QSettings s(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
     return s.value(name);
   }
-
-  void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(w->width() / 2, w->height() / 2)); }
 
   void next(const QString &source, TFlatRadioButton *method) {
     Form1->Edit1->setText(source);

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+
+#include <QAction>
+#include <QMenu>
+#include <QSettings>
+#include <QtTest>
+
+#include "Platform.h"
+#include "Unit1.h"
+#include "Unit10.h"
+#include "Unit6.h"
+#include "Unit7.h"
+
+namespace {
+
+// Answers the program's dialogs from a script and records its messages.
+class FakePlatform : public Platform {
+ public:
+  struct Message {
+    QString text, caption;
+    Icon icon;
+  };
+  std::deque<QString> fileAnswers;  // an empty answer cancels
+  QList<Message> messages;
+  QList<QUrl> opened;
+  std::deque<QString> menuAnswers;
+  QList<QPoint> menus;
+  QPoint cursor{400, 300};
+  int fileDialogs = 0;
+  QString lastDialogTitle;
+
+  void messageBox(QWidget *, const QString &text, const QString &caption, Icon icon) override {
+    messages.append({text, caption, icon});
+  }
+  std::optional<QString> openFile(QWidget *, const FileDialog &d) override { return answer(d); }
+  std::optional<QString> saveFile(QWidget *, const FileDialog &d) override { return answer(d); }
+  // A pop-up menu triggers the entry named in menuAnswers, if any.
+  void popupMenu(QMenu *menu, const QPoint &at) override {
+    menus << at;
+    if (menuAnswers.empty()) return;
+    const QString entry = menuAnswers.front();
+    menuAnswers.pop_front();
+    for (QAction *a : menu->actions())
+      if (a->text() == entry) a->trigger();
+  }
+  QPoint cursorPos() override { return cursor; }
+  void openUrl(const QUrl &url) override { opened << url; }
+
+ private:
+  std::optional<QString> answer(const FileDialog &d) {
+    ++fileDialogs;
+    lastDialogTitle = d.title;
+    if (fileAnswers.empty()) return std::nullopt;
+    const QString a = fileAnswers.front();
+    fileAnswers.pop_front();
+    if (a.isEmpty()) return std::nullopt;
+    return a;
+  }
+};
+
+}  // namespace
+
+// Starts the program as main() does, with the stored settings given and a
+// scripted platform; returns the platform.
+inline FakePlatform *startProgram(const QVariantMap &stored = {}) {
+  {
+    QSettings s(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
+    s.clear();
+    for (auto it = stored.begin(); it != stored.end(); ++it) s.setValue(it.key(), it.value());
+  }
+  setApplicationErrorHandler(nullptr);
+  auto fake = std::make_unique<FakePlatform>();
+  FakePlatform *p = fake.get();
+  setPlatform(std::move(fake));
+  Form1 = new TForm1;
+  Form3 = new TForm3(Form1);
+  Form7 = new TForm7(Form1);
+  frmAdjust = new TfrmAdjust(Form1);
+  Form1->show();
+  return p;
+}
+
+inline void stopProgram() {
+  delete frmAdjust;
+  delete Form7;
+  delete Form3;
+  delete Form1;
+  frmAdjust = nullptr;
+  Form7 = nullptr;
+  Form3 = nullptr;
+  Form1 = nullptr;
+}
+
+inline void click(QWidget *w, Qt::MouseButton button = Qt::LeftButton) {
+  QTest::mouseClick(w, button, {}, QPoint(w->width() / 2, w->height() / 2));
+}

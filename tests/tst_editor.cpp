@@ -1,0 +1,360 @@
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "AppFixture.h"
+#include "TestSupport.h"
+
+// The breakpoint editor: list, preview transport, position slider, offset dialog.
+class TestEditor : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir settingsDir_;
+  FakePlatform *fake_ = nullptr;
+
+  QStringList items() const {
+    QStringList list;
+    for (int i = 0; i < Form1->ListBox->count(); ++i) list << Form1->ListBox->item(i)->text();
+    return list;
+  }
+
+  // Enters the breakpoint page with a real MP3 playing.
+  void enterPage(const QString &file = QStringLiteral("cbr-info.mp3")) {
+    Form1->Edit1->setText(media(file));
+    click(Form1->RadioButton1);
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+  }
+
+  void select(int row) { Form1->ListBox->setCurrentRow(row); }
+
+  // The player's own reports, as the program gets them.
+  struct Positions {
+    QList<std::uint32_t> offsets;
+    explicit Positions(TXaudioPlayer *p) {
+      QObject::connect(p, &TXaudioPlayer::OnNotifyInputPosition, p,
+                       [this](QObject *, std::uint32_t o, std::uint32_t) { offsets << o; });
+    }
+    std::uint32_t last() const { return offsets.isEmpty() ? 0u : offsets.last(); }
+  };
+
+ private slots:
+  void initTestCase() {
+    isolateSettings(settingsDir_);
+    QApplication::setApplicationName(QStringLiteral("Tranchette"));
+  }
+  void init() {
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+  }
+  void cleanup() { stopProgram(); }
+
+  void insertionKeepsTheListAscending() {
+    for (const char *t : {"50", "10", "30", "007", "7", "30", "99999"}) Form1->InsertBreakpoint(QString::fromLatin1(t));
+    QCOMPARE(items(), (QStringList{"007", "10", "30", "50", "99999"}));
+    Form1->Deleteallbreakpoints1Click(nullptr);
+    Form1->InsertBreakpoint(QStringLiteral("7"));
+    Form1->InsertBreakpoint(QStringLiteral("3"));  // below the first item
+    QCOMPARE(items(), (QStringList{"3", "7"}));
+  }
+
+  void whatIsNoFrameNumberStaysOut() {
+    Form1->InsertBreakpoint(QStringLiteral("-------"));
+    Form1->InsertBreakpoint(QStringLiteral("-5"));
+    guard([] { Form1->InsertBreakpoint(QStringLiteral("99999999999")); });  // as a handler: silently
+    QVERIFY(items().isEmpty());
+    Form1->InsertBreakpoint(QStringLiteral("4"));
+    Form1->labFrame->setText(QStringLiteral("-------"));
+    click(Form1->butAdd);
+    QCOMPARE(items(), QStringList{"4"});
+    QVERIFY(fake_->messages.isEmpty());
+  }
+
+  void theEditBoxTakesDigitsAndEnter() {
+    enterPage();
+    QTest::keyClicks(Form1->editBreakPoint, QStringLiteral("1a -2"));
+    QCOMPARE(Form1->editBreakPoint->text(), QStringLiteral("12"));
+    QTest::keyClick(Form1->editBreakPoint, Qt::Key_Backspace);
+    QTest::keyClicks(Form1->editBreakPoint, QStringLiteral("5"));
+    QTest::keyClick(Form1->editBreakPoint, Qt::Key_Return);
+    QCOMPARE(items(), (QStringList{"0", "15"}));
+    QCOMPARE(Form1->editBreakPoint->text(), QStringLiteral("15"));
+    Form1->editBreakPoint->setText(QStringLiteral("   "));
+    click(Form1->butAddPoint);
+    Form1->editBreakPoint->setText(QStringLiteral(" 8 "));
+    click(Form1->butAddPoint);
+    QCOMPARE(items(), (QStringList{"0", "8", "15"}));
+  }
+
+  void anyButtonOnAddTakesTheCurrentFrame() {
+    enterPage();
+    Form1->XPlayer->Pause();
+    Form1->labFrame->setText(QStringLiteral("120"));
+    click(Form1->butAdd, Qt::RightButton);
+    Form1->labFrame->setText(QStringLiteral("60"));
+    click(Form1->butAdd, Qt::MiddleButton);
+    QCOMPARE(items(), (QStringList{"0", "60", "120"}));
+  }
+
+  void theMenuActsOnTheItemJustClicked() {
+    enterPage();
+    for (const char *t : {"10", "20"}) Form1->InsertBreakpoint(QString::fromLatin1(t));
+    QListWidget *list = Form1->ListBox;
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    fake_->menuAnswers.push_back(QStringLiteral("Delete this breakpoint"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(fake_->menus, QList<QPoint>{fake_->cursor});  // at the pointer
+    QCOMPARE(items(), (QStringList{"0", "20"}));
+    QCOMPARE(Form1->GetSelectedIndex(), 2);  // nothing selected: the count
+
+    const QPoint below(5, list->height() - 5);
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, below);
+    QCOMPARE(fake_->menus.size(), 1);
+
+    fake_->menuAnswers.push_back(QStringLiteral("Delete this breakpoint"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);  // nothing selected
+    QCOMPARE(fake_->menus.size(), 2);
+    QCOMPARE(items(), (QStringList{"0", "20"}));
+
+    fake_->menuAnswers.push_back(QStringLiteral("Delete all breakpoints"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QVERIFY(items().isEmpty());
+    QVERIFY(!Form1->Adjust->isVisible());
+  }
+
+  void playThreeSecondsAfter() {
+    enterPage();
+    Form1->InsertBreakpoint(QStringLiteral("200"));
+    Positions pos(Form1->XPlayer);
+    Form1->Play3SecsAfterClick(nullptr);  // nothing selected: nothing happens
+    QVERIFY(!Form1->Timer->isActive());
+    select(1);
+    Form1->Play3SecsAfterClick(nullptr);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("200"));
+    QVERIFY(Form1->Timer->isActive());
+    QTest::qWait(1000);
+    const int remaining = Form1->Timer->remainingTime();
+    Form1->Play3SecsAfterClick(nullptr);  // does not start the 3 s again
+    QVERIFY(Form1->Timer->remainingTime() <= remaining);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer->isActive(), 3000);
+    QTest::qWait(100);
+    const std::uint32_t pausedAt = pos.last();
+    // The second preview went back to frame 200 and played the 2 s left of
+    // the first one's 3 s, at 38.3 frames a second.
+    QVERIFY2(pausedAt >= 200 + 65 && pausedAt <= 200 + 90, qPrintable(QString::number(pausedAt)));
+    QTest::qWait(300);
+    QCOMPARE(pos.last(), pausedAt);
+  }
+
+  void leadInStopsAtTheSelectedBreakpoint() {
+    enterPage();
+    Form1->InsertBreakpoint(QStringLiteral("1000"));
+    Form1->InsertBreakpoint(QStringLiteral("2000"));
+    select(1);
+    Form1->Play3SecsBeforeClick(nullptr);
+    QVERIFY(Form1->PlayingToBreakpoint);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("872"));
+    // Reports below the breakpoint go on; the selection is looked up afresh.
+    Form1->XPlayerNotifyInputPosition(nullptr, 1000, 384);  // displayed 963
+    QVERIFY(Form1->PlayingToBreakpoint);
+    select(2);
+    Form1->XPlayerNotifyInputPosition(nullptr, 1037, 384);  // 1000: not yet 2000
+    QVERIFY(Form1->PlayingToBreakpoint);
+    select(1);
+    Form1->XPlayerNotifyInputPosition(nullptr, 1037, 384);
+    QVERIFY(!Form1->PlayingToBreakpoint);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("1000"));
+  }
+
+  void leadInOnARealPlayer() {
+    enterPage();
+    Form1->FrameCorrection = 0;
+    Form1->InsertBreakpoint(QStringLiteral("150"));
+    select(1);
+    Positions pos(Form1->XPlayer);
+    Form1->Play3SecsBeforeClick(nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
+    QTest::qWait(200);
+    // Paused at most a couple of frames past the breakpoint.
+    QVERIFY2(pos.last() >= 150 && pos.last() <= 152, qPrintable(QString::number(pos.last())));
+  }
+
+  void leadInBelow128StartsAtTheBeginning() {
+    enterPage();
+    Form1->FrameCorrection = 0;
+    Form1->InsertBreakpoint(QStringLiteral("40"));
+    select(1);
+    Form1->XPlayer->Pause();
+    Positions pos(Form1->XPlayer);
+    Form1->Play3SecsBeforeClick(nullptr);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("-88"));
+    QTRY_VERIFY(!pos.offsets.isEmpty());
+    QVERIFY(pos.offsets.first() <= 2);
+  }
+
+  void positionReportsMoveTheDisplay() {
+    enterPage();
+    Form1->XPlayerNotifyInputPosition(nullptr, 100, 384);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("63"));
+    QCOMPARE(Form1->Slider->value(), 63);
+    Form1->XPlayerNotifyInputPosition(nullptr, 10, 384);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("0"));
+    QCOMPARE(Form1->Slider->value(), 0);
+    Form1->SliderDragging = true;
+    Form1->XPlayerNotifyInputPosition(nullptr, 200, 384);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("0"));
+    Form1->SliderDragging = false;
+    Form1->TrackPosition = false;
+    Form1->XPlayerNotifyInputPosition(nullptr, 200, 384);
+    QCOMPARE(Form1->Slider->value(), 0);
+  }
+
+  void timecodes_data() {
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("m");
+    QTest::addColumn<int>("s");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("small") << 0 << 5 << 30 << "00 :05 :30";
+    QTest::newRow("large") << 12 << 42 << 7 << "12 :42 :07";
+  }
+  void timecodes() {
+    QFETCH(int, h);
+    QFETCH(int, m);
+    QFETCH(int, s);
+    QFETCH(QString, shown);
+    Form1->XPlayerNotifyInputTimecode(nullptr, h, m, s, 99);
+    QCOMPARE(Form1->labHour->text() + u' ' + Form1->labMin->text() + u' ' + Form1->labSec->text(), shown);
+  }
+
+  void seeksToTheBeginningAndTheEnd() {
+    enterPage();
+    Positions pos(Form1->XPlayer);
+    Form1->XPlayer->Pause();
+    click(Form1->imgFaste);
+    QTRY_COMPARE(pos.last(), 384u);
+    click(Form1->imgFastb);
+    QTRY_COMPARE(pos.last(), 1u);
+  }
+
+  void releaseArithmetic_data() {
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("offset");  // -1: no seek
+    QTest::newRow("11") << 11 << 10 - 9;
+    QTest::newRow("165") << 165 << 155;
+    QTest::newRow("319") << 319 << 309;
+    QTest::newRow("320") << 320 << 309;
+    QTest::newRow("500") << 500 << 309;
+    QTest::newRow("5") << 5 << 1;
+    QTest::newRow("10") << 10 << 1;
+    QTest::newRow("left of the control") << 65535 - 3 << 1;
+    QTest::newRow("10000") << 10000 << -1;
+  }
+  void releaseArithmetic() {
+    QFETCH(int, x);
+    QFETCH(int, offset);
+    const auto seek = TTrackBar1::seekForRelease(x, 330);
+    QCOMPARE(seek.has_value(), offset >= 0);
+    if (seek) {
+      QCOMPARE(seek->offset, static_cast<std::uint32_t>(offset));
+      QCOMPARE(seek->range, 310);
+    }
+  }
+
+  void aReleaseOnTheSliderSeeksThereAndPlays() {
+    enterPage();
+    Positions pos(Form1->XPlayer);
+    TTrackBar1 *slider = Form1->Slider;
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(60, 20));
+    QVERIFY(Form1->SliderDragging);
+    QTest::mouseMove(slider, QPoint(165, 20));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(165, 20));
+    QVERIFY(!Form1->SliderDragging);
+    QCOMPARE(slider->ReleaseX, 165);
+    // 155 of 310: frame 192 of 384, and playing on from there.
+    QTRY_VERIFY(pos.last() >= 192 && pos.last() < 230);
+    const std::uint32_t at = pos.last();
+    QTRY_VERIFY(pos.last() > at);
+  }
+
+  void fastForwardWindsUntilTheRelease() {
+    enterPage();
+    Form1->XPlayer->Pause();
+    Form1->Slider->setValue(100);
+    QTimer::singleShot(300, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::RightButton, {}, QPoint(-50, 40)); });
+    QTest::mousePress(Form1->imgFastf, Qt::RightButton, {}, QPoint(2, 2));  // returns when the wind ends
+    QVERIFY(!Form1->FastForwarding);
+    QVERIFY(Form1->TrackPosition);
+    QVERIFY(Form1->Slider->value() > 100);
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
+    // Playing on from where the wind ended.
+    Positions pos(Form1->XPlayer);
+    QTRY_VERIFY(pos.offsets.size() > 3);
+    QVERIFY(pos.last() + static_cast<std::uint32_t>(Form1->FrameCorrection) >= 100);
+  }
+
+  void fastReverseStopsAtTheStart() {
+    enterPage();
+    Form1->Slider->setValue(3);
+    QTimer::singleShot(200, this, [] { QTest::mouseRelease(Form1->imgFastr, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTest::mousePress(Form1->imgFastr, Qt::LeftButton, {}, QPoint(2, 2));
+    QCOMPARE(Form1->Slider->value(), 0);
+    QVERIFY(!Form1->FastReversing);
+    // While winding, reports were turned away; now they count again.
+    Form1->XPlayerNotifyInputPosition(nullptr, 137, 384);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("100"));
+  }
+
+  void aQuitDuringAWindStillEndsTheProgram() {
+    enterPage();
+    QTimer::singleShot(0, this, [] { QTest::mousePress(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTimer::singleShot(100, qApp, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(300, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!Form1->FastForwarding);
+  }
+
+  void offsetDialogRoundTrips() {
+    enterPage();
+    frmAdjust->show();
+    QCOMPARE(frmAdjust->Label1->text(), QStringLiteral("0"));
+    frmAdjust->TrackBar1->setValue(300);
+    QCOMPARE(frmAdjust->Label1->text(), QStringLiteral("100"));
+    click(frmAdjust->butOK);
+    QCOMPARE(Form1->Offset, 300);
+    QCOMPARE(Form1->FrameCorrection, 63);
+    QCOMPARE(Form1->Slider->maximum(), 384 + 63);
+    QVERIFY(!frmAdjust->isVisible());
+
+    frmAdjust->show();
+    QCOMPARE(frmAdjust->Label1->text(), QStringLiteral("100"));
+    frmAdjust->TrackBar1->setValue(10);
+    click(frmAdjust->butCancel);
+    QCOMPARE(Form1->Offset, 300);
+
+    frmAdjust->show();
+    QCOMPARE(frmAdjust->TrackBar1->value(), 300);
+    click(frmAdjust->butReset);
+    QCOMPARE(frmAdjust->Label1->text(), QStringLiteral("0"));
+    click(frmAdjust->butOK);
+    QCOMPARE(Form1->FrameCorrection, -37);
+    frmAdjust->show();
+    click(frmAdjust->butOK);
+    QCOMPARE(Form1->FrameCorrection, -37);
+    // Centred on the main window.
+    QCOMPARE(frmAdjust->pos(), Form1->pos() + QPoint((539 - 258) / 2, (325 - 136) / 2));
+  }
+
+  void aMaximumBelowZeroIsIgnored() {
+    enterPage(QStringLiteral("mpeg25-mono.mp3"));  // 100 frames
+    QCOMPARE(Form1->Slider->maximum(), 63);
+    Form1->Offset = 0;
+    frmAdjust->show();
+    click(frmAdjust->butOK);  // 100 - 237 < 0
+    QCOMPARE(Form1->FrameCorrection, -237);
+    QCOMPARE(Form1->Slider->maximum(), 63);
+  }
+};
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"
