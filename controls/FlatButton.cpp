@@ -1,84 +1,205 @@
 #include "FlatButton.h"
 
-#include <QBitmap>
+#include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "Platform.h"
 
+flat::HoverTracker &TFlatButton::tracker() {
+  static flat::HoverTracker t;
+  return t;
+}
+
 TFlatButton::TFlatButton(QWidget *parent) : QAbstractButton(parent) {
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
+  resize(25, 25);
 }
+
+TFlatButton::~TFlatButton() { tracker().forget(this); }
 
 void TFlatButton::setSkin(const QString &name) {
   skin_ = name;
-  setGlyph(skinBitmap(name));
+  loadGlyph(name);
 }
+
+void TFlatButton::loadGlyph(const QString &name) { setGlyph(skinBitmap(name)); }
 
 void TFlatButton::setGlyph(const QPixmap &glyph) {
   glyph_ = glyph;
-  if (!glyph.isNull() && glyph.height() > 0 && glyph.width() % glyph.height() == 0) {
-    const int cells = glyph.width() / glyph.height();
-    NumGlyphs = cells > 4 ? 1 : cells;
-  }
+  if (!glyph.isNull()) NumGlyphs = flat::numGlyphsFor(glyph.size(), NumGlyphs);
   update();
+}
+
+void TFlatButton::setState(State s) {
+  if (state_ == s) return;
+  state_ = s;
+  update();
+}
+
+void TFlatButton::SetDown(bool down) {
+  if (GroupIndex == 0) down = false;
+  if (down == down_) return;
+  if (down_ && !AllowAllUp) return;
+  down_ = down;
+  if (down) {
+    setState(State::Exclusive);
+    // The others of the group go up and take this one's AllowAllUp.
+    if (parentWidget())
+      for (TFlatButton *other : parentWidget()->findChildren<TFlatButton *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == this || other->GroupIndex != GroupIndex) continue;
+        other->AllowAllUp = AllowAllUp;
+        if (other->down_) {
+          other->down_ = false;
+          other->setState(State::Up);
+        }
+      }
+  } else {
+    setState(State::Up);
+  }
+}
+
+void TFlatButton::setUseAdvColors(bool on) {
+  useAdvColors_ = on;
+  if (on) applyAdvColors();
+}
+
+void TFlatButton::setAdvColors(int focused, int down, int border) {
+  advFocused_ = focused;
+  advDown_ = down;
+  advBorder_ = border;
+  if (useAdvColors_) applyAdvColors();
+}
+
+void TFlatButton::applyAdvColors() {
+  const QColor base = parentWidget() ? parentWidget()->palette().color(QPalette::Window) : palette().color(QPalette::Window);
+  ColorFocused = flat::lighten(base, advFocused_);
+  ColorDown = flat::darken(base, advDown_);
+  ColorBorder = flat::darken(base, advBorder_);
+  update();
+}
+
+flat::ButtonLook TFlatButton::look() const {
+  flat::ButtonLook l;
+  l.size = size();
+  l.state = state_;
+  l.enabled = isEnabled();
+  l.mouseInControl = mouseIn_;
+  l.dragging = dragging_;
+  l.groupedDown = down_ && GroupIndex != 0;
+  l.color = palette().color(QPalette::Window);
+  l.colorFocused = ColorFocused;
+  l.colorDown = ColorDown;
+  l.colorBorder = ColorBorder;
+  l.colorShadow = ColorShadow;
+  l.colorHighLight = ColorHighLight;
+  l.btnFace = palette().color(QPalette::Button);
+  l.btnShadow = palette().color(QPalette::Dark);
+  l.btnHighlight = palette().color(QPalette::Light);
+  l.text = palette().color(QPalette::ButtonText);
+  l.glyph = glyph_;
+  l.numGlyphs = NumGlyphs;
+  l.caption = text();
+  l.font = font();
+  l.layout = Layout;
+  l.margin = Margin;
+  l.spacing = Spacing;
+  return l;
 }
 
 void TFlatButton::paintEvent(QPaintEvent *) {
   QPainter p(this);
-  const bool down = isDown();
-  const QRect r = rect();
-  const QColor face = down ? ColorDown : mouseInControl_ ? ColorFocused : palette().color(QPalette::Window);
-  p.fillRect(r, face);
-  const QColor topLeft = down ? ColorShadow : mouseInControl_ ? ColorHighLight : ColorBorder;
-  const QColor bottomRight = down ? ColorHighLight : mouseInControl_ ? ColorShadow : ColorBorder;
-  p.setPen(topLeft);
-  p.drawLine(r.topLeft(), r.topRight());
-  p.drawLine(r.topLeft(), r.bottomLeft());
-  p.setPen(bottomRight);
-  p.drawLine(r.bottomLeft(), r.bottomRight());
-  p.drawLine(r.topRight(), r.bottomRight());
-
-  const int offset = down ? 1 : 0;
-  const QSize glyphSize = glyph_.isNull() ? QSize() : QSize(glyph_.width() / std::max(1, NumGlyphs), glyph_.height());
-  const QString caption = text();
-  const QSize textSize = caption.isEmpty() ? QSize() : fontMetrics().size(Qt::TextShowMnemonic, caption);
-  const int spacing = glyphSize.width() == 0 || textSize.width() == 0 ? 0 : Spacing;
-  // Glyph above the text, both centred across; the margin splits what is left.
-  const int free = height() - glyphSize.height() - spacing - textSize.height();
-  const int margin = Margin == -1 ? (free + 1) / 2 : Margin;
-  if (!glyph_.isNull()) {
-    const QPoint at((width() - glyphSize.width() + 1) / 2 + offset, margin + offset);
-    QPixmap cell = glyph_.copy(0, 0, glyphSize.width(), glyphSize.height());
-    const QImage image = cell.toImage();
-    cell.setMask(QBitmap::fromImage(image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskInColor)));
-    p.drawPixmap(at, cell);
-  }
-  if (!caption.isEmpty()) {
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    const QRect textRect((width() - textSize.width() + 1) / 2 + offset,
-                         margin + glyphSize.height() + spacing + offset, textSize.width(), textSize.height());
-    p.drawText(textRect, Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextSingleLine, caption);
-  }
+  p.drawImage(0, 0, flat::renderButton(look()));
 }
 
-void TFlatButton::enterEvent(QEnterEvent *) {
-  mouseInControl_ = true;
+void TFlatButton::mouseEnter() {
+  if (!isEnabled() || mouseIn_) return;
+  mouseIn_ = true;
   update();
 }
 
-void TFlatButton::leaveEvent(QEvent *) {
-  mouseInControl_ = false;
+void TFlatButton::mouseLeave() {
+  if (!isEnabled() || !mouseIn_ || dragging_) return;
+  mouseIn_ = false;
+  tracker().forget(this);
   update();
 }
 
 void TFlatButton::mousePressEvent(QMouseEvent *e) {
   emit mousePressed(e->button(), e->position().toPoint());
-  if (e->button() == Qt::LeftButton) QAbstractButton::mousePressEvent(e);
+  if (e->button() != Qt::LeftButton || !isEnabled()) return;
+  dragging_ = true;
+  setFocus(Qt::MouseFocusReason);
+  if (!down_) setState(State::Down);
 }
 
 void TFlatButton::mouseMoveEvent(QMouseEvent *e) {
-  emit mouseMoved(e->position().toPoint());
-  QAbstractButton::mouseMoveEvent(e);
+  const QPoint pos = e->position().toPoint();
+  emit mouseMoved(pos);
+  tracker().mouseMoved(this);
+  if (dragging_) {
+    const bool inside = pos.x() >= 0 && pos.x() < width() && pos.y() >= 0 && pos.y() <= height();
+    setState(down_ ? State::Exclusive : inside ? State::Down : State::Up);
+  }
+  if (!skin_.isEmpty()) hoverSwap(pos);
+}
+
+// Image buttons: the hover bitmap while the pointer is over the button (one
+// pixel beyond the right and bottom edges still counts), holding the mouse so
+// that the move that leaves is seen too.
+void TFlatButton::hoverSwap(QPoint pos) {
+  if (pos.x() < 0 || pos.y() < 0 || pos.x() > width() || pos.y() > height()) {
+    releaseMouse();
+    loadGlyph(skin_);
+    update();
+    return;
+  }
+  grabMouse();
+  if (!hoverAllowed || hoverAllowed()) loadGlyph(skin_ + QLatin1Char('1'));
+}
+
+void TFlatButton::mouseReleaseEvent(QMouseEvent *e) {
+  if (e->button() != Qt::LeftButton || !dragging_) return;
+  dragging_ = false;
+  const QPoint pos = e->position().toPoint();
+  const bool inside = pos.x() >= 0 && pos.x() < width() && pos.y() >= 0 && pos.y() <= height();
+  if (GroupIndex == 0) {
+    setState(State::Up);
+    mouseIn_ = false;
+    if (inside) {
+      update();
+      emit clicked(false);
+    }
+  } else if (inside) {
+    SetDown(!down_);
+    emit clicked(false);
+  } else {
+    if (down_) setState(State::Exclusive);
+    update();
+    mouseLeave();
+  }
+  // The hover state again from where the pointer is.
+  if (QApplication::widgetAt(QCursor::pos()) == this) mouseEnter();
+}
+
+void TFlatButton::mouseDoubleClickEvent(QMouseEvent *e) {
+  if (down_) emit doubleClicked();
+  mousePressEvent(e);
+}
+
+void TFlatButton::changeEvent(QEvent *e) {
+  QAbstractButton::changeEvent(e);
+  if (e->type() == QEvent::EnabledChange) {
+    if (!isEnabled()) {
+      state_ = State::Disabled;
+      tracker().forget(this);
+      mouseIn_ = false;
+    } else if (state_ == State::Disabled) {
+      state_ = down_ ? State::Exclusive : State::Up;
+    }
+    update();
+  }
+  if (e->type() == QEvent::PaletteChange && useAdvColors_) applyAdvColors();
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <functional>
+
 #include <QAbstractButton>
 #include <QColor>
 #include <QPixmap>
 
+#include "FlatStyle.h"
+
 // A flat button: a one-pixel frame and a face that light up under the pointer,
-// with a glyph (a skin bitmap) and/or a caption. The image buttons of the
-// windows are flat buttons whose colours are all white, so only the glyph shows.
-class TFlatButton : public QAbstractButton {
+// with a glyph and/or a caption. The image buttons of the windows are flat
+// buttons whose colours are all white, so that only the glyph shows; they swap
+// the glyph for its hover twin while the pointer is over them.
+class TFlatButton : public QAbstractButton, public flat::HoverTarget {
   Q_OBJECT
   Q_PROPERTY(QString skin READ skin WRITE setSkin)
   Q_PROPERTY(QColor ColorFocused MEMBER ColorFocused)
@@ -17,19 +22,29 @@ class TFlatButton : public QAbstractButton {
   Q_PROPERTY(QColor ColorHighLight MEMBER ColorHighLight)
 
  public:
-  enum class Layout { GlyphLeft, GlyphRight, GlyphTop, GlyphBottom };
+  using State = flat::ButtonState;
 
   explicit TFlatButton(QWidget *parent = nullptr);
+  ~TFlatButton() override;
 
-  // The skin bitmap of this name becomes the glyph (loaded from the resources).
+  // The skin bitmap of this name is the normal glyph (hover: the name with "1").
   QString skin() const { return skin_; }
   void setSkin(const QString &name);
+  // Loads a skin bitmap into the glyph, afresh from the resources.
+  void loadGlyph(const QString &name);
   void setGlyph(const QPixmap &glyph);
   const QPixmap &glyph() const { return glyph_; }
+  // Whether the hover bitmap may be shown (the Back button on page 1 may not).
+  std::function<bool()> hoverAllowed;
+
   int NumGlyphs = 1;
-  Layout layout = Layout::GlyphTop;
+  flat::GlyphLayout Layout = flat::GlyphLayout::Top;
   int Margin = -1;
   int Spacing = 4;
+  int GroupIndex = 0;
+  bool AllowAllUp = false;
+  bool Down() const { return down_; }
+  void SetDown(bool down);
 
   QColor ColorFocused{235, 234, 225};
   QColor ColorDown{217, 214, 197};
@@ -37,23 +52,48 @@ class TFlatButton : public QAbstractButton {
   QColor ColorShadow{Qt::black};
   QColor ColorHighLight{Qt::white};
 
+  // Advanced colours: focused, down and border follow the parent's colour.
+  bool UseAdvColors() const { return useAdvColors_; }
+  void setUseAdvColors(bool on);
+  void setAdvColors(int focused, int down, int border);
+
+  State state() const { return state_; }
+  bool mouseInControl() const { return mouseIn_; }
+  bool dragging() const { return dragging_; }
+  flat::ButtonLook look() const;
+
   QSize sizeHint() const override { return {25, 25}; }
 
+  QWidget *widget() override { return this; }
+  void mouseEnter() override;
+  void mouseLeave() override;
+
  signals:
-  // Every mouse press and move, with the button and the position relative to
-  // the button, before the button's own handling.
   void mousePressed(Qt::MouseButton button, QPoint pos);
   void mouseMoved(QPoint pos);
+  void doubleClicked();
 
  protected:
   void paintEvent(QPaintEvent *) override;
-  void enterEvent(QEnterEvent *) override;
-  void leaveEvent(QEvent *) override;
   void mousePressEvent(QMouseEvent *) override;
   void mouseMoveEvent(QMouseEvent *) override;
+  void mouseReleaseEvent(QMouseEvent *) override;
+  void mouseDoubleClickEvent(QMouseEvent *) override;
+  void changeEvent(QEvent *) override;
+  bool hitButton(const QPoint &) const override { return false; }
 
  private:
+  void hoverSwap(QPoint pos);
+  void applyAdvColors();
+  void setState(State s);
+  static flat::HoverTracker &tracker();
+
   QString skin_;
   QPixmap glyph_;
-  bool mouseInControl_ = false;
+  State state_ = State::Up;
+  bool down_ = false;
+  bool mouseIn_ = false;
+  bool dragging_ = false;
+  bool useAdvColors_ = false;
+  int advFocused_ = 10, advDown_ = 10, advBorder_ = 50;
 };

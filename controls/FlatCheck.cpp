@@ -1,57 +1,157 @@
 #include "FlatCheck.h"
 
+#include <QKeyEvent>
 #include <QPainter>
+#include <QShortcut>
 
-TFlatCheckBase::TFlatCheckBase(bool round, QWidget *parent) : QAbstractButton(parent), round_(round) {
-  setCheckable(true);
+TFlatCheckBase::TFlatCheckBase(bool round, QWidget *parent) : QWidget(parent), round_(round) {
   setMouseTracking(true);
+  resize(121, 17);
 }
 
-TFlatCheckBox::TFlatCheckBox(QWidget *parent) : TFlatCheckBase(false, parent) {}
+TFlatCheckBase::~TFlatCheckBase() = default;
 
-TFlatRadioButton::TFlatRadioButton(QWidget *parent) : TFlatCheckBase(true, parent) { setAutoExclusive(true); }
+void TFlatCheckBase::setText(const QString &text) {
+  text_ = text;
+  delete shortcut_;
+  shortcut_ = nullptr;
+  const QKeySequence mnemonic = QKeySequence::mnemonic(text);
+  if (!mnemonic.isEmpty()) {
+    shortcut_ = new QShortcut(mnemonic, this);
+    connect(shortcut_, &QShortcut::activated, this, [this] {
+      if (isEnabled()) accelerator();
+    });
+  }
+  update();
+}
+
+flat::CheckLook TFlatCheckBase::look() const {
+  flat::CheckLook l;
+  l.size = size();
+  l.round = round_;
+  l.checked = checked_;
+  l.enabled = isEnabled();
+  l.focused = hasFocus();
+  l.mouseIn = mouseIn_;
+  l.pressed = pressed_;
+  l.rightLayout = RightLayout;
+  l.color = palette().color(QPalette::Window);
+  l.colorFocused = ColorFocused;
+  l.colorDown = ColorDown;
+  l.colorBorder = ColorBorder;
+  l.colorMark = ColorMark;
+  l.btnShadow = palette().color(QPalette::Dark);
+  l.btnHighlight = palette().color(QPalette::Light);
+  l.text = palette().color(QPalette::WindowText);
+  l.caption = text_;
+  l.font = font();
+  return l;
+}
 
 void TFlatCheckBase::paintEvent(QPaintEvent *) {
   QPainter p(this);
-  const QColor face = isDown()                       ? ColorDown
-                      : (hasFocus() || mouseIn_)     ? ColorFocused
-                                                     : palette().color(QPalette::Window);
-  const QColor mark = isEnabled() ? ColorMark : palette().color(QPalette::Dark);
-  if (round_) {
-    const QRect box(1, 3, 10, 10);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(face);
-    p.setPen(ColorBorder);
-    p.drawEllipse(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5));
-    if (isChecked()) {
-      p.setPen(Qt::NoPen);
-      p.setBrush(mark);
-      p.drawEllipse(QRectF(box.left() + 3, box.top() + 3, 4, 4));
-    }
-    p.setRenderHint(QPainter::Antialiasing, false);
-  } else {
-    const QRect box(1, 3, 11, 11);
-    p.fillRect(box, face);
-    p.setPen(ColorBorder);
-    p.drawRect(box.adjusted(0, 0, -1, -1));
-    if (isChecked()) {
-      p.setPen(mark);
-      const QPoint o = box.topLeft();
-      const int lines[6][4] = {{2, 4, 6, 8}, {2, 5, 5, 8}, {2, 6, 5, 9}, {8, 2, 4, 6}, {8, 3, 4, 7}, {8, 4, 5, 7}};
-      for (const auto &l : lines) p.drawLine(o + QPoint(l[0], l[1]), o + QPoint(l[2], l[3]));
-    }
-  }
-  p.setPen(palette().color(QPalette::WindowText));
-  p.drawText(rect().adjusted(16, 1, -1, -1), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
-             text());
+  p.drawImage(0, 0, flat::renderCheck(look()));
 }
 
-void TFlatCheckBase::enterEvent(QEnterEvent *) {
+void TFlatCheckBase::mouseEnter() {
+  if (!isEnabled() || mouseIn_) return;
   mouseIn_ = true;
   update();
 }
 
-void TFlatCheckBase::leaveEvent(QEvent *) {
+void TFlatCheckBase::mouseLeave() {
+  if (!isEnabled() || !mouseIn_ || pressed_) return;
   mouseIn_ = false;
+  tracker().forget(this);
   update();
 }
+
+void TFlatCheckBase::mousePressEvent(QMouseEvent *e) {
+  if (e->button() != Qt::LeftButton || !isEnabled()) return;
+  setFocus(Qt::MouseFocusReason);
+  pressed_ = true;
+  update();
+}
+
+void TFlatCheckBase::mouseMoveEvent(QMouseEvent *) { tracker().mouseMoved(this); }
+
+void TFlatCheckBase::mouseReleaseEvent(QMouseEvent *e) {
+  if (e->button() != Qt::LeftButton || !pressed_) return;
+  pressed_ = false;
+  const QPoint pos = e->position().toPoint();
+  released(pos.x() >= 0 && pos.x() <= width() && pos.y() >= 0 && pos.y() <= height());
+  update();
+}
+
+void TFlatCheckBase::focusOutEvent(QFocusEvent *e) {
+  QWidget::focusOutEvent(e);
+  mouseIn_ = false;
+  tracker().forget(this);
+  update();
+}
+
+TFlatCheckBox::TFlatCheckBox(QWidget *parent) : TFlatCheckBase(false, parent) { setFocusPolicy(Qt::StrongFocus); }
+
+TFlatCheckBox::~TFlatCheckBox() { tracker().forget(this); }
+
+flat::HoverTracker &TFlatCheckBox::tracker() const {
+  static flat::HoverTracker t;
+  return t;
+}
+
+void TFlatCheckBox::setChecked(bool checked) {
+  if (checked == checked_) return;
+  checked_ = checked;
+  update();
+  emit clicked();
+}
+
+// A release toggles the box only while the pointer is over it.
+void TFlatCheckBox::released(bool) {
+  if (mouseIn()) setChecked(!checked_);
+}
+
+void TFlatCheckBox::accelerator() {
+  setFocus(Qt::ShortcutFocusReason);
+  setChecked(!checked_);
+}
+
+void TFlatCheckBox::keyPressEvent(QKeyEvent *e) {
+  if (e->key() == Qt::Key_Space) {
+    setChecked(!checked_);
+    return;
+  }
+  TFlatCheckBase::keyPressEvent(e);
+}
+
+TFlatRadioButton::TFlatRadioButton(QWidget *parent) : TFlatCheckBase(true, parent) { setFocusPolicy(Qt::ClickFocus); }
+
+TFlatRadioButton::~TFlatRadioButton() { tracker().forget(this); }
+
+flat::HoverTracker &TFlatRadioButton::tracker() const {
+  static flat::HoverTracker t;
+  return t;
+}
+
+void TFlatRadioButton::setChecked(bool checked) {
+  if (!checked) {
+    checked_ = false;
+    setFocusPolicy(Qt::ClickFocus);  // a tab stop only while checked
+    update();
+    return;
+  }
+  checked_ = true;
+  setFocusPolicy(Qt::StrongFocus);
+  if (parentWidget())
+    for (TFlatRadioButton *other :
+         parentWidget()->findChildren<TFlatRadioButton *>(QString(), Qt::FindDirectChildrenOnly))
+      if (other != this && other->GroupIndex == GroupIndex && other->checked_) other->setChecked(false);
+  update();
+  emit clicked();
+}
+
+void TFlatRadioButton::released(bool inside) {
+  if (inside && !checked_) setChecked(true);
+}
+
+void TFlatRadioButton::accelerator() { setFocus(Qt::ShortcutFocusReason); }

@@ -1,11 +1,12 @@
 #include "FlatEdit.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 
 TFlatEdit::TFlatEdit(QWidget *parent) : QLineEdit(parent) {
   setFrame(false);
-  setTextMargins(3, 0, 3, 0);
+  setTextMargins(2, 0, 2, 0);
   restyle();
 }
 
@@ -53,10 +54,26 @@ void TFlatEdit::paintEvent(QPaintEvent *e) {
   p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+bool TFlatEdit::flatLook() const {
+  if (hasFocus()) return false;
+  return !mouseIn_ || qobject_cast<TFlatEdit *>(QApplication::focusWidget()) != nullptr;
+}
+
+void TFlatEdit::fitHeight() { resize(width(), fontMetrics().height() + 6); }
+
+bool TFlatEdit::event(QEvent *e) {
+  if (e->type() == QEvent::Polish) fitHeight();
+  return QLineEdit::event(e);
+}
+
+void TFlatEdit::changeEvent(QEvent *e) {
+  QLineEdit::changeEvent(e);
+  if (e->type() == QEvent::FontChange) fitHeight();
+}
+
 void TFlatEdit::restyle() {
   QPalette pal = palette();
-  const bool lit = hasFocus() || mouseIn_;
-  pal.setColor(QPalette::Base, lit ? focused_ : flat_);
+  pal.setColor(QPalette::Base, flatLook() ? flat_ : focused_);
   setPalette(pal);
   update();
 }
@@ -71,6 +88,7 @@ void TFlatEdit::focusOutEvent(QFocusEvent *e) {
 }
 void TFlatEdit::enterEvent(QEnterEvent *e) {
   QLineEdit::enterEvent(e);
+  if (!QApplication::activeWindow()) return;
   mouseIn_ = true;
   restyle();
 }

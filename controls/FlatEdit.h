@@ -3,8 +3,10 @@
 #include <QColor>
 #include <QLineEdit>
 
-// An edit box without the platform's 3-D border: a one-pixel frame and a face
-// that turns to the focused colour while it has the focus or the pointer.
+// An edit box without the platform's 3-D border: a 3-pixel border drawn by
+// the box (a one-pixel frame and two in the face colour) and a face that turns
+// to the focused colour while it has the focus or the pointer. Its height
+// follows the font: the text height plus 6.
 // keyPressed() lets the owner look at (and discard) each typed character
 // before the box sees it.
 class TFlatEdit : public QLineEdit {
@@ -34,8 +36,16 @@ class TFlatEdit : public QLineEdit {
   void focusOutEvent(QFocusEvent *) override;
   void enterEvent(QEnterEvent *) override;
   void leaveEvent(QEvent *) override;
+  void changeEvent(QEvent *) override;
+  bool event(QEvent *) override;
+
+ public:
+  // The flat look: no focus, and the pointer elsewhere or another flat edit
+  // box focused.
+  bool flatLook() const;
 
  private:
+  void fitHeight();
   void restyle();
   QColor border_{160, 150, 131};
   QColor focused_{Qt::white};

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-class QAbstractButton;
+class TFlatCheckBox;
 class QLineEdit;
 class QListWidget;
 class QWidget;
@@ -13,7 +13,7 @@ class QWidget;
 struct SplitPage {
   QLineEdit *parameter = nullptr;  // seconds or kilobytes; none for the breakpoint page
   QLineEdit *savePath = nullptr;   // the output template
-  QAbstractButton *join = nullptr; // "Create Join Batch File"; none for the breakpoint page
+  TFlatCheckBox *join = nullptr;   // "Create Join Batch File"; none for the breakpoint page
   QListWidget *breakpoints = nullptr;
 };
 

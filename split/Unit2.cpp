@@ -1,6 +1,6 @@
 #include "Unit2.h"
 
-#include <QAbstractButton>
+#include "FlatCheck.h"
 #include <QLineEdit>
 
 void TSplitThread_3::DoSplit() {

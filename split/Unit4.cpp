@@ -1,6 +1,6 @@
 #include "Unit4.h"
 
-#include <QAbstractButton>
+#include "FlatCheck.h"
 #include <QLineEdit>
 
 void TSplitThread_2::DoSplit() {

@@ -80,6 +80,7 @@ inline FakePlatform *startProgram(const QVariantMap &stored = {}) {
   Form7 = new TForm7(Form1);
   frmAdjust = new TfrmAdjust(Form1);
   Form1->show();
+  Form1->activateWindow();
   return p;
 }
 
@@ -94,6 +95,12 @@ inline void stopProgram() {
   Form1 = nullptr;
 }
 
+// Points at the middle of the widget, as a hand on the mouse would, and clicks.
 inline void click(QWidget *w, Qt::MouseButton button = Qt::LeftButton) {
-  QTest::mouseClick(w, button, {}, QPoint(w->width() / 2, w->height() / 2));
+  const QPoint centre(w->width() / 2, w->height() / 2);
+  // The desktop reports a move only when the pointer's place changes.
+  QCursor::setPos(w->mapToGlobal(centre) + QPoint(1, 1));
+  QCursor::setPos(w->mapToGlobal(centre));
+  QCoreApplication::processEvents();
+  QTest::mouseClick(w, button, {}, centre);
 }

@@ -28,7 +28,7 @@ class TestApp : public QObject {
 
   void start(const QVariantMap &stored = {}) {
     fake_ = startProgram(stored);
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
   }
   void stop() { stopProgram(); }
 
@@ -113,6 +113,8 @@ class TestApp : public QObject {
     start();
     auto *w = Form1->findChild<QWidget *>(name);
     QVERIFY(w);
+    if (auto *edit = qobject_cast<TFlatEdit *>(w))  // edit boxes fit their font
+      geometry.setHeight(edit->fontMetrics().height() + 6);
     QCOMPARE(w->geometry(), geometry);
     if (auto *b = qobject_cast<QAbstractButton *>(w)) QCOMPARE(b->text(), text);
     if (auto *e = qobject_cast<QLineEdit *>(w)) QCOMPARE(e->text(), text);

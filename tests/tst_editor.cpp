@@ -45,7 +45,7 @@ class TestEditor : public QObject {
   }
   void init() {
     fake_ = startProgram();
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
   }
   void cleanup() { stopProgram(); }
 
@@ -88,7 +88,7 @@ class TestEditor : public QObject {
 
   void anyButtonOnAddTakesTheCurrentFrame() {
     enterPage();
-    Form1->XPlayer->Pause();
+    Form1->TrackPosition = false;  // the player's reports leave labFrame alone
     Form1->labFrame->setText(QStringLiteral("120"));
     click(Form1->butAdd, Qt::RightButton);
     Form1->labFrame->setText(QStringLiteral("60"));
