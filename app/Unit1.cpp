@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
+#include <QUrl>
 #include <QScreen>
 #include <QTimer>
 #include <QThread>
@@ -56,14 +58,18 @@ TForm1::TForm1(QWidget *parent)
   pal.setColor(QPalette::Window, Qt::white);
   pal.setColor(QPalette::Base, Qt::white);
   setPalette(pal);
-  QFont f(QStringLiteral("MS Sans Serif"));
-  f.setPixelSize(11);
-  setFont(f);
+  setFont(windowFont());
+  // Labels take the width of their text; the time and frame displays keep
+  // the room the layout gives them, as their texts change while playing.
+  for (QLabel *label : findChildren<QLabel *>())
+    if (!qobject_cast<TImage *>(label) && label != labHour && label != labMin && label != labSec && label != labFrame)
+      label->adjustSize();
 
+  FlatHint1 = new TFlatHint(this);
   XPlayer = new TXaudioPlayer(this);
   HelpPopupMenu = new QMenu(this);
-  HelpPopupMenu->addAction(QStringLiteral("Contents..."))->setObjectName(QStringLiteral("mnuContents"));
-  HelpPopupMenu->addAction(QStringLiteral("About..."))->setObjectName(QStringLiteral("mnuAbout"));
+  mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
+  mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
   RightPopupMenu = new QMenu(this);
   Play3SecsBefore = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs Before"));
   Play3SecsAfter = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs After"));
@@ -93,6 +99,11 @@ TForm1::TForm1(QWidget *parent)
   on(imgExit, &TImage::clicked, this, [this] { imgExitClick(imgExit); });
   on(imgMin, &TImage::clicked, this, [this] { imgMinClick(imgMin); });
   on(imgAbout, &TImage::clicked, this, [this] { imgAboutClick(imgAbout); });
+  on(butHelp, &QAbstractButton::clicked, this, [this] { butHelpClick(butHelp); });
+  on(mnuContents, &QAction::triggered, this, [this] { mnuContentsClick(mnuContents); });
+  on(mnuAbout, &QAction::triggered, this, [this] { mnuAboutClick(mnuAbout); });
+  // The Back button shows its hover bitmap on the method pages only.
+  butBack->hoverAllowed = [this] { return PageControl1->currentWidget() != TabSheet1; };
   on(Image1, &TImage::mousePressed, this, [this](Qt::MouseButton) { Image1MouseDown(Image1); });
 
   on(butAdd, &TFlatButton::mousePressed, this, [this](Qt::MouseButton b, QPoint) { butAddMouseDown(butAdd, b); });
@@ -244,6 +255,18 @@ void TForm1::imgExitClick(QObject *) {
 void TForm1::imgMinClick(QObject *) { showMinimized(); }
 
 void TForm1::imgAboutClick(QObject *) { Form7->exec(); }
+
+void TForm1::butHelpClick(QObject *) {
+  platform().popupMenu(HelpPopupMenu, platform().cursorPos());
+  butHelp->setSkin(QStringLiteral("HELP"));
+}
+
+// The help file beside the program, wherever the current folder is.
+void TForm1::mnuContentsClick(QObject *) {
+  platform().openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm")));
+}
+
+void TForm1::mnuAboutClick(QObject *) { Form7->exec(); }
 
 void TForm1::Image1MouseDown(QObject *) {
   if (QWidget *grabber = QWidget::mouseGrabber()) grabber->releaseMouse();

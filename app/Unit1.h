@@ -8,6 +8,7 @@
 #include "FlatButton.h"
 #include "FlatCheck.h"
 #include "FlatEdit.h"
+#include "FlatHint.h"
 #include "Image.h"
 #include "ListBox.h"
 #include "MPEGPLAYLib_OCX.h"
@@ -57,7 +58,10 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   TXaudioPlayer *XPlayer = nullptr;
   TFileDialog OpenDialog;
   TFileDialog SaveDialog;
+  TFlatHint *FlatHint1 = nullptr;
   QMenu *HelpPopupMenu = nullptr;
+  QAction *mnuContents = nullptr;
+  QAction *mnuAbout = nullptr;
   QMenu *RightPopupMenu = nullptr;
   QAction *Play3SecsBefore = nullptr;
   QAction *Play3SecsAfter = nullptr;
@@ -92,6 +96,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void imgMinClick(QObject *Sender);
   void imgAboutClick(QObject *Sender);
   void Image1MouseDown(QObject *Sender);
+  void butHelpClick(QObject *Sender);
+  void mnuContentsClick(QObject *Sender);
+  void mnuAboutClick(QObject *Sender);
 
   // The breakpoint list.
   void InsertBreakpoint(const QString &text);

@@ -9,6 +9,7 @@ TfrmAdjust::TfrmAdjust(QWidget *mainWindow)
     : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mainWindow_(mainWindow) {
   setupUi(this);
+  setFont(windowFont());
   setFixedSize(258, 136);
   setAutoFillBackground(true);
   QPalette pal = palette();

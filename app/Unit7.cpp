@@ -18,6 +18,7 @@ TForm7::TForm7(QWidget *mainWindow)
     : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mainWindow_(mainWindow) {
   setupUi(this);
+  setFont(windowFont());
   setFixedSize(300, 195);
   setAutoFillBackground(true);
   QPalette pal = palette();

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFont>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
@@ -115,3 +116,10 @@ void PumpOneMessage() {
 }
 
 QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }
+
+QFont windowFont() {
+  QFont f;
+  f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+  f.setPixelSize(11);
+  return f;
+}

@@ -85,6 +85,10 @@ void guard(F &&handler) noexcept {
 // found there stays in force, so the program still ends.
 void PumpOneMessage();
 
+// The windows' font: the classic 8-point sans serif, or its metric twin.
+class QFont;
+QFont windowFont();
+
 // A skin bitmap from the resources, loaded afresh on every call.
 class QPixmap;
 QPixmap skinBitmap(const QString &name);

@@ -12,9 +12,7 @@ TForm3::TForm3(QWidget *mainWindow)
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::white);
   setPalette(pal);
-  QFont f(QStringLiteral("MS Sans Serif"));
-  f.setPixelSize(11);
-  setFont(f);
+  setFont(windowFont());
   Progress->setRange(0, 100);
   connect(butCancel, &QAbstractButton::clicked, this, [this] { guard([this] { butCancelClick(butCancel); }); });
 }
