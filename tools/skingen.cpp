@@ -222,5 +222,14 @@ int main(int argc, char **argv) {
   save(transport(10, 9, "FASTF"), "FASTF");
   save(transport(14, 9, "FASTE"), "FASTE");
   save(bubble(), "MP3");
+  // The desktop icon: the speech bubble, four times larger.
+  QImage icon(64, 64, QImage::Format_ARGB32);
+  icon.fill(Qt::transparent);
+  {
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRect(2, 3, 60, 58), bubble());
+  }
+  icon.save(outDir + "/tranchette.png", "PNG");
   return 0;
 }
