@@ -59,8 +59,10 @@ void TFlatCheckBase::mouseEnter() {
   update();
 }
 
+// Unlike a flat button, a pressed box lets go of the pointer-over mark, so a
+// press that is released elsewhere does not toggle it.
 void TFlatCheckBase::mouseLeave() {
-  if (!isEnabled() || !mouseIn_ || pressed_) return;
+  if (!isEnabled() || !mouseIn_) return;
   mouseIn_ = false;
   tracker().forget(this);
   update();
