@@ -39,10 +39,12 @@ void TForm7::showEvent(QShowEvent *e) {
   guard([this] { FormShow(this); });
 }
 
+QPoint TForm7::centredOver(const QRect &main, const QSize &size) {
+  return {main.left() + main.width() / 2 - size.width() / 2, main.top() + main.height() / 2 - size.height() / 2};
+}
+
 void TForm7::FormShow(QObject *) {
-  if (!mainWindow_) return;
-  move(mainWindow_->x() + mainWindow_->width() / 2 - width() / 2,
-       mainWindow_->y() + mainWindow_->height() / 2 - height() / 2);
+  if (mainWindow_) move(centredOver(QRect(mainWindow_->pos(), mainWindow_->size()), size()));
 }
 
 bool TForm7::eventFilter(QObject *watched, QEvent *event) {

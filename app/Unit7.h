@@ -18,6 +18,9 @@ class TForm7 : public QDialog, public Ui::TForm7 {
   static const QString SupportAddress;
   static const QString Credits;
 
+  // The top-left corner that centres a window of `size` over `main`.
+  static QPoint centredOver(const QRect &main, const QSize &size);
+
   void FormShow(QObject *Sender);
   void FormKeyDown(QObject *Sender, int Key);
   void butOKClick(QObject *Sender);

@@ -8,13 +8,17 @@
 #include "Platform.h"
 #include "Unit6.h"
 
-SplitWorker::SplitWorker(SplitHost &host) : host_(host) {
+SplitWorker::SplitWorker(SplitHost &host) : host_(host), hostWindow_(host.hostWindow()) {
   connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
 void SplitWorker::run() {
   QMetaObject::invokeMethod(
-      qApp, [this] { guard([this] { DoSplit(); }); }, Qt::BlockingQueuedConnection);
+      qApp,
+      [this] {
+        if (hostWindow_) guard([this] { DoSplit(); });
+      },
+      Qt::BlockingQueuedConnection);
 }
 
 void SplitWorker::showProgress(bool repaintCancel) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QThread>
+#include <QWidget>
 
 #include "SplitEngine.h"
 #include "SplitHost.h"
@@ -23,6 +25,10 @@ class SplitWorker : public QThread {
   void writeJoin(const split::Outcome &outcome, bool wanted);
 
   SplitHost &host_;
+
+ private:
+  // A main window closed before the split got its turn ends the worker.
+  QPointer<QWidget> hostWindow_;
 };
 
 // Moves the progress window's bar and shows failures in a message box.

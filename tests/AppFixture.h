@@ -4,6 +4,7 @@
 #include <functional>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QSettings>
 #include <QtTest>
@@ -81,10 +82,12 @@ inline FakePlatform *startProgram(const QVariantMap &stored = {}) {
   frmAdjust = new TfrmAdjust(Form1);
   Form1->show();
   Form1->activateWindow();
+  QApplication::setActiveWindow(Form1);
   return p;
 }
 
 inline void stopProgram() {
+  if (QWidget *grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
   delete frmAdjust;
   delete Form7;
   delete Form3;
@@ -103,4 +106,16 @@ inline void click(QWidget *w, Qt::MouseButton button = Qt::LeftButton) {
   QCursor::setPos(w->mapToGlobal(centre));
   QCoreApplication::processEvents();
   QTest::mouseClick(w, button, {}, centre);
+}
+
+// Runs `then` once the (modal) window is on the screen.
+inline void whenShown(QWidget *w, std::function<void()> then) {
+  auto *poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, w, then] {
+    if (!w->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    then();
+  });
+  poll->start(10);
 }

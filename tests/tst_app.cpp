@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QtTest>
+#include <QUrl>
 #include <deque>
 
 #include "AppFixture.h"
@@ -397,6 +398,17 @@ class TestApp : public QObject {
     QVERIFY(!Form3->isVisible());
   }
 
+  void aSplitWhoseWindowClosedFirstEndsQuietly() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    Form1->butNextClick(nullptr);  // the worker waits for its turn...
+    QPointer<QThread> worker(Form1->SplitThread3);
+    stop();  // ...which comes after the windows are gone
+    QTRY_VERIFY(worker.isNull());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-info-001.mp3")));
+  }
+
   void aPieceThatCannotBeCreatedIsReported() {
     start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
     const QString source = copyOf(QStringLiteral("cbr-info.mp3"));
@@ -417,6 +429,106 @@ class TestApp : public QObject {
     QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-info-003.mp3")));
   }
 
+  void backShowsItsHoverBitmapOnMethodPagesOnly() {
+    start();
+    const QImage back = QPixmap(QStringLiteral(":/skin/BACK.bmp")).toImage();
+    const QImage back1 = QPixmap(QStringLiteral(":/skin/BACK1.bmp")).toImage();
+    QTest::mouseMove(Form1->butBack, QPoint(30, 12));
+    QCOMPARE(Form1->butBack->glyph().toImage(), back);
+    QCOMPARE(QWidget::mouseGrabber(), Form1->butBack);
+    QTest::mouseMove(Form1->butBack, QPoint(90, 12));
+    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton3);
+    // The button that holds the mouse sees the first move and lets it go.
+    QTest::mouseMove(Form1->butBack, QPoint(31, 12));
+    QTest::mouseMove(Form1->butBack, QPoint(30, 12));
+    QCOMPARE(Form1->butBack->glyph().toImage(), back1);
+    QTest::mouseMove(Form1->butBack, QPoint(-1, 12));
+    QCOMPARE(Form1->butBack->glyph().toImage(), back);
+    // Next restores its normal glyph first of all.
+    QTest::mouseMove(Form1->butNext, QPoint(30, 12));
+    QCOMPARE(Form1->butNext->glyph().toImage(), QPixmap(QStringLiteral(":/skin/NEXT1.bmp")).toImage());
+    Form1->editSize->setText(QStringLiteral("0"));  // so that no split starts
+    Form1->butNextClick(nullptr);
+    QCOMPARE(Form1->butNext->glyph().toImage(), QPixmap(QStringLiteral(":/skin/NEXT.bmp")).toImage());
+    Form1->butNext->releaseMouse();
+  }
+
+  void helpMenuAndHelpFile() {
+    start();
+    fake_->cursor = QPoint(321, 123);
+    fake_->menuAnswers.push_back(QStringLiteral("Contents..."));
+    QTest::mouseMove(Form1->butHelp, QPoint(30, 12));
+    click(Form1->butHelp);
+    QCOMPARE(fake_->menus, QList<QPoint>{QPoint(321, 123)});
+    QCOMPARE(Form1->butHelp->glyph().toImage(), QPixmap(QStringLiteral(":/skin/HELP.bmp")).toImage());
+    QCOMPARE(fake_->opened.size(), 1);
+    QCOMPARE(fake_->opened[0],
+             QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm")));
+    Form1->butHelp->releaseMouse();
+  }
+
+  void aboutWindowCentring() {
+    // Halves truncate toward zero; nothing keeps the window on the screen.
+    QCOMPARE(TForm7::centredOver(QRect(50, 100, 539, 325), QSize(300, 195)), QPoint(169, 165));
+    QCOMPARE(TForm7::centredOver(QRect(-200, 30, 539, 325), QSize(300, 195)), QPoint(-81, 95));
+    QCOMPARE(TForm7::centredOver(QRect(0, -500, 539, 325), QSize(301, 195)), QPoint(119, -435));
+  }
+
+  void aboutWindow() {
+    start({{"Top", 100}, {"Left", 50}, {"Offset", 200}, {"Method", 1}});
+    bool shownModally = false;
+    whenShown(Form7, [&] {
+      shownModally = Form7->isModal() || QApplication::activeModalWidget() == Form7;
+      Form7->close();
+    });
+    click(Form1->imgAbout);
+    QVERIFY(shownModally);
+    QVERIFY(!Form7->isVisible());
+
+    Form7->show();
+    QCOMPARE(Form7->pos(), QPoint(169, 165));
+    click(Form7->butWebsite);
+    click(Form7->butSupport);
+    QCOMPARE(fake_->opened, (QList<QUrl>{QUrl(QStringLiteral("http://www.example.org")),
+                                         QUrl(QStringLiteral("mailto:support@example.org"))}));
+    QTest::keyClick(Form7, Qt::Key_Escape);  // does not close it
+    QVERIFY(Form7->isVisible());
+    QTest::keyClick(Form7->butOK, Qt::Key_T, Qt::ShiftModifier);  // the window sees keys first
+    QVERIFY(!Form7->butWebsite->isVisible() && !Form7->Label4->isVisible() && !Form7->Label5->isVisible());
+    QVERIFY(Form7->Label7->isVisible());
+    QCOMPARE(Form7->Label7->pos(), QPoint(40, 88));
+    QCOMPARE(Form7->Label7->text(), TForm7::Credits);
+    QVERIFY(TForm7::Credits.startsWith(QStringLiteral("PROGRAMMER:        ")));
+    QVERIFY(TForm7::Credits.contains(QStringLiteral("\r\nGRAPHICS:                ")));
+    QVERIFY(TForm7::Credits.contains(QStringLiteral("\r\nSPECIAL THANKS:    ")));
+    click(Form7->butOK);
+    QVERIFY(!Form7->isVisible());
+    QCOMPARE(Form7->butOK->glyph().toImage(), QPixmap(QStringLiteral(":/skin/OK.bmp")).toImage());
+    Form7->show();  // the credits stay for the rest of the run
+    QVERIFY(Form7->Label7->isVisible() && !Form7->butWebsite->isVisible());
+    Form7->close();
+  }
+
+  void titleStripAndKnobs() {
+    start();
+    Form1->butNext->grabMouse();
+    QTest::mousePress(Form1->Image1, Qt::RightButton, {}, QPoint(200, 10));
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);  // the drag starts without the capture
+    QTest::mouseRelease(Form1->Image1, Qt::RightButton, {}, QPoint(200, 10));
+    click(Form1->imgMin);
+    QTRY_VERIFY(Form1->windowState() & Qt::WindowMinimized);
+  }
+
+  void anErrorInAHandlerIsSilent() {
+    start();
+    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton2);
+    Form1->editLength->setText(QStringLiteral("abc"));
+    click(Form1->butNext);
+    QVERIFY(fake_->messages.isEmpty());
+    QVERIFY(!Form1->SplitThread2);
+  }
+
+  // Last: once the event loop has been told to quit, windows no longer activate.
   void exitEndsTheProgramEvenWithoutAPlayer_data() {
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QString>("button");
@@ -434,15 +546,6 @@ class TestApp : public QObject {
     QTimer::singleShot(0, this, [&] { click(target); });
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
-  }
-
-  void anErrorInAHandlerIsSilent() {
-    start();
-    next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton2);
-    Form1->editLength->setText(QStringLiteral("abc"));
-    click(Form1->butNext);
-    QVERIFY(fake_->messages.isEmpty());
-    QVERIFY(!Form1->SplitThread2);
   }
 };
 

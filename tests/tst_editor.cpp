@@ -304,16 +304,6 @@ class TestEditor : public QObject {
     QCOMPARE(Form1->labFrame->text(), QStringLiteral("100"));
   }
 
-  void aQuitDuringAWindStillEndsTheProgram() {
-    enterPage();
-    QTimer::singleShot(0, this, [] { QTest::mousePress(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
-    QTimer::singleShot(100, qApp, [] { QCoreApplication::quit(); });
-    QTimer::singleShot(300, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
-    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
-    QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(!Form1->FastForwarding);
-  }
-
   void offsetDialogRoundTrips() {
     enterPage();
     frmAdjust->show();
@@ -353,6 +343,17 @@ class TestEditor : public QObject {
     click(frmAdjust->butOK);  // 100 - 237 < 0
     QCOMPARE(Form1->FrameCorrection, -237);
     QCOMPARE(Form1->Slider->maximum(), 63);
+  }
+
+  // Last: once the event loop has been told to quit, windows no longer activate.
+  void aQuitDuringAWindStillEndsTheProgram() {
+    enterPage();
+    QTimer::singleShot(0, this, [] { QTest::mousePress(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTimer::singleShot(100, qApp, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(300, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!Form1->FastForwarding);
   }
 };
 
