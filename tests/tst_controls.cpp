@@ -296,6 +296,34 @@ class TestControls : public QObject {
     QVERIFY(!r1->isChecked());
   }
 
+  void skinBitmaps_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    for (const char *n : {"NEXT", "BACK", "OPEN", "BROWSER", "OK", "CANCEL", "RESET"})
+      QTest::newRow(n) << QString::fromLatin1(n) << QSize(65, 25);
+    QTest::newRow("HELP") << "HELP" << QSize(57, 25);
+    QTest::newRow("EXIT") << "EXIT" << QSize(57, 25);
+  }
+  void skinBitmaps() {
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    Q_INIT_RESOURCE(skin);
+    for (const QString &n : {name, name + u'1'}) {
+      QFile f(QStringLiteral(":/skin/%1.bmp").arg(n));
+      QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(n));
+      const QByteArray header = f.read(30);
+      QCOMPARE(header.left(2), QByteArray("BM"));
+      QCOMPARE(static_cast<int>(static_cast<uchar>(header[28])), 24);  // bits per pixel
+      QCOMPARE(QPixmap(f.fileName()).size(), size);
+    }
+    // The hover twin is the blue one.
+    const QImage normal(QStringLiteral(":/skin/%1.bmp").arg(name));
+    const QImage hover(QStringLiteral(":/skin/%1.bmp").arg(name + u'1'));
+    const QColor n = normal.pixelColor(size.width() / 2, 21), h = hover.pixelColor(size.width() / 2, 21);
+    QVERIFY(h.blue() > h.red() + 40);
+    QVERIFY(std::abs(n.blue() - n.red()) < 20);
+  }
+
   void imageButtonHoverSwap() {
     Q_INIT_RESOURCE(skin);
     auto *b = new TFlatButton(window_);
