@@ -1,6 +1,7 @@
 #include "AudioOutput.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -9,81 +10,14 @@
 
 namespace audio {
 
-DeviceOutput::DeviceOutput() = default;
-DeviceOutput::~DeviceOutput() { stop(); }
+SilentOutput::SilentOutput(int rate, int channels) : rate_(rate), bytesPerSample_(2 * channels) { clock_.start(); }
 
-bool DeviceOutput::start(int rate, int channels) {
-  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-  if (device.isNull()) return false;
-  QAudioFormat format;
-  format.setSampleRate(rate);
-  format.setChannelCount(channels);
-  format.setSampleFormat(QAudioFormat::Int16);
-  if (!device.isFormatSupported(format)) return false;
-  sink_ = std::make_unique<QAudioSink>(device, format);
-  sink_->setBufferSize(rate * channels * 2 / 5);  // 200 ms
-  io_ = sink_->start();
-  if (!io_ || sink_->error() != QAudio::NoError) {
-    sink_.reset();
-    io_ = nullptr;
-    return false;
-  }
-  rate_ = rate;
-  heardBeforeRestart_ = 0;
-  return true;
-}
-
-std::int64_t DeviceOutput::bytesFree() { return sink_ ? sink_->bytesFree() : 0; }
-
-std::int64_t DeviceOutput::write(const char *data, std::int64_t bytes) {
-  return io_ ? std::max<std::int64_t>(0, io_->write(data, bytes)) : 0;
-}
-
-std::int64_t DeviceOutput::samplesHeard() {
-  if (!sink_) return 0;
-  const std::int64_t buffered = (sink_->bufferSize() - sink_->bytesFree()) / sink_->format().bytesPerFrame();
-  const std::int64_t processed = sink_->processedUSecs() * rate_ / 1000000;
-  return std::max<std::int64_t>(0, heardBeforeRestart_ + processed - buffered);
-}
-
-void DeviceOutput::suspend() {
-  if (sink_) sink_->suspend();
-}
-
-void DeviceOutput::resume() {
-  if (sink_) sink_->resume();
-}
-
-void DeviceOutput::reset() {
-  if (!sink_) return;
-  const bool suspended = sink_->state() == QAudio::SuspendedState;
-  sink_->reset();
-  io_ = sink_->start();
-  heardBeforeRestart_ = 0;
-  if (suspended) sink_->suspend();
-}
-
-void DeviceOutput::stop() {
-  if (sink_) sink_->stop();
-  sink_.reset();
-  io_ = nullptr;
-}
-
-bool SilentOutput::start(int rate, int channels) {
-  rate_ = rate;
-  bytesPerSample_ = 2 * channels;
-  reset();
-  return true;
-}
-
-std::int64_t SilentOutput::clockSamples() const {
-  return running_ ? clockBase_ + clock_.nsecsElapsed() * rate_ / 1000000000 : heardAtPause_;
-}
+std::int64_t SilentOutput::clockSamples() const { return clockBase_ + clock_.nsecsElapsed() * rate_ / 1000000000; }
 
 std::int64_t SilentOutput::samplesHeard() { return std::min(clockSamples(), written_); }
 
 std::int64_t SilentOutput::bytesFree() {
-  const std::int64_t capacity = rate_ / 5;  // 200 ms, like the device's buffer
+  const std::int64_t capacity = rate_ / 10;  // 100 ms, like the device's buffer
   const std::int64_t pending = written_ - samplesHeard();
   return std::max<std::int64_t>(0, capacity - pending) * bytesPerSample_;
 }
@@ -92,7 +26,7 @@ std::int64_t SilentOutput::write(const char *, std::int64_t bytes) {
   const std::int64_t accepted = std::min(bytes, bytesFree()) / bytesPerSample_;
   // A clock that ran dry (nothing to play) must not count the silence as heard.
   const std::int64_t heard = samplesHeard();
-  if (running_ && clockSamples() > heard) {
+  if (clockSamples() > heard) {
     clockBase_ = heard;
     clock_.restart();
   }
@@ -100,42 +34,68 @@ std::int64_t SilentOutput::write(const char *, std::int64_t bytes) {
   return accepted * bytesPerSample_;
 }
 
-void SilentOutput::suspend() {
-  if (!running_) return;
-  heardAtPause_ = samplesHeard();
-  running_ = false;
+RingOutput::RingOutput(int rate, int channels) : buffer_(static_cast<std::size_t>(rate / 10 * 2 * channels)) {}
+
+std::int64_t RingOutput::bytesFree() {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::int64_t>(buffer_.size() - size_);
 }
 
-void SilentOutput::resume() {
-  if (running_) return;
-  clockBase_ = heardAtPause_;
-  clock_.restart();
-  running_ = true;
+std::int64_t RingOutput::write(const char *data, std::int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  const std::size_t n = std::min(static_cast<std::size_t>(std::max<std::int64_t>(bytes, 0)), buffer_.size() - size_);
+  for (std::size_t i = 0; i < n; ++i) buffer_[(head_ + size_ + i) % buffer_.size()] = data[i];
+  size_ += n;
+  return static_cast<std::int64_t>(n);
 }
 
-void SilentOutput::reset() {
-  const bool wasRunning = running_;
-  written_ = 0;
-  heardAtPause_ = 0;
-  clockBase_ = 0;
-  running_ = false;
-  if (wasRunning) resume();
+std::int64_t RingOutput::take(char *out, std::int64_t max) {
+  std::lock_guard lock(mutex_);
+  const std::size_t n = std::min(static_cast<std::size_t>(std::max<std::int64_t>(max, 0)), size_);
+  for (std::size_t i = 0; i < n; ++i) out[i] = buffer_[(head_ + i) % buffer_.size()];
+  head_ = (head_ + n) % buffer_.size();
+  size_ -= n;
+  return static_cast<std::int64_t>(n);
 }
 
-void SilentOutput::stop() {
-  running_ = false;
-  written_ = 0;
-  heardAtPause_ = 0;
+std::unique_ptr<DeviceFeeder> DeviceFeeder::open(int rate, int channels) {
+  if (qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == QLatin1String("silent") || rate <= 0 || channels <= 0)
+    return nullptr;
+  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+  if (device.isNull()) return nullptr;
+  QAudioFormat format;
+  format.setSampleRate(rate);
+  format.setChannelCount(channels);
+  format.setSampleFormat(QAudioFormat::Int16);
+  if (!device.isFormatSupported(format)) return nullptr;
+  auto sink = std::make_unique<QAudioSink>(device, format);
+  sink->setBufferSize(rate * channels * 2 / 10);  // 100 ms
+  QIODevice *io = sink->start();
+  if (!io || sink->error() != QAudio::NoError) return nullptr;
+  return std::unique_ptr<DeviceFeeder>(new DeviceFeeder(std::move(sink), io, rate, channels));
 }
 
-std::unique_ptr<AudioOutput> openOutput(int rate, int channels) {
-  if (qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") != QLatin1String("silent")) {
-    auto device = std::make_unique<DeviceOutput>();
-    if (device->start(rate, channels)) return device;
+DeviceFeeder::DeviceFeeder(std::unique_ptr<QAudioSink> sink, QIODevice *io, int rate, int channels)
+    : sink_(std::move(sink)), io_(io), rate_(rate), ring_(std::make_shared<RingOutput>(rate, channels)) {
+  timer_.setInterval(10);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &DeviceFeeder::feed);
+  timer_.start();
+}
+
+DeviceFeeder::~DeviceFeeder() { sink_->stop(); }
+
+void DeviceFeeder::feed() {
+  // What the device reports as processed has been played.
+  ring_->setHeard(sink_->processedUSecs() * rate_ / 1000000);
+  for (;;) {
+    const std::int64_t room = sink_->bytesFree();
+    if (room <= 0) return;
+    chunk_.resize(static_cast<std::size_t>(room));
+    const std::int64_t n = ring_->take(chunk_.data(), room);
+    if (n <= 0) return;
+    io_->write(chunk_.data(), n);
   }
-  auto silent = std::make_unique<SilentOutput>();
-  silent->start(rate, channels);
-  return silent;
 }
 
 }  // namespace audio

@@ -45,8 +45,6 @@ class PlayerEngine : public QObject {
     }
     frames_ = std::max<std::int64_t>(0, mpg123_framelength(mh_));
     samplesPerFrame_ = std::max(1, mpg123_spf(mh_));
-    output_ = openOutput(static_cast<int>(rate_), channels_);
-    output_->suspend();
     baseFrame_ = 0;
     range_ = static_cast<std::int64_t>(frames_);
     atEnd_ = false;
@@ -68,30 +66,42 @@ class PlayerEngine : public QObject {
 
   void setRange(std::int32_t range) { range_ = range; }
 
-  void play() {
+  bool isPlaying() const { return playing_; }
+  long rate() const { return rate_; }
+  int channels() const { return channels_; }
+
+  // Plays into `device`, or into the silent output when there is none.
+  void play(std::shared_ptr<AudioOutput> device) {
     if (!mh_ || playing_) return;
     playing_ = true;
-    output_->resume();
+    output_ = outputOr(std::move(device));
     tick_.start();
     onTick();
   }
 
+  // Holds at the frame being heard; what was buffered beyond it is dropped.
   void pause() {
     if (!mh_) return;
-    playing_ = false;
-    tick_.stop();
-    output_->suspend();
+    if (playing_) {
+      const std::int64_t heard = heardFrame();
+      playing_ = false;
+      tick_.stop();
+      output_.reset();
+      seekDecoder(heard);
+    }
     report();
   }
 
   void stop() {
     if (!mh_) return;
     pause();
-    seekToFrame(0);
+    seekDecoder(0);
+    report();
   }
 
-  void seek(std::uint32_t offset, std::int32_t range) {
+  void seek(std::uint32_t offset, std::int32_t range, std::shared_ptr<AudioOutput> device) {
     if (!mh_) return;
+    if (playing_) output_ = outputOr(std::move(device));  // drops what was buffered
     std::int64_t target = 0;
     if (offset > 0x7FFFFFFFu || range <= 0)
       target = 0;  // a negative offset, or no range to count in
@@ -99,7 +109,8 @@ class PlayerEngine : public QObject {
       target = frames_;
     else
       target = static_cast<std::int64_t>(offset) * frames_ / range;
-    seekToFrame(target);
+    seekDecoder(target);
+    report();
   }
 
  signals:
@@ -109,20 +120,26 @@ class PlayerEngine : public QObject {
  private:
   static constexpr int kTickMs = 20;  // 50 reports a second while playing
 
-  void seekToFrame(std::int64_t frame) {
+  std::shared_ptr<AudioOutput> outputOr(std::shared_ptr<AudioOutput> device) const {
+    if (device) return device;
+    return std::make_shared<SilentOutput>(static_cast<int>(rate_), channels_);
+  }
+
+  void seekDecoder(std::int64_t frame) {
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
     const off_t landed = mpg123_seek_frame(mh_, static_cast<off_t>(frame), SEEK_SET);
     baseFrame_ = landed >= 0 ? static_cast<std::int64_t>(landed) : frame;
     atEnd_ = baseFrame_ >= frames_;
     pcm_.clear();
-    output_->reset();
-    report();
   }
 
-  std::int64_t heardSamples() const { return baseFrame_ * samplesPerFrame_ + output_->samplesHeard(); }
+  std::int64_t heardSamples() const {
+    return baseFrame_ * samplesPerFrame_ + (output_ && playing_ ? output_->samplesHeard() : 0);
+  }
+  std::int64_t heardFrame() const { return std::min(frames_, heardSamples() / samplesPerFrame_); }
 
   void report() {
-    const std::int64_t frame = std::min(frames_, heardSamples() / samplesPerFrame_);
+    const std::int64_t frame = heardFrame();
     const std::int64_t offset = frames_ > 0 ? frame * range_ / frames_ : 0;
     emit position(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(range_));
     const std::int64_t centis = heardSamples() * 100 / std::max<long>(1, rate_);
@@ -138,9 +155,11 @@ class PlayerEngine : public QObject {
     // At the end of the stream, once everything decoded has been heard.
     if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 &&
         heardSamples() / samplesPerFrame_ >= frames_ - 1) {
+      const std::int64_t heard = heardFrame();
       playing_ = false;
       tick_.stop();
-      output_->suspend();
+      output_.reset();
+      seekDecoder(heard);
     }
   }
 
@@ -166,7 +185,7 @@ class PlayerEngine : public QObject {
 
   QTimer tick_;
   mpg123_handle *mh_ = nullptr;
-  std::unique_ptr<AudioOutput> output_;
+  std::shared_ptr<AudioOutput> output_;
   std::vector<char> pcm_;
   long rate_ = 0;
   int channels_ = 0;
@@ -218,25 +237,52 @@ void TXaudioPlayer::send(F &&command) {
 }
 
 void TXaudioPlayer::InputOpen(const QString &path) {
-  send([path](audio::PlayerEngine &e) { e.open(path); });
+  feeder_.reset();
+  send([this, path](audio::PlayerEngine &e) {
+    e.open(path);
+    rate_ = e.rate();
+    channels_ = e.channels();
+  });
 }
 void TXaudioPlayer::InputClose() {
   send([](audio::PlayerEngine &e) { e.close(); });
+  feeder_.reset();
 }
 void TXaudioPlayer::SetInputPositionRange(std::int32_t range) {
   send([range](audio::PlayerEngine &e) { e.setRange(range); });
 }
+// The sound device lives on this (the main) thread; the decoder fills its
+// buffer from the player's thread. A new device output on every start drops
+// whatever an old one still held.
+std::shared_ptr<audio::AudioOutput> TXaudioPlayer::freshDevice(std::unique_ptr<audio::DeviceFeeder> &feeder) {
+  feeder = audio::DeviceFeeder::open(static_cast<int>(rate_), channels_);
+  return feeder ? feeder->ring() : nullptr;
+}
+
 void TXaudioPlayer::Play() {
-  send([](audio::PlayerEngine &e) { e.play(); });
+  bool playing = false;
+  send([&playing](audio::PlayerEngine &e) { playing = e.isPlaying(); });
+  if (playing) return;
+  std::unique_ptr<audio::DeviceFeeder> feeder;
+  auto device = freshDevice(feeder);
+  send([device](audio::PlayerEngine &e) { e.play(device); });
+  feeder_ = std::move(feeder);
 }
 void TXaudioPlayer::Pause() {
   send([](audio::PlayerEngine &e) { e.pause(); });
+  feeder_.reset();
 }
 void TXaudioPlayer::Stop() {
   send([](audio::PlayerEngine &e) { e.stop(); });
+  feeder_.reset();
 }
 void TXaudioPlayer::InputSeek(std::uint32_t offset, std::int32_t range) {
-  send([offset, range](audio::PlayerEngine &e) { e.seek(offset, range); });
+  bool playing = false;
+  send([&playing](audio::PlayerEngine &e) { playing = e.isPlaying(); });
+  std::unique_ptr<audio::DeviceFeeder> feeder;
+  auto device = playing ? freshDevice(feeder) : nullptr;
+  send([offset, range, device](audio::PlayerEngine &e) { e.seek(offset, range, device); });
+  if (playing) feeder_ = std::move(feeder);
 }
 
 #include "XaudioPlayer.moc"

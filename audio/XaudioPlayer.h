@@ -10,8 +10,10 @@
 class QThread;
 
 namespace audio {
+class AudioOutput;
+class DeviceFeeder;
 class PlayerEngine;
-}
+}  // namespace audio
 
 // Raised when the player cannot start.
 class EXaudioException : public std::runtime_error {
@@ -57,6 +59,11 @@ class TXaudioPlayer : public QObject {
   template <typename F>
   void send(F &&command);
 
+  std::shared_ptr<audio::AudioOutput> freshDevice(std::unique_ptr<audio::DeviceFeeder> &feeder);
+
   QThread *thread_ = nullptr;
   audio::PlayerEngine *engine_ = nullptr;
+  std::unique_ptr<audio::DeviceFeeder> feeder_;
+  long rate_ = 0;
+  int channels_ = 0;
 };
