@@ -52,13 +52,7 @@ TForm1::TForm1(QWidget *parent)
                  QStringLiteral("mp3")) {
   Q_INIT_RESOURCE(skin);
   setupUi(this);
-  setFixedSize(539, 325);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  pal.setColor(QPalette::Base, Qt::white);
-  setPalette(pal);
-  setFont(windowFont());
+  dressWindow(this, QSize(539, 325));
   // Labels take the width of their text; the time and frame displays keep
   // the room the layout gives them, as their texts change while playing.
   for (QLabel *label : findChildren<QLabel *>())

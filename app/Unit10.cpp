@@ -9,12 +9,7 @@ TfrmAdjust::TfrmAdjust(QWidget *mainWindow)
     : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mainWindow_(mainWindow) {
   setupUi(this);
-  setFont(windowFont());
-  setFixedSize(258, 136);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  setPalette(pal);
+  dressWindow(this, QSize(258, 136));
   connect(TrackBar1, &QSlider::valueChanged, this, [this] { guard([this] { TrackBar1Change(TrackBar1); }); });
   connect(butOK, &QAbstractButton::clicked, this, [this] { guard([this] { butOKClick(butOK); }); });
   connect(butReset, &QAbstractButton::clicked, this, [this] { guard([this] { butResetClick(butReset); }); });

@@ -18,12 +18,7 @@ TForm7::TForm7(QWidget *mainWindow)
     : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mainWindow_(mainWindow) {
   setupUi(this);
-  setFont(windowFont());
-  setFixedSize(300, 195);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  setPalette(pal);
+  dressWindow(this, QSize(300, 195));
   butWebsite->setText(WebSite);
   butSupport->setText(SupportAddress);
   // Keyboard preview: the window sees every key before its controls do.

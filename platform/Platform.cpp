@@ -123,3 +123,13 @@ QFont windowFont() {
   f.setPixelSize(11);
   return f;
 }
+
+void dressWindow(QWidget *window, const QSize &clientSize) {
+  window->setFixedSize(clientSize);
+  window->setAutoFillBackground(true);
+  QPalette pal = window->palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  pal.setColor(QPalette::Base, Qt::white);
+  window->setPalette(pal);
+  window->setFont(windowFont());
+}

@@ -89,6 +89,10 @@ void PumpOneMessage();
 class QFont;
 QFont windowFont();
 
+// Every window: white, of a fixed client size, in the windows' font.
+class QSize;
+void dressWindow(QWidget *window, const QSize &clientSize);
+
 // A skin bitmap from the resources, loaded afresh on every call.
 class QPixmap;
 QPixmap skinBitmap(const QString &name);

@@ -7,12 +7,7 @@ TForm3 *Form3 = nullptr;
 TForm3::TForm3(QWidget *mainWindow)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), mainWindow_(mainWindow) {
   setupUi(this);
-  setFixedSize(208, 106);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  setPalette(pal);
-  setFont(windowFont());
+  dressWindow(this, QSize(208, 106));
   Progress->setRange(0, 100);
   connect(butCancel, &QAbstractButton::clicked, this, [this] { guard([this] { butCancelClick(butCancel); }); });
 }
