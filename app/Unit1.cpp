@@ -53,6 +53,7 @@ TForm1::TForm1(QWidget *parent)
   Q_INIT_RESOURCE(skin);
   setupUi(this);
   dressWindow(this, QSize(539, 325));
+  setAttribute(Qt::WA_AlwaysShowToolTips);  // hints also while another window is active
   // Labels take the width of their text; the time and frame displays keep
   // the room the layout gives them, as their texts change while playing.
   for (QLabel *label : findChildren<QLabel *>())
