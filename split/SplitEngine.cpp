@@ -1,6 +1,7 @@
 #include "SplitEngine.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,7 +106,17 @@ class Run {
       errno = EEXIST;
       return -1;
     }
-    return ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Held exclusively while written: a piece that another program holds
+    // locked is not touched.
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
+    return fd;
   }
 
   // Copies what exists of the range; a short source writes only its bytes.

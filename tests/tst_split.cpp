@@ -1,3 +1,4 @@
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -354,6 +355,20 @@ class TestSplit : public QObject {
     QCOMPARE(r2.failures.size(), 1);
     QVERIFY(r2.failures[0].startsWith(QStringLiteral("Cannot create file: live-001.mp3 !")));
     QCOMPARE(readAll(renamed), before);
+  }
+
+  void aPieceLockedByAnotherProgramIsLeftAlone() {
+    const QString source = makeSource(3000);
+    writeFile(QStringLiteral("k-002"), QByteArray("held by another program"));
+    QFile held(QStringLiteral("k-002"));
+    QVERIFY(held.open(QIODevice::ReadWrite));
+    QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
+    Recorder r;
+    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed);
+    QCOMPARE(r.failures, QStringList{QStringLiteral(
+                             "Cannot create file: k-002 !\r\nBecause a same name file is locked by other application.")});
+    QCOMPARE(readAll(QStringLiteral("k-002")), QByteArray("held by another program"));
+    QCOMPARE(readAll(QStringLiteral("k-001")).size(), 1024);
   }
 
   void existingPiecesAreReplaced() {
