@@ -8,10 +8,10 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QUrl>
 #include <QScreen>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 #include <QWindow>
 
 #include "Convert.h"
@@ -135,7 +135,9 @@ TForm1::TForm1(QWidget *parent)
   }
 }
 
-TForm1::~TForm1() { guard([this] { FormDestroy(this); }); }
+TForm1::~TForm1() {
+  guard([this] { FormDestroy(this); });
+}
 
 void TForm1::FormCreate(QObject *) {
   PageControl1->setCurrentWidget(TabSheet1);
@@ -343,8 +345,8 @@ void TForm1::enterMethod3() {
 }
 
 void TForm1::buildDefaultTemplate(TFlatEdit *outputBox) {
-  const qsizetype cut = std::max(SourceFile.lastIndexOf(u'\\'), std::max(SourceFile.lastIndexOf(u'/'),
-                                                                           SourceFile.lastIndexOf(u':')));
+  const qsizetype cut =
+      std::max(SourceFile.lastIndexOf(u'\\'), std::max(SourceFile.lastIndexOf(u'/'), SourceFile.lastIndexOf(u':')));
   QString name = SourceFile.mid(cut + 1);
   const qsizetype dot = name.lastIndexOf(u'.');
   if (dot >= 0) name.truncate(dot);
@@ -405,8 +407,7 @@ void TForm1::editSizeKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }
 
 void TForm1::InsertBreakpoint(const QString &text) {
   // Only non-negative decimal numbers go in: the split reads every item as one.
-  if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-    return;
+  if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return;
   const std::int32_t v = StrToInt(text);
   const int n = ListBox->count();
   if (n == 0) {
@@ -494,9 +495,7 @@ void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint
 void TForm1::imgPlayClick(QObject *) { XPlayer->Play(); }
 void TForm1::imgPuClick(QObject *) { XPlayer->Pause(); }
 void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, FrameCount); }
-void TForm1::imgFasteClick(QObject *) {
-  XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount);
-}
+void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount); }
 
 void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
 

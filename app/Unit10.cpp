@@ -19,7 +19,8 @@ TfrmAdjust::TfrmAdjust(QWidget *mainWindow)
 void TfrmAdjust::showEvent(QShowEvent *e) {
   QDialog::showEvent(e);
   if (mainWindow_)
-    move(mainWindow_->x() + (mainWindow_->width() - width()) / 2, mainWindow_->y() + (mainWindow_->height() - height()) / 2);
+    move(mainWindow_->x() + (mainWindow_->width() - width()) / 2,
+         mainWindow_->y() + (mainWindow_->height() - height()) / 2);
   guard([this] { FormShow(this); });
 }
 

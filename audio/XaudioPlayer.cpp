@@ -1,12 +1,11 @@
 #include "XaudioPlayer.h"
 
 #include <algorithm>
+#include <mpg123.h>
 #include <vector>
 
 #include <QThread>
 #include <QTimer>
-
-#include <mpg123.h>
 
 #include "AudioOutput.h"
 
@@ -153,8 +152,7 @@ class PlayerEngine : public QObject {
     fill();
     report();
     // At the end of the stream, once everything decoded has been heard.
-    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 &&
-        heardSamples() / samplesPerFrame_ >= frames_ - 1) {
+    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 && heardSamples() / samplesPerFrame_ >= frames_ - 1) {
       const std::int64_t heard = heardFrame();
       playing_ = false;
       tick_.stop();
@@ -203,7 +201,8 @@ TXaudioPlayer::TXaudioPlayer(QObject *parent) : QObject(parent) {}
 
 TXaudioPlayer::~TXaudioPlayer() {
   if (!engine_) return;
-  QMetaObject::invokeMethod(engine_, [e = engine_] { delete e; }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      engine_, [e = engine_] { delete e; }, Qt::BlockingQueuedConnection);
   thread_->quit();
   thread_->wait();
   delete thread_;

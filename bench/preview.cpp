@@ -1,15 +1,16 @@
 // The preview player on a real MP3: position reports a second while playing,
 // the time from InputSeek to the first report at the new place, and how far
 // past its breakpoint "Play 3 Secs Before" stops. Prints one line a figure.
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
-#include <cstdio>
-#include <vector>
 
 #include "Unit1.h"
 #include "Unit10.h"
@@ -39,8 +40,9 @@ int main(int argc, char **argv) {
   TXaudioPlayer player;
   std::vector<std::pair<qint64, std::uint32_t>> reports;  // (ns since start, frame)
   QElapsedTimer clock;
-  QObject::connect(&player, &TXaudioPlayer::OnNotifyInputPosition, &player,
-                   [&](QObject *, std::uint32_t offset, std::uint32_t) { reports.emplace_back(clock.nsecsElapsed(), offset); });
+  QObject::connect(
+      &player, &TXaudioPlayer::OnNotifyInputPosition, &player,
+      [&](QObject *, std::uint32_t offset, std::uint32_t) { reports.emplace_back(clock.nsecsElapsed(), offset); });
   player.InputOpen(file);
   player.SetInputPositionRange(1000000);
   clock.start();

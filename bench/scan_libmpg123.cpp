@@ -1,8 +1,7 @@
 // libmpg123's own full scan of a file, for the benchmarks to compare against:
 // prints the same three lines as "tranchette-cli info".
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "MPEGPLAYLib_OCX.h"
 

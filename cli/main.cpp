@@ -1,10 +1,9 @@
 // tranchette-cli: the stream facts and the three splits from a terminal, on
 // the same engine as the window.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -193,7 +192,8 @@ int main(int argc, char *argv[]) {
   }
   if (!outcome.completed) return 1;
   if (join && !outcome.pieces.isEmpty() && !split::writeJoinBatch(outcome.pieces, split::joinNameOf(source))) {
-    std::fprintf(stderr, "tranchette-cli: cannot write Join_%s.bat\n", split::joinNameOf(source).toLocal8Bit().constData());
+    std::fprintf(stderr, "tranchette-cli: cannot write Join_%s.bat\n",
+                 split::joinNameOf(source).toLocal8Bit().constData());
     return 1;
   }
   return 0;

@@ -74,7 +74,8 @@ void TFlatButton::setAdvColors(int focused, int down, int border) {
 }
 
 void TFlatButton::applyAdvColors() {
-  const QColor base = parentWidget() ? parentWidget()->palette().color(QPalette::Window) : palette().color(QPalette::Window);
+  const QColor base =
+      parentWidget() ? parentWidget()->palette().color(QPalette::Window) : palette().color(QPalette::Window);
   ColorFocused = flat::lighten(base, advFocused_);
   ColorDown = flat::darken(base, advDown_);
   ColorBorder = flat::darken(base, advBorder_);

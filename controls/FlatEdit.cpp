@@ -32,8 +32,7 @@ void TFlatEdit::keyPressEvent(QKeyEvent *e) {
     key = QChar(8);
   else if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
     key = QChar(13);
-  else if (!e->text().isEmpty() && e->key() != Qt::Key_Delete && e->key() != Qt::Key_Tab &&
-           e->key() != Qt::Key_Escape)
+  else if (!e->text().isEmpty() && e->key() != Qt::Key_Delete && e->key() != Qt::Key_Tab && e->key() != Qt::Key_Escape)
     key = e->text().at(0);
   if (key.isNull()) {
     QLineEdit::keyPressEvent(e);

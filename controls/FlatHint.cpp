@@ -89,8 +89,7 @@ bool TFlatHint::eventFilter(QObject *watched, QEvent *event) {
     case QEvent::WindowDeactivate:
       if (window_->isVisible() && watched != window_) window_->hide();
       break;
-    default:
-      break;
+    default: break;
   }
   return false;
 }

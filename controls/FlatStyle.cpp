@@ -196,7 +196,8 @@ QImage renderButton(const ButtonLook &look) {
   const int cells = std::max(1, look.numGlyphs);
   const QSize glyphSize = look.glyph.isNull() ? QSize(0, 0) : QSize(look.glyph.width() / cells, look.glyph.height());
   const QFontMetrics fm(look.font);
-  const QSize textSize = look.caption.isEmpty() ? QSize(0, 0) : fm.size(Qt::TextSingleLine | Qt::TextShowMnemonic, look.caption);
+  const QSize textSize =
+      look.caption.isEmpty() ? QSize(0, 0) : fm.size(Qt::TextSingleLine | Qt::TextShowMnemonic, look.caption);
   const QPoint pressed = state == ButtonState::Down || state == ButtonState::Exclusive ? QPoint(1, 1) : QPoint(0, 0);
   const Placement at = place(look.size, glyphSize, textSize, look.layout, look.margin, look.spacing, pressed);
 
@@ -262,8 +263,8 @@ QImage renderCheck(const CheckLook &look) {
     text.setRight(text.right() - 15);
   else
     text.setLeft(16);
-  const int flags = Qt::TextWordWrap | Qt::TextShowMnemonic | Qt::AlignVCenter |
-                    (look.rightLayout ? Qt::AlignRight : Qt::AlignLeft);
+  const int flags =
+      Qt::TextWordWrap | Qt::TextShowMnemonic | Qt::AlignVCenter | (look.rightLayout ? Qt::AlignRight : Qt::AlignLeft);
   p.setFont(look.font);
   if (!look.enabled) {
     p.setPen(look.btnHighlight);

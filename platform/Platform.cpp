@@ -66,9 +66,7 @@ ErrorHandler &installedHandler() {
 
 Platform &platform() { return *current(); }
 
-void setPlatform(std::unique_ptr<Platform> p) {
-  current() = p ? std::move(p) : std::make_unique<DesktopPlatform>();
-}
+void setPlatform(std::unique_ptr<Platform> p) { current() = p ? std::move(p) : std::make_unique<DesktopPlatform>(); }
 
 QString qtFilter(const QString &filter) {
   const QStringList parts = filter.split(u'|');
@@ -107,13 +105,11 @@ void handleApplicationError(const std::exception &error) {
     installedHandler()(error);
     return;
   }
-  platform().messageBox(QApplication::activeWindow(), QString::fromUtf8(error.what()),
-                        QApplication::applicationName(), Platform::Icon::Error);
+  platform().messageBox(QApplication::activeWindow(), QString::fromUtf8(error.what()), QApplication::applicationName(),
+                        Platform::Icon::Error);
 }
 
-void PumpOneMessage() {
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
-}
+void PumpOneMessage() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents); }
 
 QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }
 

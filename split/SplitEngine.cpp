@@ -1,15 +1,14 @@
 #include "SplitEngine.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <QFile>
@@ -219,8 +218,7 @@ QString pieceName(const QString &outputTemplate, std::int64_t track) {
   return name.insert(dot, u'-' + text);
 }
 
-Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate,
-                    Reporter &reporter) {
+Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter) {
   if (sizeText.isEmpty()) return {};
   Run run(source, outputTemplate, reporter);
   if (!run.openSource()) return {};

@@ -42,8 +42,8 @@ QString fileNamePart(const QString &path);
 QString joinNameOf(const QString &source);
 
 struct Outcome {
-  QStringList pieces;     // written, in track order
-  bool completed = false; // the run ended normally
+  QStringList pieces;      // written, in track order
+  bool completed = false;  // the run ended normally
 };
 
 // Pieces of `kilobytes` KB. `sizeText` as typed: an empty text does nothing.

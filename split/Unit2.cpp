@@ -1,7 +1,8 @@
 #include "Unit2.h"
 
-#include "FlatCheck.h"
 #include <QLineEdit>
+
+#include "FlatCheck.h"
 
 void TSplitThread_3::DoSplit() {
   const SplitPage page = host_.page(3);

@@ -1,14 +1,15 @@
 #include "Unit4.h"
 
-#include "FlatCheck.h"
 #include <QLineEdit>
+
+#include "FlatCheck.h"
 
 void TSplitThread_2::DoSplit() {
   const SplitPage page = host_.page(2);
   showProgress(true);
   ProgressReporter reporter;
-  const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(),
-                                                    host_.GetTotalTime(), page.savePath->text(), reporter);
+  const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
+                                                    page.savePath->text(), reporter);
   if (!outcome.completed) return;
   hideProgress();
   writeJoin(outcome, page.join->isChecked());

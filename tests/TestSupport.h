@@ -9,9 +9,7 @@
 #include <QtTest>
 
 // The folder of MP3s made by tests/media/make-media.
-inline QString media(const QString &name) {
-  return QDir(qEnvironmentVariable("TRANCHETTE_TEST_MEDIA")).filePath(name);
-}
+inline QString media(const QString &name) { return QDir(qEnvironmentVariable("TRANCHETTE_TEST_MEDIA")).filePath(name); }
 
 // Bytes whose value depends on their place, so that a shifted or lost byte shows.
 inline QByteArray patternBytes(qint64 size) {

@@ -1,3 +1,5 @@
+#include <deque>
+
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
@@ -5,9 +7,8 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStackedWidget>
-#include <QtTest>
 #include <QUrl>
-#include <deque>
+#include <QtTest>
 
 #include "AppFixture.h"
 #include "TestSupport.h"
@@ -18,7 +19,6 @@
 #include "Unit5.h"
 #include "Unit6.h"
 #include "Unit7.h"
-
 
 class TestApp : public QObject {
   Q_OBJECT
@@ -134,14 +134,14 @@ class TestApp : public QObject {
                               << 13;
     QTest::newRow("method 3") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 3}} << false << 3
                               << -37;
-    QTest::newRow("method 0 checks none") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}}
-                                          << false << 0 << -37;
-    QTest::newRow("method 4 checks none") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 4}}
-                                          << false << 0 << -37;
-    QTest::newRow("no offset: centred, method 1") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Method", 3}} << true << 1
-                                                  << -37;
-    QTest::newRow("offset not an integer") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", "x"}, {"Method", 3}}
-                                           << true << 1 << -37;
+    QTest::newRow("method 0 checks none")
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}} << false << 0 << -37;
+    QTest::newRow("method 4 checks none")
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 4}} << false << 0 << -37;
+    QTest::newRow("no offset: centred, method 1")
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Method", 3}} << true << 1 << -37;
+    QTest::newRow("offset not an integer")
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", "x"}, {"Method", 3}} << true << 1 << -37;
   }
   void storedSettingsAreApplied() {
     QFETCH(QVariantMap, settings);

@@ -24,10 +24,9 @@ class TestAudio : public QObject {
                          ranges << range;
                          allOnMainThread &= QThread::currentThread() == QCoreApplication::instance()->thread();
                        });
-      QObject::connect(&player, &TXaudioPlayer::OnNotifyInputTimecode, &player,
-                       [this](QObject *, std::uint8_t, std::uint8_t m, std::uint8_t s, std::uint8_t) {
-                         seconds << m * 60 + s;
-                       });
+      QObject::connect(
+          &player, &TXaudioPlayer::OnNotifyInputTimecode, &player,
+          [this](QObject *, std::uint8_t, std::uint8_t m, std::uint8_t s, std::uint8_t) { seconds << m * 60 + s; });
     }
     std::uint32_t last() const { return offsets.isEmpty() ? 0xFFFFFFFFu : offsets.last(); }
   };
@@ -139,7 +138,8 @@ class TestAudio : public QObject {
     QCoreApplication::processEvents();
     // 38.28 frames a second at 44.1 kHz: one second is about 38 frames.
     const double expected = elapsed / 1000.0 * 44100 / 1152;
-    QVERIFY2(std::abs(l.last() - expected) < 6, qPrintable(QStringLiteral("at %1, expected %2").arg(l.last()).arg(expected)));
+    QVERIFY2(std::abs(l.last() - expected) < 6,
+             qPrintable(QStringLiteral("at %1, expected %2").arg(l.last()).arg(expected)));
     QVERIFY(l.allOnMainThread);
     QVERIFY2(l.offsets.size() >= 25, qPrintable(QString::number(l.offsets.size())));
     QCOMPARE(l.ranges.last(), 384u);

@@ -18,8 +18,8 @@ class TestCli : public QObject {
     p.setWorkingDirectory(QDir::currentPath());
     p.start(qEnvironmentVariable("TRANCHETTE_CLI"), args);
     p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
   }
   QString copyOf(const QString &name) {
     QFile::remove(name);
@@ -81,7 +81,8 @@ class TestCli : public QObject {
   void helpDescribesEveryCommand() {
     const Result r = run({QStringLiteral("--help")});
     QCOMPARE(r.status, 0);
-    for (const char *word : {"info FILE", "size KB FILE", "time SECONDS FILE", "frames F0,F1,...", "--join", "-q", "-o"})
+    for (const char *word :
+         {"info FILE", "size KB FILE", "time SECONDS FILE", "frames F0,F1,...", "--join", "-q", "-o"})
       QVERIFY2(r.out.contains(QLatin1String(word)), word);
   }
 

@@ -51,8 +51,7 @@ class TestControls : public QObject {
                                    << QPoint(52, 15);
     QTest::newRow("right, spacing -1") << GlyphLayout::Right << 5 << -1 << QSize(30, 10) << QPoint(75, 12)
                                        << QPoint(23, 15);
-    QTest::newRow("bottom, fixed") << GlyphLayout::Bottom << 2 << 3 << QSize(30, 10) << QPoint(40, 22)
-                                   << QPoint(35, 9);
+    QTest::newRow("bottom, fixed") << GlyphLayout::Bottom << 2 << 3 << QSize(30, 10) << QPoint(40, 22) << QPoint(35, 9);
     QTest::newRow("no text: no spacing") << GlyphLayout::Top << -1 << 4 << QSize(0, 0) << QPoint(40, 12)
                                          << QPoint(50, 28);
   }
@@ -136,14 +135,14 @@ class TestControls : public QObject {
     look.font = f;
     look.quarter = flat::Quarter::TopLeft;
     QImage img = flat::renderHint(look);
-    QCOMPARE(img.pixelColor(0, 0), QColor(Qt::black));           // the frame
-    QCOMPARE(img.pixelColor(10, 15), QColor(255, 210, 83));      // the strip, left
-    QCOMPARE(img.pixelColor(70, 15), QColor(Qt::white));         // the body
-    QCOMPARE(img.pixelColor(2, 2), QColor(Qt::black));           // the arrow's tip, top left
+    QCOMPARE(img.pixelColor(0, 0), QColor(Qt::black));       // the frame
+    QCOMPARE(img.pixelColor(10, 15), QColor(255, 210, 83));  // the strip, left
+    QCOMPARE(img.pixelColor(70, 15), QColor(Qt::white));     // the body
+    QCOMPARE(img.pixelColor(2, 2), QColor(Qt::black));       // the arrow's tip, top left
     look.quarter = flat::Quarter::BottomRight;
     img = flat::renderHint(look);
-    QCOMPARE(img.pixelColor(68, 3), QColor(255, 210, 83));       // the strip, right
-    QCOMPARE(img.pixelColor(77, 17), QColor(Qt::black));         // the tip, bottom right
+    QCOMPARE(img.pixelColor(68, 3), QColor(255, 210, 83));  // the strip, right
+    QCOMPARE(img.pixelColor(77, 17), QColor(Qt::black));    // the tip, bottom right
   }
 
   void buttonPainting() {
@@ -190,7 +189,7 @@ class TestControls : public QObject {
     const QPoint box(1, 3);
     QCOMPARE(img.pixelColor(box + QPoint(2, 4)), QColor(Qt::black));  // a line's start
     QCOMPARE(img.pixelColor(box + QPoint(5, 7)), QColor(Qt::black));
-    QCOMPARE(img.pixelColor(box + QPoint(6, 8)), look.color);          // its end is left out
+    QCOMPARE(img.pixelColor(box + QPoint(6, 8)), look.color);  // its end is left out
     QCOMPARE(img.pixelColor(box), look.colorBorder);
     look.round = true;
     img = flat::renderCheck(look);

@@ -14,9 +14,7 @@ class TestPlatform : public QObject {
 
  private slots:
   void initTestCase() { isolateSettings(settingsDir_); }
-  void init() {
-    QFile::remove(settingsFile());
-  }
+  void init() { QFile::remove(settingsFile()); }
 
   void integers_data() {
     QTest::addColumn<QString>("text");

@@ -98,16 +98,33 @@ class TestSplit : public QObject {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
     QTest::addColumn<QString>("thousandth");
-    QTest::newRow("bare") << "Split-%track%.mp3" << "Split-001.mp3" << "Split-002.mp3" << "Split-1000.mp3";
-    QTest::newRow("folder") << "D:\\Music\\live-%track%.mp3" << "D:\\Music\\live-001.mp3" << "D:\\Music\\live-002.mp3"
+    QTest::newRow("bare") << "Split-%track%.mp3"
+                          << "Split-001.mp3"
+                          << "Split-002.mp3"
+                          << "Split-1000.mp3";
+    QTest::newRow("folder") << "D:\\Music\\live-%track%.mp3"
+                            << "D:\\Music\\live-001.mp3"
+                            << "D:\\Music\\live-002.mp3"
                             << "D:\\Music\\live-1000.mp3";
-    QTest::newRow("only track") << "%track%.mp3" << "001.mp3" << "002.mp3" << "1000.mp3";
-    QTest::newRow("twice") << "%track%-%track%.mp3" << "001-%track%.mp3" << "002-%track%.mp3" << "1000-%track%.mp3";
-    QTest::newRow("capitals are no placeholder") << "x-%TRACK%.mp3" << "x-%TRACK%-001.mp3" << "x-%TRACK%-002.mp3"
+    QTest::newRow("only track") << "%track%.mp3"
+                                << "001.mp3"
+                                << "002.mp3"
+                                << "1000.mp3";
+    QTest::newRow("twice") << "%track%-%track%.mp3"
+                           << "001-%track%.mp3"
+                           << "002-%track%.mp3"
+                           << "1000-%track%.mp3";
+    QTest::newRow("capitals are no placeholder") << "x-%TRACK%.mp3"
+                                                 << "x-%TRACK%-001.mp3"
+                                                 << "x-%TRACK%-002.mp3"
                                                  << "x-%TRACK%-1000.mp3";
-    QTest::newRow("none: before the extension") << "/out/mix.mp3" << "/out/mix-001.mp3" << "/out/mix-002.mp3"
+    QTest::newRow("none: before the extension") << "/out/mix.mp3"
+                                                << "/out/mix-001.mp3"
+                                                << "/out/mix-002.mp3"
                                                 << "/out/mix-1000.mp3";
-    QTest::newRow("none, no extension, dotted folder") << "/out.d/mix" << "/out.d/mix-001" << "/out.d/mix-002"
+    QTest::newRow("none, no extension, dotted folder") << "/out.d/mix"
+                                                       << "/out.d/mix-001"
+                                                       << "/out.d/mix-002"
                                                        << "/out.d/mix-1000";
   }
   void pieceNames() {
@@ -179,10 +196,14 @@ class TestSplit : public QObject {
     QTest::newRow("truncated size")
         << 5000000LL << 312345LL << "60"
         << "0:960476,960476:960476,1920952:960476,2881428:960476,3841904:960476,4802380:197620";
-    QTest::newRow("blocks") << 8000000LL << 200000LL << "120" << "0:4800000,4800000:3200000";
-    QTest::newRow("longer than the file") << 3000000LL << 180000LL << "300" << "0:3000000";
-    QTest::newRow("piece of one block exactly") << 2097152LL << 2000LL << "1" << "0:1048576,1048576:1048576";
-    QTest::newRow("fraction") << 1000LL << 1000LL << "0.25" << "0:250,250:250,500:250,750:250";
+    QTest::newRow("blocks") << 8000000LL << 200000LL << "120"
+                            << "0:4800000,4800000:3200000";
+    QTest::newRow("longer than the file") << 3000000LL << 180000LL << "300"
+                                          << "0:3000000";
+    QTest::newRow("piece of one block exactly") << 2097152LL << 2000LL << "1"
+                                                << "0:1048576,1048576:1048576";
+    QTest::newRow("fraction") << 1000LL << 1000LL << "0.25"
+                              << "0:250,250:250,500:250,750:250";
   }
   void byTime() {
     QFETCH(qint64, size);
@@ -205,11 +226,16 @@ class TestSplit : public QObject {
     QTest::newRow("even") << 5000000LL << 10000LL << "0,2500,6000,10000"
                           << "0:1250000,1250000:1750000,3000000:2000000";
     // Contiguous: each end is computed like the next start, so no byte is lost.
-    QTest::newRow("uneven") << 4000037LL << 9999LL << "0,1234,3333,7000" << "0:493653,493653:839692,1333345:1466960";
-    QTest::newRow("one breakpoint after 0") << 10000LL << 100LL << "0,40" << "0:4000";
-    QTest::newRow("leading 0 deleted") << 10000LL << 100LL << "10,20,30" << "1000:1000,2000:1000";
-    QTest::newRow("past the end holds what exists") << 10000LL << 100LL << "50,150" << "5000:5000";
-    QTest::newRow("exact block multiple") << 3145728LL << 3LL << "0,1,3" << "0:1048576,1048576:2097152";
+    QTest::newRow("uneven") << 4000037LL << 9999LL << "0,1234,3333,7000"
+                            << "0:493653,493653:839692,1333345:1466960";
+    QTest::newRow("one breakpoint after 0") << 10000LL << 100LL << "0,40"
+                                            << "0:4000";
+    QTest::newRow("leading 0 deleted") << 10000LL << 100LL << "10,20,30"
+                                       << "1000:1000,2000:1000";
+    QTest::newRow("past the end holds what exists") << 10000LL << 100LL << "50,150"
+                                                    << "5000:5000";
+    QTest::newRow("exact block multiple") << 3145728LL << 3LL << "0,1,3"
+                                          << "0:1048576,1048576:2097152";
   }
   void atBreakpoints() {
     QFETCH(qint64, size);
@@ -235,9 +261,10 @@ class TestSplit : public QObject {
     QFETCH(QString, method);
     const QString source = makeSource(3333333);
     Recorder r;
-    const split::Outcome out = method == QLatin1String("size")
-                                   ? split::splitBySize(source, QStringLiteral("700"), QStringLiteral("c-%track%"), r)
-                                   : split::splitByTime(source, QStringLiteral("7"), 61000, QStringLiteral("c-%track%"), r);
+    const split::Outcome out =
+        method == QLatin1String("size")
+            ? split::splitBySize(source, QStringLiteral("700"), QStringLiteral("c-%track%"), r)
+            : split::splitByTime(source, QStringLiteral("7"), 61000, QStringLiteral("c-%track%"), r);
     QVERIFY(out.completed);
     QByteArray joined;
     for (const QString &p : out.pieces) joined += readAll(p);
@@ -262,16 +289,26 @@ class TestSplit : public QObject {
     QTest::addColumn<QString>("value");
     QTest::addColumn<qint64>("facts");  // frames or milliseconds
     QTest::addColumn<QString>("message");
-    QTest::newRow("time 0") << "time" << "60" << 0LL << "playing time is 0";
-    QTest::newRow("piece truncates to 0 bytes") << "time" << "1" << 100000000LL << "no whole byte";
-    QTest::newRow("pasted length") << "time" << "1x" << 1000LL << "\"1x\"";
-    QTest::newRow("frames 0") << "frames" << "0,10" << 0LL << "frame count is 0";
-    QTest::newRow("placeholder item") << "frames" << "0,-------" << 100LL << "\"-------\" is not a frame number";
-    QTest::newRow("not ascending") << "frames" << "0,30,20" << 100LL << "20 follows 30";
-    QTest::newRow("duplicate") << "frames" << "0,007,7" << 100LL << "7 follows 7";
-    QTest::newRow("negative") << "frames" << "-5,10" << 100LL << "-5 lies before the start";
-    QTest::newRow("pasted size") << "size" << "12a" << 0LL << "\"12a\"";
-    QTest::newRow("size 0") << "size" << "0" << 0LL << "at least 1 KB";
+    QTest::newRow("time 0") << "time"
+                            << "60" << 0LL << "playing time is 0";
+    QTest::newRow("piece truncates to 0 bytes") << "time"
+                                                << "1" << 100000000LL << "no whole byte";
+    QTest::newRow("pasted length") << "time"
+                                   << "1x" << 1000LL << "\"1x\"";
+    QTest::newRow("frames 0") << "frames"
+                              << "0,10" << 0LL << "frame count is 0";
+    QTest::newRow("placeholder item") << "frames"
+                                      << "0,-------" << 100LL << "\"-------\" is not a frame number";
+    QTest::newRow("not ascending") << "frames"
+                                   << "0,30,20" << 100LL << "20 follows 30";
+    QTest::newRow("duplicate") << "frames"
+                               << "0,007,7" << 100LL << "7 follows 7";
+    QTest::newRow("negative") << "frames"
+                              << "-5,10" << 100LL << "-5 lies before the start";
+    QTest::newRow("pasted size") << "size"
+                                 << "12a" << 0LL << "\"12a\"";
+    QTest::newRow("size 0") << "size"
+                            << "0" << 0LL << "at least 1 KB";
   }
   void refusals() {
     QFETCH(QString, method);
@@ -307,13 +344,20 @@ class TestSplit : public QObject {
     QTest::addColumn<int>("failingTrack");
     QTest::addColumn<QString>("prefix");
     // 5000000 bytes: by size 1000 KB gives four full pieces and a tail.
-    QTest::newRow("size, small pieces") << "size" << "1000" << 3 << "Cannot create file: ";
-    QTest::newRow("size, large pieces") << "size" << "2000" << 2 << "Can not create file: ";
-    QTest::newRow("size, the tail") << "size" << "1000" << 5 << "Can not create file: ";
-    QTest::newRow("time, small pieces") << "time" << "1" << 2 << "Cannot create file: ";
-    QTest::newRow("time, large pieces") << "time" << "3" << 1 << "Can not create file: ";
-    QTest::newRow("time, the tail") << "time" << "2" << 3 << "Can not create file: ";
-    QTest::newRow("breakpoints") << "frames" << "0,10,20,30" << 2 << "Cannot create the file: ";
+    QTest::newRow("size, small pieces") << "size"
+                                        << "1000" << 3 << "Cannot create file: ";
+    QTest::newRow("size, large pieces") << "size"
+                                        << "2000" << 2 << "Can not create file: ";
+    QTest::newRow("size, the tail") << "size"
+                                    << "1000" << 5 << "Can not create file: ";
+    QTest::newRow("time, small pieces") << "time"
+                                        << "1" << 2 << "Cannot create file: ";
+    QTest::newRow("time, large pieces") << "time"
+                                        << "3" << 1 << "Can not create file: ";
+    QTest::newRow("time, the tail") << "time"
+                                    << "2" << 3 << "Can not create file: ";
+    QTest::newRow("breakpoints") << "frames"
+                                 << "0,10,20,30" << 2 << "Cannot create the file: ";
   }
   void creationFailureMessages() {
     QFETCH(QString, method);
@@ -333,9 +377,8 @@ class TestSplit : public QObject {
     if (method == QLatin1String("frames")) out = split::splitAtBreakpoints(source, 30, value.split(u','), tmpl, r);
     QVERIFY(!out.completed);
     QCOMPARE(out.pieces.size(), failingTrack - 1);
-    QCOMPARE(r.failures,
-             QStringList{prefix + QDir::current().filePath(blocked) +
-                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.")});
+    QCOMPARE(r.failures, QStringList{prefix + QDir::current().filePath(blocked) +
+                                     QStringLiteral(" !\r\nBecause a same name file is locked by other application.")});
     for (int k = 1; k < failingTrack; ++k) QVERIFY(QFileInfo(split::pieceName(tmpl, k)).isFile());
     QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, failingTrack + 1)));
   }
@@ -350,7 +393,8 @@ class TestSplit : public QObject {
     Recorder r2;
     QDir().rename(QStringLiteral("live.mp3"), QStringLiteral("live-001.mp3"));
     const QString renamed = QDir::current().filePath(QStringLiteral("live-001.mp3"));
-    const split::Outcome out2 = split::splitBySize(renamed, QStringLiteral("1"), QStringLiteral("live-%track%.mp3"), r2);
+    const split::Outcome out2 =
+        split::splitBySize(renamed, QStringLiteral("1"), QStringLiteral("live-%track%.mp3"), r2);
     QVERIFY(!out2.completed);
     QCOMPARE(r2.failures.size(), 1);
     QVERIFY(r2.failures[0].startsWith(QStringLiteral("Cannot create file: live-001.mp3 !")));
@@ -365,8 +409,9 @@ class TestSplit : public QObject {
     QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
     Recorder r;
     QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed);
-    QCOMPARE(r.failures, QStringList{QStringLiteral(
-                             "Cannot create file: k-002 !\r\nBecause a same name file is locked by other application.")});
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral(
+                 "Cannot create file: k-002 !\r\nBecause a same name file is locked by other application.")});
     QCOMPARE(readAll(QStringLiteral("k-002")), QByteArray("held by another program"));
     QCOMPARE(readAll(QStringLiteral("k-001")).size(), 1024);
   }
@@ -405,7 +450,8 @@ class TestSplit : public QObject {
                            << "copy /b concert-001.mp3+concert-002.mp3+concert-003.mp3 concert.mp3";
     QTest::newRow("folders are left out") << QStringList{"D:\\Out\\part-001.mp3", "/out/part-002.mp3"} << "live"
                                           << "copy /b part-001.mp3+part-002.mp3 live.mp3";
-    QTest::newRow("one piece") << QStringList{"a-001.mp3"} << "a" << "copy /b a-001.mp3 a.mp3";
+    QTest::newRow("one piece") << QStringList{"a-001.mp3"} << "a"
+                               << "copy /b a-001.mp3 a.mp3";
     QTest::newRow("names the interpreter would split are quoted")
         << QStringList{"my song-001.mp3", "r&b-002.mp3", "plain-003.mp3"} << "my song"
         << "copy /b \"my song-001.mp3\"+\"r&b-002.mp3\"+plain-003.mp3 \"my song.mp3\"";
@@ -421,7 +467,7 @@ class TestSplit : public QObject {
     QVERIFY(split::writeJoinBatch({QStringLiteral("x.mp3")}, joinName));
     QCOMPARE(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat")),
              QByteArray("copy /b x.mp3 ") + (joinName.contains(u' ') ? "\"" + joinName.toLocal8Bit() + ".mp3\""
-                                                                      : joinName.toLocal8Bit() + ".mp3"));
+                                                                     : joinName.toLocal8Bit() + ".mp3"));
   }
 };
 

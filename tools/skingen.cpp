@@ -1,6 +1,10 @@
 // Draws the skin bitmaps into a folder: the capsule buttons with their blue
 // hover twins, the title strip, the chrome knobs and the transport images.
 // Run by the build; the bitmaps are compiled into the program's resources.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -8,9 +12,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -203,9 +204,9 @@ int main(int argc, char **argv) {
     int width;
     const char *caption;
   };
-  const Button buttons[] = {{"NEXT", 65, "Next"},     {"BACK", 65, "Back"},     {"OPEN", 65, "Open"},
-                            {"BROWSER", 65, "Change"}, {"OK", 65, "OK"},         {"CANCEL", 65, "Cancel"},
-                            {"RESET", 65, "Reset"},   {"HELP", 57, "Help"},     {"EXIT", 57, "Exit"}};
+  const Button buttons[] = {{"NEXT", 65, "Next"},      {"BACK", 65, "Back"}, {"OPEN", 65, "Open"},
+                            {"BROWSER", 65, "Change"}, {"OK", 65, "OK"},     {"CANCEL", 65, "Cancel"},
+                            {"RESET", 65, "Reset"},    {"HELP", 57, "Help"}, {"EXIT", 57, "Exit"}};
   for (const Button &b : buttons) {
     save(capsule(b.width, 25, QString::fromLatin1(b.caption), false), QString::fromLatin1(b.name));
     save(capsule(b.width, 25, QString::fromLatin1(b.caption), true), QString::fromLatin1(b.name) + "1");
