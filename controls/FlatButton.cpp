@@ -166,6 +166,8 @@ void TFlatButton::mouseReleaseEvent(QMouseEvent *e) {
   dragging_ = false;
   const QPoint pos = e->position().toPoint();
   const bool inside = pos.x() >= 0 && pos.x() < width() && pos.y() >= 0 && pos.y() <= height();
+  // The click may open a modal window, which must get the mouse.
+  if (inside && QWidget::mouseGrabber() == this) releaseMouse();
   if (GroupIndex == 0) {
     setState(State::Up);
     mouseIn_ = false;

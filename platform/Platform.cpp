@@ -14,9 +14,15 @@
 
 namespace {
 
+// A modal window must get the mouse, whatever button held it.
+void releaseCapture() {
+  if (QWidget *grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+}
+
 class DesktopPlatform final : public Platform {
  public:
   void messageBox(QWidget *parent, const QString &text, const QString &caption, Icon icon) override {
+    releaseCapture();
     QMessageBox box(parent);
     box.setIcon(icon == Icon::Information ? QMessageBox::Information
                 : icon == Icon::Error     ? QMessageBox::Critical
@@ -34,12 +40,16 @@ class DesktopPlatform final : public Platform {
     return run(parent, dialog, QFileDialog::AcceptSave);
   }
 
-  void popupMenu(QMenu *menu, const QPoint &at) override { menu->exec(at); }
+  void popupMenu(QMenu *menu, const QPoint &at) override {
+    releaseCapture();
+    menu->exec(at);
+  }
   QPoint cursorPos() override { return QCursor::pos(); }
   void openUrl(const QUrl &url) override { QDesktopServices::openUrl(url); }
 
  private:
   static std::optional<QString> run(QWidget *parent, const FileDialog &d, QFileDialog::AcceptMode mode) {
+    releaseCapture();
     QFileDialog dialog(parent, d.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);

@@ -31,6 +31,7 @@ class FakePlatform : public Platform {
   QList<QPoint> menus;
   QPoint cursor{400, 300};
   int fileDialogs = 0;
+  bool grabbedDuringDialog = false;  // a modal window would not get the mouse
   QString lastDialogTitle;
 
   void messageBox(QWidget *, const QString &text, const QString &caption, Icon icon) override {
@@ -53,6 +54,7 @@ class FakePlatform : public Platform {
  private:
   std::optional<QString> answer(const FileDialog &d) {
     ++fileDialogs;
+    grabbedDuringDialog |= QWidget::mouseGrabber() != nullptr;
     lastDialogTitle = d.title;
     if (fileAnswers.empty()) return std::nullopt;
     const QString a = fileAnswers.front();

@@ -224,6 +224,10 @@ class TestApp : public QObject {
     Form1->Edit1->setText(QStringLiteral("typed"));
     click(Form1->butBrowser);
     QCOMPARE(Form1->Edit1->text(), QString());
+    // The image button held the mouse while the pointer was over it, and let
+    // go of it before the dialog opened.
+    QCOMPARE(fake_->fileDialogs, 1);
+    QVERIFY(!fake_->grabbedDuringDialog);
   }
 
   void method1EntryPreparesThePreview() {
