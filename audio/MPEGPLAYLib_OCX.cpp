@@ -156,7 +156,11 @@ int openForReading(const std::string &path) {
 std::optional<StreamFacts> walkFrameHeaders(const std::string &path) {
   std::unique_ptr<int, FdCloser> fd(new int(openForReading(path)));
   posix_fadvise(*fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  Reader in(*fd);
+  return walkFrameHeaders(*fd);
+}
+
+std::optional<StreamFacts> walkFrameHeaders(int fd) {
+  Reader in(fd);
 
   // One ID3v2 tag may come first.
   if (in.want(10) >= 10 && std::memcmp(in.data(), "ID3", 3) == 0) {

@@ -27,6 +27,8 @@ class StreamError : public std::runtime_error {
 // back-to-back frames of one version, layer and rate, optional ID3v1 tag).
 // Returns nothing for anything else, so that the caller can ask libmpg123.
 std::optional<StreamFacts> walkFrameHeaders(const std::string &path);
+// The same on an open file, read from its current offset.
+std::optional<StreamFacts> walkFrameHeaders(int fd);
 
 // libmpg123's own full scan: exact on every stream it can decode.
 StreamFacts scanWithLibmpg123(const std::string &path);
