@@ -78,16 +78,9 @@ class PlayerEngine : public QObject {
     onTick();
   }
 
-  // Holds at the frame being heard; what was buffered beyond it is dropped.
   void pause() {
     if (!mh_) return;
-    if (playing_) {
-      const std::int64_t heard = heardFrame();
-      playing_ = false;
-      tick_.stop();
-      output_.reset();
-      seekDecoder(heard);
-    }
+    if (playing_) holdAtHeardFrame();
     report();
   }
 
@@ -124,6 +117,15 @@ class PlayerEngine : public QObject {
     return std::make_shared<SilentOutput>(static_cast<int>(rate_), channels_);
   }
 
+  // Stops playing at the frame being heard; what was buffered beyond it is dropped.
+  void holdAtHeardFrame() {
+    const std::int64_t heard = heardFrame();
+    playing_ = false;
+    tick_.stop();
+    output_.reset();
+    seekDecoder(heard);
+  }
+
   void seekDecoder(std::int64_t frame) {
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
     const off_t landed = mpg123_seek_frame(mh_, static_cast<off_t>(frame), SEEK_SET);
@@ -152,13 +154,7 @@ class PlayerEngine : public QObject {
     fill();
     report();
     // At the end of the stream, once everything decoded has been heard.
-    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 && heardSamples() / samplesPerFrame_ >= frames_ - 1) {
-      const std::int64_t heard = heardFrame();
-      playing_ = false;
-      tick_.stop();
-      output_.reset();
-      seekDecoder(heard);
-    }
+    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 && heardFrame() >= frames_ - 1) holdAtHeardFrame();
   }
 
   void fill() {
@@ -174,17 +170,18 @@ class PlayerEngine : public QObject {
   }
 
   void decodeSome() {
-    std::vector<char> block(16384);
+    block_.resize(16384);
     size_t done = 0;
-    const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block.data()), block.size(), &done);
-    pcm_.insert(pcm_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(done));
+    const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block_.data()), block_.size(), &done);
+    pcm_.insert(pcm_.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(done));
     if (r != MPG123_OK && r != MPG123_NEW_FORMAT) atEnd_ = true;
   }
 
   QTimer tick_;
   mpg123_handle *mh_ = nullptr;
   std::shared_ptr<AudioOutput> output_;
-  std::vector<char> pcm_;
+  std::vector<char> pcm_;    // decoded, not yet taken by the output
+  std::vector<char> block_;  // what one decoding step fills
   long rate_ = 0;
   int channels_ = 0;
   int samplesPerFrame_ = 1152;
