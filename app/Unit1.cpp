@@ -275,13 +275,6 @@ void TForm1::closeEvent(QCloseEvent *e) {
   endProgram();
 }
 
-QString TForm1::FormatTrackNumber(std::int32_t track) const {
-  QString text = QString::number(track);
-  if (text.size() == 1) return QStringLiteral("00") + text;
-  if (text.size() == 2) return QStringLiteral("0") + text;
-  return text;
-}
-
 SplitPage TForm1::page(int method) {
   switch (method) {
     case 1: return {nullptr, editSavePath, nullptr, ListBox};
@@ -345,13 +338,8 @@ void TForm1::enterMethod3() {
 }
 
 void TForm1::buildDefaultTemplate(TFlatEdit *outputBox) {
-  const qsizetype cut =
-      std::max(SourceFile.lastIndexOf(u'\\'), std::max(SourceFile.lastIndexOf(u'/'), SourceFile.lastIndexOf(u':')));
-  QString name = SourceFile.mid(cut + 1);
-  const qsizetype dot = name.lastIndexOf(u'.');
-  if (dot >= 0) name.truncate(dot);
-  JoinName = name;
-  outputBox->setText(name + QStringLiteral("-%track%.mp3"));
+  JoinName = split::joinNameOf(SourceFile);
+  outputBox->setText(JoinName + QStringLiteral("-%track%.mp3"));
 }
 
 void TForm1::butBackClick(QObject *) {
@@ -374,11 +362,7 @@ void TForm1::browseOutput(TFlatEdit *outputBox) {
   SaveDialog.Execute(this);
   const QString chosen = SaveDialog.FileName();
   if (!chosen.isEmpty()) {
-    // "-%track%" goes in before the extension of the file name part.
-    const qsizetype nameStart = std::max(chosen.lastIndexOf(u'\\'), chosen.lastIndexOf(u'/')) + 1;
-    qsizetype dot = chosen.lastIndexOf(u'.');
-    if (dot < nameStart) dot = chosen.size();
-    outputBox->setText(chosen.left(dot) + QStringLiteral("-%track%") + chosen.mid(dot));
+    outputBox->setText(split::insertBeforeExtension(chosen, QStringLiteral("-%track%")));
   } else {
     buildDefaultTemplate(outputBox);
   }

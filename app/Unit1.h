@@ -14,6 +14,7 @@
 #include "MPEGPLAYLib_OCX.h"
 #include "Platform.h"
 #include "Registry.h"
+#include "SplitEngine.h"
 #include "SplitHost.h"
 #include "Trackbar1.h"
 #include "XaudioPlayer.h"
@@ -75,7 +76,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   std::int32_t GetFrameCount() const override { return FrameCount; }
   std::int32_t GetTotalTime() const override { return TotalTime; }
   QString GetJoinName() const override { return JoinName; }
-  QString FormatTrackNumber(std::int32_t track) const override;
+  // The track text of a piece number: at least three digits.
+  QString FormatTrackNumber(std::int32_t track) const { return split::formatTrackNumber(track); }
   SplitPage page(int method) override;
   QWidget *hostWindow() override { return this; }
 

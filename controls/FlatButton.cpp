@@ -138,7 +138,6 @@ void TFlatButton::mousePressEvent(QMouseEvent *e) {
 
 void TFlatButton::mouseMoveEvent(QMouseEvent *e) {
   const QPoint pos = e->position().toPoint();
-  emit mouseMoved(pos);
   tracker().mouseMoved(this);
   if (dragging_) {
     const bool inside = pos.x() >= 0 && pos.x() < width() && pos.y() >= 0 && pos.y() <= height();

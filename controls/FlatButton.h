@@ -70,7 +70,6 @@ class TFlatButton : public QAbstractButton, public flat::HoverTarget {
 
  signals:
   void mousePressed(Qt::MouseButton button, QPoint pos);
-  void mouseMoved(QPoint pos);
   void doubleClicked();
 
  protected:

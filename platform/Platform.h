@@ -55,7 +55,6 @@ class TFileDialog {
   // True when a name was confirmed; FileName() keeps the last confirmed name.
   bool Execute(QWidget *parent);
   const QString &FileName() const { return state_.fileName; }
-  const Platform::FileDialog &state() const { return state_; }
 
  private:
   Kind kind_;

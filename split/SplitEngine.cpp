@@ -206,16 +206,19 @@ QString joinNameOf(const QString &source) {
   return name;
 }
 
+QString insertBeforeExtension(const QString &path, const QString &text) {
+  const qsizetype nameStart = path.size() - fileNamePart(path).size();
+  qsizetype dot = path.lastIndexOf(u'.');
+  if (dot < nameStart) dot = path.size();
+  return QString(path).insert(dot, text);
+}
+
 QString pieceName(const QString &outputTemplate, std::int64_t track) {
   static const QString placeholder = QStringLiteral("%track%");
-  QString name = outputTemplate;
   const QString text = formatTrackNumber(track);
-  const qsizetype at = name.indexOf(placeholder);
-  if (at >= 0) return name.replace(at, placeholder.size(), text);
-  const qsizetype nameStart = outputTemplate.size() - fileNamePart(outputTemplate).size();
-  qsizetype dot = name.lastIndexOf(u'.');
-  if (dot < nameStart) dot = name.size();
-  return name.insert(dot, u'-' + text);
+  const qsizetype at = outputTemplate.indexOf(placeholder);
+  if (at >= 0) return QString(outputTemplate).replace(at, placeholder.size(), text);
+  return insertBeforeExtension(outputTemplate, u'-' + text);
 }
 
 Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter) {

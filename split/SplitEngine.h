@@ -38,6 +38,10 @@ QString pieceName(const QString &outputTemplate, std::int64_t track);
 // The part of a path after its last folder separator ("\", "/" or ":").
 QString fileNamePart(const QString &path);
 
+// `text` put in before the extension of the path's file name part (at the end
+// when the name has none).
+QString insertBeforeExtension(const QString &path, const QString &text);
+
 // The source's name without folder and extension.
 QString joinNameOf(const QString &source);
 

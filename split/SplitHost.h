@@ -25,7 +25,6 @@ class SplitHost {
   virtual std::int32_t GetFrameCount() const = 0;
   virtual std::int32_t GetTotalTime() const = 0;
   virtual QString GetJoinName() const = 0;
-  virtual QString FormatTrackNumber(std::int32_t track) const = 0;
   // Method 1 (selections), 2 (time) or 3 (size).
   virtual SplitPage page(int method) = 0;
   virtual QWidget *hostWindow() = 0;
