@@ -151,6 +151,20 @@ QImage emboss(const QImage &cell, QRgb transparent, const ButtonLook &look) {
   return out;
 }
 
+// A caption; a disabled one is drawn twice, in highlight one pixel down and
+// right, then in shadow in place.
+void drawCaption(QPainter &p, const QRect &bounds, int flags, const QString &caption, bool disabled,
+                 const QColor &text, const QColor &highlight, const QColor &shadow) {
+  if (disabled) {
+    p.setPen(highlight);
+    p.drawText(bounds.translated(1, 1), flags, caption);
+    p.setPen(shadow);
+  } else {
+    p.setPen(text);
+  }
+  p.drawText(bounds, flags, caption);
+}
+
 int cellFor(ButtonState state, int numGlyphs) {
   switch (numGlyphs) {
     case 2: return state == ButtonState::Disabled ? 1 : 0;
@@ -213,16 +227,8 @@ QImage renderButton(const ButtonLook &look) {
   }
   if (!look.caption.isEmpty()) {
     p.setFont(look.font);
-    const QRect bounds(at.text, textSize);
-    const int flags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
-    if (state == ButtonState::Disabled) {
-      p.setPen(look.btnHighlight);
-      p.drawText(bounds.translated(1, 1), flags, look.caption);
-      p.setPen(look.btnShadow);
-    } else {
-      p.setPen(look.text);
-    }
-    p.drawText(bounds, flags, look.caption);
+    drawCaption(p, QRect(at.text, textSize), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+                look.caption, state == ButtonState::Disabled, look.text, look.btnHighlight, look.btnShadow);
   }
   return img;
 }
@@ -266,14 +272,7 @@ QImage renderCheck(const CheckLook &look) {
   const int flags =
       Qt::TextWordWrap | Qt::TextShowMnemonic | Qt::AlignVCenter | (look.rightLayout ? Qt::AlignRight : Qt::AlignLeft);
   p.setFont(look.font);
-  if (!look.enabled) {
-    p.setPen(look.btnHighlight);
-    p.drawText(text.translated(1, 1), flags, look.caption);
-    p.setPen(look.btnShadow);
-  } else {
-    p.setPen(look.text);
-  }
-  p.drawText(text, flags, look.caption);
+  drawCaption(p, text, flags, look.caption, !look.enabled, look.text, look.btnHighlight, look.btnShadow);
   return img;
 }
 
