@@ -6,8 +6,12 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr RESULT
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(f lib/tranchette/tranchette lib/tranchette/help.chm bin/tranchette bin/tranchette-cli
-          share/applications/tranchette.desktop share/icons/hicolor/64x64/apps/tranchette.png)
+set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/applications/tranchette.desktop
+          share/icons/hicolor/64x64/apps/tranchette.png)
+if(WITH_HELP)  # built where scripts/setup could fetch the help compiler
+  list(APPEND files lib/tranchette/help.chm)
+endif()
+foreach(f ${files})
   if(NOT EXISTS ${DEST}/usr/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
