@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -100,6 +101,8 @@ TForm1::TForm1(QWidget *parent)
   // The Back button shows its hover bitmap on the method pages only.
   butBack->hoverAllowed = [this] { return PageControl1->currentWidget() != TabSheet1; };
   on(Image1, &TImage::mousePressed, this, [this](Qt::MouseButton) { Image1MouseDown(Image1); });
+  on(Image1, &TImage::mouseDragged, this, [this](QPoint at) { Image1MouseDrag(at); });
+  on(Image1, &TImage::mouseReleased, this, [this](Qt::MouseButton) { dragFrom_.reset(); });
 
   on(butAdd, &TFlatButton::mousePressed, this, [this](Qt::MouseButton b, QPoint) { butAddMouseDown(butAdd, b); });
   on(butAddPoint, &QAbstractButton::clicked, this, [this] { butAddPointClick(butAddPoint); });
@@ -267,7 +270,14 @@ void TForm1::mnuAboutClick(QObject *) { Form7->exec(); }
 
 void TForm1::Image1MouseDown(QObject *) {
   if (QWidget *grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
-  if (QWindow *w = windowHandle()) w->startSystemMove();
+  // The desktop moves the window as if its caption were dragged. Where there
+  // is no window manager to ask, the window follows the pointer itself.
+  QWindow *w = windowHandle();
+  dragFrom_ = w && w->startSystemMove() ? std::nullopt : std::optional<QPoint>(QCursor::pos() - pos());
+}
+
+void TForm1::Image1MouseDrag(QPoint globalPos) {
+  if (dragFrom_) move(globalPos - *dragFrom_);
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {

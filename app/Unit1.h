@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <QWidget>
 
@@ -98,6 +99,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void imgMinClick(QObject *Sender);
   void imgAboutClick(QObject *Sender);
   void Image1MouseDown(QObject *Sender);
+  void Image1MouseDrag(QPoint globalPos);
   void butHelpClick(QObject *Sender);
   void mnuContentsClick(QObject *Sender);
   void mnuAboutClick(QObject *Sender);
@@ -156,6 +158,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void endFastWind(bool &flag, TImage *image);
   std::int32_t selectedBreakpoint() const;
 
+  std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
 };

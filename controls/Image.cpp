@@ -16,6 +16,10 @@ void TImage::mousePressEvent(QMouseEvent *e) {
   emit mousePressed(e->button());
 }
 
+void TImage::mouseMoveEvent(QMouseEvent *e) {
+  if (e->buttons() != Qt::NoButton) emit mouseDragged(e->globalPosition().toPoint());
+}
+
 void TImage::mouseReleaseEvent(QMouseEvent *e) {
   e->accept();
   emit mouseReleased(e->button());

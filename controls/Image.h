@@ -17,10 +17,13 @@ class TImage : public QLabel {
   void clicked();
   void mousePressed(Qt::MouseButton button);
   void mouseReleased(Qt::MouseButton button);
+  // A move with a button held, in screen coordinates.
+  void mouseDragged(QPoint globalPos);
 
  protected:
   void mousePressEvent(QMouseEvent *) override;
   void mouseReleaseEvent(QMouseEvent *) override;
+  void mouseMoveEvent(QMouseEvent *) override;
 
  private:
   QString skin_;
