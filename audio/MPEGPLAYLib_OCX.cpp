@@ -137,7 +137,7 @@ class Reader {
   std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
 
  private:
-  static constexpr std::size_t kChunk = 1 << 20;
+  static constexpr std::size_t kChunk = 1 << 17;  // stays in the cache while it is walked
   int fd_;
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0, end_ = 0;
