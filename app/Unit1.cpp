@@ -401,7 +401,7 @@ void TForm1::editSizeKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }
 
 void TForm1::InsertBreakpoint(const QString &text) {
   // Only non-negative decimal numbers go in: the split reads every item as one.
-  if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return;
+  if (!split::isFrameNumber(text)) return;
   const std::int32_t v = StrToInt(text);
   const int n = ListBox->count();
   if (n == 0) {

@@ -185,11 +185,11 @@ Outcome splitFixed(Run &run, std::int64_t pieceSize) {
   return run.finish();
 }
 
-bool isDecimal(const QString &text) {
+}  // namespace
+
+bool isFrameNumber(const QString &text) {
   return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
-
-}  // namespace
 
 QString formatTrackNumber(std::int64_t track) {
   const QString text = QString::number(track);
@@ -273,13 +273,13 @@ Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QSt
   Run run(source, outputTemplate, reporter);
   std::vector<std::int64_t> points;
   for (const QString &item : breakpoints) {
-    if (item.startsWith(u'-') && isDecimal(item.mid(1))) {
+    if (item.startsWith(u'-') && isFrameNumber(item.mid(1))) {
       run.refuse(QStringLiteral("The breakpoint %1 lies before the start of the file.").arg(item));
       return {};
     }
     bool ok = false;
     const std::int64_t value = item.toLongLong(&ok);
-    if (!isDecimal(item) || !ok) {
+    if (!isFrameNumber(item) || !ok) {
       run.refuse(QStringLiteral("The breakpoint \"%1\" is not a frame number.").arg(item));
       return {};
     }

@@ -42,6 +42,9 @@ QString fileNamePart(const QString &path);
 // when the name has none).
 QString insertBeforeExtension(const QString &path, const QString &text);
 
+// A breakpoint as the list holds it: decimal digits only.
+bool isFrameNumber(const QString &text);
+
 // The source's name without folder and extension.
 QString joinNameOf(const QString &source);
 
