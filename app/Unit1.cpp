@@ -1,11 +1,13 @@
 #include "Unit1.h"
 
+#include <algorithm>
 #include <type_traits>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -77,6 +79,7 @@ TForm1::TForm1(QWidget *parent)
   Adjust->setVisible(false);
   Timer = new QTimer(this);
   Timer->setInterval(3000);
+  Timer->setTimerType(Qt::PreciseTimer);  // a coarse timer may be 150 ms off
 
   // The three chrome images lie above the title strip.
   imgAbout->raise();
@@ -323,8 +326,9 @@ void TForm1::enterMethod1() {
   Mp3Play.Open(SourceFile, QString());
   FrameCount = Mp3Play.FrameCount();
   TotalTime = Mp3Play.TotalTime();
+  const auto facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
   Mp3Play.Close();
-  XPlayer->InputOpen(SourceFile);
+  XPlayer->InputOpen(SourceFile, facts);
   XPlayer->SetInputPositionRange(FrameCount);
   XPlayer->Play();
   Slider->setMax(FrameCount + FrameCorrection);
@@ -468,7 +472,7 @@ void TForm1::AdjustClick(QObject *) { frmAdjust->exec(); }
 // The preview.
 
 void TForm1::XPlayerNotifyInputPosition(QObject *, std::uint32_t position, std::uint32_t) {
-  if (SliderDragging || !TrackPosition) return;
+  if (SliderDragging || !TrackPosition || !Slider) return;
   const std::int32_t p = static_cast<std::int32_t>(position + static_cast<std::uint32_t>(FrameCorrection));
   Slider->setValue(p);
   labFrame->setText(p < 0 ? QStringLiteral("0") : QString::number(p));
@@ -493,15 +497,25 @@ void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint
 
 void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
 
-// Winds the slider one frame for every event handled until the button is
-// released; the release arrives inside the loop and clears the flag.
+// Winds the slider at kWindSpeed times the playing speed until the button is
+// released; the release arrives inside the loop and clears the flag. The
+// place follows the clock, not the number of events handled, and a timer
+// keeps events coming whatever the sound system posts.
 void TForm1::fastWind(bool &flag, int step) {
   TrackPosition = false;
   flag = true;
   XPlayer->Pause();
-  while (flag) {
+  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const int from = Slider->value();
+  QElapsedTimer held;
+  held.start();
+  QTimer wake;
+  wake.start(15);
+  for (;;) {
     PumpOneMessage();
-    Slider->setValue(Slider->value() + step);
+    if (!flag) break;  // released: the player went on from the place shown
+    const auto wound = static_cast<std::int64_t>(held.nsecsElapsed() * 1e-9 * framesPerSecond * kWindSpeed);
+    Slider->setValue(static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
     QThread::yieldCurrentThread();
     labFrame->setText(QString::number(Slider->value()));
   }

@@ -42,7 +42,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   QString JoinName;
   std::int32_t FrameCount = 0;
   std::int32_t TotalTime = 0;
-  std::int32_t FrameCorrection = -37;
+  // The player reports the frame being heard, so only the user's adjustment
+  // around 200 moves the display: FrameCorrection = Offset - 200.
+  std::int32_t FrameCorrection = 0;
   std::int32_t Offset = 200;
   TTrackBar1 *Slider = nullptr;
   bool SliderDragging = false;
@@ -131,6 +133,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void Play3SecsAfterClick(QObject *Sender);
   void TimerTimer(QObject *Sender);
   void PumpOneMessage();
+  // How many times faster than playing fast forward and fast reverse wind.
+  static constexpr int kWindSpeed = 20;
 
   // What the position slider drives.
   void setSliderDragging(bool dragging) override { SliderDragging = dragging; }

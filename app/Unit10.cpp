@@ -38,7 +38,7 @@ void TfrmAdjust::butResetClick(QObject *) { TrackBar1->setValue(200); }
 
 void TfrmAdjust::butOKClick(QObject *) {
   Form1->Offset = TrackBar1->value();
-  Form1->FrameCorrection = Form1->Offset - 237;
+  Form1->FrameCorrection = Form1->Offset - 200;
   Form1->Slider->setMax(Form1->GetFrameCount() + Form1->FrameCorrection);
   close();
 }

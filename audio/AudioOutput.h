@@ -1,31 +1,32 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 #include <QElapsedTimer>
-#include <QObject>
-#include <QTimer>
 
-class QAudioSink;
-class QIODevice;
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
 
 namespace audio {
 
 // Where the preview player's decoder sends 16-bit PCM while it plays. Push
 // style: the decoder writes what bytesFree() allows on every tick and asks how
-// much has been heard. Pausing or seeking drops the output and opens a new
-// one, so that nothing buffered is heard late.
+// much has been heard. An output lives on the player's thread and is only
+// ever called there, so no call into the sound system holds up the window.
 class AudioOutput {
  public:
   virtual ~AudioOutput() = default;
   virtual std::int64_t bytesFree() = 0;
   virtual std::int64_t write(const char *data, std::int64_t bytes) = 0;
-  // Sample frames heard since the output opened.
+  // Sample frames heard since the output opened or was last flushed.
   virtual std::int64_t samplesHeard() = 0;
+  // Holds the sound where it is; what is buffered stays and plays on resume.
+  virtual void pause() = 0;
+  virtual void resume() = 0;
+  // Drops everything buffered; counting starts again at 0.
+  virtual void flush() = 0;
 };
 
 // Plays nothing, but takes samples at the pace of a real-time clock, so that
@@ -36,59 +37,70 @@ class SilentOutput final : public AudioOutput {
   std::int64_t bytesFree() override;
   std::int64_t write(const char *data, std::int64_t bytes) override;
   std::int64_t samplesHeard() override;
+  void pause() override;
+  void resume() override;
+  void flush() override;
 
  private:
   std::int64_t clockSamples() const;
   int rate_;
   int bytesPerSample_;
   std::int64_t written_ = 0;
-  QElapsedTimer clock_;
+  QElapsedTimer clock_;         // runs while playing
   std::int64_t clockBase_ = 0;  // heard samples when the clock was last started
+  bool paused_ = false;
 };
 
-// The sound device's side of the decoder: a buffer of 100 ms that the decoder
-// fills on its thread and a DeviceFeeder empties on the main thread, where the
-// device lives.
-class RingOutput final : public AudioOutput {
+// A connection to the sound server (PulseAudio, or PipeWire in its place),
+// kept for as long as the player lives. Every call waits for the server's
+// answer on a condition, never in an event loop.
+class SoundServer {
  public:
-  RingOutput(int rate, int channels);
+  // Nothing when TRANCHETTE_AUDIO_OUTPUT=silent asks for the silent output
+  // or no server answers.
+  static std::unique_ptr<SoundServer> connect();
+  ~SoundServer();
+  SoundServer(const SoundServer &) = delete;
+  SoundServer &operator=(const SoundServer &) = delete;
+
+  bool isUp() const;
+  pa_threaded_mainloop *loop() const { return loop_; }
+  pa_context *context() const { return context_; }
+
+ private:
+  SoundServer() = default;
+  pa_threaded_mainloop *loop_ = nullptr;
+  pa_context *context_ = nullptr;
+};
+
+// A playback stream on the server's default sink. The stream's own clock
+// tells which sample is being heard; pausing corks it, and a flush replaces
+// it with a fresh one, so that what was buffered for the old place is never
+// heard.
+class DeviceOutput final : public AudioOutput {
+ public:
+  // Nothing when the server does not take the stream.
+  static std::unique_ptr<DeviceOutput> open(SoundServer &server, int rate, int channels);
+  ~DeviceOutput() override;
   std::int64_t bytesFree() override;
   std::int64_t write(const char *data, std::int64_t bytes) override;
-  std::int64_t samplesHeard() override { return heard_.load(); }
-
-  // For the feeder: takes up to `max` bytes out, and tells what was played.
-  std::int64_t take(char *out, std::int64_t max);
-  void setHeard(std::int64_t samples) { heard_.store(samples); }
-
- private:
-  std::mutex mutex_;
-  std::vector<char> buffer_;
-  std::size_t head_ = 0, size_ = 0;
-  std::atomic<std::int64_t> heard_{0};
-};
-
-// Moves PCM from a RingOutput into the default sound device. Lives on the
-// main thread; playing stops when it is destroyed.
-class DeviceFeeder : public QObject {
-  Q_OBJECT
-
- public:
-  // Nothing when the machine has no device, it does not take the format, or
-  // TRANCHETTE_AUDIO_OUTPUT=silent asks for the silent output.
-  static std::unique_ptr<DeviceFeeder> open(int rate, int channels);
-  ~DeviceFeeder() override;
-  std::shared_ptr<RingOutput> ring() const { return ring_; }
+  std::int64_t samplesHeard() override;
+  void pause() override;
+  void resume() override;
+  void flush() override;
 
  private:
-  DeviceFeeder(std::unique_ptr<QAudioSink> sink, QIODevice *io, int rate, int channels);
-  void feed();
+  DeviceOutput(SoundServer &server, int rate, int channels);
+  bool start();
+  void close();
+  void cork(bool on);
 
-  std::unique_ptr<QAudioSink> sink_;
-  QIODevice *io_;
+  SoundServer &server_;
   int rate_;
-  std::shared_ptr<RingOutput> ring_;
-  QTimer timer_;
-  std::vector<char> chunk_;
+  int channels_;
+  pa_stream *stream_ = nullptr;
+  std::int64_t written_ = 0;  // sample frames since the stream started
+  std::int64_t heard_ = 0;    // never goes back
 };
 
 }  // namespace audio

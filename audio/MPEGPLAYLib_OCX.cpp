@@ -98,6 +98,20 @@ InfoTag readInfoTag(const unsigned char *frame, const FrameHeader &h) {
   return tag;
 }
 
+// Keeps at most kMaxIndex offsets: when full, every other one goes and the
+// step doubles.
+void addToIndex(StreamFacts &facts, std::int64_t frame, std::int64_t offset) {
+  constexpr std::size_t kMaxIndex = 1 << 16;
+  if (frame % facts.frameStep != 0) return;
+  if (facts.frameOffsets.size() == kMaxIndex) {
+    for (std::size_t i = 0; i < kMaxIndex / 2; ++i) facts.frameOffsets[i] = facts.frameOffsets[2 * i];
+    facts.frameOffsets.resize(kMaxIndex / 2);
+    facts.frameStep *= 2;
+    if (frame % facts.frameStep != 0) return;
+  }
+  facts.frameOffsets.push_back(offset);
+}
+
 struct FdCloser {
   void operator()(const int *fd) const {
     ::close(*fd);
@@ -196,9 +210,9 @@ std::optional<StreamFacts> walkFrameHeaders(int fd) {
       first = h;
       haveFirst = true;
       info = readInfoTag(in.data(), h);
-      if (!info.present) ++facts.frames;
+      if (!info.present) addToIndex(facts, facts.frames++, in.tell());
     } else {
-      ++facts.frames;
+      addToIndex(facts, facts.frames++, in.tell());
     }
     in.skip(static_cast<std::size_t>(h.size));
   }
@@ -251,8 +265,10 @@ std::int32_t clampTo32(std::int64_t v) {
 
 void TMp3Play::Open(const QString &fileName, const QString &) {
   facts_.reset();
-  facts_ = audio::readStreamFacts(fileName.toStdString());
+  facts_ = std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(fileName.toStdString()));
 }
+
+std::shared_ptr<const audio::StreamFacts> TMp3Play::Facts() const { return facts_; }
 
 void TMp3Play::Close() { facts_.reset(); }
 

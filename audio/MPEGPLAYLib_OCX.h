@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <QString>
 
@@ -14,6 +16,10 @@ struct StreamFacts {
   std::int64_t frames = 0;   // audio frames; a Xing/Info tag frame is not audio
   std::int64_t samples = 0;  // playing length in samples per channel, encoder delay and padding removed
   long rate = 0;             // samples per second
+  // Where audio frame i * frameStep begins, in bytes from the start of the
+  // file; the step doubles as the file grows, so the index stays small.
+  std::vector<std::int64_t> frameOffsets;
+  std::int64_t frameStep = 1;
   std::int64_t totalTimeMs() const { return rate > 0 ? samples * 1000 / rate : 0; }
 };
 
@@ -54,8 +60,10 @@ class TMp3Play {
   // range are clamped to it.
   std::int32_t FrameCount() const;
   std::int32_t TotalTime() const;  // milliseconds
+  // Everything known of the open file, for the player.
+  std::shared_ptr<const audio::StreamFacts> Facts() const;
 
  private:
   const audio::StreamFacts &facts() const;
-  std::optional<audio::StreamFacts> facts_;
+  std::shared_ptr<const audio::StreamFacts> facts_;
 };

@@ -4,15 +4,22 @@
 #include <mpg123.h>
 #include <vector>
 
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
 #include "AudioOutput.h"
+#include "MPEGPLAYLib_OCX.h"
 
 namespace audio {
 
 // Lives on the player's thread: decodes with libmpg123 into the output and
 // reports the frame and time being heard.
+//
+// Places are counted in libmpg123's gapless samples. Frame f starts at sample
+// f * spf - delay (the encoder's and decoder's delay together), so the frame
+// being heard is found from the frame last sought, the samples the decoder
+// gave from there, and the samples the output has played since.
 class PlayerEngine : public QObject {
   Q_OBJECT
 
@@ -23,9 +30,9 @@ class PlayerEngine : public QObject {
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, &PlayerEngine::onTick);
   }
-  ~PlayerEngine() override { close(); }
+  ~PlayerEngine() override { close(); }  // the output goes before the server
 
-  void open(const QString &path) {
+  void open(const QString &path, std::shared_ptr<const StreamFacts> facts) {
     close();
     int err = MPG123_OK;
     mh_ = mpg123_new(nullptr, &err);
@@ -36,18 +43,19 @@ class PlayerEngine : public QObject {
     size_t count = 0;
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    int encoding = 0;
-    if (mpg123_open(mh_, path.toLocal8Bit().constData()) != MPG123_OK || mpg123_scan(mh_) != MPG123_OK ||
-        mpg123_getformat(mh_, &rate_, &channels_, &encoding) != MPG123_OK) {
+    if (mpg123_open(mh_, QFile::encodeName(path).constData()) != MPG123_OK || !index(facts.get())) {
       close();
       return;
     }
-    frames_ = std::max<std::int64_t>(0, mpg123_framelength(mh_));
+    int encoding = 0;
+    if (mpg123_getformat(mh_, &rate_, &channels_, &encoding) != MPG123_OK) {
+      close();
+      return;
+    }
     samplesPerFrame_ = std::max(1, mpg123_spf(mh_));
-    baseFrame_ = 0;
-    range_ = static_cast<std::int64_t>(frames_);
-    atEnd_ = false;
-    pcm_.clear();
+    range_ = frames_;
+    measureDelay();
+    seekDecoder(0);
   }
 
   void close() {
@@ -63,37 +71,48 @@ class PlayerEngine : public QObject {
     pcm_.clear();
   }
 
+  void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
   void setRange(std::int32_t range) { range_ = range; }
 
   bool isPlaying() const { return playing_; }
-  long rate() const { return rate_; }
-  int channels() const { return channels_; }
 
-  // Plays into `device`, or into the silent output when there is none.
-  void play(std::shared_ptr<AudioOutput> device) {
-    if (!mh_ || playing_) return;
+  // Resumes a paused output, or opens one on the sound server (the silent
+  // output when there is none or it cannot take the stream).
+  void play() {
+    if (!mh_ || playing_ || atEnd()) return;
+    if (output_) {
+      output_->resume();
+    } else {
+      if (!server_ || !server_->isUp()) server_ = SoundServer::connect();
+      if (server_) output_ = DeviceOutput::open(*server_, static_cast<int>(rate_), channels_);
+      if (!output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+    }
     playing_ = true;
-    output_ = outputOr(std::move(device));
     tick_.start();
     onTick();
   }
 
   void pause() {
     if (!mh_) return;
-    if (playing_) holdAtHeardFrame();
+    if (playing_) {
+      output_->pause();
+      playing_ = false;
+      tick_.stop();
+    }
     report();
   }
 
   void stop() {
     if (!mh_) return;
-    pause();
+    playing_ = false;
+    tick_.stop();
+    output_.reset();
     seekDecoder(0);
     report();
   }
 
-  void seek(std::uint32_t offset, std::int32_t range, std::shared_ptr<AudioOutput> device) {
+  void seek(std::uint32_t offset, std::int32_t range) {
     if (!mh_) return;
-    if (playing_) output_ = outputOr(std::move(device));  // drops what was buffered
     std::int64_t target = 0;
     if (offset > 0x7FFFFFFFu || range <= 0)
       target = 0;  // a negative offset, or no range to count in
@@ -101,71 +120,111 @@ class PlayerEngine : public QObject {
       target = frames_;
     else
       target = static_cast<std::int64_t>(offset) * frames_ / range;
+    // What was buffered for the old place is never heard.
+    if (playing_)
+      output_->flush();
+    else
+      output_.reset();
     seekDecoder(target);
     report();
+    if (playing_) onTick();
   }
 
  signals:
-  void position(std::uint32_t offset, std::uint32_t range);
-  void timecode(std::uint8_t hours, std::uint8_t minutes, std::uint8_t seconds, std::uint8_t fractions);
+  void position(std::uint32_t offset, std::uint32_t range, std::uint64_t epoch);
+  void timecode(std::uint8_t hours, std::uint8_t minutes, std::uint8_t seconds, std::uint8_t fractions,
+                std::uint64_t epoch);
 
  private:
-  static constexpr int kTickMs = 20;  // 50 reports a second while playing
+  static constexpr int kTickMs = 10;  // 100 reports a second while playing
 
-  std::shared_ptr<AudioOutput> outputOr(std::shared_ptr<AudioOutput> device) const {
-    if (device) return device;
-    return std::make_shared<SilentOutput>(static_cast<int>(rate_), channels_);
+  // The frame index of the header walk where there is one, else libmpg123's
+  // own scan of the whole file.
+  bool index(const StreamFacts *facts) {
+    if (facts && !facts->frameOffsets.empty()) {
+      std::vector<off_t> offsets(facts->frameOffsets.begin(), facts->frameOffsets.end());
+      if (mpg123_set_index(mh_, offsets.data(), static_cast<off_t>(facts->frameStep), offsets.size()) == MPG123_OK) {
+        frames_ = facts->frames;
+        return true;
+      }
+    }
+    if (mpg123_scan(mh_) != MPG123_OK) return false;
+    frames_ = std::max<std::int64_t>(0, mpg123_framelength(mh_));
+    return true;
   }
 
-  // Stops playing at the frame being heard; what was buffered beyond it is dropped.
-  void holdAtHeardFrame() {
-    const std::int64_t heard = heardFrame();
-    playing_ = false;
-    tick_.stop();
-    output_.reset();
-    seekDecoder(heard);
+  // The samples that a decode from the start drops before frame 0's first.
+  void measureDelay() {
+    delay_ = 0;
+    const std::int64_t k = std::min<std::int64_t>(8, frames_ - 1);
+    if (k <= 0 || mpg123_seek_frame(mh_, static_cast<off_t>(k), SEEK_SET) < 0) return;
+    delay_ = std::max<std::int64_t>(0, k * samplesPerFrame_ - mpg123_tell(mh_));
   }
 
   void seekDecoder(std::int64_t frame) {
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
-    const off_t landed = mpg123_seek_frame(mh_, static_cast<off_t>(frame), SEEK_SET);
-    baseFrame_ = landed >= 0 ? static_cast<std::int64_t>(landed) : frame;
-    atEnd_ = baseFrame_ >= frames_;
     pcm_.clear();
+    written_ = 0;
+    decoderDone_ = frame >= frames_;
+    const off_t landed = decoderDone_ ? -1 : mpg123_seek_frame(mh_, static_cast<off_t>(frame), SEEK_SET);
+    baseFrame_ = landed >= 0 ? static_cast<std::int64_t>(landed) : frame;
+    const off_t sample = decoderDone_ ? -1 : mpg123_tell(mh_);
+    baseSample_ = sample >= 0 ? static_cast<std::int64_t>(sample)
+                              : std::max<std::int64_t>(0, baseFrame_ * samplesPerFrame_ - delay_);
+    if (landed < 0) decoderDone_ = true;
   }
 
-  std::int64_t heardSamples() const {
-    return baseFrame_ * samplesPerFrame_ + (output_ && playing_ ? output_->samplesHeard() : 0);
+  bool atEnd() const { return decoderDone_ && pcm_.empty() && heardSinceSeek() >= written_; }
+
+  std::int64_t heardSinceSeek() const { return output_ ? std::min(output_->samplesHeard(), written_) : 0; }
+
+  std::int64_t heardFrame() const {
+    if (baseFrame_ >= frames_) return frames_;
+    const std::int64_t intoBase = baseSample_ - (baseFrame_ * samplesPerFrame_ - delay_);
+    const std::int64_t frame = baseFrame_ + std::max<std::int64_t>(0, intoBase + heardSinceSeek()) / samplesPerFrame_;
+    return std::min(frames_, frame);
   }
-  std::int64_t heardFrame() const { return std::min(frames_, heardSamples() / samplesPerFrame_); }
 
   void report() {
     const std::int64_t frame = heardFrame();
     const std::int64_t offset = frames_ > 0 ? frame * range_ / frames_ : 0;
-    emit position(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(range_));
-    const std::int64_t centis = heardSamples() * 100 / std::max<long>(1, rate_);
+    emit position(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(range_), epoch_);
+    const std::int64_t centis = (baseSample_ + heardSinceSeek()) * 100 / std::max<long>(1, rate_);
     emit timecode(static_cast<std::uint8_t>(std::min<std::int64_t>(centis / 360000, 255)),
                   static_cast<std::uint8_t>(centis / 6000 % 60), static_cast<std::uint8_t>(centis / 100 % 60),
-                  static_cast<std::uint8_t>(centis % 100));
+                  static_cast<std::uint8_t>(centis % 100), epoch_);
   }
 
   void onTick() {
     if (!playing_) return;
     fill();
+    if (atEnd()) {
+      // Everything decoded has been heard: hold at the end.
+      playing_ = false;
+      tick_.stop();
+      output_.reset();
+      baseFrame_ = frames_;
+    }
     report();
-    // At the end of the stream, once everything decoded has been heard.
-    if (atEnd_ && pcm_.empty() && output_->bytesFree() > 0 && heardFrame() >= frames_ - 1) holdAtHeardFrame();
   }
 
   void fill() {
     for (;;) {
-      if (pcm_.empty() && !atEnd_) decodeSome();
-      if (pcm_.empty()) return;
+      if (pcm_.empty() && !decoderDone_) decodeSome();
+      if (pcm_.empty()) break;
       const std::int64_t free = output_->bytesFree();
       if (free <= 0) return;
       const std::int64_t n = output_->write(pcm_.data(), std::min<std::int64_t>(free, pcm_.size()));
       if (n <= 0) return;
+      written_ += n / (2 * channels_);
       pcm_.erase(pcm_.begin(), pcm_.begin() + n);
+    }
+    // The stream's last samples: silence behind them lets a device that waits
+    // for a full buffer before it starts play them out.
+    const std::int64_t free = output_->bytesFree();
+    if (free > 0) {
+      silence_.assign(static_cast<std::size_t>(free), 0);
+      output_->write(silence_.data(), free);
     }
   }
 
@@ -174,22 +233,28 @@ class PlayerEngine : public QObject {
     size_t done = 0;
     const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block_.data()), block_.size(), &done);
     pcm_.insert(pcm_.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(done));
-    if (r != MPG123_OK && r != MPG123_NEW_FORMAT) atEnd_ = true;
+    if (r != MPG123_OK && r != MPG123_NEW_FORMAT) decoderDone_ = true;
   }
 
   QTimer tick_;
   mpg123_handle *mh_ = nullptr;
-  std::shared_ptr<AudioOutput> output_;
-  std::vector<char> pcm_;    // decoded, not yet taken by the output
-  std::vector<char> block_;  // what one decoding step fills
+  std::unique_ptr<SoundServer> server_;
+  std::unique_ptr<AudioOutput> output_;
+  std::vector<char> pcm_;      // decoded, not yet taken by the output
+  std::vector<char> block_;    // what one decoding step fills
+  std::vector<char> silence_;  // played out behind the last samples
   long rate_ = 0;
   int channels_ = 0;
   int samplesPerFrame_ = 1152;
+  std::int64_t delay_ = 0;
   std::int64_t frames_ = 0;
   std::int64_t range_ = 0;
-  std::int64_t baseFrame_ = 0;
+  std::int64_t baseFrame_ = 0;   // the frame last sought
+  std::int64_t baseSample_ = 0;  // the decoder's sample there
+  std::int64_t written_ = 0;     // samples given to the output since
+  std::uint64_t epoch_ = 0;
   bool playing_ = false;
-  bool atEnd_ = false;
+  bool decoderDone_ = false;
 };
 
 }  // namespace audio
@@ -198,6 +263,7 @@ TXaudioPlayer::TXaudioPlayer(QObject *parent) : QObject(parent) {}
 
 TXaudioPlayer::~TXaudioPlayer() {
   if (!engine_) return;
+  ++epoch_;
   QMetaObject::invokeMethod(
       engine_, [e = engine_] { delete e; }, Qt::BlockingQueuedConnection);
   thread_->quit();
@@ -211,15 +277,17 @@ void TXaudioPlayer::Init() {
     throw EXaudioException("Cannot Start Xaudio Player");
   auto thread = std::make_unique<QThread>();
   thread->setObjectName(QStringLiteral("preview player"));
-  thread->start(QThread::HighPriority);
+  thread->start(QThread::TimeCriticalPriority);
   if (!thread->isRunning()) throw EXaudioException("Cannot Start Xaudio Player");
   auto *engine = new audio::PlayerEngine;
   engine->moveToThread(thread.get());
   connect(engine, &audio::PlayerEngine::position, this,
-          [this](std::uint32_t offset, std::uint32_t range) { emit OnNotifyInputPosition(this, offset, range); });
+          [this](std::uint32_t offset, std::uint32_t range, std::uint64_t epoch) {
+            if (epoch == epoch_) emit OnNotifyInputPosition(this, offset, range);
+          });
   connect(engine, &audio::PlayerEngine::timecode, this,
-          [this](std::uint8_t h, std::uint8_t m, std::uint8_t s, std::uint8_t f) {
-            emit OnNotifyInputTimecode(this, h, m, s, f);
+          [this](std::uint8_t h, std::uint8_t m, std::uint8_t s, std::uint8_t f, std::uint64_t epoch) {
+            if (epoch == epoch_) emit OnNotifyInputTimecode(this, h, m, s, f);
           });
   thread_ = thread.release();
   engine_ = engine;
@@ -232,53 +300,36 @@ void TXaudioPlayer::send(F &&command) {
       engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::BlockingQueuedConnection);
 }
 
-void TXaudioPlayer::InputOpen(const QString &path) {
-  feeder_.reset();
-  send([this, path](audio::PlayerEngine &e) {
-    e.open(path);
-    rate_ = e.rate();
-    channels_ = e.channels();
+template <typename F>
+void TXaudioPlayer::relocate(F &&command) {
+  Init();
+  const std::uint64_t epoch = ++epoch_;
+  send([epoch, c = std::forward<F>(command)](audio::PlayerEngine &e) {
+    e.setEpoch(epoch);
+    c(e);
   });
 }
+
+void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts) {
+  relocate([path, facts](audio::PlayerEngine &e) { e.open(path, facts); });
+}
 void TXaudioPlayer::InputClose() {
-  send([](audio::PlayerEngine &e) { e.close(); });
-  feeder_.reset();
+  relocate([](audio::PlayerEngine &e) { e.close(); });
 }
 void TXaudioPlayer::SetInputPositionRange(std::int32_t range) {
   send([range](audio::PlayerEngine &e) { e.setRange(range); });
 }
-// The sound device lives on this (the main) thread; the decoder fills its
-// buffer from the player's thread. A new device output on every start drops
-// whatever an old one still held.
-std::shared_ptr<audio::AudioOutput> TXaudioPlayer::freshDevice(std::unique_ptr<audio::DeviceFeeder> &feeder) {
-  feeder = audio::DeviceFeeder::open(static_cast<int>(rate_), channels_);
-  return feeder ? feeder->ring() : nullptr;
-}
-
 void TXaudioPlayer::Play() {
-  bool playing = false;
-  send([&playing](audio::PlayerEngine &e) { playing = e.isPlaying(); });
-  if (playing) return;
-  std::unique_ptr<audio::DeviceFeeder> feeder;
-  auto device = freshDevice(feeder);
-  send([device](audio::PlayerEngine &e) { e.play(device); });
-  feeder_ = std::move(feeder);
+  relocate([](audio::PlayerEngine &e) { e.play(); });
 }
 void TXaudioPlayer::Pause() {
-  send([](audio::PlayerEngine &e) { e.pause(); });
-  feeder_.reset();
+  relocate([](audio::PlayerEngine &e) { e.pause(); });
 }
 void TXaudioPlayer::Stop() {
-  send([](audio::PlayerEngine &e) { e.stop(); });
-  feeder_.reset();
+  relocate([](audio::PlayerEngine &e) { e.stop(); });
 }
 void TXaudioPlayer::InputSeek(std::uint32_t offset, std::int32_t range) {
-  bool playing = false;
-  send([&playing](audio::PlayerEngine &e) { playing = e.isPlaying(); });
-  std::unique_ptr<audio::DeviceFeeder> feeder;
-  auto device = playing ? freshDevice(feeder) : nullptr;
-  send([offset, range, device](audio::PlayerEngine &e) { e.seek(offset, range, device); });
-  if (playing) feeder_ = std::move(feeder);
+  relocate([offset, range](audio::PlayerEngine &e) { e.seek(offset, range); });
 }
 
 #include "XaudioPlayer.moc"

@@ -10,9 +10,8 @@
 class QThread;
 
 namespace audio {
-class AudioOutput;
-class DeviceFeeder;
 class PlayerEngine;
+struct StreamFacts;
 }  // namespace audio
 
 // Raised when the player cannot start.
@@ -27,6 +26,11 @@ class EXaudioException : public std::runtime_error {
 // Every command first starts the player if it is not running yet (Init) and
 // raises EXaudioException when it cannot. TRANCHETTE_AUDIO_OUTPUT=off stands
 // for a machine on which the player cannot start at all.
+//
+// Commands wait for the player's thread to carry them out, but never run an
+// event loop, so no handler of the window is entered from inside another.
+// A notification describes the place as it was after the latest command:
+// one sent before a later Play, Pause, Stop or InputSeek is dropped.
 class TXaudioPlayer : public QObject {
   Q_OBJECT
 
@@ -34,7 +38,9 @@ class TXaudioPlayer : public QObject {
   explicit TXaudioPlayer(QObject *parent = nullptr);
   ~TXaudioPlayer() override;
 
-  void InputOpen(const QString &path);
+  // `facts` from the header walk spare the player a scan of the whole file:
+  // it seeks with their frame index.
+  void InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts = {});
   void InputClose();
   // Positions count `range` steps over the stream from now on.
   void SetInputPositionRange(std::int32_t range);
@@ -58,12 +64,11 @@ class TXaudioPlayer : public QObject {
   void Init();
   template <typename F>
   void send(F &&command);
-
-  std::shared_ptr<audio::AudioOutput> freshDevice(std::unique_ptr<audio::DeviceFeeder> &feeder);
+  // A command that moves the place: notifications from before it are stale.
+  template <typename F>
+  void relocate(F &&command);
 
   QThread *thread_ = nullptr;
   audio::PlayerEngine *engine_ = nullptr;
-  std::unique_ptr<audio::DeviceFeeder> feeder_;
-  long rate_ = 0;
-  int channels_ = 0;
+  std::uint64_t epoch_ = 0;
 };

@@ -80,7 +80,7 @@ class TestApp : public QObject {
     const QRect screen = Form1->screen()->geometry();
     QCOMPARE(Form1->pos(), QPoint((screen.width() - 539) / 2, (screen.height() - 325) / 2));
     QCOMPARE(Form1->Offset, 200);
-    QCOMPARE(Form1->FrameCorrection, -37);
+    QCOMPARE(Form1->FrameCorrection, 0);
     QVERIFY(fake_->messages.isEmpty());
   }
 
@@ -131,17 +131,17 @@ class TestApp : public QObject {
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("correction");
     QTest::newRow("all four") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 250}, {"Method", 2}} << false << 2
-                              << 13;
+                              << 50;
     QTest::newRow("method 3") << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 3}} << false << 3
-                              << -37;
+                              << 0;
     QTest::newRow("method 0 checks none")
-        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}} << false << 0 << -37;
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 0}} << false << 0 << 0;
     QTest::newRow("method 4 checks none")
-        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 4}} << false << 0 << -37;
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", 200}, {"Method", 4}} << false << 0 << 0;
     QTest::newRow("no offset: centred, method 1")
-        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Method", 3}} << true << 1 << -37;
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Method", 3}} << true << 1 << 0;
     QTest::newRow("offset not an integer")
-        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", "x"}, {"Method", 3}} << true << 1 << -37;
+        << QVariantMap{{"Top", 40}, {"Left", 30}, {"Offset", "x"}, {"Method", 3}} << true << 1 << 0;
   }
   void storedSettingsAreApplied() {
     QFETCH(QVariantMap, settings);
@@ -237,7 +237,7 @@ class TestApp : public QObject {
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
     QCOMPARE(Form1->FrameCount, 384);
     QCOMPARE(Form1->TotalTime, 10000);
-    QCOMPARE(Form1->Slider->maximum(), 384 - 37);
+    QCOMPARE(Form1->Slider->maximum(), 384);
     QCOMPARE(Form1->Slider->tickInterval(), 38);
     QCOMPARE(Form1->ListBox->count(), 1);
     QCOMPARE(Form1->ListBox->item(0)->text(), QStringLiteral("0"));

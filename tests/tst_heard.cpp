@@ -1,0 +1,275 @@
+#include <QSettings>
+#include <QtTest>
+
+#include "AppFixture.h"
+#include "HeardSound.h"
+#include "TestSupport.h"
+
+// The preview as a listener meets it: the window plays through a real sound
+// server (scripts/with-pulse), and what the sink played is recorded and found
+// in the source, so that what the window shows is checked against what was
+// heard. Skipped where no test server runs.
+class TestHeard : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir settingsDir_;
+  FakePlatform *fake_ = nullptr;
+  std::unique_ptr<heard::Reference> ref_;
+  std::unique_ptr<heard::Recorder> rec_;
+
+  // The current-frame display, read every 2 ms and stamped on the recording's clock.
+  struct Shown {
+    std::vector<std::pair<std::int64_t, int>> at;
+    QTimer timer;
+    Shown() {
+      timer.setTimerType(Qt::PreciseTimer);
+      QObject::connect(&timer, &QTimer::timeout, [this] {
+        const int v = Form1->labFrame->text().toInt();
+        if (at.empty() || at.back().second != v) at.emplace_back(heard::nowNs(), v);
+      });
+      timer.start(2);
+    }
+    std::optional<int> valueAt(std::int64_t t) const {
+      std::optional<int> v;
+      for (const auto &[when, value] : at)
+        if (when <= t) v = value;
+      return v;
+    }
+  };
+
+  // A stretch of the recording that is one unbroken stretch of the source.
+  struct Stretch {
+    std::int64_t recStart = -1, recEnd = -1;  // in the recording
+    std::int64_t refStart = -1, refEnd = -1;  // in the reference decode
+    std::int64_t firstFrame() const { return refStart < 0 ? -1 : ref().frameOf(refStart); }
+    std::int64_t lastFrame() const { return refEnd < 0 ? -1 : ref().frameOf(refEnd - 1); }
+    static const heard::Reference &ref();
+  };
+  static inline TestHeard *self_ = nullptr;
+
+  std::int64_t sampleOfFrame(std::int64_t frame) const {
+    return std::max<std::int64_t>(0, frame * ref_->samplesPerFrame - ref_->delay);
+  }
+
+  // The first stretch heard after time `from`, expected near `frame`.
+  Stretch stretchAfter(std::int64_t from, std::int64_t frame, std::int64_t radiusFrames = 40) const {
+    Stretch s;
+    const std::vector<float> rec = rec_->samples();
+    const auto begin = rec_->indexAt(from);
+    if (!begin) return s;
+    const std::vector<float> &ref = ref_->samples;
+    for (std::int64_t r = *begin; r + 4096 < static_cast<std::int64_t>(rec.size()); r += 441) {
+      const heard::Match m =
+          heard::find(rec, r, ref, sampleOfFrame(frame), radiusFrames * ref_->samplesPerFrame);
+      if (m.score < 0.9) continue;
+      // A block of 64 samples agrees when it correlates with the source's
+      // block at the same distance from the match.
+      constexpr int kBlock = 64;
+      auto same = [&](std::int64_t j) {
+        const std::int64_t a = r + j, b = m.sample + j;
+        if (a < 0 || b < 0 || a + kBlock > static_cast<std::int64_t>(rec.size()) ||
+            b + kBlock > static_cast<std::int64_t>(ref.size()))
+          return false;
+        double xy = 0, xx = 0, yy = 0;
+        for (int i = 0; i < kBlock; ++i) {
+          xy += double(rec[a + i]) * ref[b + i];
+          xx += double(rec[a + i]) * rec[a + i];
+          yy += double(ref[b + i]) * ref[b + i];
+        }
+        return xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > 0.9;
+      };
+      // Walks out block by block until two in a row disagree.
+      auto edge = [&](int dir) {
+        std::int64_t j = 0, lastSame = 0;
+        while (j - lastSame > -2 * kBlock && j - lastSame < 2 * kBlock && std::abs(j) < 100 * heard::kRate) {
+          j += dir * kBlock;
+          if (same(j)) lastSame = j;
+        }
+        return dir > 0 ? lastSame + kBlock : lastSame;
+      };
+      const std::int64_t back = edge(-1), ahead = edge(+1);
+      s.recStart = r + back;
+      s.recEnd = r + ahead;
+      s.refStart = m.sample + back;
+      s.refEnd = m.sample + ahead;
+      return s;
+    }
+    return s;
+  }
+
+  // The frame heard at time t, found near `hint`.
+  std::optional<std::int64_t> heardFrameAt(const std::vector<float> &rec, std::int64_t t, std::int64_t hint) const {
+    const auto at = rec_->indexAt(t);
+    if (!at) return std::nullopt;
+    const heard::Match m = heard::find(rec, *at, ref_->samples, sampleOfFrame(hint), heard::kRate / 2);
+    if (m.score < 0.9) return std::nullopt;
+    return ref_->frameOf(m.sample);
+  }
+
+  void enterPage() {
+    Form1->Edit1->setText(media(QStringLiteral("heard.mp3")));
+    click(Form1->RadioButton1);
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+  }
+
+  void select(int row) { Form1->ListBox->setCurrentRow(row); }
+
+  static void wait(int ms) { QTest::qWait(ms); }
+
+ private slots:
+  void initTestCase() {
+    if (qEnvironmentVariableIsEmpty("TRANCHETTE_TEST_SINK") || qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == "silent")
+      QSKIP("needs the private sound server of scripts/with-pulse");
+    isolateSettings(settingsDir_);
+    QApplication::setApplicationName(QStringLiteral("Tranchette"));
+    self_ = this;
+    ref_ = std::make_unique<heard::Reference>(media(QStringLiteral("heard.mp3")));
+    QVERIFY(ref_->samples.size() > 30 * heard::kRate);
+  }
+  void init() {
+    rec_ = std::make_unique<heard::Recorder>(qEnvironmentVariable("TRANCHETTE_TEST_SINK"));
+    QVERIFY(rec_->running());
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
+  }
+  void cleanup() {
+    stopProgram();
+    rec_.reset();
+  }
+
+  // The frame shown is the frame heard, and a breakpoint added from it cuts
+  // where the listener heard it.
+  void shownIsHeard() {
+    Shown shown;
+    const std::int64_t start = heard::nowNs();
+    enterPage();
+    wait(2000);
+    const std::int64_t added = heard::nowNs();
+    QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    wait(2000);
+    Form1->XPlayer->Pause();
+    wait(300);
+
+    const std::vector<float> rec = rec_->samples();
+    std::vector<double> off;
+    for (std::int64_t t = start + 700'000'000; t < start + 3'800'000'000; t += 50'000'000) {
+      const auto s = shown.valueAt(t);
+      if (!s) continue;
+      if (const auto h = heardFrameAt(rec, t, *s)) off.push_back(std::abs(*s - *h));
+    }
+    QVERIFY2(off.size() > 40, qPrintable(QString::number(off.size())));
+    const double median = heard::percentile(off, 0.5), p95 = heard::percentile(off, 0.95);
+    QVERIFY2(median <= 1 && p95 <= 2, qPrintable(QStringLiteral("shown - heard: median %1, p95 %2 frames").arg(median).arg(p95)));
+
+    QCOMPARE(Form1->ListBox->count(), 2);
+    const int breakpoint = Form1->ListBox->item(1)->text().toInt();
+    const auto h = heardFrameAt(rec, added, breakpoint);
+    QVERIFY(h);
+    QVERIFY2(std::abs(breakpoint - *h) <= 2, qPrintable(QStringLiteral("added %1, heard %2").arg(breakpoint).arg(*h)));
+  }
+
+  // A seek while playing is heard from the frame asked for, soon.
+  void aSeekIsHeardFromItsFrame() {
+    enterPage();
+    wait(500);
+    const std::int64_t asked = heard::nowNs();
+    Form1->XPlayer->InputSeek(700, Form1->FrameCount);
+    wait(800);
+    const Stretch s = stretchAfter(asked, 700);
+    QVERIFY(s.recStart >= 0);
+    QVERIFY2(std::abs(s.firstFrame() - 700) <= 1, qPrintable(QString::number(s.firstFrame())));
+    const double latencyMs = (rec_->timeOf(s.recStart) - asked) / 1e6;
+    QVERIFY2(latencyMs < 150, qPrintable(QStringLiteral("%1 ms").arg(latencyMs)));
+  }
+
+  // Pause and play again: the sound goes on where it stopped, nothing repeated.
+  void resumeRepeatsNothing() {
+    enterPage();
+    wait(1200);
+    const std::int64_t paused = heard::nowNs();
+    click(Form1->imgPu);
+    wait(500);
+    click(Form1->imgPlay);
+    wait(800);
+    const Stretch before = stretchAfter(paused - 600'000'000, 20, 40);
+    QVERIFY(before.recEnd > 0);
+    const Stretch after = stretchAfter(rec_->timeOf(before.recEnd) + 50'000'000, before.lastFrame(), 10);
+    QVERIFY(after.recStart > before.recEnd);
+    QVERIFY2(std::abs(after.refStart - before.refEnd) < heard::kRate / 40,
+             qPrintable(QStringLiteral("stopped at sample %1, went on at %2").arg(before.refEnd).arg(after.refStart)));
+  }
+
+  // Holding fast forward winds at its speed with a real device, and the
+  // release plays from where the wind stopped.
+  void fastForwardWindsAndPlaysOn() {
+    enterPage();
+    wait(300);
+    const int from = Form1->Slider->value();
+    QTimer::singleShot(1500, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
+    QTest::mousePress(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2));  // returns when the wind ends
+    const std::int64_t released = heard::nowNs();
+    const int to = Form1->Slider->value();
+    const double seconds = (to - from) / ref_->framesPerSecond();
+    QVERIFY2(seconds >= 15 && seconds <= 150, qPrintable(QStringLiteral("%1 s of sound").arg(seconds)));
+    wait(600);
+    const Stretch s = stretchAfter(released, to);
+    QVERIFY(s.recStart >= 0);
+    QVERIFY2(std::abs(s.firstFrame() - to) <= 2, qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame())));
+  }
+
+  // Listen, pause past the place, add it, preview it: both previews play
+  // their spans, also when asked for twice in a row.
+  void previewsPlayTheirSpans() {
+    enterPage();
+    Form1->XPlayer->InputSeek(300, Form1->FrameCount);
+    wait(700);
+    click(Form1->imgPu);
+    wait(100);
+    QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(Form1->ListBox->count(), 2);
+    const int b = Form1->ListBox->item(1)->text().toInt();
+    QVERIFY(b > 300);
+    select(1);
+
+    std::int64_t asked = heard::nowNs();
+    Form1->Play3SecsBeforeClick(nullptr);
+    wait(50);
+    Form1->Play3SecsBeforeClick(nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
+    wait(400);
+    Stretch s = stretchAfter(asked + 60'000'000, b - 128);
+    QVERIFY(s.recStart >= 0);
+    QVERIFY2(std::abs(s.firstFrame() - (b - 128)) <= 2 && std::abs(s.lastFrame() - b) <= 2,
+             qPrintable(QStringLiteral("before %1: heard %2 to %3").arg(b).arg(s.firstFrame()).arg(s.lastFrame())));
+
+    asked = heard::nowNs();
+    Form1->Play3SecsAfterClick(nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer->isActive(), 5000);
+    wait(400);
+    s = stretchAfter(asked, b);
+    QVERIFY(s.recStart >= 0);
+    const double heardMs = (s.refEnd - s.refStart) * 1000.0 / heard::kRate;
+    QVERIFY2(std::abs(s.firstFrame() - b) <= 2 && std::abs(heardMs - 3000) <= 100,
+             qPrintable(QStringLiteral("after %1: heard from %2 for %3 ms").arg(b).arg(s.firstFrame()).arg(heardMs)));
+  }
+
+  // Closed by the window manager while sound plays: the program ends as
+  // usual and keeps its settings.
+  void closingWhilePlayingEndsCleanly() {
+    enterPage();
+    wait(500);
+    Form1->close();
+    stopProgram();
+    QSettings stored(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
+    QCOMPARE(stored.value(QStringLiteral("Method")).toInt(), 1);
+    QCOMPARE(stored.value(QStringLiteral("Offset")).toInt(), 200);
+  }
+};
+
+const heard::Reference &TestHeard::Stretch::ref() { return *self_->ref_; }
+
+QTEST_MAIN(TestHeard)
+#include "tst_heard.moc"
