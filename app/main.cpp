@@ -1,4 +1,9 @@
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "Platform.h"
@@ -15,6 +20,30 @@ class QuitOnFirstPaint : public QObject {
     return QObject::eventFilter(watched, event);
   }
 };
+// The end of the session (SIGHUP, SIGTERM) or Ctrl-C ends the program as
+// its Exit button does, so that the settings are kept: the handler only
+// writes to a socket that the event loop watches.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QObject *parent) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, [] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    QApplication::quit();
+  });
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGHUP, SIGTERM, SIGINT}) sigaction(sig, &action, nullptr);
+}
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -22,6 +51,7 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tranchette"));
     QApplication::setOrganizationName(QStringLiteral("Velmora"));
+    quitOnSignals(&app);
     try {
       Form1 = new TForm1;
       Form3 = new TForm3(Form1);

@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include <deque>
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QUrl>
+#include <QProcess>
 #include <QtTest>
 
 #include "AppFixture.h"
@@ -559,6 +562,33 @@ class TestApp : public QObject {
     QTimer::singleShot(0, this, [&] { click(target); });
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
+  }
+
+  // The end of the session, or Ctrl-C in the terminal that started it, ends
+  // the program as Exit does: status 0, settings kept.
+  void signalsEndTheProgramWithItsSettings_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+  }
+  void signalsEndTheProgramWithItsSettings() {
+    QFETCH(int, signal);
+    QTemporaryDir home;
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    app.setProcessEnvironment(env);
+    app.start(qEnvironmentVariable("TRANCHETTE_APP"), {});
+    QVERIFY(app.waitForStarted());
+    const QString stored = home.filePath(QStringLiteral("Velmora/Tranchette.conf"));
+    QTest::qWait(1500);  // the window is up
+    ::kill(static_cast<pid_t>(app.processId()), signal);
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    QSettings settings(stored, QSettings::IniFormat);
+    QCOMPARE(settings.value(QStringLiteral("Method")).toInt(), 1);
   }
 };
 
