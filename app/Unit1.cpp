@@ -57,6 +57,7 @@ TForm1::TForm1(QWidget *parent)
       SaveDialog(TFileDialog::Kind::Save, QStringLiteral("Input/Select  output MP3 files"), QString(),
                  QStringLiteral("mp3")) {
   Q_INIT_RESOURCE(skin);
+  QApplication::setWindowIcon(programIcon());  // for every window of the program
   setupUi(this);
   dressWindow(this, QSize(539, 325));
   setAttribute(Qt::WA_AlwaysShowToolTips);  // hints also while another window is active

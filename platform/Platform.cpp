@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeDatabase>
@@ -142,6 +143,12 @@ void handleApplicationError(const std::exception &error) {
 void PumpOneMessage() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents); }
 
 QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }
+
+QIcon programIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tranchette-%1.png").arg(size));
+  return icon;
+}
 
 QFont windowFont() {
   QFont f;

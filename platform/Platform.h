@@ -98,3 +98,7 @@ void dressWindow(QWidget *window, const QSize &clientSize);
 // A skin bitmap from the resources, loaded afresh on every call.
 class QPixmap;
 QPixmap skinBitmap(const QString &name);
+
+// The program's icon, in every size the resources hold.
+class QIcon;
+QIcon programIcon();

@@ -84,6 +84,9 @@ class TestApp : public QObject {
     QCOMPARE(Form1->Offset, 200);
     QCOMPARE(Form1->FrameCorrection, -37);
     QVERIFY(fake_->messages.isEmpty());
+    // Every window shows the program's icon, from 16 to 256 pixels.
+    QCOMPARE(Form3->windowIcon().availableSizes().constFirst(), QSize(16, 16));
+    QCOMPARE(Form1->windowIcon().availableSizes().constLast(), QSize(256, 256));
   }
 
   void layoutIsAsDrawn_data() {
