@@ -581,6 +581,57 @@ class TestApp : public QObject {
     help->close();
   }
 
+  // Tab visits every control of the page and the button row in the layout's
+  // order; the arrow keys and Space work the method buttons.
+  void theKeyboardReachesEveryControl() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}});
+    auto tabCycle = [] {
+      QList<QWidget *> order;
+      QWidget *first = QApplication::focusWidget();
+      do {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget();
+      } while (order.last() != first && order.size() < 20);
+      return order;
+    };
+    Form1->Edit1->setFocus(Qt::TabFocusReason);
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->butBrowser, Form1->RadioButton2, Form1->butHelp, Form1->butBack,
+                                           Form1->butNext, Form1->butExit, Form1->Edit1}));
+    // Keyboard focus shows on an image button; a click's does not.
+    Form1->butNext->setFocus(Qt::TabFocusReason);
+    QVERIFY(Form1->butNext->look().focusCue);
+    click(Form1->butBack);  // which does nothing on page 1
+    QCOMPARE(QApplication::focusWidget(), Form1->butBack);
+    QVERIFY(!Form1->butBack->look().focusCue);
+    Form1->butBack->releaseMouse();
+
+    Form1->RadioButton2->setFocus(Qt::TabFocusReason);
+    QVERIFY(Form1->RadioButton2->look().focusCue);
+    QTest::keyClick(Form1->RadioButton2, Qt::Key_Down);
+    QVERIFY(Form1->RadioButton3->isChecked() && !Form1->RadioButton2->isChecked());
+    QCOMPARE(QApplication::focusWidget(), Form1->RadioButton3);
+    QTest::keyClick(Form1->RadioButton3, Qt::Key_Right);  // round to the first
+    QVERIFY(Form1->RadioButton1->isChecked() && !Form1->RadioButton3->isChecked());
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Up);
+    QTest::keyClick(Form1->RadioButton3, Qt::Key_Left);
+    QVERIFY(Form1->RadioButton2->isChecked());
+    Form1->RadioButton1->setFocus(Qt::ShortcutFocusReason);  // focused, not checked
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Space);
+    QVERIFY(Form1->RadioButton1->isChecked() && !Form1->RadioButton2->isChecked());
+
+    Form1->Edit1->setText(media(QStringLiteral("cbr-info.mp3")));
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Down);
+    Form1->butNext->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Form1->butNext, Qt::Key_Space);  // a key clicks the focused button
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    Form1->editLength->setFocus(Qt::TabFocusReason);
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->editSavePath1, Form1->chkJoin2, Form1->butOutBro2, Form1->butHelp,
+                                           Form1->butBack, Form1->butNext, Form1->butExit, Form1->editLength}));
+    QTest::keyClick(Form1->editLength, Qt::Key_Tab);
+    QTest::keyClick(Form1->editSavePath1, Qt::Key_Tab);
+    QVERIFY(Form1->chkJoin2->look().focusCue);
+  }
+
   void aJoinBatchThatCannotBeWrittenIsReported() {
     start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
     Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
