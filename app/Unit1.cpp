@@ -277,7 +277,10 @@ void TForm1::butHelpClick(QObject *) {
 void TForm1::mnuContentsClick(QObject *) {
   if (platform().openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm"))))
     return;
-  if (!HelpWindow) HelpWindow = new THelpWindow(this);
+  if (!HelpWindow) {
+    HelpWindow = new THelpWindow(this);
+    HelpWindow->move(TForm7::centredOver(geometry(), HelpWindow->size()));  // at first; the user may move it
+  }
   HelpWindow->Browser->setSource(THelpWindow::FirstPage);
   HelpWindow->show();
   HelpWindow->raise();
