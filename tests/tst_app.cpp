@@ -482,6 +482,23 @@ class TestApp : public QObject {
     QVERIFY(!Form3->isVisible());
   }
 
+  // The progress window lets events through while a split runs; a second
+  // worker's turn must still wait until the first split has ended.
+  void aSecondSplitWaitsForTheFirst() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    Form1->editSize->setText(QStringLiteral("50"));
+    QList<bool> shownAtStep;
+    connect(Form3->Progress, &QProgressBar::valueChanged, this, [&] { shownAtStep << Form3->isVisible(); });
+    Form1->butNextClick(nullptr);
+    QPointer<QThread> first(Form1->SplitThread3);
+    Form1->butNextClick(nullptr);
+    QPointer<QThread> second(Form1->SplitThread3);
+    QTRY_VERIFY(first.isNull() && second.isNull());
+    QCOMPARE(shownAtStep, QList<bool>(7, true));  // 1 to 3, then 0 to 3
+  }
+
   void aSplitWhoseWindowClosedFirstEndsQuietly() {
     start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
     Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
