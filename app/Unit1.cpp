@@ -6,18 +6,23 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDropEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QStyleHints>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
 #include "Convert.h"
+#include "HelpWindow.h"
 #include "Unit10.h"
 #include "Unit2.h"
 #include "Unit4.h"
@@ -54,6 +59,7 @@ TForm1::TForm1(QWidget *parent)
       SaveDialog(TFileDialog::Kind::Save, QStringLiteral("Input/Select  output MP3 files"), QString(),
                  QStringLiteral("mp3")) {
   Q_INIT_RESOURCE(skin);
+  QApplication::setWindowIcon(programIcon());  // for every window of the program
   setupUi(this);
   dressWindow(this, QSize(539, 325));
   setAttribute(Qt::WA_AlwaysShowToolTips);  // hints also while another window is active
@@ -80,6 +86,11 @@ TForm1::TForm1(QWidget *parent)
   Timer = new QTimer(this);
   Timer->setInterval(3000);
   Timer->setTimerType(Qt::PreciseTimer);  // a coarse timer may be 150 ms off
+
+  // Files dropped anywhere on the window, the source box included, reach the window.
+  setAcceptDrops(true);
+  Edit1->setAcceptDrops(false);
+  connect(PageControl1, &QStackedWidget::currentChanged, this, [this] { pageChanged_.start(); });
 
   // The three chrome images lie above the title strip.
   imgAbout->raise();
@@ -264,9 +275,19 @@ void TForm1::butHelpClick(QObject *) {
   butHelp->setSkin(QStringLiteral("HELP"));
 }
 
-// The help file beside the program, wherever the current folder is.
+// The help file beside the program, wherever the current folder is; where the
+// desktop cannot show it, the same pages in the program's own help window.
 void TForm1::mnuContentsClick(QObject *) {
-  platform().openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm")));
+  if (platform().openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm"))))
+    return;
+  if (!HelpWindow) {
+    HelpWindow = new THelpWindow(this);
+    HelpWindow->move(TForm7::centredOver(geometry(), HelpWindow->size()));  // at first; the user may move it
+  }
+  HelpWindow->Browser->setSource(THelpWindow::FirstPage);
+  HelpWindow->show();
+  HelpWindow->raise();
+  HelpWindow->activateWindow();
 }
 
 void TForm1::mnuAboutClick(QObject *) { Form7->exec(); }
@@ -281,6 +302,33 @@ void TForm1::Image1MouseDown(QObject *) {
 
 void TForm1::Image1MouseDrag(QPoint globalPos) {
   if (dragFrom_) move(globalPos - *dragFrom_);
+}
+
+void TForm1::openFromCommandLine(const QStringList &arguments) {
+  if (arguments.size() > 1) takeSource(arguments.at(1));
+}
+
+// Kept as a full path, so that a later change of the current folder (by a file
+// dialog) does not lose the source.
+bool TForm1::takeSource(const QString &path) {
+  if (path.isEmpty() || PageControl1->currentWidget() != TabSheet1) return false;
+  Edit1->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+  return true;
+}
+
+namespace {
+QString droppedFile(const QMimeData *data) {
+  const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+  return urls.size() == 1 && urls[0].isLocalFile() ? urls[0].toLocalFile() : QString();
+}
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent *e) {
+  if (!droppedFile(e->mimeData()).isEmpty() && PageControl1->currentWidget() == TabSheet1) e->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent *e) {
+  if (takeSource(droppedFile(e->mimeData()))) e->acceptProposedAction();
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {
@@ -298,7 +346,16 @@ SplitPage TForm1::page(int method) {
 
 void TForm1::butNextClick(QObject *) {
   butNext->setSkin(QStringLiteral("NEXT"));
+  // The second click of a double click would land on the page the first one
+  // opened, and start a split there before the user has seen it.
+  if (pageChanged_.isValid() && pageChanged_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval())
+    return;
   QWidget *active = PageControl1->currentWidget();
+  // Entering a page may take a while (the stream facts of a large file): a
+  // click queued meanwhile counts from the end of the entry.
+  const auto entered = qScopeGuard([this, active] {
+    if (PageControl1->currentWidget() != active) pageChanged_.start();
+  });
   if (active == TabSheet1) {
     SourceFile = Edit1->text();
     if (SourceFile.isEmpty()) {
@@ -307,9 +364,14 @@ void TForm1::butNextClick(QObject *) {
       butBrowserClick(butBrowser);
       return;
     }
-    if (RadioButton1->isChecked()) enterMethod1();
-    if (RadioButton2->isChecked()) enterMethod2();
-    if (RadioButton3->isChecked()) enterMethod3();
+    const int method = RadioButton1->isChecked()   ? 1
+                       : RadioButton2->isChecked() ? 2
+                       : RadioButton3->isChecked() ? 3
+                                                   : 0;
+    if (method == 0 || !sourceServes(method)) return;
+    if (method == 1) enterMethod1();
+    if (method == 2) enterMethod2();
+    if (method == 3) enterMethod3();
   } else if (active == TabSheet2) {
     if (StrToFloat(editLength->text()) == 0) return;
     SplitThread2 = new TSplitThread_2(*this);
@@ -321,9 +383,38 @@ void TForm1::butNextClick(QObject *) {
   }
 }
 
+// Checks that the source can be split by the method before its page is
+// entered; if not, a Note names the file and the reason. Methods 1 and 2 need
+// the stream facts, which are read here and left open for the entry; method 3
+// cuts the bytes of any file.
+bool TForm1::sourceServes(int method) {
+  const QFileInfo info(SourceFile);
+  QFile file(SourceFile);
+  QString reason;
+  if (!info.exists()) {
+    reason = QStringLiteral("the file does not exist");
+  } else if (info.isDir()) {
+    reason = QStringLiteral("it is a folder");
+  } else if (!file.open(QIODevice::ReadOnly)) {
+    reason = file.errorString();
+  } else if (method != 3) {
+    try {
+      Mp3Play.Open(SourceFile, QString());
+    } catch (const audio::StreamError &error) {
+      reason = QString::fromLocal8Bit(error.what());
+      const QString prefix = SourceFile + QStringLiteral(": ");
+      if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
+    }
+  }
+  if (reason.isEmpty()) return true;
+  reason[0] = reason[0].toLower();
+  platform().messageBox(this, QStringLiteral("The file \"%1\" cannot be split: %2.").arg(SourceFile, reason),
+                        QStringLiteral("Note"), Platform::Icon::Information);
+  return false;
+}
+
 void TForm1::enterMethod1() {
   PageControl1->setCurrentWidget(TabSheet3);
-  Mp3Play.Open(SourceFile, QString());
   FrameCount = Mp3Play.FrameCount();
   TotalTime = Mp3Play.TotalTime();
   const auto facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
@@ -339,7 +430,6 @@ void TForm1::enterMethod1() {
 
 void TForm1::enterMethod2() {
   PageControl1->setCurrentWidget(TabSheet2);
-  Mp3Play.Open(SourceFile, QString());
   TotalTime = Mp3Play.TotalTime();
   FrameCount = Mp3Play.FrameCount();
   Mp3Play.Close();

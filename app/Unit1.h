@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "FlatButton.h"
@@ -23,6 +24,7 @@
 
 class QMenu;
 class QTimer;
+class THelpWindow;
 class TSplitThread_1;
 class TSplitThread_2;
 class TSplitThread_3;
@@ -73,6 +75,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   QAction *Deleteallbreakpoints1 = nullptr;
   QAction *Adjust = nullptr;
   QTimer *Timer = nullptr;
+  THelpWindow *HelpWindow = nullptr;  // made on first use
 
   // What the split workers read.
   QString GetSourceFile() const override { return SourceFile; }
@@ -105,6 +108,11 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void butHelpClick(QObject *Sender);
   void mnuContentsClick(QObject *Sender);
   void mnuAboutClick(QObject *Sender);
+
+  // The program's one argument, a source file, goes into the source box.
+  void openFromCommandLine(const QStringList &arguments);
+  // Puts a file into the source box; only while page 1 is showing.
+  bool takeSource(const QString &path);
 
   // The breakpoint list.
   void InsertBreakpoint(const QString &text);
@@ -147,8 +155,11 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
  protected:
   void showEvent(QShowEvent *) override;
   void closeEvent(QCloseEvent *) override;
+  void dragEnterEvent(QDragEnterEvent *) override;
+  void dropEvent(QDropEvent *) override;
 
  private:
+  bool sourceServes(int method);
   void enterMethod1();
   void enterMethod2();
   void enterMethod3();
@@ -165,6 +176,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
+  QElapsedTimer pageChanged_;  // since the last change of page
 };
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.

@@ -68,6 +68,17 @@ void TForm7::butOKClick(QObject *) {
   close();
 }
 
-void TForm7::butWebsiteClick(QObject *) { platform().openUrl(QUrl(QStringLiteral("http://") + WebSite)); }
+// Where the desktop has no program for the address, the user gets the address.
+void TForm7::butWebsiteClick(QObject *) {
+  if (!platform().openUrl(QUrl(QStringLiteral("http://") + WebSite)))
+    showAddress(QStringLiteral("Visit the web site with your web browser:"), WebSite);
+}
 
-void TForm7::butSupportClick(QObject *) { platform().openUrl(QUrl(QStringLiteral("mailto:") + SupportAddress)); }
+void TForm7::butSupportClick(QObject *) {
+  if (!platform().openUrl(QUrl(QStringLiteral("mailto:") + SupportAddress)))
+    showAddress(QStringLiteral("Write to support with your mail program:"), SupportAddress);
+}
+
+void TForm7::showAddress(const QString &what, const QString &address) {
+  platform().messageBox(this, what + QStringLiteral("\r\n") + address, windowTitle(), Platform::Icon::Information);
+}

@@ -32,6 +32,8 @@ class TForm7 : public QDialog, public Ui::TForm7 {
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  void showAddress(const QString &what, const QString &address);
+
   QWidget *mainWindow_;
 };
 

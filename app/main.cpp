@@ -60,6 +60,7 @@ int main(int argc, char *argv[]) {
       // For the start-up benchmark: end once the window has been painted.
       QuitOnFirstPaint quitWhenShown;
       if (qEnvironmentVariableIsSet("TRANCHETTE_QUIT_WHEN_SHOWN")) Form1->installEventFilter(&quitWhenShown);
+      Form1->openFromCommandLine(QApplication::arguments());
       Form1->show();
       app.exec();
     } catch (const std::exception &error) {

@@ -107,6 +107,7 @@ flat::ButtonLook TFlatButton::look() const {
   l.layout = Layout;
   l.margin = Margin;
   l.spacing = Spacing;
+  l.focusCue = focusCue_.shown(hasFocus());
   return l;
 }
 
@@ -189,6 +190,18 @@ void TFlatButton::mouseReleaseEvent(QMouseEvent *e) {
 void TFlatButton::mouseDoubleClickEvent(QMouseEvent *e) {
   if (down_) emit doubleClicked();
   mousePressEvent(e);
+}
+
+void TFlatButton::focusInEvent(QFocusEvent *e) {
+  QAbstractButton::focusInEvent(e);
+  focusCue_.focusIn(e->reason());
+  update();
+}
+
+void TFlatButton::focusOutEvent(QFocusEvent *e) {
+  QAbstractButton::focusOutEvent(e);
+  focusCue_.focusOut(e->reason());
+  update();
 }
 
 void TFlatButton::changeEvent(QEvent *e) {

@@ -78,6 +78,8 @@ class TFlatButton : public QAbstractButton, public flat::HoverTarget {
   void mouseMoveEvent(QMouseEvent *) override;
   void mouseReleaseEvent(QMouseEvent *) override;
   void mouseDoubleClickEvent(QMouseEvent *) override;
+  void focusInEvent(QFocusEvent *) override;
+  void focusOutEvent(QFocusEvent *) override;
   void changeEvent(QEvent *) override;
   bool hitButton(const QPoint &) const override { return false; }
 
@@ -94,5 +96,6 @@ class TFlatButton : public QAbstractButton, public flat::HoverTarget {
   bool mouseIn_ = false;
   bool dragging_ = false;
   bool useAdvColors_ = false;
+  flat::FocusCue focusCue_;
   int advFocused_ = 10, advDown_ = 10, advBorder_ = 50;
 };

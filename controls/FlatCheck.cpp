@@ -45,6 +45,7 @@ flat::CheckLook TFlatCheckBase::look() const {
   l.text = palette().color(QPalette::WindowText);
   l.caption = text_;
   l.font = font();
+  l.focusCue = focusCue_.shown(hasFocus());
   return l;
 }
 
@@ -85,8 +86,15 @@ void TFlatCheckBase::mouseReleaseEvent(QMouseEvent *e) {
   update();
 }
 
+void TFlatCheckBase::focusInEvent(QFocusEvent *e) {
+  QWidget::focusInEvent(e);
+  focusCue_.focusIn(e->reason());
+  update();
+}
+
 void TFlatCheckBase::focusOutEvent(QFocusEvent *e) {
   QWidget::focusOutEvent(e);
+  focusCue_.focusOut(e->reason());
   mouseIn_ = false;
   tracker().forget(this);
   update();
@@ -150,6 +158,29 @@ void TFlatRadioButton::setChecked(bool checked) {
       if (other != this && other->GroupIndex == GroupIndex && other->checked_) other->setChecked(false);
   update();
   emit clicked();
+}
+
+void TFlatRadioButton::keyPressEvent(QKeyEvent *e) {
+  int step = 0;
+  switch (e->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Left: step = -1; break;
+    case Qt::Key_Down:
+    case Qt::Key_Right: step = 1; break;
+    case Qt::Key_Space:
+      if (!checked_) setChecked(true);
+      return;
+    default: TFlatCheckBase::keyPressEvent(e); return;
+  }
+  if (!parentWidget()) return;
+  QList<TFlatRadioButton *> group;
+  for (TFlatRadioButton *r : parentWidget()->findChildren<TFlatRadioButton *>(QString(), Qt::FindDirectChildrenOnly))
+    if (r->GroupIndex == GroupIndex && (r == this || r->isEnabled())) group << r;
+  // In the layout's order, round from the last to the first.
+  const qsizetype n = group.size();
+  TFlatRadioButton *target = group[(group.indexOf(this) + step + n) % n];
+  target->setChecked(true);
+  target->setFocus(Qt::OtherFocusReason);
 }
 
 void TFlatRadioButton::released(bool inside) {

@@ -49,6 +49,7 @@ class TFlatCheckBase : public QWidget, public flat::HoverTarget {
   void mousePressEvent(QMouseEvent *) override;
   void mouseMoveEvent(QMouseEvent *) override;
   void mouseReleaseEvent(QMouseEvent *) override;
+  void focusInEvent(QFocusEvent *) override;
   void focusOutEvent(QFocusEvent *) override;
   virtual void released(bool inside) = 0;
   virtual void accelerator() = 0;
@@ -60,6 +61,7 @@ class TFlatCheckBase : public QWidget, public flat::HoverTarget {
   bool round_;
   bool mouseIn_ = false;
   bool pressed_ = false;
+  flat::FocusCue focusCue_;
   QString text_;
   QShortcut *shortcut_ = nullptr;
 };
@@ -89,6 +91,8 @@ class TFlatRadioButton : public TFlatCheckBase {
   void setChecked(bool checked) override;
 
  protected:
+  // The arrow keys check the group's previous or next button, Space the focused one.
+  void keyPressEvent(QKeyEvent *) override;
   void released(bool inside) override;
   void accelerator() override;
   flat::HoverTracker &tracker() const override;

@@ -230,7 +230,34 @@ QImage renderButton(const ButtonLook &look) {
     drawCaption(p, QRect(at.text, textSize), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
                 look.caption, state == ButtonState::Disabled, look.text, look.btnHighlight, look.btnShadow);
   }
+  if (look.focusCue) drawFocusCue(img, img.rect().adjusted(2, 2, -2, -2), look.text);
   return img;
+}
+
+void drawFocusCue(QImage &img, const QRect &r, const QColor &colour) {
+  // Every other pixel along the edges, as the desktop draws a focus frame.
+  auto dot = [&](int x, int y) {
+    if ((x + y) % 2 == 0 && img.rect().contains(x, y)) img.setPixel(x, y, colour.rgb());
+  };
+  for (int x = r.left(); x <= r.right(); ++x) {
+    dot(x, r.top());
+    dot(x, r.bottom());
+  }
+  for (int y = r.top(); y <= r.bottom(); ++y) {
+    dot(r.left(), y);
+    dot(r.right(), y);
+  }
+}
+
+void FocusCue::focusIn(Qt::FocusReason reason) {
+  if (reason == Qt::MouseFocusReason)
+    shown_ = false;
+  else if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+    shown_ = true;
+}
+
+void FocusCue::focusOut(Qt::FocusReason reason) {
+  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) shown_ = false;
 }
 
 QImage renderCheck(const CheckLook &look) {
@@ -273,6 +300,10 @@ QImage renderCheck(const CheckLook &look) {
       Qt::TextWordWrap | Qt::TextShowMnemonic | Qt::AlignVCenter | (look.rightLayout ? Qt::AlignRight : Qt::AlignLeft);
   p.setFont(look.font);
   drawCaption(p, text, flags, look.caption, !look.enabled, look.text, look.btnHighlight, look.btnShadow);
+  if (look.focusCue) {
+    const QRect used = QFontMetrics(look.font).boundingRect(text, flags, look.caption);
+    drawFocusCue(img, used.adjusted(-1, 0, 1, 0).intersected(img.rect()), look.text);
+  }
   return img;
 }
 

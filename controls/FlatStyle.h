@@ -62,6 +62,7 @@ struct ButtonLook {
   QFont font;
   GlyphLayout layout = GlyphLayout::Top;
   int margin = -1, spacing = 4;
+  bool focusCue = false;  // a dotted frame inside the border
 };
 QImage renderButton(const ButtonLook &look);
 
@@ -73,8 +74,25 @@ struct CheckLook {
   QColor colorMark{Qt::black}, btnShadow{160, 160, 160}, btnHighlight{Qt::white}, text{Qt::black};
   QString caption;
   QFont font;
+  bool focusCue = false;  // a dotted frame around the caption
 };
 QImage renderCheck(const CheckLook &look);
+
+// Whether a focused control shows that it has the focus: only once the focus
+// came from the keyboard, as the desktop does. Losing the focus to another
+// window and getting it back keeps the cue as it was.
+class FocusCue {
+ public:
+  void focusIn(Qt::FocusReason reason);
+  void focusOut(Qt::FocusReason reason);
+  bool shown(bool hasFocus) const { return hasFocus && shown_; }
+
+ private:
+  bool shown_ = false;
+};
+
+// A one-pixel dotted frame along the edges of `r`.
+void drawFocusCue(QImage &img, const QRect &r, const QColor &colour);
 
 // The hint window.
 enum class Quarter { TopLeft, TopRight, BottomLeft, BottomRight };

@@ -7,9 +7,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPixmap>
+#include <QProcess>
 #include <QStringList>
 
 namespace {
@@ -29,6 +32,7 @@ class DesktopPlatform final : public Platform {
                                           : QMessageBox::NoIcon);
     box.setWindowTitle(caption.isEmpty() ? QApplication::applicationDisplayName() : caption);
     box.setText(text);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);  // addresses can be copied
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
   }
@@ -45,9 +49,26 @@ class DesktopPlatform final : public Platform {
     menu->exec(at);
   }
   QPoint cursorPos() override { return QCursor::pos(); }
-  void openUrl(const QUrl &url) override { QDesktopServices::openUrl(url); }
+  bool openUrl(const QUrl &url) override { return hasHandler(url) && QDesktopServices::openUrl(url); }
 
  private:
+  // The desktop starts xdg-open, which succeeds in starting even where no
+  // program is set up for the file's type or the address's scheme: ask first.
+  static bool hasHandler(const QUrl &url) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(url);
+    return true;
+#else
+    const QString type = url.isLocalFile() ? QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name()
+                                           : QStringLiteral("x-scheme-handler/") + url.scheme();
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type});
+    if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+      return false;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+#endif
+  }
+
   static std::optional<QString> run(QWidget *parent, const FileDialog &d, QFileDialog::AcceptMode mode) {
     releaseCapture();
     QFileDialog dialog(parent, d.title);
@@ -122,6 +143,12 @@ void handleApplicationError(const std::exception &error) {
 void PumpOneMessage() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents); }
 
 QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }
+
+QIcon programIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tranchette-%1.png").arg(size));
+  return icon;
+}
 
 QFont windowFont() {
   QFont f;

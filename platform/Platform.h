@@ -35,7 +35,10 @@ class Platform {
   // chosen action has run).
   virtual void popupMenu(QMenu *menu, const QPoint &at) = 0;
   virtual QPoint cursorPos() = 0;
-  virtual void openUrl(const QUrl &url) = 0;
+  // Hands a file, web page or mail address to the desktop's program for it.
+  // False when the desktop has no such program, so that the caller can fall
+  // back on a way of its own.
+  virtual bool openUrl(const QUrl &url) = 0;
 };
 
 // The platform in use; the desktop's own unless a test set another.
@@ -95,3 +98,7 @@ void dressWindow(QWidget *window, const QSize &clientSize);
 // A skin bitmap from the resources, loaded afresh on every call.
 class QPixmap;
 QPixmap skinBitmap(const QString &name);
+
+// The program's icon, in every size the resources hold.
+class QIcon;
+QIcon programIcon();

@@ -199,7 +199,12 @@ QString formatTrackNumber(std::int64_t track) {
 }
 
 QString fileNamePart(const QString &path) {
+#ifdef Q_OS_WIN
   const qsizetype cut = std::max({path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'), path.lastIndexOf(u':')});
+#else
+  // Here "\\" and ":" are ordinary characters of a file name.
+  const qsizetype cut = path.lastIndexOf(u'/');
+#endif
   return path.mid(cut + 1);
 }
 

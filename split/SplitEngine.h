@@ -35,7 +35,8 @@ QString formatTrackNumber(std::int64_t track);
 // before the extension of its file name.
 QString pieceName(const QString &outputTemplate, std::int64_t track);
 
-// The part of a path after its last folder separator ("\", "/" or ":").
+// The part of a path after its last folder separator: "/" on Linux; "\", "/"
+// or ":" on Windows.
 QString fileNamePart(const QString &path);
 
 // `text` put in before the extension of the path's file name part (at the end

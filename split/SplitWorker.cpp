@@ -12,25 +12,46 @@ SplitWorker::SplitWorker(SplitHost &host) : host_(host), hostWindow_(host.hostWi
   connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
+namespace {
+bool splitRunning = false;  // main thread only
+}  // namespace
+
+// The progress window lets paint events through during a split, and with them
+// another worker's turn could come: that worker waits until the split has ended.
 void SplitWorker::run() {
-  QMetaObject::invokeMethod(
-      qApp,
-      [this] {
-        if (hostWindow_) guard([this] { DoSplit(); });
-      },
-      Qt::BlockingQueuedConnection);
+  bool done = false;
+  while (!done) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, &done] {
+          if (splitRunning) return;
+          done = true;
+          if (!hostWindow_) return;
+          splitRunning = true;
+          guard([this] { DoSplit(); });
+          splitRunning = false;
+        },
+        Qt::BlockingQueuedConnection);
+    if (!done) QThread::msleep(10);
+  }
 }
 
 void SplitWorker::showProgress(bool repaintCancel) {
-  Form3->show();
+  Form3->showBusy();
   if (repaintCancel) Form3->butCancel->repaint();
 }
 
 void SplitWorker::hideProgress() { Form3->hide(); }
 
 void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted) {
-  if (wanted && outcome.completed && !outcome.pieces.isEmpty())
-    split::writeJoinBatch(outcome.pieces, host_.GetJoinName());
+  if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
+  if (!split::writeJoinBatch(outcome.pieces, host_.GetJoinName()))
+    joinFailed(QStringLiteral("Cannot write the join batch file: Join_%1.bat !").arg(host_.GetJoinName()));
+}
+
+// The pieces are written all the same; only the batch that glues them is missing.
+void SplitWorker::joinFailed(const QString &message) {
+  platform().messageBox(host_.hostWindow(), message, QString(), Platform::Icon::None);
 }
 
 namespace {

@@ -23,6 +23,7 @@ class SplitWorker : public QThread {
   void hideProgress();
   // Writes the join batch after a run that completed with pieces.
   void writeJoin(const split::Outcome &outcome, bool wanted);
+  void joinFailed(const QString &message);
 
   SplitHost &host_;
 

@@ -1,5 +1,9 @@
 #include "Unit6.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QWindow>
+
 #include "Platform.h"
 
 TForm3 *Form3 = nullptr;
@@ -23,6 +27,23 @@ void TForm3::FormShow(QObject *) {
 
 void TForm3::butCancelClick(QObject *) {}
 
+void TForm3::showBusy() {
+  show();
+  // The window system maps the window and asks for its contents a moment later.
+  QElapsedTimer waited;
+  waited.start();
+  while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 500) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!windowHandle()->isExposed()) QThread::msleep(2);
+  }
+  drawNow();
+}
+
+void TForm3::drawNow() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  lastDrawn_.start();
+}
+
 void TForm3::setProgress(int minimum, int maximum, int position) {
   Progress->setRange(minimum, maximum);
   Progress->setValue(position);
@@ -32,4 +53,5 @@ void TForm3::setProgress(int minimum, int maximum, int position) {
 void TForm3::advance() {
   Progress->setValue(Progress->value() + 1);
   Progress->repaint();
+  if (isVisible() && (!lastDrawn_.isValid() || lastDrawn_.elapsed() >= kDrawInterval)) drawNow();
 }

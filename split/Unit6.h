@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "FlatButton.h"
@@ -17,16 +18,25 @@ class TForm3 : public QWidget, public Ui::TForm3 {
   void FormShow(QObject *Sender);
   void butCancelClick(QObject *Sender);
 
-  // The bar's place is changed while the main thread copies files and paints
-  // nothing else, so it is drawn at once.
+  // A split runs on the main thread, which handles no events while it copies:
+  // showBusy() shows the window and lets the window system's expose and paint
+  // events through until it is drawn, and every move of the bar repaints it and,
+  // at most every kDrawInterval ms, lets those events through again. Input
+  // stays queued until the split has ended.
+  void showBusy();
   void setProgress(int minimum, int maximum, int position);
   void advance();
+
+  static constexpr int kDrawInterval = 40;
 
  protected:
   void showEvent(QShowEvent *) override;
 
  private:
+  void drawNow();
+
   QWidget *mainWindow_;
+  QElapsedTimer lastDrawn_;
 };
 
 extern TForm3 *Form3;

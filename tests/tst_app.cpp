@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include "AppFixture.h"
+#include "HelpWindow.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit10.h"
@@ -85,6 +87,9 @@ class TestApp : public QObject {
     QCOMPARE(Form1->Offset, 200);
     QCOMPARE(Form1->FrameCorrection, 0);
     QVERIFY(fake_->messages.isEmpty());
+    // Every window shows the program's icon, from 16 to 256 pixels.
+    QCOMPARE(Form3->windowIcon().availableSizes().constFirst(), QSize(16, 16));
+    QCOMPARE(Form1->windowIcon().availableSizes().constLast(), QSize(256, 256));
   }
 
   void layoutIsAsDrawn_data() {
@@ -273,21 +278,96 @@ class TestApp : public QObject {
     QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("vbr-xing-%track%.mp3"));
   }
 
-  void aFileThatIsNoMp3StopsTheEntrySilently() {
+  // A source that cannot be read, or (for the methods that need its stream
+  // facts) holds no MPEG audio, gets a Note and keeps page 1.
+  void aSourceThatCannotServeGetsANote_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("reason");  // empty: the page is entered
+    const QString text = media(QStringLiteral("text.mp3"));
+    QTest::newRow("missing, method 1") << QStringLiteral("missing.mp3") << 1 << "the file does not exist";
+    QTest::newRow("missing, method 3") << QStringLiteral("missing.mp3") << 3 << "the file does not exist";
+    QTest::newRow("blanks are a name") << QStringLiteral("   ") << 3 << "the file does not exist";
+    QTest::newRow("folder, method 3") << QStringLiteral(".") << 3 << "it is a folder";
+    QTest::newRow("text, method 1") << text << 1 << "not an MPEG audio file";
+    QTest::newRow("text, method 2") << text << 2 << "not an MPEG audio file";
+    QTest::newRow("empty, method 2") << QStringLiteral("empty.mp3") << 2 << "the file is empty";
+    QTest::newRow("text, method 3 cuts any bytes") << text << 3 << "";
+  }
+  void aSourceThatCannotServeGetsANote() {
+    QFETCH(QString, source);
+    QFETCH(int, method);
+    QFETCH(QString, reason);
+    writeFile(QStringLiteral("empty.mp3"), {});
     start();
-    next(media(QStringLiteral("text.mp3")), Form1->RadioButton2);
-    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
-    QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("Split-%track%.mp3"));
+    TFlatRadioButton *radios[] = {Form1->RadioButton1, Form1->RadioButton2, Form1->RadioButton3};
+    next(source, radios[method - 1]);
+    if (reason.isEmpty()) {
+      QVERIFY(fake_->messages.isEmpty());
+      QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
+      return;
+    }
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].text, QStringLiteral("The file \"%1\" cannot be split: %2.").arg(source, reason));
+    QCOMPARE(fake_->messages[0].caption, QStringLiteral("Note"));
+    QCOMPARE(fake_->messages[0].icon, Platform::Icon::Information);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QVERIFY(!Form1->XPlayer->isStarted());
     QCOMPARE(Form1->JoinName, QString());
-    QVERIFY(fake_->messages.isEmpty());
+    QCOMPARE(Form1->ListBox->count(), 0);
   }
 
-  void blanksAreASource() {
-    start();
-    next(QStringLiteral("   "), Form1->RadioButton3);
-    QVERIFY(fake_->messages.isEmpty());
+  // The second click of a double click on Next lands on the page just entered.
+  void aDoubleClickOnNextDoesNotSplit() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(400);
+    Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    click(Form1->butNext);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
-    QCOMPARE(Form1->SourceFile, QStringLiteral("   "));
+    QVERIFY(!Form1->SplitThread3);
+    click(Form1->butBack);  // a page change too
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QTest::qWait(450);
+    click(Form1->butNext);
+    QTest::qWait(450);
+    click(Form1->butNext);
+    QVERIFY(Form1->SplitThread3);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QVERIFY(QFileInfo::exists(QStringLiteral("cbr-info-001.mp3")));
+  }
+
+  void aFileGivenToTheProgramIsTheSource() {
+    start();
+    Form1->openFromCommandLine({QStringLiteral("tranchette"), QStringLiteral("song.mp3"), QStringLiteral("other")});
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("song.mp3"))));
+    Form1->openFromCommandLine({QStringLiteral("tranchette")});
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("song.mp3"))));
+
+    // Dropped on the source box, the file reaches the window.
+    const QString dropped = copyOf(QStringLiteral("cbr-info.mp3"));
+    auto drop = [](QWidget *on, const QString &path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(path)});
+      const QPoint at = on->rect().center();
+      QWidget *target = on;
+      while (target && !target->acceptDrops()) target = target->parentWidget();
+      if (!target) return false;
+      QDragEnterEvent enter(on->mapTo(target, at), Qt::CopyAction, &data, Qt::LeftButton, {});
+      QApplication::sendEvent(target, &enter);
+      if (!enter.isAccepted()) return false;
+      QDropEvent release(QPointF(on->mapTo(target, at)), Qt::CopyAction, &data, Qt::LeftButton, {});
+      QApplication::sendEvent(target, &release);
+      return release.isAccepted();
+    };
+    QVERIFY(drop(Form1->Edit1, dropped));
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(dropped));
+    click(Form1->RadioButton3);
+    click(Form1->butNext);
+    QVERIFY(!drop(Form1->editSize, QDir::current().filePath(QStringLiteral("other.mp3"))));  // page 1 only
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(dropped));
   }
 
   void numberBoxesTakeDigitsOnly() {
@@ -405,6 +485,23 @@ class TestApp : public QObject {
     QVERIFY(!Form3->isVisible());
   }
 
+  // The progress window lets events through while a split runs; a second
+  // worker's turn must still wait until the first split has ended.
+  void aSecondSplitWaitsForTheFirst() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    Form1->editSize->setText(QStringLiteral("50"));
+    QList<bool> shownAtStep;
+    connect(Form3->Progress, &QProgressBar::valueChanged, this, [&] { shownAtStep << Form3->isVisible(); });
+    Form1->butNextClick(nullptr);
+    QPointer<QThread> first(Form1->SplitThread3);
+    Form1->butNextClick(nullptr);
+    QPointer<QThread> second(Form1->SplitThread3);
+    QTRY_VERIFY(first.isNull() && second.isNull());
+    QCOMPARE(shownAtStep, QList<bool>(7, true));  // 1 to 3, then 0 to 3
+  }
+
   void aSplitWhoseWindowClosedFirstEndsQuietly() {
     start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
     Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
@@ -460,8 +557,15 @@ class TestApp : public QObject {
     Form1->butNext->releaseMouse();
   }
 
+  void helpMenuAndHelpFile_data() {
+    QTest::addColumn<bool>("viewer");
+    QTest::newRow("the desktop shows help.chm") << true;
+    QTest::newRow("no viewer: the help window") << false;
+  }
   void helpMenuAndHelpFile() {
+    QFETCH(bool, viewer);
     start();
+    fake_->handlers = viewer;
     fake_->cursor = QPoint(321, 123);
     fake_->menuAnswers.push_back(QStringLiteral("Contents..."));
     QTest::mouseMove(Form1->butHelp, QPoint(30, 12));
@@ -472,6 +576,94 @@ class TestApp : public QObject {
     QCOMPARE(fake_->opened[0],
              QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm")));
     Form1->butHelp->releaseMouse();
+    if (viewer) {
+      QVERIFY(!Form1->HelpWindow);
+      return;
+    }
+    // The first page, in a white window of the program's own; its links work
+    // from the keyboard: Tab to the first one, Enter to follow it.
+    THelpWindow *help = Form1->HelpWindow;
+    QVERIFY(help && help->isVisible());
+    QCOMPARE(help->windowTitle(), QStringLiteral("Tranchette Help"));
+    QCOMPARE(help->palette().color(QPalette::Window), QColor(Qt::white));
+    QVERIFY(help->Browser->toPlainText().contains(QStringLiteral("cuts one MP3 file into smaller ones")));
+    help->Browser->setFocus();
+    QTest::keyClick(help->Browser, Qt::Key_Tab);
+    QTest::keyClick(help->Browser, Qt::Key_Return);
+    QCOMPARE(help->Browser->source(), QUrl(QStringLiteral("qrc:/help/method1.html")));
+    QVERIFY(help->Browser->toPlainText().contains(QStringLiteral("Method 1")));
+    // Contents again shows the first page in the same window.
+    help->close();
+    Form1->mnuContentsClick(nullptr);
+    QCOMPARE(Form1->HelpWindow, help);
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->Browser->source(), THelpWindow::FirstPage);
+    help->close();
+  }
+
+  // Tab visits every control of the page and the button row in the layout's
+  // order; the arrow keys and Space work the method buttons.
+  void theKeyboardReachesEveryControl() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}});
+    auto tabCycle = [] {
+      QList<QWidget *> order;
+      QWidget *first = QApplication::focusWidget();
+      do {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget();
+      } while (order.last() != first && order.size() < 20);
+      return order;
+    };
+    Form1->Edit1->setFocus(Qt::TabFocusReason);
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->butBrowser, Form1->RadioButton2, Form1->butHelp, Form1->butBack,
+                                           Form1->butNext, Form1->butExit, Form1->Edit1}));
+    // Keyboard focus shows on an image button; a click's does not.
+    Form1->butNext->setFocus(Qt::TabFocusReason);
+    QVERIFY(Form1->butNext->look().focusCue);
+    click(Form1->butBack);  // which does nothing on page 1
+    QCOMPARE(QApplication::focusWidget(), Form1->butBack);
+    QVERIFY(!Form1->butBack->look().focusCue);
+    Form1->butBack->releaseMouse();
+
+    Form1->RadioButton2->setFocus(Qt::TabFocusReason);
+    QVERIFY(Form1->RadioButton2->look().focusCue);
+    QTest::keyClick(Form1->RadioButton2, Qt::Key_Down);
+    QVERIFY(Form1->RadioButton3->isChecked() && !Form1->RadioButton2->isChecked());
+    QCOMPARE(QApplication::focusWidget(), Form1->RadioButton3);
+    QTest::keyClick(Form1->RadioButton3, Qt::Key_Right);  // round to the first
+    QVERIFY(Form1->RadioButton1->isChecked() && !Form1->RadioButton3->isChecked());
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Up);
+    QTest::keyClick(Form1->RadioButton3, Qt::Key_Left);
+    QVERIFY(Form1->RadioButton2->isChecked());
+    Form1->RadioButton1->setFocus(Qt::ShortcutFocusReason);  // focused, not checked
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Space);
+    QVERIFY(Form1->RadioButton1->isChecked() && !Form1->RadioButton2->isChecked());
+
+    Form1->Edit1->setText(media(QStringLiteral("cbr-info.mp3")));
+    QTest::keyClick(Form1->RadioButton1, Qt::Key_Down);
+    Form1->butNext->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Form1->butNext, Qt::Key_Space);  // a key clicks the focused button
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    Form1->editLength->setFocus(Qt::TabFocusReason);
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->editSavePath1, Form1->chkJoin2, Form1->butOutBro2, Form1->butHelp,
+                                           Form1->butBack, Form1->butNext, Form1->butExit, Form1->editLength}));
+    QTest::keyClick(Form1->editLength, Qt::Key_Tab);
+    QTest::keyClick(Form1->editSavePath1, Qt::Key_Tab);
+    QVERIFY(Form1->chkJoin2->look().focusCue);
+  }
+
+  void aJoinBatchThatCannotBeWrittenIsReported() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 3}});
+    Form1->Edit1->setText(copyOf(QStringLiteral("cbr-info.mp3")));
+    click(Form1->butNext);
+    Form1->editSize->setText(QStringLiteral("50"));
+    QDir().mkpath(QStringLiteral("Join_cbr-info.bat"));  // in the batch's way
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].text, QStringLiteral("Cannot write the join batch file: Join_cbr-info.bat !"));
+    QVERIFY(QFileInfo::exists(QStringLiteral("cbr-info-004.mp3")));
   }
 
   void aboutWindowCentring() {
@@ -498,6 +690,15 @@ class TestApp : public QObject {
     click(Form7->butSupport);
     QCOMPARE(fake_->opened, (QList<QUrl>{QUrl(QStringLiteral("http://www.example.org")),
                                          QUrl(QStringLiteral("mailto:support@example.org"))}));
+    QVERIFY(fake_->messages.isEmpty());
+    // Without a program for them, the user is shown the addresses.
+    fake_->handlers = false;
+    click(Form7->butWebsite);
+    click(Form7->butSupport);
+    QCOMPARE(fake_->messages.size(), 2);
+    QVERIFY(fake_->messages[0].text.endsWith(QStringLiteral("\r\nwww.example.org")));
+    QVERIFY(fake_->messages[1].text.endsWith(QStringLiteral("\r\nsupport@example.org")));
+    QCOMPARE(fake_->messages[1].caption, QStringLiteral("About Tranchette"));
     QTest::keyClick(Form7, Qt::Key_Escape);  // does not close it
     QVERIFY(Form7->isVisible());
     QTest::keyClick(Form7->butOK, Qt::Key_T, Qt::ShiftModifier);  // the window sees keys first

@@ -180,6 +180,19 @@ class TestControls : public QObject {
     look.enabled = false;
     img = flat::renderButton(look);
     QCOMPARE(img.pixelColor(3, 5), QColor(Qt::blue));
+
+    // Keyboard focus: every other pixel of a frame two pixels inside the border,
+    // in the text colour even where every other colour is white.
+    flat::ButtonLook white;
+    white.size = QSize(20, 12);
+    white.color = white.colorFocused = white.colorDown = white.colorBorder = white.colorShadow = Qt::white;
+    white.focusCue = true;
+    img = flat::renderButton(white);
+    QCOMPARE(img.pixelColor(2, 2), QColor(Qt::black));
+    QCOMPARE(img.pixelColor(3, 2), QColor(Qt::white));
+    QCOMPARE(img.pixelColor(17, 9), QColor(Qt::black));
+    QCOMPARE(img.pixelColor(1, 1), QColor(Qt::white));
+    QCOMPARE(img.pixelColor(10, 6), QColor(Qt::white));
   }
 
   void checkPainting() {
@@ -196,6 +209,15 @@ class TestControls : public QObject {
     for (int y = 3; y < 7; ++y)
       for (int x = 3; x < 7; ++x) QCOMPARE(img.pixelColor(box + QPoint(x, y)), QColor(Qt::black));
     QCOMPARE(img.pixelColor(box + QPoint(7, 5)), look.color);
+
+    // Keyboard focus frames the caption, not the box.
+    look.caption = QStringLiteral("Method");
+    look.checked = false;
+    const QImage plain = flat::renderCheck(look);
+    look.focusCue = true;
+    img = flat::renderCheck(look);
+    QCOMPARE(img.copy(0, 0, 15, 17), plain.copy(0, 0, 15, 17));
+    QVERIFY(img != plain);
   }
 
   void hoverEntersAndLeavesWithinATick() {

@@ -96,6 +96,39 @@ class TestPlatform : public QObject {
     QVERIFY_THROWS_EXCEPTION(ERegistryException, reg.WriteInteger(QStringLiteral("Top"), 1));
   }
 
+  // The desktop's openUrl asks xdg-mime for a program first: xdg-open would
+  // start (and report success) even where there is none. Both are stand-ins
+  // here; the offscreen platform cannot hand anything on, so only the refusal
+  // is seen.
+  void theDesktopOpensNothingItHasNoProgramFor_data() {
+    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("help file") << QUrl::fromLocalFile(QStringLiteral("/opt/t/help.chm"))
+                               << "application/vnd.ms-htmlhelp";
+    QTest::newRow("web page") << QUrl(QStringLiteral("http://www.example.org")) << "x-scheme-handler/http";
+    QTest::newRow("mail") << QUrl(QStringLiteral("mailto:support@example.org")) << "x-scheme-handler/mailto";
+  }
+  void theDesktopOpensNothingItHasNoProgramFor() {
+    QFETCH(QUrl, url);
+    QFETCH(QString, type);
+    QTemporaryDir bin;
+    const QString asked = bin.filePath(QStringLiteral("asked")), opened = bin.filePath(QStringLiteral("opened"));
+    auto script = [&](const QString &name, const QString &body) {
+      writeFile(bin.filePath(name), ("#!/bin/sh\n" + body + "\n").toUtf8());
+      QFile::setPermissions(bin.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    script(QStringLiteral("xdg-open"), QStringLiteral("echo \"$@\" > '%1'").arg(opened));
+    script(QStringLiteral("xdg-mime"), QStringLiteral("echo \"$@\" > '%1'").arg(asked));  // knows no program
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+    const bool handed = platform().openUrl(url);
+    qputenv("PATH", path);
+    QVERIFY(!handed);
+    QCOMPARE(readAll(asked).trimmed(), QByteArray("query default ") + type.toUtf8());
+    QTest::qWait(100);
+    QVERIFY(!QFile::exists(opened));
+  }
+
   void dialogFilters() {
     QCOMPARE(qtFilter(QStringLiteral("MP3 File (*.mp3)|*.mp3;*.mp2;*.mp1|All Files (*.*)|*.*")),
              QStringLiteral("MP3 File (*.mp3) (*.mp3 *.mp2 *.mp1);;All Files (*.*) (*)"));

@@ -165,25 +165,44 @@ QImage transport(int w, int h, const QString &shape) {
   return img;
 }
 
-QImage bubble() {
-  QImage img(40, 39, QImage::Format_RGB32);
-  img.fill(Qt::white);
-  QPainter p(&img);
+// The word Mp3 in a yellow speech bubble, drawn into a 40 by 39 area.
+void drawBubble(QPainter &p) {
   p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
   QPainterPath path;
   path.addRoundedRect(QRectF(1.5, 1.5, 37, 27), 10, 10);
   QPolygonF tail;
   tail << QPointF(10, 27) << QPointF(8, 37) << QPointF(20, 27);
-  path.addPolygon(tail);
+  QPainterPath tailPath;
+  tailPath.addPolygon(tail);
+  tailPath.closeSubpath();
   p.setBrush(QColor(255, 214, 40));
   p.setPen(QPen(QColor(150, 110, 0), 1));
-  p.drawPath(path.simplified());
+  p.drawPath(path.united(tailPath));  // one outline, without a seam where the tail joins
   QFont f(QStringLiteral("DejaVu Sans"));
   f.setPixelSize(13);
   f.setBold(true);
   p.setFont(f);
   p.setPen(Qt::black);
   p.drawText(QRectF(1, 1, 38, 28), Qt::AlignCenter, QStringLiteral("Mp3"));
+}
+
+QImage bubble() {
+  QImage img(40, 39, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  drawBubble(p);
+  return img;
+}
+
+// The program's icon at size x size pixels: the bubble on a clear ground.
+QImage icon(int size) {
+  QImage img(size, size, QImage::Format_ARGB32);
+  img.fill(Qt::transparent);
+  QPainter p(&img);
+  p.translate(0, size / 80.0);
+  p.scale(size / 40.0, size / 40.0);
+  drawBubble(p);
   return img;
 }
 
@@ -223,14 +242,11 @@ int main(int argc, char **argv) {
   save(transport(10, 9, "FASTF"), "FASTF");
   save(transport(14, 9, "FASTE"), "FASTE");
   save(bubble(), "MP3");
-  // The desktop icon: the speech bubble, four times larger.
-  QImage icon(64, 64, QImage::Format_ARGB32);
-  icon.fill(Qt::transparent);
-  {
-    QPainter p(&icon);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(QRect(2, 3, 60, 58), bubble());
-  }
-  icon.save(outDir + "/tranchette.png", "PNG");
+  // The program's icon in the sizes desktops look for.
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    if (!icon(size).save(outDir + QStringLiteral("/tranchette-%1.png").arg(size), "PNG")) {
+      std::fprintf(stderr, "skingen: cannot write the %d px icon\n", size);
+      return 1;
+    }
   return 0;
 }
