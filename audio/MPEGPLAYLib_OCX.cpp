@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FileName.h"
+
 namespace audio {
 namespace {
 
@@ -145,9 +147,28 @@ class Reader {
   bool eof_ = false;
 };
 
+[[noreturn]] void notRegular(const std::string &path, mode_t mode) {
+  const char *kind = S_ISDIR(mode)    ? "a folder"
+                     : S_ISFIFO(mode) ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                                      : "not a plain file";
+  throw StreamError(path + ": not a regular file but " + kind);
+}
+
+// Only a regular file is read, and opening never waits (a FIFO without a
+// writer, a device): its type is checked before and after the open.
 int openForReading(const std::string &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) notRegular(path, st.st_mode);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw StreamError(path + ": " + std::strerror(errno));
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    notRegular(path, st.st_mode);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -251,7 +272,7 @@ std::int32_t clampTo32(std::int64_t v) {
 
 void TMp3Play::Open(const QString &fileName, const QString &) {
   facts_.reset();
-  facts_ = audio::readStreamFacts(fileName.toStdString());
+  facts_ = audio::readStreamFacts(encodeFileName(fileName).toStdString());
 }
 
 void TMp3Play::Close() { facts_.reset(); }
