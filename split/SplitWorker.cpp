@@ -29,8 +29,9 @@ void SplitWorker::showProgress(bool repaintCancel) {
 void SplitWorker::hideProgress() { Form3->hide(); }
 
 void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted) {
-  if (wanted && outcome.completed && !outcome.pieces.isEmpty())
-    split::writeJoinBatch(outcome.pieces, host_.GetJoinName());
+  if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
+  if (const auto problem = split::writeJoinFiles(outcome.pieces, host_.GetJoinName()))
+    platform().messageBox(nullptr, *problem, QString(), Platform::Icon::None);
 }
 
 namespace {
@@ -41,7 +42,11 @@ void ProgressReporter::start(std::int64_t maximum) { Form3->setProgress(0, clamp
 void ProgressReporter::step() { Form3->advance(); }
 void ProgressReporter::complete() { Form3->setProgress(0, Form3->Progress->maximum(), Form3->Progress->maximum()); }
 
-void ProgressReporter::fail(const QString &message) {
-  platform().messageBox(nullptr, message, QString(), Platform::Icon::None);
+void ProgressReporter::fail(const split::Message &message) {
+  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
   Form3->close();
+}
+
+void ProgressReporter::notice(const split::Message &message) {
+  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
 }

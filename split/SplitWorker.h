@@ -38,5 +38,6 @@ class ProgressReporter : public split::Reporter {
   void step() override;
   void complete() override;
   void pieceWritten(const QString &) override {}
-  void fail(const QString &message) override;
+  void fail(const split::Message &message) override;
+  void notice(const split::Message &message) override;
 };

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -13,7 +15,7 @@ namespace {
 struct Recorder : split::Reporter {
   qint64 maximum = -1, position = 0;
   bool completed = false;
-  QStringList written, failures;
+  QStringList written, failures, notices;
   void start(std::int64_t max) override {
     maximum = max;
     position = 0;
@@ -24,7 +26,8 @@ struct Recorder : split::Reporter {
     position = maximum;
   }
   void pieceWritten(const QString &name) override { written << name; }
-  void fail(const QString &message) override { failures << message; }
+  void fail(const split::Message &message) override { failures << message.text; }
+  void notice(const split::Message &message) override { notices << message.text; }
 };
 
 // "0:10,10:5" → pieces (offset, length).
@@ -308,7 +311,7 @@ class TestSplit : public QObject {
     QTest::newRow("pasted size") << "size"
                                  << "12a" << 0LL << "\"12a\"";
     QTest::newRow("size 0") << "size"
-                            << "0" << 0LL << "at least 1 KB";
+                            << "0" << 0LL << "from 1 to 2147483647";
   }
   void refusals() {
     QFETCH(QString, method);
@@ -377,8 +380,10 @@ class TestSplit : public QObject {
     if (method == QLatin1String("frames")) out = split::splitAtBreakpoints(source, 30, value.split(u','), tmpl, r);
     QVERIFY(!out.completed);
     QCOMPARE(out.pieces.size(), failingTrack - 1);
-    QCOMPARE(r.failures, QStringList{prefix + QDir::current().filePath(blocked) +
-                                     QStringLiteral(" !\r\nBecause a same name file is locked by other application.")});
+    QCOMPARE(r.failures,
+             QStringList{prefix + QDir::current().filePath(blocked) +
+                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(EISDIR))});
     for (int k = 1; k < failingTrack; ++k) QVERIFY(QFileInfo(split::pieceName(tmpl, k)).isFile());
     QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, failingTrack + 1)));
   }
@@ -410,8 +415,9 @@ class TestSplit : public QObject {
     Recorder r;
     QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed);
     QCOMPARE(r.failures,
-             QStringList{QStringLiteral(
-                 "Cannot create file: k-002 !\r\nBecause a same name file is locked by other application.")});
+             QStringList{QStringLiteral("Cannot create file: k-002 !\r\nBecause a same name file is locked by "
+                                        "other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(EWOULDBLOCK))});
     QCOMPARE(readAll(QStringLiteral("k-002")), QByteArray("held by another program"));
     QCOMPARE(readAll(QStringLiteral("k-001")).size(), 1024);
   }
@@ -461,10 +467,10 @@ class TestSplit : public QObject {
     QFETCH(QString, joinName);
     QFETCH(QString, command);
     makeSource(0);
-    QVERIFY(split::writeJoinBatch(pieces, joinName));
+    QCOMPARE(split::writeJoinFiles(pieces, joinName), std::nullopt);
     QCOMPARE(QString::fromLocal8Bit(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat"))), command);
     // A second run replaces the file.
-    QVERIFY(split::writeJoinBatch({QStringLiteral("x.mp3")}, joinName));
+    QCOMPARE(split::writeJoinFiles({QStringLiteral("x.mp3")}, joinName), std::nullopt);
     QCOMPARE(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat")),
              QByteArray("copy /b x.mp3 ") + (joinName.contains(u' ') ? "\"" + joinName.toLocal8Bit() + ".mp3\""
                                                                      : joinName.toLocal8Bit() + ".mp3"));
