@@ -347,7 +347,7 @@ Outcome splitFixed(Run &run, std::int64_t pieceSize) {
 
 }  // namespace
 
-void requestStop() noexcept { stopAsked = 1; }
+void requestStop(bool stop) noexcept { stopAsked = stop ? 1 : 0; }
 
 bool isFrameNumber(const QString &text) {
   return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });

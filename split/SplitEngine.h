@@ -45,8 +45,9 @@ class Reporter {
 
 // Asks the run in progress to stop as soon as it can; safe to call from a
 // signal handler. The run removes the piece it was writing and fails with a
-// message; the pieces already complete stay. A stop once asked for stays asked.
-void requestStop() noexcept;
+// message; the pieces already complete stay. A stop once asked for stays
+// asked until withdrawn with `false`.
+void requestStop(bool stop = true) noexcept;
 
 // The track text of a piece number: at least three digits, zero-padded.
 QString formatTrackNumber(std::int64_t track);
