@@ -99,6 +99,8 @@ class PendingFile {
         lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (lock_.isOpen() && ::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0) return false;
       }
+    } else if (errno != ENOENT) {
+      return false;  // a name too long, a folder that is a file: said before any byte is copied
     }
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {

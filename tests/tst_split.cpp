@@ -474,6 +474,27 @@ class TestSplit : public QObject {
     QCOMPARE(temporaries(), QStringList());
   }
 
+  // The locked message keeps its text and ends with the system's reason.
+  void creationFailuresGiveTheSystemsReason_data() {
+    QTest::addColumn<QString>("tmpl");
+    QTest::addColumn<int>("error");
+    QTest::newRow("missing folder") << "no-such-folder/m-%track%" << ENOENT;
+    QTest::newRow("name too long") << QString(300, u'n') + QStringLiteral("-%track%") << ENAMETOOLONG;
+    QTest::newRow("folder is a file") << "live.mp3/m-%track%" << ENOTDIR;
+  }
+  void creationFailuresGiveTheSystemsReason() {
+    QFETCH(QString, tmpl);
+    QFETCH(int, error);
+    const QString source = makeSource(3000);
+    Recorder r;
+    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), tmpl, r).completed);
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral("Cannot create file: ") + split::pieceName(tmpl, 1) +
+                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(error))});
+    QCOMPARE(temporaries(), QStringList());
+  }
+
   void sourceIsNeverOverwritten() {
     const QString source = makeSource(4000);
     const QByteArray before = readAll(source);
