@@ -6,7 +6,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr RESULT
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/applications/tranchette.desktop
+set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/man/man1/tranchette-cli.1
+          share/applications/tranchette.desktop
           share/icons/hicolor/64x64/apps/tranchette.png)
 if(WITH_HELP)  # built where scripts/setup could fetch the help compiler
   list(APPEND files lib/tranchette/help.chm)
