@@ -97,7 +97,7 @@ class PendingFile {
       if (::access(final_.constData(), W_OK) != 0) return false;
       if (S_ISREG(st.st_mode)) {
         lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (lock_.isOpen() && ::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0) return false;
+        if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
       }
     } else if (errno != ENOENT) {
       return false;  // a name too long, a folder that is a file: said before any byte is copied
@@ -127,6 +127,15 @@ class PendingFile {
   }
 
  private:
+  // A POSIX record lock that another process holds on the file (errno set).
+  static bool hasRecordLock(int fd) {
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &range) != 0 || range.l_type == F_UNLCK) return false;
+    errno = EWOULDBLOCK;
+    return true;
+  }
   static bool failWith(int error) {
     errno = error;
     return false;

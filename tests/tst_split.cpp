@@ -1,9 +1,12 @@
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QFileInfo>
@@ -513,14 +516,44 @@ class TestSplit : public QObject {
     QCOMPARE(readAll(renamed), before);
   }
 
+  void aPieceLockedByAnotherProgramIsLeftAlone_data() {
+    QTest::addColumn<bool>("recordLock");
+    QTest::newRow("flock") << false;
+    QTest::newRow("POSIX record lock") << true;
+  }
   void aPieceLockedByAnotherProgramIsLeftAlone() {
+    QFETCH(bool, recordLock);
     const QString source = makeSource(3000);
     writeFile(QStringLiteral("k-002"), QByteArray("held by another program"));
     QFile held(QStringLiteral("k-002"));
     QVERIFY(held.open(QIODevice::ReadWrite));
-    QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
+    pid_t holder = -1;
+    int ready[2];
+    QCOMPARE(::pipe(ready), 0);
+    if (!recordLock) {
+      QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
+    } else if ((holder = ::fork()) == 0) {
+      // A record lock shows only to other processes: a child holds it.
+      struct flock range {};
+      range.l_type = F_WRLCK;
+      range.l_whence = SEEK_SET;
+      ::fcntl(held.handle(), F_SETLK, &range);
+      (void)!::write(ready[1], "x", 1);
+      ::pause();
+      ::_exit(0);
+    } else {
+      char c;
+      QCOMPARE(::read(ready[0], &c, 1), 1);
+    }
     Recorder r;
-    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed);
+    const bool completed = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed;
+    if (holder > 0) {
+      ::kill(holder, SIGKILL);
+      ::waitpid(holder, nullptr, 0);
+    }
+    ::close(ready[0]);
+    ::close(ready[1]);
+    QVERIFY(!completed);
     QCOMPARE(r.failures,
              QStringList{QStringLiteral("Cannot create file: k-002 !\r\nBecause a same name file is locked by "
                                         "other application.\r\n") +
