@@ -57,6 +57,12 @@ const std::string &workFolder() {
     if (!::mkdtemp(tmpl.data())) std::abort();
     return tmpl;
   }();
+  // Registered once the name exists, so it is gone only after this has run.
+  static const bool removed = std::atexit([] {
+                                ::unlink((workFolder() + "/source.mp3").c_str());
+                                ::rmdir(workFolder().c_str());
+                              }) == 0;
+  (void)removed;
   return folder;
 }
 
@@ -84,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const QString pieces = decodeFileName(QByteArray::fromStdString(workFolder())) + QStringLiteral("/p-%track%");
   const std::int64_t frames = facts.frames > 0 ? facts.frames : 1 + static_cast<std::int64_t>(size % 97);
   Quiet quiet;
-  checkCover(split::splitBySize(file, QString::number(1 + size % 7), pieces, quiet), source);
-  checkCover(split::splitByTime(file, QStringLiteral("0.5"), facts.totalTimeMs() > 0 ? facts.totalTimeMs() : 1000,
+  checkCover(split::splitBySize(file, QString::number(8 + size % 7), pieces, quiet), source);
+  checkCover(split::splitByTime(file, QStringLiteral("1.5"), facts.totalTimeMs() > 0 ? facts.totalTimeMs() : 1000,
                                 pieces, quiet),
              source);
   checkCover(
