@@ -266,7 +266,8 @@ int main(int argc, char *argv[]) {
   else
     outcome = split::splitAtBreakpoints(source, facts->frames, breakpoints, outputTemplate, reporter);
 
-  if (!outcome.completed) {
+  // A signal after the last piece's last check still ends the run: no join files.
+  if (!outcome.completed || caughtSignal) {
     reportLeft(source, outcome.pieces);
     return caughtSignal ? 128 + caughtSignal : 1;
   }

@@ -568,8 +568,11 @@ QString joinCommand(const QStringList &pieces, const QString &joinName) {
 }
 
 QByteArray joinScript(const QStringList &pieces, const QString &joinName) {
+  // The pieces as they were written, folders included: the shell reads paths
+  // as this system does, so a piece in another folder is found as well.
+  const QStringList paths = QStringList(pieces) << joinName + QStringLiteral(".mp3");
   QByteArrayList names;
-  for (const QString &name : joinedNames(pieces, joinName))
+  for (const QString &name : paths)
     names << '\'' + encodeFileName(name).replace('\'', QByteArray("'\\''")) + '\'';
   const QByteArray target = names.takeLast();
   return "#!/bin/sh\ncat -- " + names.join(' ') + " > " + target + '\n';

@@ -100,8 +100,9 @@ QString joinCommand(const QStringList &pieces, const QString &joinName);
 // take safely even inside quotes ('"', "!", a control character), if any.
 std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &joinName);
 
-// The shell script that joins the pieces: "#!/bin/sh" and one "cat" line with
-// every name single-quoted.
+// The shell script that joins the pieces into <joinName>.mp3: "#!/bin/sh" and
+// one "cat" line with every name single-quoted, the pieces with the folders
+// they were written to.
 QByteArray joinScript(const QStringList &pieces, const QString &joinName);
 
 // Writes "Join_<joinName>.bat" in the current folder and, except on Windows,

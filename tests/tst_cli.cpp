@@ -264,6 +264,10 @@ class TestCli : public QObject {
     QCOMPARE(readAll(QStringLiteral("out/part 004.mp3")).size(), 160913 - 3 * piece);
     QCOMPARE(readAll(QStringLiteral("Join_cbr-info.bat")),
              QByteArray("copy /b \"part 001.mp3\"+\"part 002.mp3\"+\"part 003.mp3\"+\"part 004.mp3\" cbr-info.mp3"));
+    // The shell script finds the pieces in their folder.
+    QFile::remove(source);
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("Join_cbr-info.sh")}), 0);
+    QVERIFY(readAll(source) == readAll(media(QStringLiteral("cbr-info.mp3"))));
   }
 
   void framesCutsBetweenBreakpoints() {
