@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FileName.h"
+
 namespace audio {
 namespace {
 
@@ -71,10 +73,14 @@ std::uint32_t bigEndian32(const unsigned char *p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
-// Encoder delay and padding from a Xing/Info tag with a LAME extension, when
-// the first frame holds one.
+// A Xing/Info tag in the first frame, read as libmpg123 reads it: the tag
+// counts only where the side information before it is zero (its first two
+// bytes aside), and its encoder delay and padding trim the playing length
+// only when it also gives a frame count.
 struct InfoTag {
   bool present = false;
+  bool doubtful = false;  // a form whose reading is left to libmpg123
+  std::int64_t frames = 0;
   int delay = 0;
   int padding = 0;
 };
@@ -83,17 +89,35 @@ InfoTag readInfoTag(const unsigned char *frame, const FrameHeader &h) {
   InfoTag tag;
   if (h.layer != 3) return tag;
   const int sideInfo = h.version == 1 ? (h.mono ? 17 : 32) : (h.mono ? 9 : 17);
-  const int at = 4 + (h.crc ? 2 : 0) + sideInfo;
-  if (at + 8 > h.size) return tag;
-  const unsigned char *x = frame + at;
+  const unsigned char *data = frame + 4;
+  const int size = h.size - 4;
+  if (size < sideInfo + 8) return tag;
+  for (int i = 2; i < sideInfo; ++i)
+    if (data[i] != 0) return tag;
+  const unsigned char *x = data + sideInfo;
   if (std::memcmp(x, "Xing", 4) != 0 && std::memcmp(x, "Info", 4) != 0) return tag;
   tag.present = true;
+  // A checksum shifts the side information: how libmpg123 reads that is not
+  // settled here.
+  tag.doubtful = h.crc;
   const std::uint32_t flags = bigEndian32(x + 4);
-  int lame = at + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
-  if (lame + 24 <= h.size) {
-    const unsigned char *l = frame + lame;
-    tag.delay = (l[21] << 4) | (l[22] >> 4);
-    tag.padding = ((l[22] & 0x0F) << 8) | l[23];
+  int at = sideInfo + 8;
+  auto field = [&](int bytes) {
+    if (at + bytes > size) tag.doubtful = true;
+    return !tag.doubtful;
+  };
+  if (flags & 1) {
+    if (!field(4)) return tag;
+    tag.frames = bigEndian32(data + at);
+    at += 4;
+  }
+  if ((flags & 2) && field(4)) at += 4;
+  if ((flags & 4) && field(100)) at += 100;
+  if ((flags & 8) && field(4)) at += 4;
+  if (!field(24)) return tag;
+  if (data[at] != 0) {  // an encoder's name: the LAME fields follow
+    tag.delay = (data[at + 21] << 4) | (data[at + 22] >> 4);
+    tag.padding = ((data[at + 22] & 0x0F) << 8) | data[at + 23];
   }
   return tag;
 }
@@ -111,6 +135,9 @@ void addToIndex(StreamFacts &facts, std::int64_t frame, std::int64_t offset) {
   }
   facts.frameOffsets.push_back(offset);
 }
+
+// libmpg123's decoder delay, which its gapless trimming adds to both ends.
+constexpr std::int64_t kDecoderDelay = 529;
 
 struct FdCloser {
   void operator()(const int *fd) const {
@@ -159,9 +186,28 @@ class Reader {
   bool eof_ = false;
 };
 
+[[noreturn]] void notRegular(const std::string &path, mode_t mode) {
+  const char *kind = S_ISDIR(mode)    ? "a folder"
+                     : S_ISFIFO(mode) ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                                      : "not a plain file";
+  throw StreamError(path + ": not a regular file but " + kind);
+}
+
+// Only a regular file is read, and opening never waits (a FIFO without a
+// writer, a device): its type is checked before and after the open.
 int openForReading(const std::string &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) notRegular(path, st.st_mode);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw StreamError(path + ": " + std::strerror(errno));
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    notRegular(path, st.st_mode);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -220,7 +266,15 @@ std::optional<StreamFacts> walkFrameHeaders(int fd) {
 
   facts.rate = first.rate;
   facts.samples = facts.frames * first.samples;
-  if (info.present && info.delay + info.padding < facts.samples) facts.samples -= info.delay + info.padding;
+  if (info.doubtful) return std::nullopt;
+  // Trimmed as libmpg123 trims: not at all when the tag's frame count is 0 or
+  // more than the stream holds, and never less than its own delay at the end.
+  if (info.frames > 0 && info.frames * first.samples <= facts.samples) {
+    const std::int64_t begin = info.delay + kDecoderDelay;
+    const std::int64_t end = std::min(facts.samples - info.padding + kDecoderDelay, facts.samples);
+    if (end <= begin) return std::nullopt;
+    facts.samples = end - begin;
+  }
   return facts;
 }
 
@@ -243,7 +297,9 @@ StreamFacts scanWithLibmpg123(const std::string &path) {
   facts.frames = mpg123_framelength(mh.get());
   facts.samples = mpg123_length(mh.get());
   mpg123_close(mh.get());
-  if (facts.frames <= 0 || facts.samples <= 0) throw StreamError(path + ": not an MPEG audio file");
+  if (facts.frames <= 0) throw StreamError(path + ": not an MPEG audio file");
+  // Trimming by a tag's delay and padding can leave less than nothing.
+  facts.samples = std::max<std::int64_t>(facts.samples, 0);
   return facts;
 }
 
@@ -265,7 +321,7 @@ std::int32_t clampTo32(std::int64_t v) {
 
 void TMp3Play::Open(const QString &fileName, const QString &) {
   facts_.reset();
-  facts_ = std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(fileName.toStdString()));
+  facts_ = std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(encodeFileName(fileName).toStdString()));
 }
 
 std::shared_ptr<const audio::StreamFacts> TMp3Play::Facts() const { return facts_; }

@@ -4,11 +4,11 @@
 #include <mpg123.h>
 #include <vector>
 
-#include <QFile>
 #include <QThread>
 #include <QTimer>
 
 #include "AudioOutput.h"
+#include "FileName.h"
 #include "MPEGPLAYLib_OCX.h"
 
 namespace audio {
@@ -43,7 +43,7 @@ class PlayerEngine : public QObject {
     size_t count = 0;
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(mh_, QFile::encodeName(path).constData()) != MPG123_OK || !index(facts.get())) {
+    if (mpg123_open(mh_, encodeFileName(path).constData()) != MPG123_OK || !index(facts.get())) {
       close();
       return;
     }

@@ -42,3 +42,14 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 
 # peak_kb CMD...: the peak resident memory of one run, in KB.
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+
+# A CBR MP3 of about 300 MB: three of big_mp3's files and two tenths of one.
+large_mp3() {
+  local out=$media/large.mp3 big
+  big=$(big_mp3)
+  if [ ! -f "$out" ]; then
+    { cat "$big" "$big" "$big"; head -c $(( $(stat -c %s "$big") / 5 )) "$big"; } > "$out.tmp"
+    mv "$out.tmp" "$out"
+  fi
+  echo "$out"
+}

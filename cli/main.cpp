@@ -1,15 +1,16 @@
 // tranchette-cli: the stream facts and the three splits from a terminal, on
 // the same engine as the window.
+#include <clocale>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-
 #include "Convert.h"
+#include "FileName.h"
 #include "MPEGPLAYLib_OCX.h"
 #include "SplitEngine.h"
 
@@ -17,10 +18,10 @@ namespace {
 
 const char kUsage[] =
     "Usage:\n"
-    "  tranchette-cli info FILE\n"
-    "  tranchette-cli size KB FILE [-o TEMPLATE] [--join] [-q]\n"
-    "  tranchette-cli time SECONDS FILE [-o TEMPLATE] [--join] [-q]\n"
-    "  tranchette-cli frames F0,F1,... FILE [-o TEMPLATE] [-q]\n"
+    "  tranchette-cli info [--] FILE\n"
+    "  tranchette-cli size KB [-o TEMPLATE] [--join] [-q] [--] FILE\n"
+    "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [-q] [--] FILE\n"
+    "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [-q] [--] FILE\n"
     "\n"
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
     "range of the source copied unchanged, sized in proportion to the file's\n"
@@ -28,173 +29,253 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  info     print the stream facts: 'frames: N', 'time_ms: T', 'bytes: S'\n"
-    "  size     pieces of KB kilobytes (1 KB = 1024 bytes); the rest goes into a\n"
-    "           last, shorter piece\n"
-    "  time     pieces of SECONDS seconds (a decimal fraction is accepted)\n"
+    "  size     pieces of KB kilobytes (1 to 2147483647; 1 KB = 1024 bytes); the\n"
+    "           rest goes into a last, shorter piece\n"
+    "  time     pieces of SECONDS seconds (above 0; a decimal fraction is accepted)\n"
     "  frames   one piece between each pair of neighbouring breakpoints, given\n"
-    "           as ascending decimal MPEG frame numbers; nothing before the\n"
-    "           first or after the last is written\n"
+    "           as rising MPEG frame numbers from 0 to 9223372036854775807;\n"
+    "           nothing before the first or after the last is written, and a\n"
+    "           breakpoint past the last frame stands for the end of the file\n"
     "\n"
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
     "               ... (default: <name>-%track%.mp3 in the current folder)\n"
-    "  --join       also write Join_<name>.bat, a one-line \"copy /b\" command\n"
-    "               that joins the pieces again (size and time only)\n"
-    "  -q           no progress bar\n"
+    "  --join       also write Join_<name>.bat, a one-line \"copy /b\" command,\n"
+    "               and Join_<name>.sh, a \"cat\" command, that join the pieces\n"
+    "               again (size and time only)\n"
+    "  -q           no progress bar (there is none when stderr is no terminal)\n"
+    "  --           everything after it is a value or the FILE\n"
     "  -h, --help   this text\n"
+    "  --version    the program's version\n"
     "\n"
-    "Each piece's name is printed as it is written. Exit status: 0 on success,\n"
-    "1 when the file cannot be read or split, 2 for a usage error.\n";
+    "Each piece is written under a temporary name and renamed once complete;\n"
+    "its name is printed then. Exit status: 0 on success, 1 when the file\n"
+    "cannot be read or split (pieces already printed are complete), 2 for a\n"
+    "usage error, 128 plus the signal's number when stopped by SIGHUP, SIGINT\n"
+    "or SIGTERM.\n";
 
-int usageError(const char *message) {
-  std::fprintf(stderr, "tranchette-cli: %s\nTry 'tranchette-cli --help'.\n", message);
+volatile std::sig_atomic_t caughtSignal = 0;
+
+extern "C" void onSignal(int signal) {
+  caughtSignal = signal;
+  split::requestStop();
+}
+
+// Lines for the terminal: text to the bytes of the names it holds.
+void printLine(std::FILE *stream, const QString &line) {
+  const QByteArray bytes = encodeFileName(line) + '\n';
+  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  std::fflush(stream);
+}
+
+void error(const QString &file, const QString &reason) {
+  printLine(stderr,
+            QStringLiteral("tranchette-cli: ") + (file.isEmpty() ? QString() : file + QStringLiteral(": ")) + reason);
+}
+
+int usageError(const QString &message) {
+  error(QString(), message);
+  std::fputs("Try 'tranchette-cli --help'.\n", stderr);
   return 2;
 }
 
-QString fromArg(const char *arg) { return QString::fromLocal8Bit(arg); }
-
-// Prints each piece on stdout and, on a terminal, a progress bar on stderr.
+// Prints each piece on stdout and, on a terminal, a bar of the bytes copied on stderr.
 class TerminalReporter : public split::Reporter {
  public:
   explicit TerminalReporter(bool bar) : bar_(bar && isatty(STDERR_FILENO)) {}
-  void start(std::int64_t maximum) override {
-    maximum_ = maximum;
-    position_ = 0;
-    draw();
-  }
-  void step() override {
-    ++position_;
-    draw();
-  }
-  void complete() override {
-    position_ = maximum_;
-    draw();
-    if (bar_) std::fputc('\n', stderr);
-  }
+  void start(std::int64_t) override {}
+  void step() override {}
+  void complete() override { clearBar(); }
   void pieceWritten(const QString &name) override {
-    if (bar_) std::fputs("\r\033[K", stderr);
-    std::printf("%s\n", name.toLocal8Bit().constData());
-    std::fflush(stdout);
-    draw();
+    clearBar();
+    printLine(stdout, name);
+    draw(true);
   }
-  void fail(const QString &message) override {
-    if (bar_) std::fputs("\r\033[K", stderr);
-    QString text = message;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  void fail(const split::Message &message) override {
+    clearBar();
+    error(message.file, message.brief);
+  }
+  void notice(const split::Message &message) override {
+    clearBar();
+    error(message.file, message.brief);
+  }
+  void bytesCopied(std::int64_t done, std::int64_t total) override {
+    done_ = done;
+    total_ = total;
+    draw(false);
   }
 
  private:
-  void draw() const {
-    if (!bar_) return;
-    constexpr int kWidth = 40;
-    const int filled = maximum_ > 0 ? static_cast<int>(position_ * kWidth / maximum_) : 0;
-    std::fprintf(stderr, "\r[%s%s] %lld/%lld", std::string(filled, '#').c_str(),
-                 std::string(kWidth - filled, ' ').c_str(), static_cast<long long>(position_),
-                 static_cast<long long>(maximum_));
+  void clearBar() {
+    if (bar_ && drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+  void draw(bool always) {
+    if (!bar_ || total_ <= 0) return;
+    constexpr int kWidth = 30;
+    const int permille = static_cast<int>(done_ * 1000 / total_);
+    if (!always && permille == permille_ && drawn_) return;
+    permille_ = permille;
+    const int filled = permille * kWidth / 1000;
+    std::fprintf(stderr, "\r[%s%s] %5.1f%%  %lld of %lld bytes\033[K", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, ' ').c_str(), permille / 10.0, static_cast<long long>(done_),
+                 static_cast<long long>(total_));
     std::fflush(stderr);
+    drawn_ = true;
   }
   bool bar_;
-  std::int64_t maximum_ = 0;
-  std::int64_t position_ = 0;
+  bool drawn_ = false;
+  int permille_ = -1;
+  std::int64_t done_ = 0, total_ = 0;
 };
 
-int info(const QString &file) {
+// The stream facts, or a message and nothing.
+std::optional<audio::StreamFacts> streamFacts(const QString &file) {
   try {
-    const audio::StreamFacts facts = audio::readStreamFacts(file.toStdString());
-    std::printf("frames: %lld\ntime_ms: %lld\nbytes: %lld\n", static_cast<long long>(facts.frames),
-                static_cast<long long>(facts.totalTimeMs()), static_cast<long long>(QFileInfo(file).size()));
-    return 0;
-  } catch (const std::exception &error) {
-    std::fprintf(stderr, "tranchette-cli: %s\n", error.what());
-    return 1;
+    return audio::readStreamFacts(encodeFileName(file).toStdString());
+  } catch (const std::exception &e) {
+    // The message starts with the file's name as given.
+    printLine(stderr, QStringLiteral("tranchette-cli: ") + decodeFileName(e.what()));
+    return std::nullopt;
   }
+}
+
+int info(const QString &file) {
+  const auto facts = streamFacts(file);
+  if (!facts) return 1;
+  struct stat st {};
+  ::stat(encodeFileName(file).constData(), &st);
+  std::printf("frames: %lld\ntime_ms: %lld\nbytes: %lld\n", static_cast<long long>(facts->frames),
+              static_cast<long long>(facts->totalTimeMs()), static_cast<long long>(st.st_size));
+  return 0;
+}
+
+// After a split that did not complete: what it left.
+void reportLeft(const QString &source, const QStringList &pieces) {
+  if (pieces.isEmpty())
+    error(source, QStringLiteral("no piece was completed"));
+  else if (pieces.size() == 1)
+    error(source, QStringLiteral("1 piece was completed: %1").arg(pieces.first()));
+  else
+    error(source,
+          QStringLiteral("%1 pieces were completed: %2 to %3").arg(pieces.size()).arg(pieces.first(), pieces.last()));
 }
 
 }  // namespace
 
 int main(int argc, char *argv[]) {
-  QCoreApplication app(argc, argv);
-  if (argc < 2) return usageError("a command is needed");
+  // No QCoreApplication: nothing here needs one, and its start costs a
+  // millisecond of every run. The locale is taken as it would take it.
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) return usageError(QStringLiteral("a command is needed"));
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (command == "--version") {
+    std::printf("tranchette-cli %s\n", TRANCHETTE_VERSION);
+    return 0;
+  }
 
   QString outputTemplate;
-  bool join = false, quiet = false;
+  bool haveTemplate = false, join = false, quiet = false, options = true;
   QStringList positional;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
+    // A value such as "-1" is a value, refused later for its range.
+    const bool option = options && arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+    if (!option) {
+      positional << decodeFileName(QByteArray(argv[i]));
+    } else if (arg == "--") {
+      options = false;
+    } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "-o") {
-      if (++i == argc) return usageError("-o needs a template");
-      outputTemplate = fromArg(argv[i]);
+      if (++i == argc) return usageError(QStringLiteral("-o needs a template"));
+      outputTemplate = decodeFileName(QByteArray(argv[i]));
+      if (outputTemplate.isEmpty()) return usageError(QStringLiteral("-o needs a template, not an empty text"));
+      haveTemplate = true;
     } else if (arg == "--join") {
       join = true;
     } else if (arg == "-q") {
       quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && command != "frames") {
-      return usageError(("unknown option " + arg).c_str());
     } else {
-      positional << fromArg(argv[i]);
+      return usageError(QStringLiteral("unknown option %1").arg(decodeFileName(QByteArray(argv[i]))));
     }
   }
 
   if (command == "info") {
-    if (positional.size() != 1 || join || !outputTemplate.isEmpty()) return usageError("info takes one FILE");
+    if (positional.size() != 1 || join || haveTemplate) return usageError(QStringLiteral("info takes one FILE"));
     return info(positional[0]);
   }
   if (command != "size" && command != "time" && command != "frames")
-    return usageError(("unknown command " + command).c_str());
-  if (positional.size() != 2) return usageError("the command takes a value and a FILE");
-  if (command == "frames" && join) return usageError("--join goes with size and time");
+    return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
+  if (positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
+  if (command == "frames" && join) return usageError(QStringLiteral("--join goes with size and time"));
 
   const QString value = positional[0];
   const QString source = positional[1];
-  if (outputTemplate.isEmpty()) outputTemplate = split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
-  TerminalReporter reporter(!quiet);
-  split::Outcome outcome;
+  if (!haveTemplate) outputTemplate = split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
 
+  // The parameters are checked before the source is read.
+  QStringList breakpoints;
   if (command == "size") {
     bool ok = false;
-    value.toLongLong(&ok);
-    if (!ok || value.startsWith(u'-') || value.startsWith(u'+')) return usageError("KB must be a whole number");
-    outcome = split::splitBySize(source, value, outputTemplate, reporter);
+    const qlonglong kilobytes = value.toLongLong(&ok);
+    if (!ok || value.startsWith(u'+') || kilobytes < 1 || kilobytes > 2147483647)
+      return usageError(QStringLiteral("KB must be a whole number from 1 to 2147483647, not '%1'").arg(value));
   } else if (command == "time") {
+    double seconds = 0;
     try {
-      if (StrToFloat(value) <= 0) return usageError("SECONDS must be above 0");
+      seconds = StrToFloat(value);
     } catch (const EConvertError &) {
-      return usageError("SECONDS must be a number");
+      seconds = NAN;
     }
-    std::int64_t totalTime = 0;
-    try {
-      totalTime = audio::readStreamFacts(source.toStdString()).totalTimeMs();
-    } catch (const std::exception &error) {
-      std::fprintf(stderr, "tranchette-cli: %s\n", error.what());
-      return 1;
-    }
-    outcome = split::splitByTime(source, value, totalTime, outputTemplate, reporter);
+    if (!(seconds > 0) || !std::isfinite(seconds))
+      return usageError(QStringLiteral("SECONDS must be a number above 0, not '%1'").arg(value));
   } else {
-    const QStringList breakpoints = value.split(u',');
-    if (breakpoints.size() < 2) return usageError("frames needs at least two breakpoints");
-    std::int64_t frames = 0;
-    try {
-      frames = audio::readStreamFacts(source.toStdString()).frames;
-    } catch (const std::exception &error) {
-      std::fprintf(stderr, "tranchette-cli: %s\n", error.what());
+    breakpoints = value.split(u',');
+    if (breakpoints.size() < 2) return usageError(QStringLiteral("frames needs at least two breakpoints"));
+    for (const QString &b : breakpoints) {
+      bool ok = false;
+      b.toLongLong(&ok);
+      if (!ok || !split::isFrameNumber(b))
+        return usageError(
+            QStringLiteral("breakpoints must be whole numbers from 0 to 9223372036854775807, not '%1'").arg(b));
+    }
+  }
+
+  std::optional<audio::StreamFacts> facts;
+  if (command != "size" && !(facts = streamFacts(source))) return 1;
+
+  // From here on a signal stops the split cleanly: the unfinished piece goes.
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+
+  TerminalReporter reporter(!quiet);
+  split::Outcome outcome;
+  if (command == "size")
+    outcome = split::splitBySize(source, value, outputTemplate, reporter);
+  else if (command == "time")
+    outcome = split::splitByTime(source, value, facts->totalTimeMs(), outputTemplate, reporter);
+  else
+    outcome = split::splitAtBreakpoints(source, facts->frames, breakpoints, outputTemplate, reporter);
+
+  // A signal after the last piece's last check still ends the run: no join files.
+  if (!outcome.completed || caughtSignal) {
+    reportLeft(source, outcome.pieces);
+    return caughtSignal ? 128 + caughtSignal : 1;
+  }
+  if (join && !outcome.pieces.isEmpty()) {
+    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source))) {
+      for (const QString &line : problem->split(QStringLiteral("\r\n"))) error(QString(), line);
       return 1;
     }
-    outcome = split::splitAtBreakpoints(source, frames, breakpoints, outputTemplate, reporter);
   }
-  if (!outcome.completed) return 1;
-  if (join && !outcome.pieces.isEmpty() && !split::writeJoinBatch(outcome.pieces, split::joinNameOf(source))) {
-    std::fprintf(stderr, "tranchette-cli: cannot write Join_%s.bat\n",
-                 split::joinNameOf(source).toLocal8Bit().constData());
-    return 1;
-  }
-  return 0;
+  return outcome.skipped > 0 ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 
 #include <QString>
 #include <QStringList>
@@ -9,23 +9,45 @@
 // The split engine: cuts a file into byte ranges copied unchanged. Plain C++
 // on Qt Core, shared by the window's workers and tranchette-cli, so both
 // write the same bytes.
+//
+// Every piece is written under a temporary name in its own folder and renamed
+// over its final name only once complete, so a final name never holds a
+// truncated piece: a failure or a stop removes the unfinished piece. File
+// names are texts as decodeFileName makes them from the system's bytes.
 namespace split {
 
 inline constexpr std::int64_t kBlock = 1048576;  // no copy buffer is larger
+
+// What a run has to say to the user, in two forms.
+struct Message {
+  QString file;   // the file it is about; empty when it is about the parameters
+  QString text;   // the whole message for a message box, lines joined by "\r\n"
+  QString brief;  // the same in one line for a terminal, after "<file>: "
+};
 
 // How a run tells its front end what happens.
 class Reporter {
  public:
   virtual ~Reporter() = default;
-  // The bar is set to 0 of `maximum` steps.
+  // The bar is set to 0 of `maximum` steps, one step a piece.
   virtual void start(std::int64_t maximum) = 0;
   virtual void step() = 0;
   // The bar is set to its maximum.
   virtual void complete() = 0;
   virtual void pieceWritten(const QString &name) = 0;
   // A run that cannot go on: one message for the user. Nothing further is written.
-  virtual void fail(const QString &message) = 0;
+  virtual void fail(const Message &message) = 0;
+  // Something the user should know about a run that goes on.
+  virtual void notice(const Message &message) = 0;
+  // Bytes copied so far of all the run copies; often, so keep it cheap.
+  virtual void bytesCopied(std::int64_t /*done*/, std::int64_t /*total*/) {}
 };
+
+// Asks the run in progress to stop as soon as it can; safe to call from a
+// signal handler. The run removes the piece it was writing and fails with a
+// message; the pieces already complete stay. A stop once asked for stays
+// asked until withdrawn with `false`.
+void requestStop(bool stop = true) noexcept;
 
 // The track text of a piece number: at least three digits, zero-padded.
 QString formatTrackNumber(std::int64_t track);
@@ -50,8 +72,10 @@ bool isFrameNumber(const QString &text);
 QString joinNameOf(const QString &source);
 
 struct Outcome {
-  QStringList pieces;      // written, in track order
+  QStringList pieces;      // complete under their final names, in track order
   bool completed = false;  // the run ended normally
+  // Pieces between breakpoints that would hold no byte, and so were not written.
+  std::int64_t skipped = 0;
 };
 
 // Pieces of `kilobytes` KB. `sizeText` as typed: an empty text does nothing.
@@ -63,14 +87,29 @@ Outcome splitByTime(const QString &source, const QString &lengthText, std::int64
 
 // One piece between each pair of neighbouring breakpoints (frame numbers as
 // decimal texts, strictly ascending), sized in proportion to the frame count.
-// Fewer than two breakpoints do nothing.
+// Fewer than two breakpoints do nothing. A breakpoint past the last frame
+// stands for the end of the file; a piece that would hold no byte is not
+// written, and the run notices both.
 Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QStringList &breakpoints,
                            const QString &outputTemplate, Reporter &reporter);
 
-// The one-line "copy /b" command that joins the pieces into <joinName>.mp3.
+// The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
+// names without folders, quoted where cmd would split them, every "%" doubled.
 QString joinCommand(const QStringList &pieces, const QString &joinName);
 
-// Writes "Join_<joinName>.bat" in the current folder; false when it cannot.
-bool writeJoinBatch(const QStringList &pieces, const QString &joinName);
+// The first character of the piece names or the join name that cmd cannot
+// take safely even inside quotes ('"', "!", a control character), if any.
+std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &joinName);
+
+// The shell script that joins the pieces into <joinName>.mp3: "#!/bin/sh" and
+// one "cat" line with every name single-quoted, the pieces with the folders
+// they were written to.
+QByteArray joinScript(const QStringList &pieces, const QString &joinName);
+
+// Writes "Join_<joinName>.bat" in the current folder and, except on Windows,
+// "Join_<joinName>.sh" (mode 0755) beside it. Returns nothing when all is
+// written, or else the message for the user. A name that cmd cannot take
+// safely gets no batch file; the script is still written.
+std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName);
 
 }  // namespace split

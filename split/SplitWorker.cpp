@@ -45,13 +45,9 @@ void SplitWorker::hideProgress() { Form3->hide(); }
 
 void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted) {
   if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
-  if (!split::writeJoinBatch(outcome.pieces, host_.GetJoinName()))
-    joinFailed(QStringLiteral("Cannot write the join batch file: Join_%1.bat !").arg(host_.GetJoinName()));
-}
-
-// The pieces are written all the same; only the batch that glues them is missing.
-void SplitWorker::joinFailed(const QString &message) {
-  platform().messageBox(host_.hostWindow(), message, QString(), Platform::Icon::None);
+  // The pieces are written all the same; only the files that glue them are missing.
+  if (const auto problem = split::writeJoinFiles(outcome.pieces, host_.GetJoinName()))
+    platform().messageBox(hostWindow_, *problem, QString(), Platform::Icon::None);
 }
 
 namespace {
@@ -62,7 +58,11 @@ void ProgressReporter::start(std::int64_t maximum) { Form3->setProgress(0, clamp
 void ProgressReporter::step() { Form3->advance(); }
 void ProgressReporter::complete() { Form3->setProgress(0, Form3->Progress->maximum(), Form3->Progress->maximum()); }
 
-void ProgressReporter::fail(const QString &message) {
-  platform().messageBox(nullptr, message, QString(), Platform::Icon::None);
+void ProgressReporter::fail(const split::Message &message) {
+  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
   Form3->close();
+}
+
+void ProgressReporter::notice(const split::Message &message) {
+  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
 }

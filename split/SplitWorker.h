@@ -23,7 +23,6 @@ class SplitWorker : public QThread {
   void hideProgress();
   // Writes the join batch after a run that completed with pieces.
   void writeJoin(const split::Outcome &outcome, bool wanted);
-  void joinFailed(const QString &message);
 
   SplitHost &host_;
 
@@ -39,5 +38,6 @@ class ProgressReporter : public split::Reporter {
   void step() override;
   void complete() override;
   void pieceWritten(const QString &) override {}
-  void fail(const QString &message) override;
+  void fail(const split::Message &message) override;
+  void notice(const split::Message &message) override;
 };

@@ -6,8 +6,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr RESULT
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/applications/tranchette.desktop
-          share/icons/hicolor/scalable/apps/tranchette.svg)
+set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/man/man1/tranchette-cli.1
+          share/applications/tranchette.desktop share/icons/hicolor/scalable/apps/tranchette.svg)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND files share/icons/hicolor/${size}x${size}/apps/tranchette.png)
 endforeach()

@@ -1,7 +1,21 @@
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <QtTest>
 
 #include "TestSupport.h"
+
+namespace {
+QString split3(qsizetype n) { return QStringLiteral("%1").arg(n, 3, 10, QChar(u'0')); }
+}  // namespace
 
 // tranchette-cli as a black box: arguments in; files, output and status out.
 class TestCli : public QObject {
@@ -21,6 +35,42 @@ class TestCli : public QObject {
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
   }
+  // Starts the CLI with arguments as raw bytes, stdout and stderr into the
+  // given descriptors.
+  static pid_t spawn(const QList<QByteArray> &args, int out, int err) {
+    const QByteArray cli = QFile::encodeName(qEnvironmentVariable("TRANCHETTE_CLI"));
+    std::vector<char *> argv{const_cast<char *>(cli.constData())};
+    for (const QByteArray &a : args) argv.push_back(const_cast<char *>(a.constData()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, cli.constData(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  static QByteArray drain(int fd) {
+    QByteArray all;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) all.append(buf, n);
+    return all;
+  }
+  static void writeRaw(const QByteArray &path, const QByteArray &bytes) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), bytes.size()), bytes.size());
+    ::close(fd);
+  }
+  static QByteArray readRaw(const QByteArray &path) {
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0) return {};
+    const QByteArray bytes = drain(fd);
+    ::close(fd);
+    return bytes;
+  }
+
   QString copyOf(const QString &name) {
     QFile::remove(name);
     QFile::copy(media(name), name);
@@ -28,6 +78,11 @@ class TestCli : public QObject {
   }
 
  private slots:
+  // Qt cannot name the files whose names are not UTF-8, so rm removes them.
+  void cleanupTestCase() {
+    QDir::setCurrent(QDir::tempPath());
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), dir_.path()});
+  }
   void init() {
     static int n = 0;
     const QString folder = dir_.filePath(QString::number(++n));
@@ -60,21 +115,29 @@ class TestCli : public QObject {
 
   void usageErrors_data() {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("nothing") << QStringList{};
-    QTest::newRow("unknown command") << QStringList{"cut", "x.mp3"};
-    QTest::newRow("info without a file") << QStringList{"info"};
-    QTest::newRow("size without a file") << QStringList{"size", "100"};
-    QTest::newRow("size not a number") << QStringList{"size", "lots", "x.mp3"};
-    QTest::newRow("time 0") << QStringList{"time", "0", "x.mp3"};
-    QTest::newRow("unknown option") << QStringList{"size", "100", "x.mp3", "--fast"};
-    QTest::newRow("-o without a template") << QStringList{"size", "100", "x.mp3", "-o"};
-    QTest::newRow("one breakpoint") << QStringList{"frames", "10", "x.mp3"};
-    QTest::newRow("join with frames") << QStringList{"frames", "0,10", "x.mp3", "--join"};
+    QTest::addColumn<QString>("says");
+    QTest::newRow("nothing") << QStringList{} << "";
+    QTest::newRow("unknown command") << QStringList{"cut", "x.mp3"} << "unknown command cut";
+    QTest::newRow("info without a file") << QStringList{"info"} << "";
+    QTest::newRow("size without a file") << QStringList{"size", "100"} << "";
+    QTest::newRow("size not a number") << QStringList{"size", "lots", "x.mp3"} << "from 1 to 2147483647";
+    QTest::newRow("size negative") << QStringList{"size", "-1", "x.mp3"} << "from 1 to 2147483647, not '-1'";
+    QTest::newRow("size too large") << QStringList{"size", "2147483648", "x.mp3"} << "from 1 to 2147483647";
+    QTest::newRow("time 0") << QStringList{"time", "0", "x.mp3"} << "above 0";
+    QTest::newRow("breakpoint too large")
+        << QStringList{"frames", "0,9223372036854775808", "x.mp3"} << "from 0 to 9223372036854775807";
+    QTest::newRow("unknown option") << QStringList{"size", "100", "x.mp3", "--fast"} << "unknown option --fast";
+    QTest::newRow("-o without a template") << QStringList{"size", "100", "x.mp3", "-o"} << "";
+    QTest::newRow("-o empty") << QStringList{"size", "100", "x.mp3", "-o", ""} << "not an empty text";
+    QTest::newRow("one breakpoint") << QStringList{"frames", "10", "x.mp3"} << "";
+    QTest::newRow("join with frames") << QStringList{"frames", "0,10", "x.mp3", "--join"} << "";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
+    QFETCH(QString, says);
     const Result r = run(args);
     QCOMPARE(r.status, 2);
+    QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: ")) && r.err.contains(says), qPrintable(r.err));
     QVERIFY(r.err.contains(QStringLiteral("--help")));
   }
 
@@ -82,8 +145,99 @@ class TestCli : public QObject {
     const Result r = run({QStringLiteral("--help")});
     QCOMPARE(r.status, 0);
     for (const char *word :
-         {"info FILE", "size KB FILE", "time SECONDS FILE", "frames F0,F1,...", "--join", "-q", "-o"})
+         {"info [--] FILE", "size KB", "time SECONDS", "frames F0,F1,...", "--join", "-q", "-o", "--version", "--  "})
       QVERIFY2(r.out.contains(QLatin1String(word)), word);
+  }
+
+  void conventions() {
+    const Result version = run({QStringLiteral("--version")});
+    QCOMPARE(version.status, 0);
+    QVERIFY(version.out.startsWith(QStringLiteral("tranchette-cli 1.")));
+
+    QVERIFY(QDir().mkdir(QStringLiteral("folder.mp3")));
+    QCOMPARE(::mkfifo("fifo.mp3", 0600), 0);
+    for (const char *odd : {"folder.mp3", "fifo.mp3"}) {
+      const QString name = QString::fromLatin1(odd);
+      const Result r = run({QStringLiteral("info"), name});  // a FIFO must not block
+      QCOMPARE(r.status, 1);
+      QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: %1: not a regular file but ").arg(name)),
+               qPrintable(r.err));
+    }
+
+    // After "--" a name starting with "-" is the file.
+    QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("-song.mp3"));
+    const Result dashed =
+        run({QStringLiteral("size"), QStringLiteral("100"), QStringLiteral("--"), QStringLiteral("-song.mp3")});
+    QCOMPARE(dashed.status, 0);
+    QCOMPARE(dashed.out, QStringLiteral("-song-001.mp3\n-song-002.mp3\n"));
+  }
+
+  // A name that is not UTF-8 reaches the pieces and the join files unchanged.
+  void namesThatAreNotUtf8() {
+    QVERIFY(QDir().mkdir(QStringLiteral("in")));
+    writeRaw("in/caf\xe9.mp3", readAll(media(QStringLiteral("cbr-info.mp3"))));
+    int out[2], err[2];
+    QCOMPARE(::pipe(out), 0);
+    QCOMPARE(::pipe(err), 0);
+    const pid_t pid = spawn({"time", "3", "in/caf\xe9.mp3", "--join"}, out[1], err[1]);
+    QVERIFY(pid > 0);
+    ::close(out[1]);
+    ::close(err[1]);
+    const QByteArray printed = drain(out[0]), errors = drain(err[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(out[0]);
+    ::close(err[0]);
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, errors.constData());
+    QCOMPARE(printed, QByteArray("caf\xe9-001.mp3\ncaf\xe9-002.mp3\ncaf\xe9-003.mp3\ncaf\xe9-004.mp3\n"));
+    QCOMPARE(readRaw("Join_caf\xe9.bat"),
+             QByteArray("copy /b caf\xe9-001.mp3+caf\xe9-002.mp3+caf\xe9-003.mp3+caf\xe9-004.mp3 caf\xe9.mp3"));
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sh Join_*.sh")}), 0);
+    QVERIFY(readRaw("caf\xe9.mp3") == readAll(media(QStringLiteral("cbr-info.mp3"))));
+  }
+
+  // The CLI is stopped while it waits to print a piece's name: the pieces
+  // it completed stay whole, the one it began goes, and it says so.
+  void aSignalLeavesOnlyCompletePieces_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("status");
+    QTest::newRow("SIGINT") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+  }
+  void aSignalLeavesOnlyCompletePieces() {
+    QFETCH(int, signal);
+    QFETCH(int, status);
+    writeFile(QStringLiteral("big.mp3"), patternBytes(2000 * 1024));
+    int out[2], err[2];
+    QCOMPARE(::pipe(out), 0);
+    QCOMPARE(::pipe(err), 0);
+    const int capacity = ::fcntl(out[1], F_SETPIPE_SZ, 4096);
+    QVERIFY(capacity > 0);
+    const pid_t pid = spawn({"size", "1", "big.mp3"}, out[1], err[1]);
+    QVERIFY(pid > 0);
+    ::close(out[1]);
+    ::close(err[1]);
+    int queued = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((::ioctl(out[0], FIONREAD, &queued), queued > capacity - 20), 20000);
+    ::kill(pid, signal);
+    const QByteArray printed = drain(out[0]), errors = drain(err[0]);
+    int exit = 0;
+    ::waitpid(pid, &exit, 0);
+    ::close(out[0]);
+    ::close(err[0]);
+    QVERIFY(WIFEXITED(exit));
+    QCOMPARE(WEXITSTATUS(exit), status);
+    const QStringList pieces = QDir().entryList({QStringLiteral("big-*.mp3")}, QDir::Files);
+    QVERIFY(pieces.size() >= printed.count('\n') && pieces.size() < 2000);
+    for (const QString &piece : pieces) QCOMPARE(QFileInfo(piece).size(), 1024);
+    QCOMPARE(pieces.last(), QStringLiteral("big-%1.mp3").arg(split3(pieces.size())));
+    QVERIFY(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY2(errors.endsWith(QStringLiteral("tranchette-cli: big.mp3: %1 pieces were completed: big-001.mp3 to %2\n")
+                                 .arg(pieces.size())
+                                 .arg(pieces.last())
+                                 .toUtf8()),
+             errors.constData());
   }
 
   void sizeWritesThePiecesAndTheBatch() {
@@ -110,6 +264,10 @@ class TestCli : public QObject {
     QCOMPARE(readAll(QStringLiteral("out/part 004.mp3")).size(), 160913 - 3 * piece);
     QCOMPARE(readAll(QStringLiteral("Join_cbr-info.bat")),
              QByteArray("copy /b \"part 001.mp3\"+\"part 002.mp3\"+\"part 003.mp3\"+\"part 004.mp3\" cbr-info.mp3"));
+    // The shell script finds the pieces in their folder.
+    QFile::remove(source);
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("Join_cbr-info.sh")}), 0);
+    QVERIFY(readAll(source) == readAll(media(QStringLiteral("cbr-info.mp3"))));
   }
 
   void framesCutsBetweenBreakpoints() {
@@ -128,8 +286,9 @@ class TestCli : public QObject {
     const Result r = run({QStringLiteral("size"), QStringLiteral("50"), source, QStringLiteral("--join")});
     QCOMPARE(r.status, 1);
     QCOMPARE(r.out, QStringLiteral("cbr-info-001.mp3\n"));
-    QCOMPARE(r.err, QStringLiteral("Cannot create file: cbr-info-002.mp3 !\nBecause a same name file is locked by "
-                                   "other application.\n"));
+    QCOMPARE(r.err, QStringLiteral("tranchette-cli: cbr-info-002.mp3: cannot create it: %1\n"
+                                   "tranchette-cli: cbr-info.mp3: 1 piece was completed: cbr-info-001.mp3\n")
+                        .arg(QString::fromLocal8Bit(std::strerror(EISDIR))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("Join_cbr-info.bat")));
 
     const Result bad = run({QStringLiteral("frames"), QStringLiteral("0,20,10"), source});
@@ -137,7 +296,8 @@ class TestCli : public QObject {
     QVERIFY(bad.err.contains(QStringLiteral("10 follows 20")));
     const Result missing = run({QStringLiteral("size"), QStringLiteral("50"), QStringLiteral("gone.mp3")});
     QCOMPARE(missing.status, 1);
-    QVERIFY(missing.err.startsWith(QStringLiteral("Cannot open the source file: gone.mp3")));
+    QVERIFY2(missing.err.startsWith(QStringLiteral("tranchette-cli: gone.mp3: cannot open it: ")),
+             qPrintable(missing.err));
   }
 };
 

@@ -1,8 +1,16 @@
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QtTest>
 
 #include "SplitEngine.h"
@@ -13,7 +21,8 @@ namespace {
 struct Recorder : split::Reporter {
   qint64 maximum = -1, position = 0;
   bool completed = false;
-  QStringList written, failures;
+  QStringList written, failures, notices;
+  std::function<void(const QString &)> afterPiece;
   void start(std::int64_t max) override {
     maximum = max;
     position = 0;
@@ -23,8 +32,12 @@ struct Recorder : split::Reporter {
     completed = true;
     position = maximum;
   }
-  void pieceWritten(const QString &name) override { written << name; }
-  void fail(const QString &message) override { failures << message; }
+  void pieceWritten(const QString &name) override {
+    written << name;
+    if (afterPiece) afterPiece(name);
+  }
+  void fail(const split::Message &message) override { failures << message.text; }
+  void notice(const split::Message &message) override { notices << message.text; }
 };
 
 // "0:10,10:5" → pieces (offset, length).
@@ -56,6 +69,11 @@ class TestSplit : public QObject {
     return path;
   }
   int runs_ = 0;
+
+  // Temporary pieces left in the current folder.
+  static QStringList temporaries() {
+    return QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden);
+  }
 
   void checkPieces(const QString &source, const QString &tmpl, const QList<QPair<qint64, qint64>> &pieces) {
     const QByteArray bytes = readAll(source);
@@ -322,7 +340,7 @@ class TestSplit : public QObject {
     QTest::newRow("pasted size") << "size"
                                  << "12a" << 0LL << "\"12a\"";
     QTest::newRow("size 0") << "size"
-                            << "0" << 0LL << "at least 1 KB";
+                            << "0" << 0LL << "from 1 to 2147483647";
   }
   void refusals() {
     QFETCH(QString, method);
@@ -391,10 +409,107 @@ class TestSplit : public QObject {
     if (method == QLatin1String("frames")) out = split::splitAtBreakpoints(source, 30, value.split(u','), tmpl, r);
     QVERIFY(!out.completed);
     QCOMPARE(out.pieces.size(), failingTrack - 1);
-    QCOMPARE(r.failures, QStringList{prefix + QDir::current().filePath(blocked) +
-                                     QStringLiteral(" !\r\nBecause a same name file is locked by other application.")});
+    QCOMPARE(r.failures,
+             QStringList{prefix + QDir::current().filePath(blocked) +
+                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(EISDIR))});
     for (int k = 1; k < failingTrack; ++k) QVERIFY(QFileInfo(split::pieceName(tmpl, k)).isFile());
     QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, failingTrack + 1)));
+  }
+
+  // A source that another program truncates during the split.
+  void aSourceThatShrinksStopsTheRun() {
+    const QString source = makeSource(5000);
+    Recorder r;
+    r.afterPiece = [&](const QString &) { QFile::resize(source, 2500); };
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("s-%track%"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces, (QStringList{QStringLiteral("s-001"), QStringLiteral("s-002")}));
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY2(r.failures[0].startsWith(QStringLiteral("Cannot read the source file: ") + source),
+             qPrintable(r.failures[0]));
+    QVERIFY2(r.failures[0].contains(QStringLiteral("byte 2500 of the 5000")), qPrintable(r.failures[0]));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("s-003")));
+    QCOMPARE(temporaries(), QStringList());
+  }
+
+  void onlyRegularFilesAreSources_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "a FIFO";
+    QTest::newRow("folder") << "a folder";
+    QTest::newRow("device") << "a character device";
+  }
+  void onlyRegularFilesAreSources() {
+    QFETCH(QString, kind);
+    makeSource(0);
+    QString source = QDir::current().filePath(QStringLiteral("odd.mp3"));
+    if (kind == QLatin1String("a FIFO")) QCOMPARE(::mkfifo(source.toLocal8Bit().constData(), 0600), 0);
+    if (kind == QLatin1String("a folder")) QVERIFY(QDir().mkdir(source));
+    if (kind == QLatin1String("a character device")) source = QStringLiteral("/dev/zero");
+    Recorder r;
+    // A FIFO without a writer would block an open that waits.
+    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("o-%track%"), r).completed);
+    QCOMPARE(
+        r.failures,
+        QStringList{
+            QStringLiteral("Cannot open the source file: %1 !\r\nIt is %2, not a regular file.").arg(source, kind)});
+    QVERIFY(!QFileInfo::exists(QStringLiteral("o-001")));
+  }
+
+  void breakpointsPastTheEnd() {
+    const QString source = makeSource(10000);  // 100 frames of 100 bytes
+    Recorder r;
+    const QStringList items{"0", "50", "150", "200", "9223372036854775807"};
+    const split::Outcome out = split::splitAtBreakpoints(source, 100, items, QStringLiteral("p-%track%"), r);
+    QVERIFY(out.completed);
+    QCOMPARE(out.skipped, 2);
+    checkPieces(source, QStringLiteral("p-%track%"), parsePieces(QStringLiteral("0:5000,5000:5000")));
+    QCOMPARE(r.notices, QStringList{QStringLiteral("The breakpoints 150, 200, 9223372036854775807 lie past the end of "
+                                                   "%1, which has 100 frames.\r\nNot written, as they would hold no "
+                                                   "byte: p-003, p-004.")
+                                        .arg(source)});
+    // Offsets of huge frame numbers in a file of huge frame counts: no overflow.
+    Recorder big;
+    const split::Outcome out2 =
+        split::splitAtBreakpoints(source, 9223372036854775806LL, {"4611686018427387903", "9223372036854775806"},
+                                  QStringLiteral("h-%track%"), big);
+    QVERIFY(out2.completed);
+    QVERIFY(big.notices.isEmpty());
+    checkPieces(source, QStringLiteral("h-%track%"), parsePieces(QStringLiteral("5000:5000")));
+  }
+
+  void aStopRemovesTheUnfinishedPiece() {
+    const QString source = makeSource(5000);
+    Recorder r;
+    r.afterPiece = [](const QString &) { split::requestStop(); };
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("2"), QStringLiteral("x-%track%"), r);
+    split::requestStop(false);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces, QStringList{QStringLiteral("x-001")});
+    QCOMPARE(r.failures, QStringList{QStringLiteral("The split was stopped; the unfinished x-002 was removed.")});
+    QVERIFY(!QFileInfo::exists(QStringLiteral("x-002")));
+    QCOMPARE(temporaries(), QStringList());
+  }
+
+  // The locked message keeps its text and ends with the system's reason.
+  void creationFailuresGiveTheSystemsReason_data() {
+    QTest::addColumn<QString>("tmpl");
+    QTest::addColumn<int>("error");
+    QTest::newRow("missing folder") << "no-such-folder/m-%track%" << ENOENT;
+    QTest::newRow("name too long") << QString(300, u'n') + QStringLiteral("-%track%") << ENAMETOOLONG;
+    QTest::newRow("folder is a file") << "live.mp3/m-%track%" << ENOTDIR;
+  }
+  void creationFailuresGiveTheSystemsReason() {
+    QFETCH(QString, tmpl);
+    QFETCH(int, error);
+    const QString source = makeSource(3000);
+    Recorder r;
+    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), tmpl, r).completed);
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral("Cannot create file: ") + split::pieceName(tmpl, 1) +
+                         QStringLiteral(" !\r\nBecause a same name file is locked by other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(error))});
+    QCOMPARE(temporaries(), QStringList());
   }
 
   void sourceIsNeverOverwritten() {
@@ -415,17 +530,48 @@ class TestSplit : public QObject {
     QCOMPARE(readAll(renamed), before);
   }
 
+  void aPieceLockedByAnotherProgramIsLeftAlone_data() {
+    QTest::addColumn<bool>("recordLock");
+    QTest::newRow("flock") << false;
+    QTest::newRow("POSIX record lock") << true;
+  }
   void aPieceLockedByAnotherProgramIsLeftAlone() {
+    QFETCH(bool, recordLock);
     const QString source = makeSource(3000);
     writeFile(QStringLiteral("k-002"), QByteArray("held by another program"));
     QFile held(QStringLiteral("k-002"));
     QVERIFY(held.open(QIODevice::ReadWrite));
-    QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
+    pid_t holder = -1;
+    int ready[2];
+    QCOMPARE(::pipe(ready), 0);
+    if (!recordLock) {
+      QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
+    } else if ((holder = ::fork()) == 0) {
+      // A record lock shows only to other processes: a child holds it.
+      struct flock range {};
+      range.l_type = F_WRLCK;
+      range.l_whence = SEEK_SET;
+      ::fcntl(held.handle(), F_SETLK, &range);
+      (void)!::write(ready[1], "x", 1);
+      ::pause();
+      ::_exit(0);
+    } else {
+      char c;
+      QCOMPARE(::read(ready[0], &c, 1), 1);
+    }
     Recorder r;
-    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed);
+    const bool completed = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("k-%track%"), r).completed;
+    if (holder > 0) {
+      ::kill(holder, SIGKILL);
+      ::waitpid(holder, nullptr, 0);
+    }
+    ::close(ready[0]);
+    ::close(ready[1]);
+    QVERIFY(!completed);
     QCOMPARE(r.failures,
-             QStringList{QStringLiteral(
-                 "Cannot create file: k-002 !\r\nBecause a same name file is locked by other application.")});
+             QStringList{QStringLiteral("Cannot create file: k-002 !\r\nBecause a same name file is locked by "
+                                        "other application.\r\n") +
+                         QString::fromLocal8Bit(std::strerror(EWOULDBLOCK))});
     QCOMPARE(readAll(QStringLiteral("k-002")), QByteArray("held by another program"));
     QCOMPARE(readAll(QStringLiteral("k-001")).size(), 1024);
   }
@@ -449,11 +595,71 @@ class TestSplit : public QObject {
     const split::Outcome out =
         split::splitBySize(source, QStringLiteral("100"), QDir(disk).filePath(QStringLiteral("d-%track%")), r);
     const QStringList written = out.pieces;
+    // Only complete pieces under final names, nothing else.
+    const QStringList left = QDir(disk).entryList(QDir::Files | QDir::Hidden);
+    bool complete = true;
+    for (const QString &name : left) complete &= QFileInfo(QDir(disk).filePath(name)).size() == 100 * 1024;
     ::umount(disk.toLocal8Bit().constData());
+    QCOMPARE(left.size(), written.size());
+    QVERIFY(complete);
     QVERIFY(!out.completed);
     QCOMPARE(r.failures.size(), 1);
     QVERIFY2(r.failures[0].startsWith(QStringLiteral("Cannot write the file: ")), qPrintable(r.failures[0]));
     QVERIFY(written.size() >= 1 && written.size() < 4);
+  }
+
+  // Names that would break out of the batch file's quoting, or the shell's.
+  void hostileNamesInJoinFiles_data() {
+    QTest::addColumn<QString>("joinName");
+    QTest::addColumn<QString>("batch");    // the .bat line, or "" when refused
+    QTest::addColumn<QString>("refusal");  // what the message names
+    QTest::newRow("quote") << "x\" & calc & \""
+                           << ""
+                           << "the double quote (\")";
+    QTest::newRow("line break") << "a\r\nb"
+                                << ""
+                                << "U+000D";
+    QTest::newRow("exclamation") << "wow!"
+                                 << ""
+                                 << "the exclamation mark (!)";
+    QTest::newRow("percent")
+        << "%PATH%"
+        << "copy /b \"%%PATH%%-001.mp3\"+\"%%PATH%%-002.mp3\"+\"%%PATH%%-003.mp3\" \"%%PATH%%.mp3\""
+        << "";
+    QTest::newRow("specials") << "&|<>^(),;="
+                              << "copy /b \"&|<>^(),;=-001.mp3\"+\"&|<>^(),;=-002.mp3\"+\"&|<>^(),;=-003.mp3\" "
+                                 "\"&|<>^(),;=.mp3\""
+                              << "";
+    QTest::newRow("leading dash, apostrophe") << "-it's"
+                                              << "copy /b -it's-001.mp3+-it's-002.mp3+-it's-003.mp3 -it's.mp3"
+                                              << "";
+  }
+  void hostileNamesInJoinFiles() {
+    QFETCH(QString, joinName);
+    QFETCH(QString, batch);
+    QFETCH(QString, refusal);
+    const QString source = makeSource(3000);
+    Recorder r;
+    const split::Outcome out =
+        split::splitBySize(source, QStringLiteral("1"), joinName + QStringLiteral("-%track%.mp3"), r);
+    QCOMPARE(out.pieces.size(), 3);
+    const std::optional<QString> problem = split::writeJoinFiles(out.pieces, joinName);
+    const QString bat = QStringLiteral("Join_") + joinName + QStringLiteral(".bat");
+    if (batch.isEmpty()) {
+      QVERIFY(problem && problem->contains(refusal));
+      QVERIFY(!QFileInfo::exists(bat));
+      for (const QString &piece : out.pieces) QVERIFY(QFileInfo(piece).isFile());
+    } else {
+      QCOMPARE(problem, std::nullopt);
+      QCOMPARE(QString::fromUtf8(readAll(bat)), batch);
+    }
+    // The shell script takes every name, and joins the pieces into the source's bytes.
+    const QString script = QStringLiteral("Join_") + joinName + QStringLiteral(".sh");
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(script).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0755u);
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {script}), 0);
+    QVERIFY(readAll(joinName + QStringLiteral(".mp3")) == readAll(source));
   }
 
   void joinBatch_data() {
@@ -475,10 +681,10 @@ class TestSplit : public QObject {
     QFETCH(QString, joinName);
     QFETCH(QString, command);
     makeSource(0);
-    QVERIFY(split::writeJoinBatch(pieces, joinName));
+    QCOMPARE(split::writeJoinFiles(pieces, joinName), std::nullopt);
     QCOMPARE(QString::fromLocal8Bit(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat"))), command);
     // A second run replaces the file.
-    QVERIFY(split::writeJoinBatch({QStringLiteral("x.mp3")}, joinName));
+    QCOMPARE(split::writeJoinFiles({QStringLiteral("x.mp3")}, joinName), std::nullopt);
     QCOMPARE(readAll(QStringLiteral("Join_") + joinName + QStringLiteral(".bat")),
              QByteArray("copy /b x.mp3 ") + (joinName.contains(u' ') ? "\"" + joinName.toLocal8Bit() + ".mp3\""
                                                                      : joinName.toLocal8Bit() + ".mp3"));
