@@ -1,17 +1,23 @@
 // The preview player on a real MP3: position reports a second while playing,
-// the time from InputSeek to the first report at the new place, and how far
-// past its breakpoint "Play 3 Secs Before" stops. Prints one line a figure.
+// the time from InputSeek to the first report at the new place, how far past
+// its breakpoint "Play 3 Secs Before" stops, and how long entering the
+// breakpoint page takes with a large file. Run against a sound server with a
+// null sink (scripts/with-pulse), it also records what the sink plays: the
+// frame shown less the frame heard, the time from a seek to its sound, and
+// the speed of a fast wind. Prints one line a figure.
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "HeardSound.h"
 #include "Unit1.h"
 #include "Unit10.h"
 #include "Unit6.h"
@@ -22,6 +28,81 @@ void waitFor(int ms) {
   QElapsedTimer t;
   t.start();
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void createWindows() {
+  Form1 = new TForm1;
+  Form3 = new TForm3(Form1);
+  Form7 = new TForm7(Form1);
+  frmAdjust = new TfrmAdjust(Form1);
+  Form1->show();
+}
+
+void destroyWindows() {
+  delete frmAdjust;
+  delete Form7;
+  delete Form3;
+  delete Form1;
+}
+
+void enterBreakpointPage(const QString &file) {
+  Form1->Edit1->setText(file);
+  Form1->RadioButton1->setChecked(true);
+  Form1->butNextClick(nullptr);
+}
+
+// What the sink plays, against what the window shows.
+void heardFigures(const QString &file) {
+  const heard::Reference ref(file);
+  heard::Recorder rec(qEnvironmentVariable("TRANCHETTE_TEST_SINK"));
+  if (ref.samples.empty() || !rec.running()) {
+    std::printf("no recording of the sound server\n");
+    return;
+  }
+  createWindows();
+  std::vector<std::pair<std::int64_t, int>> shown;  // (time, frame shown)
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const int v = Form1->labFrame->text().toInt();
+    if (shown.empty() || shown.back().second != v) shown.emplace_back(heard::nowNs(), v);
+  });
+  poll.setTimerType(Qt::PreciseTimer);
+  poll.start(2);
+  const std::int64_t start = heard::nowNs();
+  enterBreakpointPage(file);
+  waitFor(6000);
+  const std::vector<float> samples = rec.samples();
+  std::vector<double> off;
+  for (std::int64_t t = start + 700'000'000; t < start + 5'800'000'000; t += 50'000'000) {
+    int s = -1;
+    for (const auto &[when, value] : shown)
+      if (when <= t) s = value;
+    if (s < 0) continue;
+    if (const auto h = heard::frameAt(rec, samples, ref, t, s)) off.push_back(std::abs(s - *h));
+  }
+  std::printf("shown - heard, median: %.0f frames\n", heard::percentile(off, 0.5));
+  std::printf("shown - heard, 95th percentile: %.0f frames\n", heard::percentile(off, 0.95));
+
+  std::vector<double> latencies;
+  for (int i = 0; i < 10; ++i) {
+    const int target = 300 + i * 97;
+    const std::int64_t asked = heard::nowNs();
+    Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(target), Form1->FrameCount);
+    waitFor(400);
+    const heard::Stretch s = heard::stretchAfter(rec, ref, asked, target);
+    if (s.recStart >= 0 && std::abs(s.firstFrame - target) <= 1) latencies.push_back((rec.timeOf(s.recStart) - asked) / 1e6);
+  }
+  std::printf("seek to sound (median of %zu): %.1f ms\n", latencies.size(), heard::percentile(latencies, 0.5));
+
+  Form1->XPlayer->InputSeek(0, Form1->FrameCount);
+  const int from = Form1->Slider->value();
+  QTimer::singleShot(1500, [] { Form1->imgFastfMouseUp(Form1->imgFastf); });
+  const std::int64_t held = heard::nowNs();
+  Form1->imgFastfMouseDown(Form1->imgFastf);
+  const double seconds = (heard::nowNs() - held) / 1e9;
+  std::printf("fast wind: %.1f times the playing speed\n",
+              (Form1->Slider->value() - from) / ref.framesPerSecond() / seconds);
+  destroyWindows();
 }
 }  // namespace
 
@@ -66,15 +147,8 @@ int main(int argc, char **argv) {
   std::printf("seek to first report (worst of 20): %.2f ms\n", latencies.back());
 
   // How far past the breakpoint the lead-in preview stops, in frames.
-  Form1 = new TForm1;
-  Form3 = new TForm3(Form1);
-  Form7 = new TForm7(Form1);
-  frmAdjust = new TfrmAdjust(Form1);
-  Form1->show();
-  Form1->Edit1->setText(file);
-  Form1->RadioButton1->setChecked(true);
-  Form1->butNextClick(nullptr);
-  Form1->FrameCorrection = 0;
+  createWindows();
+  enterBreakpointPage(file);
   int worst = 0;
   for (int breakpoint : {200, 300, 400}) {
     Form1->ListBox->clear();
@@ -92,9 +166,20 @@ int main(int argc, char **argv) {
     worst = std::max(worst, static_cast<int>(last) - breakpoint);
   }
   std::printf("lead-in stop past the breakpoint (worst of 3): %d frames\n", worst);
-  delete frmAdjust;
-  delete Form7;
-  delete Form3;
-  delete Form1;
+  destroyWindows();
+
+  // Entering the breakpoint page: the file is walked once, and the player
+  // seeks with the walk's frame index.
+  if (const QString large = qEnvironmentVariable("BENCH_LARGE_MP3"); !large.isEmpty()) {
+    createWindows();
+    QElapsedTimer entering;
+    entering.start();
+    enterBreakpointPage(large);
+    std::printf("entering the breakpoint page with %.1f GB: %lld ms\n", QFileInfo(large).size() / 1e9,
+                static_cast<long long>(entering.elapsed()));
+    destroyWindows();
+  }
+
+  if (!qEnvironmentVariableIsEmpty("TRANCHETTE_TEST_SINK")) heardFigures(file);
   return 0;
 }

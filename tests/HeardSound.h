@@ -224,6 +224,75 @@ inline Match find(const std::vector<float> &rec, std::int64_t at, const std::vec
   return best;
 }
 
+// A stretch of the recording that is one unbroken stretch of the source.
+struct Stretch {
+  std::int64_t recStart = -1, recEnd = -1;  // in the recording
+  std::int64_t refStart = -1, refEnd = -1;  // in the reference decode
+  std::int64_t firstFrame = -1, lastFrame = -1;
+};
+
+inline std::int64_t sampleOfFrame(const Reference &ref, std::int64_t frame) {
+  return std::max<std::int64_t>(0, frame * ref.samplesPerFrame - ref.delay);
+}
+
+// The first stretch heard after time `from`, expected within `radiusFrames`
+// of `frame`: found by a match, then followed out block by block (64
+// samples that correlate with the source's at the same distance) until two
+// blocks in a row disagree.
+inline Stretch stretchAfter(const Recorder &recorder, const Reference &reference, std::int64_t from,
+                            std::int64_t frame, std::int64_t radiusFrames = 40) {
+  Stretch s;
+  const std::vector<float> rec = recorder.samples();
+  const std::vector<float> &ref = reference.samples;
+  const auto begin = recorder.indexAt(from);
+  if (!begin) return s;
+  constexpr int kBlock = 64;
+  for (std::int64_t r = *begin; r + 4096 < static_cast<std::int64_t>(rec.size()); r += 441) {
+    const Match m = find(rec, r, ref, sampleOfFrame(reference, frame), radiusFrames * reference.samplesPerFrame);
+    if (m.score < 0.9) continue;
+    auto same = [&](std::int64_t j) {
+      const std::int64_t a = r + j, b = m.sample + j;
+      if (a < 0 || b < 0 || a + kBlock > static_cast<std::int64_t>(rec.size()) ||
+          b + kBlock > static_cast<std::int64_t>(ref.size()))
+        return false;
+      double xy = 0, xx = 0, yy = 0;
+      for (int i = 0; i < kBlock; ++i) {
+        xy += double(rec[a + i]) * ref[b + i];
+        xx += double(rec[a + i]) * rec[a + i];
+        yy += double(ref[b + i]) * ref[b + i];
+      }
+      return xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > 0.9;
+    };
+    auto edge = [&](int dir) {
+      std::int64_t j = 0, lastSame = 0;
+      while (std::abs(j - lastSame) < 2 * kBlock && std::abs(j) < 100 * kRate) {
+        j += dir * kBlock;
+        if (same(j)) lastSame = j;
+      }
+      return dir > 0 ? lastSame + kBlock : lastSame;
+    };
+    const std::int64_t back = edge(-1), ahead = edge(+1);
+    s.recStart = r + back;
+    s.recEnd = r + ahead;
+    s.refStart = m.sample + back;
+    s.refEnd = m.sample + ahead;
+    s.firstFrame = reference.frameOf(s.refStart);
+    s.lastFrame = reference.frameOf(s.refEnd - 1);
+    return s;
+  }
+  return s;
+}
+
+// The frame heard at time t, searched within half a second of `hint`.
+inline std::optional<std::int64_t> frameAt(const Recorder &recorder, const std::vector<float> &rec,
+                                           const Reference &reference, std::int64_t t, std::int64_t hint) {
+  const auto at = recorder.indexAt(t);
+  if (!at) return std::nullopt;
+  const Match m = find(rec, *at, reference.samples, sampleOfFrame(reference, hint), kRate / 2);
+  if (m.score < 0.9) return std::nullopt;
+  return reference.frameOf(m.sample);
+}
+
 inline double percentile(std::vector<double> v, double p) {
   if (v.empty()) return std::numeric_limits<double>::infinity();
   std::sort(v.begin(), v.end());

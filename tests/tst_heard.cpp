@@ -38,73 +38,12 @@ class TestHeard : public QObject {
     }
   };
 
-  // A stretch of the recording that is one unbroken stretch of the source.
-  struct Stretch {
-    std::int64_t recStart = -1, recEnd = -1;  // in the recording
-    std::int64_t refStart = -1, refEnd = -1;  // in the reference decode
-    std::int64_t firstFrame() const { return refStart < 0 ? -1 : ref().frameOf(refStart); }
-    std::int64_t lastFrame() const { return refEnd < 0 ? -1 : ref().frameOf(refEnd - 1); }
-    static const heard::Reference &ref();
-  };
-  static inline TestHeard *self_ = nullptr;
-
-  std::int64_t sampleOfFrame(std::int64_t frame) const {
-    return std::max<std::int64_t>(0, frame * ref_->samplesPerFrame - ref_->delay);
-  }
-
-  // The first stretch heard after time `from`, expected near `frame`.
-  Stretch stretchAfter(std::int64_t from, std::int64_t frame, std::int64_t radiusFrames = 40) const {
-    Stretch s;
-    const std::vector<float> rec = rec_->samples();
-    const auto begin = rec_->indexAt(from);
-    if (!begin) return s;
-    const std::vector<float> &ref = ref_->samples;
-    for (std::int64_t r = *begin; r + 4096 < static_cast<std::int64_t>(rec.size()); r += 441) {
-      const heard::Match m =
-          heard::find(rec, r, ref, sampleOfFrame(frame), radiusFrames * ref_->samplesPerFrame);
-      if (m.score < 0.9) continue;
-      // A block of 64 samples agrees when it correlates with the source's
-      // block at the same distance from the match.
-      constexpr int kBlock = 64;
-      auto same = [&](std::int64_t j) {
-        const std::int64_t a = r + j, b = m.sample + j;
-        if (a < 0 || b < 0 || a + kBlock > static_cast<std::int64_t>(rec.size()) ||
-            b + kBlock > static_cast<std::int64_t>(ref.size()))
-          return false;
-        double xy = 0, xx = 0, yy = 0;
-        for (int i = 0; i < kBlock; ++i) {
-          xy += double(rec[a + i]) * ref[b + i];
-          xx += double(rec[a + i]) * rec[a + i];
-          yy += double(ref[b + i]) * ref[b + i];
-        }
-        return xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > 0.9;
-      };
-      // Walks out block by block until two in a row disagree.
-      auto edge = [&](int dir) {
-        std::int64_t j = 0, lastSame = 0;
-        while (j - lastSame > -2 * kBlock && j - lastSame < 2 * kBlock && std::abs(j) < 100 * heard::kRate) {
-          j += dir * kBlock;
-          if (same(j)) lastSame = j;
-        }
-        return dir > 0 ? lastSame + kBlock : lastSame;
-      };
-      const std::int64_t back = edge(-1), ahead = edge(+1);
-      s.recStart = r + back;
-      s.recEnd = r + ahead;
-      s.refStart = m.sample + back;
-      s.refEnd = m.sample + ahead;
-      return s;
-    }
-    return s;
-  }
-
   // The frame heard at time t, found near `hint`.
   std::optional<std::int64_t> heardFrameAt(const std::vector<float> &rec, std::int64_t t, std::int64_t hint) const {
-    const auto at = rec_->indexAt(t);
-    if (!at) return std::nullopt;
-    const heard::Match m = heard::find(rec, *at, ref_->samples, sampleOfFrame(hint), heard::kRate / 2);
-    if (m.score < 0.9) return std::nullopt;
-    return ref_->frameOf(m.sample);
+    return heard::frameAt(*rec_, rec, *ref_, t, hint);
+  }
+  heard::Stretch stretchAfter(std::int64_t from, std::int64_t frame, std::int64_t radiusFrames = 40) const {
+    return heard::stretchAfter(*rec_, *ref_, from, frame, radiusFrames);
   }
 
   void enterPage() {
@@ -124,7 +63,6 @@ class TestHeard : public QObject {
       QSKIP("needs the private sound server of scripts/with-pulse");
     isolateSettings(settingsDir_);
     QApplication::setApplicationName(QStringLiteral("Tranchette"));
-    self_ = this;
     ref_ = std::make_unique<heard::Reference>(media(QStringLiteral("heard.mp3")));
     QVERIFY(ref_->samples.size() > 65 * heard::kRate);
   }
@@ -178,9 +116,9 @@ class TestHeard : public QObject {
     const std::int64_t asked = heard::nowNs();
     Form1->XPlayer->InputSeek(700, Form1->FrameCount);
     wait(800);
-    const Stretch s = stretchAfter(asked, 700);
+    const heard::Stretch s = stretchAfter(asked, 700);
     QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame() - 700) <= 1, qPrintable(QString::number(s.firstFrame())));
+    QVERIFY2(std::abs(s.firstFrame - 700) <= 1, qPrintable(QString::number(s.firstFrame)));
     const double latencyMs = (rec_->timeOf(s.recStart) - asked) / 1e6;
     QVERIFY2(latencyMs < 150, qPrintable(QStringLiteral("%1 ms").arg(latencyMs)));
   }
@@ -194,9 +132,9 @@ class TestHeard : public QObject {
     wait(500);
     click(Form1->imgPlay);
     wait(800);
-    const Stretch before = stretchAfter(paused - 600'000'000, 20, 40);
+    const heard::Stretch before = stretchAfter(paused - 600'000'000, 20, 40);
     QVERIFY(before.recEnd > 0);
-    const Stretch after = stretchAfter(rec_->timeOf(before.recEnd) + 50'000'000, before.lastFrame(), 10);
+    const heard::Stretch after = stretchAfter(rec_->timeOf(before.recEnd) + 50'000'000, before.lastFrame, 10);
     QVERIFY(after.recStart > before.recEnd);
     // The server takes back what it had passed on ahead of the listener when
     // the stream is corked; its monitor has recorded that already (some 10 ms).
@@ -217,9 +155,9 @@ class TestHeard : public QObject {
     const double seconds = (to - from) / ref_->framesPerSecond();
     QVERIFY2(seconds >= 15 && seconds <= 150, qPrintable(QStringLiteral("%1 s of sound").arg(seconds)));
     wait(600);
-    const Stretch s = stretchAfter(released, to);
+    const heard::Stretch s = stretchAfter(released, to);
     QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame() - to) <= 2, qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame())));
+    QVERIFY2(std::abs(s.firstFrame - to) <= 2, qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame)));
   }
 
   // Listen, pause past the place, add it, preview it: both previews play
@@ -243,10 +181,10 @@ class TestHeard : public QObject {
     Form1->Play3SecsBeforeClick(nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
     wait(400);
-    Stretch s = stretchAfter(asked + 60'000'000, b - 128);
+    heard::Stretch s = stretchAfter(asked + 60'000'000, b - 128);
     QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame() - (b - 128)) <= 2 && std::abs(s.lastFrame() - b) <= 2,
-             qPrintable(QStringLiteral("before %1: heard %2 to %3").arg(b).arg(s.firstFrame()).arg(s.lastFrame())));
+    QVERIFY2(std::abs(s.firstFrame - (b - 128)) <= 2 && std::abs(s.lastFrame - b) <= 2,
+             qPrintable(QStringLiteral("before %1: heard %2 to %3").arg(b).arg(s.firstFrame).arg(s.lastFrame)));
 
     asked = heard::nowNs();
     Form1->Play3SecsAfterClick(nullptr);
@@ -255,8 +193,8 @@ class TestHeard : public QObject {
     s = stretchAfter(asked, b);
     QVERIFY(s.recStart >= 0);
     const double heardMs = (s.refEnd - s.refStart) * 1000.0 / heard::kRate;
-    QVERIFY2(std::abs(s.firstFrame() - b) <= 2 && std::abs(heardMs - 3000) <= 100,
-             qPrintable(QStringLiteral("after %1: heard from %2 for %3 ms").arg(b).arg(s.firstFrame()).arg(heardMs)));
+    QVERIFY2(std::abs(s.firstFrame - b) <= 2 && std::abs(heardMs - 3000) <= 100,
+             qPrintable(QStringLiteral("after %1: heard from %2 for %3 ms").arg(b).arg(s.firstFrame).arg(heardMs)));
   }
 
   // A minute of play while two other programs keep both cores busy: one
@@ -273,11 +211,11 @@ class TestHeard : public QObject {
     wait(60500);
     click(Form1->imgPu);
     for (auto &p : load) p->kill();
-    const Stretch s = stretchAfter(start, 0, 10);
+    const heard::Stretch s = stretchAfter(start, 0, 10);
     QVERIFY(s.recStart >= 0);
     const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
-    QVERIFY2(s.firstFrame() <= 1 && seconds >= 60,
-             qPrintable(QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame()).arg(s.lastFrame()).arg(seconds)));
+    QVERIFY2(s.firstFrame <= 1 && seconds >= 60,
+             qPrintable(QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame).arg(s.lastFrame).arg(seconds)));
   }
 
   // Closed by the window manager while sound plays: the program ends as
@@ -292,8 +230,6 @@ class TestHeard : public QObject {
     QCOMPARE(stored.value(QStringLiteral("Offset")).toInt(), 200);
   }
 };
-
-const heard::Reference &TestHeard::Stretch::ref() { return *self_->ref_; }
 
 QTEST_MAIN(TestHeard)
 #include "tst_heard.moc"
