@@ -72,16 +72,21 @@ void heardFigures(const QString &file) {
   enterBreakpointPage(file);
   waitFor(6000);
   const std::vector<float> samples = rec.samples();
-  std::vector<double> off;
+  std::vector<double> off, signedOff;
   for (std::int64_t t = start + 700'000'000; t < start + 5'800'000'000; t += 50'000'000) {
     int s = -1;
     for (const auto &[when, value] : shown)
       if (when <= t) s = value;
     if (s < 0) continue;
-    if (const auto h = heard::frameAt(rec, samples, ref, t, s)) off.push_back(std::abs(s - *h));
+    if (const auto h = heard::frameAt(rec, samples, ref, t, s)) {
+      off.push_back(std::abs(s - *h));
+      signedOff.push_back(s - *h);
+    }
   }
   std::printf("shown - heard, median: %.0f frames\n", heard::percentile(off, 0.5));
   std::printf("shown - heard, 95th percentile: %.0f frames\n", heard::percentile(off, 0.95));
+  std::printf("shown - heard, with its sign, 5th to 95th percentile: %.0f to %.0f frames\n",
+              heard::percentile(signedOff, 0.05), heard::percentile(signedOff, 0.95));
 
   std::vector<double> latencies;
   for (int i = 0; i < 10; ++i) {
