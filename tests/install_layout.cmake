@@ -6,7 +6,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr RESULT
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/man/man1/tranchette-cli.1
+set(files lib/tranchette/tranchette bin/tranchette bin/tranchette-cli share/man/man1/tranchette-cli.1.gz
           share/applications/tranchette.desktop share/icons/hicolor/scalable/apps/tranchette.svg)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND files share/icons/hicolor/${size}x${size}/apps/tranchette.png)
