@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QDropEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -605,7 +605,8 @@ void TForm1::fastWind(bool &flag, int step) {
     PumpOneMessage();
     if (!flag) break;  // released: the player went on from the place shown
     const auto wound = static_cast<std::int64_t>(held.nsecsElapsed() * 1e-9 * framesPerSecond * kWindSpeed);
-    Slider->setValue(static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
+    Slider->setValue(
+        static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
     QThread::yieldCurrentThread();
     labFrame->setText(QString::number(Slider->value()));
   }

@@ -1,6 +1,7 @@
 #include "AudioOutput.h"
 
 #include <algorithm>
+
 #include <pulse/pulseaudio.h>
 
 #include <QString>
@@ -150,8 +151,10 @@ bool DeviceOutput::start() {
   while (ready) {
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state)) ready = false;
-    else pa_threaded_mainloop_wait(loop);
+    if (!PA_STREAM_IS_GOOD(state))
+      ready = false;
+    else
+      pa_threaded_mainloop_wait(loop);
   }
   written_ = 0;
   heard_ = 0;

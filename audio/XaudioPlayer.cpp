@@ -74,8 +74,6 @@ class PlayerEngine : public QObject {
   void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
   void setRange(std::int32_t range) { range_ = range; }
 
-  bool isPlaying() const { return playing_; }
-
   // Resumes a paused output, or opens one on the sound server (the silent
   // output when there is none or it cannot take the stream).
   void play() {

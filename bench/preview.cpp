@@ -95,7 +95,8 @@ void heardFigures(const QString &file) {
     Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(target), Form1->FrameCount);
     waitFor(400);
     const heard::Stretch s = heard::stretchAfter(rec, ref, asked, target);
-    if (s.recStart >= 0 && std::abs(s.firstFrame - target) <= 1) latencies.push_back((rec.timeOf(s.recStart) - asked) / 1e6);
+    if (s.recStart >= 0 && std::abs(s.firstFrame - target) <= 1)
+      latencies.push_back((rec.timeOf(s.recStart) - asked) / 1e6);
   }
   std::printf("seek to sound (median of %zu): %.1f ms\n", latencies.size(), heard::percentile(latencies, 0.5));
 

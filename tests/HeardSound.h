@@ -94,8 +94,8 @@ class Recorder {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const std::string device = (sink + QStringLiteral(".monitor")).toStdString();
-    std::vector<std::string> args = {"parec",          "-d",        device,           "--raw", "--format=s16le",
-                                     "--rate=44100",   "--channels=1", "--latency-msec=5"};
+    std::vector<std::string> args = {"parec",          "-d",           device,         "--raw",
+                                     "--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=5"};
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -239,8 +239,8 @@ inline std::int64_t sampleOfFrame(const Reference &ref, std::int64_t frame) {
 // of `frame`: found by a match, then followed out block by block (64
 // samples that correlate with the source's at the same distance) until two
 // blocks in a row disagree.
-inline Stretch stretchAfter(const Recorder &recorder, const Reference &reference, std::int64_t from,
-                            std::int64_t frame, std::int64_t radiusFrames = 40) {
+inline Stretch stretchAfter(const Recorder &recorder, const Reference &reference, std::int64_t from, std::int64_t frame,
+                            std::int64_t radiusFrames = 40) {
   Stretch s;
   const std::vector<float> rec = recorder.samples();
   const std::vector<float> &ref = reference.samples;

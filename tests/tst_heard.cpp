@@ -59,7 +59,8 @@ class TestHeard : public QObject {
 
  private slots:
   void initTestCase() {
-    if (qEnvironmentVariableIsEmpty("TRANCHETTE_TEST_SINK") || qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == "silent")
+    if (qEnvironmentVariableIsEmpty("TRANCHETTE_TEST_SINK") ||
+        qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == "silent")
       QSKIP("needs the private sound server of scripts/with-pulse");
     isolateSettings(settingsDir_);
     QApplication::setApplicationName(QStringLiteral("Tranchette"));
@@ -100,7 +101,8 @@ class TestHeard : public QObject {
     }
     QVERIFY2(off.size() > 40, qPrintable(QString::number(off.size())));
     const double median = heard::percentile(off, 0.5), p95 = heard::percentile(off, 0.95);
-    QVERIFY2(median <= 1 && p95 <= 2, qPrintable(QStringLiteral("shown - heard: median %1, p95 %2 frames").arg(median).arg(p95)));
+    QVERIFY2(median <= 1 && p95 <= 2,
+             qPrintable(QStringLiteral("shown - heard: median %1, p95 %2 frames").arg(median).arg(p95)));
 
     QCOMPARE(Form1->ListBox->count(), 2);
     const int breakpoint = Form1->ListBox->item(1)->text().toInt();
@@ -157,7 +159,8 @@ class TestHeard : public QObject {
     wait(600);
     const heard::Stretch s = stretchAfter(released, to);
     QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame - to) <= 2, qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame)));
+    QVERIFY2(std::abs(s.firstFrame - to) <= 2,
+             qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame)));
   }
 
   // Listen, pause past the place, add it, preview it: both previews play
@@ -214,8 +217,10 @@ class TestHeard : public QObject {
     const heard::Stretch s = stretchAfter(start, 0, 10);
     QVERIFY(s.recStart >= 0);
     const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
-    QVERIFY2(s.firstFrame <= 1 && seconds >= 60,
-             qPrintable(QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame).arg(s.lastFrame).arg(seconds)));
+    QVERIFY2(
+        s.firstFrame <= 1 && seconds >= 60,
+        qPrintable(
+            QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame).arg(s.lastFrame).arg(seconds)));
   }
 
   // Closed by the window manager while sound plays: the program ends as
