@@ -23,6 +23,7 @@
 
 #include "Convert.h"
 #include "HelpWindow.h"
+#include "SplitEngine.h"
 #include "Unit10.h"
 #include "Unit2.h"
 #include "Unit4.h"
@@ -395,6 +396,9 @@ bool TForm1::sourceServes(int method) {
     reason = QStringLiteral("the file does not exist");
   } else if (info.isDir()) {
     reason = QStringLiteral("it is a folder");
+  } else if (const auto kind = split::notRegularKind(SourceFile)) {
+    // A FIFO or a device: opening it could wait for ever.
+    reason = QStringLiteral("it is %1, not a regular file").arg(*kind);
   } else if (!file.open(QIODevice::ReadOnly)) {
     reason = file.errorString();
   } else if (method != 3) {

@@ -381,6 +381,12 @@ QString fileNamePart(const QString &path) {
   return path.mid(cut + 1);
 }
 
+std::optional<QString> notRegularKind(const QString &path) {
+  struct stat st {};
+  if (::stat(encodeFileName(path).constData(), &st) != 0 || S_ISREG(st.st_mode)) return std::nullopt;
+  return kindOf(st.st_mode);
+}
+
 QString joinNameOf(const QString &source) {
   QString name = fileNamePart(source);
   const qsizetype dot = name.lastIndexOf(u'.');

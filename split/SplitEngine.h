@@ -68,6 +68,11 @@ QString insertBeforeExtension(const QString &path, const QString &text);
 // A breakpoint as the list holds it: decimal digits only.
 bool isFrameNumber(const QString &text);
 
+// What the file at `path` is when it is not a regular file: "a folder", "a
+// FIFO", "a socket", ...; nothing for a regular file or one that cannot be
+// looked at. It looks without opening, so it never waits.
+std::optional<QString> notRegularKind(const QString &path);
+
 // The source's name without folder and extension.
 QString joinNameOf(const QString &source);
 

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 
 #include <deque>
 
@@ -295,12 +296,16 @@ class TestApp : public QObject {
     QTest::newRow("text, method 2") << text << 2 << "not an MPEG audio file";
     QTest::newRow("empty, method 2") << QStringLiteral("empty.mp3") << 2 << "the file is empty";
     QTest::newRow("text, method 3 cuts any bytes") << text << 3 << "";
+    // Refused at once: opening a FIFO without a writer would wait for ever.
+    QTest::newRow("FIFO, method 2") << QStringLiteral("fifo.mp3") << 2 << "it is a FIFO, not a regular file";
+    QTest::newRow("FIFO, method 3") << QStringLiteral("fifo.mp3") << 3 << "it is a FIFO, not a regular file";
   }
   void aSourceThatCannotServeGetsANote() {
     QFETCH(QString, source);
     QFETCH(int, method);
     QFETCH(QString, reason);
     writeFile(QStringLiteral("empty.mp3"), {});
+    QCOMPARE(::mkfifo("fifo.mp3", 0600), 0);
     start();
     TFlatRadioButton *radios[] = {Form1->RadioButton1, Form1->RadioButton2, Form1->RadioButton3};
     next(source, radios[method - 1]);
