@@ -139,8 +139,8 @@ class TestHeard : public QObject {
     const heard::Stretch after = stretchAfter(rec_->timeOf(before.recEnd) + 50'000'000, before.lastFrame, 10);
     QVERIFY(after.recStart > before.recEnd);
     // The server takes back what it had passed on ahead of the listener when
-    // the stream is corked; its monitor has recorded that already (some 10 ms).
-    QVERIFY2(std::abs(after.refStart - before.refEnd) < heard::kRate / 40,
+    // the stream is corked; its monitor has recorded that already (10 to 20 ms).
+    QVERIFY2(std::abs(after.refStart - before.refEnd) < heard::kRate * 3 / 100,
              qPrintable(QStringLiteral("stopped at sample %1, went on at %2").arg(before.refEnd).arg(after.refStart)));
   }
 
