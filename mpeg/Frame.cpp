@@ -151,7 +151,7 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   return tag;
 }
 
-std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame) {
+std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame, bool takeCutEnd) {
   Reader in(fd);
   const std::int64_t start = in.tell();
 
@@ -186,8 +186,11 @@ std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::i
     }
     if (haveFirst && (h.version != s.first.version || h.layer != s.first.layer || h.rate != s.first.rate))
       return std::nullopt;
-    if (in.want(static_cast<std::size_t>(h.size)) < static_cast<std::size_t>(h.size))
-      return std::nullopt;  // cut inside its last frame
+    if (const std::size_t held = in.want(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
+      if (!takeCutEnd || !haveFirst) return std::nullopt;  // cut inside its last frame
+      s.cutEnd = static_cast<std::int64_t>(held);
+      break;
+    }
     const std::int64_t offset = in.tell() - start;
     if (!haveFirst) {
       s.first = h;

@@ -78,6 +78,7 @@ struct Stream {
   std::int64_t audioStart = 0;  // the first audio frame's offset
   std::int64_t audioEnd = 0;    // where the last frame ends
   bool id3v1 = false;           // 128 bytes of ID3v1 tag follow the last frame
+  std::int64_t cutEnd = 0;      // bytes of a frame cut short at the end, where taken
   // The decoded samples per channel of the whole stream before trimming,
   // and where libmpg123's gapless output begins and ends in them.
   std::int64_t rawSamples() const { return frames * first.samples; }
@@ -89,7 +90,10 @@ struct Stream {
 // back-to-back frames of one version, layer and rate, optional ID3v1 tag),
 // read from the file's current offset; `onFrame(index, offset)` is called
 // for every audio frame. Returns nothing for anything else, so that the
-// caller can ask libmpg123; raises ReadError when reading fails.
-std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame);
+// caller can ask libmpg123; raises ReadError when reading fails. With
+// `takeCutEnd`, a last frame cut short (which decoders do not play) ends
+// the stream instead.
+std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
+                           bool takeCutEnd = false);
 
 }  // namespace mpeg

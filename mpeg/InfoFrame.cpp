@@ -19,10 +19,18 @@ void put32(unsigned char *p, std::uint32_t v) {
 }  // namespace
 
 void Crc16::update(const unsigned char *data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    crc_ ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc_ = (crc_ & 1) ? static_cast<std::uint16_t>((crc_ >> 1) ^ 0xA001) : crc_ >> 1;
-  }
+  static const auto table = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+      unsigned c = i;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+      t[i] = static_cast<std::uint16_t>(c);
+    }
+    return t;
+  }();
+  std::uint16_t crc = crc_;
+  for (std::size_t i = 0; i < size; ++i) crc = static_cast<std::uint16_t>((crc >> 8) ^ table[(crc ^ data[i]) & 0xFF]);
+  crc_ = crc;
 }
 
 std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, const InfoFields &fields) {
