@@ -297,7 +297,7 @@ int main(int argc, char *argv[]) {
     return caughtSignal ? 128 + caughtSignal : 1;
   }
   if (join && !outcome.pieces.isEmpty()) {
-    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source))) {
+    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), exact)) {
       for (const QString &line : problem->split(QStringLiteral("\r\n"))) error(QString(), line);
       return 1;
     }

@@ -955,7 +955,7 @@ std::optional<QString> writeFile(const QString &name, const QByteArray &bytes, s
 
 }  // namespace
 
-QString joinCommand(const QStringList &pieces, const QString &joinName) {
+QString joinCommand(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   auto quoted = [](QString name) {
     static const QString special = QStringLiteral(" &|<>^()%!,;=+");
     const bool needs = std::any_of(name.begin(), name.end(), [](QChar c) { return special.contains(c); });
@@ -965,20 +965,23 @@ QString joinCommand(const QStringList &pieces, const QString &joinName) {
   QStringList names = joinedNames(pieces, joinName);
   for (QString &name : names) name = quoted(name);
   const QString target = names.takeLast();
+  if (exactPieces)
+    return QStringLiteral("tranchette-cli join -o ") + target + QStringLiteral(" -- ") + names.join(u' ');
   return QStringLiteral("copy /b ") + names.join(u'+') + u' ' + target;
 }
 
-QByteArray joinScript(const QStringList &pieces, const QString &joinName) {
+QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   // The pieces as they were written, folders included: the shell reads paths
   // as this system does, so a piece in another folder is found as well.
   const QStringList paths = QStringList(pieces) << joinName + QStringLiteral(".mp3");
   QByteArrayList names;
   for (const QString &name : paths) names << '\'' + encodeFileName(name).replace('\'', QByteArray("'\\''")) + '\'';
   const QByteArray target = names.takeLast();
+  if (exactPieces) return "#!/bin/sh\nexec tranchette-cli join -o " + target + " -- " + names.join(' ') + '\n';
   return "#!/bin/sh\ncat -- " + names.join(' ') + " > " + target + '\n';
 }
 
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName) {
+std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   QStringList problems;
   const QString batch = QStringLiteral("Join_") + joinName + QStringLiteral(".bat");
   std::optional<QString> unsafe;
@@ -990,15 +993,15 @@ std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &
     problems << *unsafe;
   } else {
 #ifdef Q_OS_WIN
-    const QByteArray line = joinCommand(pieces, joinName).toLocal8Bit();
+    const QByteArray line = joinCommand(pieces, joinName, exactPieces).toLocal8Bit();
 #else
-    const QByteArray line = encodeFileName(joinCommand(pieces, joinName));
+    const QByteArray line = encodeFileName(joinCommand(pieces, joinName, exactPieces));
 #endif
     if (auto error = writeFile(batch, line)) problems << *error;
   }
 #ifndef Q_OS_WIN
   const QString script = QStringLiteral("Join_") + joinName + QStringLiteral(".sh");
-  if (auto error = writeFile(script, joinScript(pieces, joinName), 0755)) problems << *error;
+  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) problems << *error;
 #endif
   if (problems.isEmpty()) return std::nullopt;
   return problems.join(QStringLiteral("\r\n"));

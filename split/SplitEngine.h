@@ -110,7 +110,8 @@ Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QSt
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
 // names without folders, quoted where cmd would split them, every "%" doubled.
-QString joinCommand(const QStringList &pieces, const QString &joinName);
+// Exact pieces are joined by "tranchette-cli join -o <joinName>.mp3 -- ...".
+QString joinCommand(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // The first character of the piece names or the join name that cmd cannot
 // take safely even inside quotes ('"', "!", a control character), if any.
@@ -119,13 +120,14 @@ std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &jo
 // The shell script that joins the pieces into <joinName>.mp3: "#!/bin/sh" and
 // one "cat" line with every name single-quoted, the pieces with the folders
 // they were written to.
-QByteArray joinScript(const QStringList &pieces, const QString &joinName);
+// Exact pieces: "exec tranchette-cli join" instead of "cat".
+QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // Writes "Join_<joinName>.bat" in the current folder and, except on Windows,
 // "Join_<joinName>.sh" (mode 0755) beside it. Returns nothing when all is
 // written, or else the message for the user. A name that cmd cannot take
 // safely gets no batch file; the script is still written.
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName);
+std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // Joins exact pieces, given in order, into `output`: the first piece's tags
 // (the source's track numbers back) and frames, then from every later piece
