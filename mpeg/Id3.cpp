@@ -1,5 +1,6 @@
 #include "Id3.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mpeg {
@@ -52,6 +53,14 @@ Bytes withTrack(const Bytes &id3v2, const std::string &track) {
   std::vector<TagFrame> frames;
   std::size_t firstFrame = 0, end = 0;
   if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
+  return withTrack(id3v2, track, end);
+}
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
+  end = std::max<std::size_t>(size, 10);
   const bool v4 = id3v2[3] == 4;
   Bytes out(id3v2.begin(), id3v2.begin() + static_cast<std::ptrdiff_t>(firstFrame));
   for (const TagFrame &f : frames)

@@ -14,6 +14,8 @@ using Bytes = std::vector<unsigned char>;
 // the tag keeps its size where its padding allows. A tag this cannot edit
 // safely (version 2.2, unsynchronised as a whole) comes back unchanged.
 Bytes withTrack(const Bytes &id3v2, const std::string &track);
+// The same, padded to `size` bytes where the frames leave room.
+Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size);
 
 // The text of the tag's TRCK frame, if it has one in Latin-1 or UTF-8.
 std::string trackOf(const Bytes &id3v2);

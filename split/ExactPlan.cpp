@@ -20,11 +20,23 @@ std::int64_t firstFrame(const Layout &layout, std::int64_t rawBegin, std::int64_
   return std::max<std::int64_t>(0, rawBegin / layout.spf() - warmUpFrames(layout.stream.first));
 }
 
-// Whether a Layer III piece starting at `first` needs the carrier frame: to
+// The frames a Layer III piece starting at `first` needs before it: one to
 // bring the reservoir, or to make room for the decoder's own delay.
-bool needsCarrier(const Layout &layout, std::int64_t rawBegin, std::int64_t first) {
-  if (!layout.layer3()) return false;
-  return first > 0 || rawBegin - first * layout.spf() < mpeg::kDecoderDelay;
+//
+// Where a frame holds one granule, libmpg123's synthesis has a phase that
+// turns with every frame it decodes and comes back after four, and its
+// gapless decoding starts at most four frames before the frame that holds
+// the first sample. The last bit of its output agrees with the source's only
+// where the phases agree: at the source's start (four frames before it), and
+// where the cut frame's number in the source is 0 or 3 counted in fours (two
+// or one frames before the warm-up). Elsewhere it may differ by one step of
+// the last bit in a few samples; ffmpeg agrees to the bit everywhere.
+int carriersFor(const Layout &layout, std::int64_t rawBegin, std::int64_t first) {
+  if (!layout.layer3()) return 0;
+  if (first == 0 && rawBegin >= mpeg::kDecoderDelay) return 0;
+  if (layout.stream.first.version == 1) return 1;
+  if (first == 0) return 4;
+  return first % 4 == 2 ? 2 : 1;
 }
 
 }  // namespace
@@ -38,11 +50,11 @@ Piece pieceFor(const Layout &layout, std::int64_t rawBegin, std::int64_t rawEnd,
   p.first = firstFrame(layout, rawBegin, own);
   p.end = last ? layout.frames() : ceilDiv(rawEnd, spf);
   if (!layout.layer3()) return p;
-  p.carrier = needsCarrier(layout, rawBegin, p.first);
+  p.carriers = carriersFor(layout, rawBegin, p.first);
   // What the decoder puts out before the piece's first sample: the carrier,
   // the warm-up, the part of the cut frame before the cut.
-  const std::int64_t lead = (p.carrier ? spf : 0) + rawBegin - p.first * spf;
-  const std::int64_t raw = ((p.carrier ? 1 : 0) + p.end - p.first) * spf;
+  const std::int64_t lead = p.carriers * spf + rawBegin - p.first * spf;
+  const std::int64_t raw = (p.carriers + p.end - p.first) * spf;
   p.delay = static_cast<int>(lead - mpeg::kDecoderDelay);
   p.padding = static_cast<int>(raw - (lead + rawEnd - rawBegin) + mpeg::kDecoderDelay);
   return p;
@@ -91,7 +103,7 @@ std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_
   std::int64_t begin = s.trimBegin, own = 0;
   while (begin < s.trimEnd) {
     const std::int64_t first = firstFrame(layout, begin, own);
-    std::int64_t size = fixed + (needsCarrier(layout, begin, first) ? carrier : 0);
+    std::int64_t size = fixed + carriersFor(layout, begin, first) * carrier;
     size += layout.offsets[static_cast<std::size_t>(own)] - layout.offsets[static_cast<std::size_t>(first)];
     const std::int64_t least = std::max(own, begin / spf) + 1;  // the piece must play something
     std::int64_t end = own;

@@ -33,8 +33,10 @@ struct Piece {
   std::int64_t first = 0;                 // the first source frame it holds, warm-up included
   std::int64_t own = 0;                   // the first frame not held by the piece before
   std::int64_t end = 0;                   // one past its last frame
-  bool carrier = false;                   // a frame built to carry the reservoir comes first
-  int delay = 0, padding = 0;             // for its LAME tag
+  // Frames built for the piece before its first real frame: silent ones,
+  // the last of them carrying the reservoir.
+  int carriers = 0;
+  int delay = 0, padding = 0;  // for its LAME tag
   std::int64_t samples() const { return rawEnd - rawBegin; }
 };
 
@@ -59,8 +61,8 @@ std::vector<std::int64_t> timeBoundaries(const Layout &layout, double lengthSamp
 std::int64_t frameBoundary(const Layout &layout, std::int64_t frame);
 
 // Pieces of at most `limit` bytes each, every byte of the piece counted:
-// `fixed` for the tags and the Info frame of every piece, `carrier` for the
-// carrier frame of pieces that have one. Nothing when a piece cannot hold
+// `fixed` for the tags and the Info frame of every piece, `carrier` for each
+// carrier frame of pieces that have them. Nothing when a piece cannot hold
 // one frame of its own.
 std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_t limit, std::int64_t fixed,
                                                std::int64_t carrier);

@@ -436,13 +436,14 @@ Outcome finishBreakpoints(Run &run, const QString &source, std::int64_t frames, 
 // What an exact piece says of itself, after the LAME tag in its Info frame,
 // so that a join can check and undo the cut.
 struct Mark {
-  bool carrier = false;    // a carrier frame comes before its first frame
+  int carriers = 0;        // frames made for it come before its first real frame
   bool untrimmed = false;  // the source had no gapless tag
   std::uint32_t piece = 0, count = 0;
   std::uint64_t source = 0;  // identifies the source's audio
   std::int64_t first = 0;    // the source frame its first real frame is
   int id3v1Track = 0;        // the source's own track numbers
   std::string track;
+  std::uint32_t id3v2Size = 0;  // the size of the source's ID3v2 tag
 };
 
 constexpr std::size_t kMarkSize = 72;
@@ -460,12 +461,13 @@ std::uint64_t getBig(const unsigned char *p, int bytes) {
 std::vector<unsigned char> encodeMark(const Mark &m) {
   std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
   out.push_back(1);  // the mark's version
-  out.push_back(static_cast<unsigned char>((m.carrier ? 1 : 0) | (m.untrimmed ? 2 : 0)));
+  out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0)));
   putBig(out, m.piece, 4);
   putBig(out, m.count, 4);
   putBig(out, m.source, 8);
   putBig(out, static_cast<std::uint64_t>(m.first), 8);
   out.push_back(static_cast<unsigned char>(m.id3v1Track));
+  putBig(out, m.id3v2Size, 4);
   const std::string track = m.track.substr(0, kMarkSize - out.size() - 1);
   out.push_back(static_cast<unsigned char>(track.size()));
   out.insert(out.end(), track.begin(), track.end());
@@ -477,15 +479,16 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) || b[4] != 1)
     return std::nullopt;
   Mark m;
-  m.carrier = b[5] & 1;
+  m.carriers = b[5] >> 2;
   m.untrimmed = b[5] & 2;
   m.piece = static_cast<std::uint32_t>(getBig(&b[6], 4));
   m.count = static_cast<std::uint32_t>(getBig(&b[10], 4));
   m.source = getBig(&b[14], 8);
   m.first = static_cast<std::int64_t>(getBig(&b[22], 8));
   m.id3v1Track = b[30];
-  const std::size_t length = std::min<std::size_t>(b[31], kMarkSize - 32);
-  m.track.assign(reinterpret_cast<const char *>(&b[32]), length);
+  m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
+  const std::size_t length = std::min<std::size_t>(b[35], kMarkSize - 36);
+  m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
   return m;
 }
 
@@ -632,14 +635,14 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
     if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
     if (layout.layer3()) {
       std::vector<unsigned char> carrier;
-      if (p.carrier && !makeCarrier(fd, src, p.first, carrier)) {
+      if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) {
         run.refuse({run.source(),
                     QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
                     QStringLiteral("cannot read it: %1").arg(systemError(errno))});
         return run.stopped();
       }
       Mark mark;
-      mark.carrier = p.carrier;
+      mark.carriers = p.carriers;
       mark.untrimmed = layout.stream.trimBegin == 0;
       mark.piece = static_cast<std::uint32_t>(k);
       mark.count = static_cast<std::uint32_t>(count);
@@ -647,20 +650,27 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
       mark.first = p.first;
       mark.id3v1Track = sourceV1Track;
       mark.track = sourceTrack;
+      mark.id3v2Size = static_cast<std::uint32_t>(src.id3v2.size());
       const std::vector<unsigned char> extra = encodeMark(mark);
       std::int64_t smallest = INT64_MAX, largest = 0;
       for (std::int64_t i = p.first; i < p.end; ++i) {
         smallest = std::min(smallest, layout.frameSize(i));
         largest = std::max(largest, layout.frameSize(i));
       }
-      const bool vbr = p.carrier || largest - smallest > 1;
+      const bool vbr = p.carriers > 0 || largest - smallest > 1;
+      // The silent frames before the carrier: its header, and zeros.
       const std::int64_t carrierSize = static_cast<std::int64_t>(carrier.size());
-      const std::int64_t frames = (p.carrier ? 1 : 0) + p.end - p.first;
-      const std::int64_t audio = carrierSize + parts.length;
+      if (p.carriers > 1) {
+        std::vector<unsigned char> silent(carrier.size(), 0);
+        std::copy_n(carrier.begin(), 4, silent.begin());
+        for (int i = 1; i < p.carriers; ++i) carrier.insert(carrier.begin(), silent.begin(), silent.end());
+      }
+      const std::int64_t frames = p.carriers + p.end - p.first;
+      const std::int64_t audio = p.carriers * carrierSize + parts.length;
       const std::int64_t base = parts.offset;
       auto offsetOf = [&, p](std::int64_t i) {
-        if (p.carrier) return i == 0 ? 0 : carrierSize + offsets[static_cast<std::size_t>(p.first + i - 1)] - base;
-        return offsets[static_cast<std::size_t>(p.first + i)] - base;
+        if (i < p.carriers) return i * carrierSize;
+        return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
       };
       const unsigned char *header = src.header;
       parts.patch = [=](std::uint16_t crc) {
@@ -1085,9 +1095,9 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   // source did not start with one's worth of silence), then of every later
   // piece those after the frames already kept.
   JoinPiece &head = in.front();
-  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carrier;
-  head.own = plainStart ? 1 : 0;
-  std::int64_t next = head.mark.first + head.mpeg.layout.frames() - (head.mark.carrier ? 1 : 0);
+  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carriers > 0;
+  head.own = plainStart ? head.mark.carriers : 0;
+  std::int64_t next = head.mark.first + head.mpeg.layout.frames() - head.mark.carriers;
   std::vector<std::int64_t> sizes;
   auto keep = [&sizes](const JoinPiece &p) {
     for (std::int64_t f = p.own; f < p.mpeg.layout.frames(); ++f) sizes.push_back(p.mpeg.layout.frameSize(f));
@@ -1095,7 +1105,7 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   keep(head);
   for (std::size_t i = 1; i < in.size(); ++i) {
     JoinPiece &p = in[i];
-    const std::int64_t carrier = p.mark.carrier ? 1 : 0;
+    const std::int64_t carrier = p.mark.carriers;
     if (p.mark.first > next)
       return joinRefusal(p.name, QStringLiteral("it starts at frame %1 of the source, after the end of %2 at frame %3")
                                      .arg(p.mark.first)
@@ -1115,7 +1125,7 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
                    QStringLiteral("cannot write it: %1").arg(systemError(errno))};
   };
   std::vector<unsigned char> id3v2 = head.mpeg.id3v2;
-  if (!id3v2.empty()) id3v2 = mpeg::withTrack(id3v2, head.mark.track);
+  if (!id3v2.empty()) id3v2 = mpeg::withTrack(id3v2, head.mark.track, head.mark.id3v2Size);
   if (!writeBytes(out.fd(), id3v2)) return writeFailed();
 
   // The Info frame, unless the source had none (then the join is its frames).
