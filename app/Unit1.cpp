@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QDropEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -198,6 +198,13 @@ void TForm1::readSettings() {
     centreOnShow_ = true;
     RadioButton1->setChecked(true);
   }
+  // A value added later than the four: missing or unreadable, it reads as 0
+  // and leaves the others standing.
+  try {
+    chkExact->setChecked(Registry->ReadInteger(QStringLiteral("Exact")) != 0);
+  } catch (const std::exception &) {
+    chkExact->setChecked(false);
+  }
 }
 
 void TForm1::writeSettings() {
@@ -209,6 +216,7 @@ void TForm1::writeSettings() {
     const TFlatRadioButton *methods[] = {RadioButton1, RadioButton2, RadioButton3};
     for (int i = 0; i < 3; ++i)
       if (methods[i]->isChecked()) Registry->WriteInteger(QStringLiteral("Method"), i + 1);
+    Registry->WriteInteger(QStringLiteral("Exact"), chkExact->isChecked() ? 1 : 0);
     Registry->CloseKey();
   } catch (const std::exception &) {
     // The program ends all the same.
@@ -338,9 +346,9 @@ void TForm1::closeEvent(QCloseEvent *e) {
 
 SplitPage TForm1::page(int method) {
   switch (method) {
-    case 1: return {nullptr, editSavePath, nullptr, ListBox};
-    case 2: return {editLength, editSavePath1, chkJoin2, nullptr};
-    default: return {editSize, editSavePath3, chkJoin3, nullptr};
+    case 1: return {nullptr, editSavePath, nullptr, ListBox, chkExact};
+    case 2: return {editLength, editSavePath1, chkJoin2, nullptr, chkExact};
+    default: return {editSize, editSavePath3, chkJoin3, nullptr, chkExact};
   }
 }
 
@@ -605,7 +613,8 @@ void TForm1::fastWind(bool &flag, int step) {
     PumpOneMessage();
     if (!flag) break;  // released: the player went on from the place shown
     const auto wound = static_cast<std::int64_t>(held.nsecsElapsed() * 1e-9 * framesPerSecond * kWindSpeed);
-    Slider->setValue(static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
+    Slider->setValue(
+        static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
     QThread::yieldCurrentThread();
     labFrame->setText(QString::number(Slider->value()));
   }
