@@ -220,7 +220,8 @@ int main(int argc, char *argv[]) {
   }
 
   if (command == "info") {
-    if (positional.size() != 1 || join || haveTemplate) return usageError(QStringLiteral("info takes one FILE"));
+    if (positional.size() != 1 || join || haveTemplate || exact)
+      return usageError(QStringLiteral("info takes one FILE"));
     return info(positional[0]);
   }
   if (command == "join") {
