@@ -49,36 +49,90 @@ bool framesOf(const Bytes &tag, std::vector<TagFrame> &frames, std::size_t &firs
 
 }  // namespace
 
-Bytes withTrack(const Bytes &id3v2, const std::string &track) {
-  std::vector<TagFrame> frames;
-  std::size_t firstFrame = 0, end = 0;
-  if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
-  return withTrack(id3v2, track, end);
-}
+namespace {
 
-Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size) {
+// The tag with its frames `id` (of PRIV, only those of `owner`) replaced by
+// one holding `body`, or removed where `body` is empty; padded to `size`
+// where the frames leave room. An empty tag becomes a new version 2.3 tag
+// where there is a body to hold.
+Bytes replaceFrame(const Bytes &id3v2, const std::string &id, const std::string &owner, const Bytes &body,
+                   std::size_t size) {
+  Bytes tag = id3v2;
+  if (tag.empty()) {
+    if (body.empty()) return tag;
+    tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
+  }
   std::vector<TagFrame> frames;
   std::size_t firstFrame = 0, end = 0;
-  if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
-  end = std::max<std::size_t>(size, 10);
-  const bool v4 = id3v2[3] == 4;
-  Bytes out(id3v2.begin(), id3v2.begin() + static_cast<std::ptrdiff_t>(firstFrame));
+  if (!framesOf(tag, frames, firstFrame, end)) return id3v2;
+  const bool v4 = tag[3] == 4;
+  auto replaced = [&](const TagFrame &f) {
+    if (f.id != id) return false;
+    if (owner.empty()) return true;
+    const std::size_t n = owner.size() + 1;
+    return f.size >= 10 + n && std::memcmp(tag.data() + f.at + 10, owner.c_str(), n) == 0;
+  };
+  Bytes out(tag.begin(), tag.begin() + static_cast<std::ptrdiff_t>(firstFrame));
   for (const TagFrame &f : frames)
-    if (f.id != "TRCK")
-      out.insert(out.end(), id3v2.begin() + static_cast<std::ptrdiff_t>(f.at),
-                 id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
-  if (!track.empty()) {
+    if (!replaced(f))
+      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(f.at),
+                 tag.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  if (!body.empty()) {
     const std::size_t at = out.size();
-    out.resize(at + 11);
-    std::memcpy(out.data() + at, "TRCK", 4);
-    putSize(out.data() + at + 4, track.size() + 1, v4);
-    out[at + 10] = 0;  // Latin-1
-    out.insert(out.end(), track.begin(), track.end());
+    out.resize(at + 10);
+    std::memcpy(out.data() + at, id.c_str(), 4);
+    putSize(out.data() + at + 4, body.size(), v4);
+    out.insert(out.end(), body.begin(), body.end());
   }
-  if (out.size() < end) out.resize(end, 0);     // the padding takes up the difference
+  if (out.size() < size) out.resize(size, 0);   // the padding takes up the difference
   out[5] &= static_cast<unsigned char>(~0x10);  // no footer
   putSize(out.data() + 6, out.size() - 10, true);
   return out;
+}
+
+Bytes textBody(const std::string &text) {
+  if (text.empty()) return {};
+  Bytes body{0};  // Latin-1
+  body.insert(body.end(), text.begin(), text.end());
+  return body;
+}
+
+std::size_t sizeOf(const Bytes &id3v2) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  return framesOf(id3v2, frames, firstFrame, end) ? end : 0;
+}
+
+}  // namespace
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track) {
+  return replaceFrame(id3v2, "TRCK", {}, textBody(track), sizeOf(id3v2));
+}
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size) {
+  return replaceFrame(id3v2, "TRCK", {}, textBody(track), size);
+}
+
+Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &data) {
+  Bytes body;
+  if (!data.empty()) {
+    body.assign(owner.begin(), owner.end());
+    body.push_back(0);
+    body.insert(body.end(), data.begin(), data.end());
+  }
+  return replaceFrame(id3v2, "PRIV", owner, body, sizeOf(id3v2));
+}
+
+Bytes privateOf(const Bytes &id3v2, const std::string &owner) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
+  const std::size_t n = owner.size() + 1;
+  for (const TagFrame &f : frames)
+    if (f.id == "PRIV" && f.size >= 10 + n && std::memcmp(id3v2.data() + f.at + 10, owner.c_str(), n) == 0)
+      return Bytes(id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + 10 + n),
+                   id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  return {};
 }
 
 std::string trackOf(const Bytes &id3v2) {
