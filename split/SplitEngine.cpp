@@ -447,6 +447,7 @@ struct Mark {
 };
 
 constexpr std::size_t kMarkSize = 72;
+const std::string kMarkOwner = "tranchette";
 constexpr unsigned char kMarkMagic[4] = {'T', 'c', 'u', 't'};
 
 void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes) {
@@ -633,6 +634,19 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
     parts.tail = src.id3v1;
     if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    Mark mark;
+    mark.carriers = p.carriers;
+    mark.untrimmed = layout.stream.trimBegin == 0;
+    mark.piece = static_cast<std::uint32_t>(k);
+    mark.count = static_cast<std::uint32_t>(count);
+    mark.source = id;
+    mark.first = p.first;
+    mark.id3v1Track = sourceV1Track;
+    mark.track = sourceTrack;
+    mark.id3v2Size = static_cast<std::uint32_t>(src.id3v2.size());
+    const std::vector<unsigned char> extra = encodeMark(mark);
+    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
+    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
     if (layout.layer3()) {
       std::vector<unsigned char> carrier;
       if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) {
@@ -641,17 +655,6 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
                     QStringLiteral("cannot read it: %1").arg(systemError(errno))});
         return run.stopped();
       }
-      Mark mark;
-      mark.carriers = p.carriers;
-      mark.untrimmed = layout.stream.trimBegin == 0;
-      mark.piece = static_cast<std::uint32_t>(k);
-      mark.count = static_cast<std::uint32_t>(count);
-      mark.source = id;
-      mark.first = p.first;
-      mark.id3v1Track = sourceV1Track;
-      mark.track = sourceTrack;
-      mark.id3v2Size = static_cast<std::uint32_t>(src.id3v2.size());
-      const std::vector<unsigned char> extra = encodeMark(mark);
       std::int64_t smallest = INT64_MAX, largest = 0;
       for (std::int64_t i = p.first; i < p.end; ++i) {
         smallest = std::min(smallest, layout.frameSize(i));
@@ -722,7 +725,9 @@ std::optional<MpegFile> loadExact(Run &run) {
 // frame, at their largest.
 std::int64_t fixedBytes(const MpegFile &src) {
   std::int64_t fixed = static_cast<std::int64_t>(src.id3v1.size());
-  if (!src.id3v2.empty()) fixed += static_cast<std::int64_t>(mpeg::withTrack(src.id3v2, std::string(21, '9')).size());
+  mpeg::Bytes tag = src.id3v2.empty() ? src.id3v2 : mpeg::withTrack(src.id3v2, std::string(21, '9'));
+  if (!src.layout.layer3()) tag = mpeg::withPrivate(tag, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1));
+  fixed += static_cast<std::int64_t>(tag.size());
   if (src.layout.layer3())
     fixed += static_cast<std::int64_t>(
         mpeg::makeInfoFrame(src.header, mpeg::InfoFields{.extra = std::vector<unsigned char>(kMarkSize)}).size());
@@ -1070,8 +1075,10 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
       return joinRefusal(p.name, QStringLiteral("it is the output file as well"));
     ::fcntl(p.file.fd(), F_SETFL, ::fcntl(p.file.fd(), F_GETFL) & ~O_NONBLOCK);
     std::optional<Mark> mark;
-    if (readMpegFile(p.file.fd(), p.mpeg) && p.mpeg.layout.layer3())
-      mark = decodeMark(mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize));
+    if (readMpegFile(p.file.fd(), p.mpeg))
+      mark = decodeMark(p.mpeg.layout.layer3()
+                            ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
+                            : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
     if (!mark) {
       if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
       return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
@@ -1124,12 +1131,13 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, systemError(errno)),
                    QStringLiteral("cannot write it: %1").arg(systemError(errno))};
   };
-  std::vector<unsigned char> id3v2 = head.mpeg.id3v2;
-  if (!id3v2.empty()) id3v2 = mpeg::withTrack(id3v2, head.mark.track, head.mark.id3v2Size);
+  std::vector<unsigned char> id3v2;
+  if (head.mark.id3v2Size > 0)
+    id3v2 = mpeg::withTrack(mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
   if (!writeBytes(out.fd(), id3v2)) return writeFailed();
 
   // The Info frame, unless the source had none (then the join is its frames).
-  const bool info = !plainStart;
+  const bool info = !plainStart && head.mpeg.layout.layer3();
   std::vector<std::int64_t> offsets{0};
   for (std::int64_t size : sizes) offsets.push_back(offsets.back() + size);
   const auto frames = static_cast<std::int64_t>(sizes.size());

@@ -252,6 +252,8 @@ class TestExact : public QObject {
                                     << "time";
     QTest::newRow("mpeg 2.5 by frames") << "mpeg25-mono.mp3"
                                         << "frames";
+    QTest::newRow("layer 2 by time") << "layer2.mp2"
+                                     << "time";
   }
   void joinGivesBackTheSource() {
     QFETCH(QString, file);
