@@ -254,6 +254,8 @@ class TestExact : public QObject {
                                         << "frames";
     QTest::newRow("layer 2 by time") << "layer2.mp2"
                                      << "time";
+    QTest::newRow("id3v1 by time") << "id3v1.mp3"
+                                   << "time";
   }
   void joinGivesBackTheSource() {
     QFETCH(QString, file);
@@ -282,6 +284,13 @@ class TestExact : public QObject {
     const QByteArray track = "\0" + QByteArray::number(out.pieces.size()) + "/" + QByteArray::number(out.pieces.size());
     if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains("TRCK"));
     if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains(track));
+    if (original.right(128).startsWith("TAG")) {
+      QVERIFY(again.right(128) == original.right(128));
+      for (qsizetype i = 0; i < out.pieces.size(); ++i) {
+        const QByteArray v1 = readAll(out.pieces[i]).right(128);
+        QVERIFY(v1.startsWith("TAG") && v1[125] == 0 && v1[126] == static_cast<char>(i + 1));
+      }
+    }
   }
 
   void joinRefusesWhatIsNotOneCut() {
