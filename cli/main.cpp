@@ -161,6 +161,15 @@ int info(const QString &file) {
   return 0;
 }
 
+// From here on a signal stops the run cleanly: the unfinished file goes.
+void catchSignals() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+}
+
 // After a split that did not complete: what it left.
 void reportLeft(const QString &source, const QStringList &pieces) {
   if (pieces.isEmpty())
@@ -228,9 +237,10 @@ int main(int argc, char *argv[]) {
     if (!haveTemplate) return usageError(QStringLiteral("join needs -o NAME.mp3"));
     if (positional.isEmpty()) return usageError(QStringLiteral("join needs the pieces to join"));
     if (join || exact) return usageError(QStringLiteral("join takes no --join or --exact"));
+    catchSignals();
     if (const auto problem = split::joinPieces(positional, outputTemplate)) {
       error(problem->file, problem->brief);
-      return 1;
+      return caughtSignal ? 128 + caughtSignal : 1;
     }
     printLine(stdout, outputTemplate);
     return 0;
@@ -275,12 +285,7 @@ int main(int argc, char *argv[]) {
   std::optional<audio::StreamFacts> facts;
   if (command != "size" && !exact && !(facts = streamFacts(source))) return 1;
 
-  // From here on a signal stops the split cleanly: the unfinished piece goes.
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+  catchSignals();
 
   TerminalReporter reporter(!quiet);
   split::Outcome outcome;

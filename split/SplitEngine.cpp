@@ -1128,6 +1128,9 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, systemError(errno)),
                    QStringLiteral("cannot create it: %1").arg(systemError(errno))};
   auto writeFailed = [&output] {
+    if (stopAsked)
+      return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),
+                     QStringLiteral("stopped before it was complete; removed")};
     return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, systemError(errno)),
                    QStringLiteral("cannot write it: %1").arg(systemError(errno))};
   };
