@@ -8,6 +8,11 @@
 namespace mpeg {
 namespace {
 
+// How far a lenient walk looks for the first frame, and the largest APE tag
+// it takes.
+constexpr std::int64_t kMaxJunk = 1 << 20;
+constexpr std::size_t kMaxApeTag = 1 << 20;
+
 constexpr int kBitrates[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
                                       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
                                       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
@@ -151,7 +156,7 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   return tag;
 }
 
-std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame, bool takeCutEnd) {
+std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame, bool lenient) {
   Reader in(fd);
   const std::int64_t start = in.tell();
 
@@ -170,24 +175,53 @@ std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::i
   }
 
   Stream s;
-  s.tagEnd = s.audioStart = in.tell() - start;
+  s.tagEnd = in.tell() - start;
   Header h;
+  if (lenient) {
+    // Junk: passed over up to a frame that another of the same kind follows.
+    for (;; in.skip(1), ++s.junk) {
+      if (s.junk > kMaxJunk || in.want(4) < 4) return std::nullopt;
+      Header next;
+      if (!parseHeader(in.data(), h)) continue;
+      if (s.junk == 0) break;  // no junk: the walk goes on as it would without lenience
+      const auto size = static_cast<std::size_t>(h.size);
+      if (in.want(size + 4) < size + 4) return std::nullopt;
+      if (parseHeader(in.data() + size, next) && next.version == h.version && next.layer == h.layer &&
+          next.rate == h.rate)
+        break;
+    }
+  }
+  s.firstFrame = s.audioStart = in.tell() - start;
   bool haveFirst = false;
   for (;;) {
     const std::size_t avail = in.want(4);
     if (avail == 0) break;
     if (avail < 4 || !parseHeader(in.data(), h)) {
-      // Only an ID3v1 tag may follow the last frame.
+      // Only an ID3v1 tag may follow the last frame, or where taken an APE
+      // tag and then an ID3v1 tag: the rest of the file, read whole.
       if (haveFirst && in.want(129) == 128 && std::memcmp(in.data(), "TAG", 3) == 0) {
         s.id3v1 = true;
         break;
       }
-      return std::nullopt;
+      if (!haveFirst || !lenient) return std::nullopt;
+      const std::size_t rest = in.want(kMaxApeTag + 1);
+      if (rest > kMaxApeTag) return std::nullopt;
+      s.id3v1 = rest >= 128 + 32 && std::memcmp(in.data() + rest - 128, "TAG", 3) == 0;
+      const std::size_t ape = rest - (s.id3v1 ? 128 : 0);
+      const unsigned char *footer = in.data() + ape - 32;
+      if (ape < 32 || std::memcmp(footer, "APETAGEX", 8) != 0) return std::nullopt;
+      auto le32 = [](const unsigned char *p) {
+        return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+               (std::uint32_t{p[3]} << 24);
+      };
+      if (le32(footer + 12) + ((le32(footer + 20) & 0x80000000u) ? 32u : 0u) != ape) return std::nullopt;
+      s.apeTag = static_cast<std::int64_t>(ape);
+      break;
     }
     if (haveFirst && (h.version != s.first.version || h.layer != s.first.layer || h.rate != s.first.rate))
       return std::nullopt;
     if (const std::size_t held = in.want(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
-      if (!takeCutEnd || !haveFirst) return std::nullopt;  // cut inside its last frame
+      if (!lenient || !haveFirst) return std::nullopt;  // cut inside its last frame
       s.cutEnd = static_cast<std::int64_t>(held);
       break;
     }
@@ -198,7 +232,7 @@ std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::i
       s.info = readInfoTag(in.data(), h);
       if (s.info.present) s.audioStart = offset + h.size;
     }
-    if (haveFirst && !(s.info.present && offset == s.tagEnd)) onFrame(s.frames++, offset);
+    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset);
     in.skip(static_cast<std::size_t>(h.size));
     s.audioEnd = in.tell() - start;
   }

@@ -74,7 +74,10 @@ struct Stream {
   Header first;                 // of the first frame
   InfoTag info;                 // of the first frame
   std::int64_t frames = 0;      // audio frames; a tag frame is not audio
-  std::int64_t tagEnd = 0;      // where the ID3v2 tag ends: the first frame's offset
+  std::int64_t tagEnd = 0;      // where the ID3v2 tag ends
+  std::int64_t firstFrame = 0;  // where the first frame begins, a tag frame included
+  std::int64_t junk = 0;        // bytes between the two, where taken
+  std::int64_t apeTag = 0;      // bytes of an APE tag after the last frame, where taken
   std::int64_t audioStart = 0;  // the first audio frame's offset
   std::int64_t audioEnd = 0;    // where the last frame ends
   bool id3v1 = false;           // 128 bytes of ID3v1 tag follow the last frame
@@ -91,9 +94,10 @@ struct Stream {
 // read from the file's current offset; `onFrame(index, offset)` is called
 // for every audio frame. Returns nothing for anything else, so that the
 // caller can ask libmpg123; raises ReadError when reading fails. With
-// `takeCutEnd`, a last frame cut short (which decoders do not play) ends
-// the stream instead.
+// `lenient`, what decoders pass over is taken as well and counted: junk
+// before the first frame (up to where two frames follow one another), an APE
+// tag after the last frame, a last frame cut short (which ends the stream).
 std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
-                           bool takeCutEnd = false);
+                           bool lenient = false);
 
 }  // namespace mpeg
