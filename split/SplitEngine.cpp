@@ -538,8 +538,8 @@ bool readMpegFile(int fd, MpegFile &file) {
   if (stream->id3v1) file.id3v1.resize(128);
   file.firstFrame.resize(static_cast<std::size_t>(stream->first.size));
   return preadAll(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
-         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream->audioEnd) &&
-         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream->tagEnd) &&
+         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream->audioEnd + stream->apeTag) &&
+         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream->firstFrame) &&
          preadAll(fd, file.header, 4, offsets.front());
 }
 
@@ -697,13 +697,18 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
 std::optional<MpegFile> loadExact(Run &run) {
   MpegFile src;
   if (readMpegFile(run.fd(), src)) {
-    if (const std::int64_t cut = src.layout.stream.cutEnd)
-      run.reporter().notice({run.source(),
-                             QStringLiteral("The last %1 bytes of %2 are a frame cut short, which decoders do not "
-                                            "play: no piece holds them.")
-                                 .arg(cut)
-                                 .arg(run.source()),
-                             QStringLiteral("its last %1 bytes, a frame cut short, are in no piece").arg(cut)});
+    // What decoders pass over goes into no piece; the user hears of it.
+    const mpeg::Stream &st = src.layout.stream;
+    QStringList left;
+    if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
+    if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
+    if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
+    if (!left.isEmpty())
+      run.reporter().notice(
+          {run.source(),
+           QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
+               .arg(run.source(), left.join(QStringLiteral(", "))),
+           QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
     return src;
   }
   if (errno != 0) {
