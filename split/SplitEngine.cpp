@@ -718,8 +718,8 @@ std::optional<MpegFile> loadExact(Run &run) {
   } else {
     run.refuse({run.source(),
                 QStringLiteral("Cannot cut %1 exactly: it is not a plain MPEG audio stream (something other than "
-                               "frames of one format between an ID3v2 tag and an ID3v1 tag). Split it without exact "
-                               "cuts.")
+                               "frames of one format between its tags, such as a damaged frame, a change of format or "
+                               "free format). Split it without exact cuts.")
                     .arg(run.source()),
                 QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
   }
