@@ -433,8 +433,9 @@ Outcome finishBreakpoints(Run &run, const QString &source, std::int64_t frames, 
 // Exact cuts: pieces on the source's frames that know their own length and
 // play gaplessly one after the other (ExactPlan.h says how).
 
-// What an exact piece says of itself, after the LAME tag in its Info frame,
-// so that a join can check and undo the cut.
+// What an exact piece says of itself, after the LAME tag in its Info frame
+// (Layers I and II: in a PRIV frame of its ID3v2 tag), so that a join can
+// check and undo the cut.
 struct Mark {
   int carriers = 0;        // frames made for it come before its first real frame
   bool untrimmed = false;  // the source had no gapless tag
