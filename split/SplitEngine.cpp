@@ -672,7 +672,7 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
       const std::int64_t frames = p.carriers + p.end - p.first;
       const std::int64_t audio = p.carriers * carrierSize + parts.length;
       const std::int64_t base = parts.offset;
-      auto offsetOf = [&, p](std::int64_t i) {
+      auto offsetOf = [&offsets, carrierSize, base, p](std::int64_t i) {
         if (i < p.carriers) return i * carrierSize;
         return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
       };
