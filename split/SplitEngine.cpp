@@ -608,6 +608,47 @@ bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<un
   return true;
 }
 
+// Puts a Layer III piece's Info frame and carrier frames after its tag in
+// `parts`, the Info frame to be made again once the CRC of the audio is
+// known; false with errno set when the source cannot be read.
+bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
+                  PieceParts &parts) {
+  const exact::Layout &layout = src.layout;
+  const auto &offsets = layout.offsets;
+  std::vector<unsigned char> carrier;
+  if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) return false;
+  std::int64_t smallest = INT64_MAX, largest = 0;
+  for (std::int64_t i = p.first; i < p.end; ++i) {
+    smallest = std::min(smallest, layout.frameSize(i));
+    largest = std::max(largest, layout.frameSize(i));
+  }
+  const bool vbr = p.carriers > 0 || largest - smallest > 1;
+  // The silent frames before the carrier: its header, and zeros.
+  const std::int64_t carrierSize = static_cast<std::int64_t>(carrier.size());
+  if (p.carriers > 1) {
+    std::vector<unsigned char> silent(carrier.size(), 0);
+    std::copy_n(carrier.begin(), 4, silent.begin());
+    for (int i = 1; i < p.carriers; ++i) carrier.insert(carrier.begin(), silent.begin(), silent.end());
+  }
+  const std::int64_t frames = p.carriers + p.end - p.first;
+  const std::int64_t audio = p.carriers * carrierSize + parts.length;
+  const std::int64_t base = parts.offset;
+  auto offsetOf = [&offsets, carrierSize, base, p](std::int64_t i) {
+    if (i < p.carriers) return i * carrierSize;
+    return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
+  };
+  const unsigned char *header = src.header;
+  parts.patch = [=](std::uint16_t crc) {
+    return infoFrameFor(header, frames, audio, vbr, p.delay, p.padding, crc, extra, offsetOf);
+  };
+  parts.patchAt = parts.head.size();
+  const std::vector<unsigned char> info = parts.patch(0);
+  parts.head.insert(parts.head.end(), info.begin(), info.end());
+  parts.crcFrom = parts.head.size();
+  parts.head.insert(parts.head.end(), carrier.begin(), carrier.end());
+  return true;
+}
+
 // Writes the planned pieces of an exact run.
 Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces) {
   const exact::Layout &layout = src.layout;
@@ -648,43 +689,11 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
     const std::vector<unsigned char> extra = encodeMark(mark);
     // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
     if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
-    if (layout.layer3()) {
-      std::vector<unsigned char> carrier;
-      if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) {
-        run.refuse({run.source(),
-                    QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
-                    QStringLiteral("cannot read it: %1").arg(systemError(errno))});
-        return run.stopped();
-      }
-      std::int64_t smallest = INT64_MAX, largest = 0;
-      for (std::int64_t i = p.first; i < p.end; ++i) {
-        smallest = std::min(smallest, layout.frameSize(i));
-        largest = std::max(largest, layout.frameSize(i));
-      }
-      const bool vbr = p.carriers > 0 || largest - smallest > 1;
-      // The silent frames before the carrier: its header, and zeros.
-      const std::int64_t carrierSize = static_cast<std::int64_t>(carrier.size());
-      if (p.carriers > 1) {
-        std::vector<unsigned char> silent(carrier.size(), 0);
-        std::copy_n(carrier.begin(), 4, silent.begin());
-        for (int i = 1; i < p.carriers; ++i) carrier.insert(carrier.begin(), silent.begin(), silent.end());
-      }
-      const std::int64_t frames = p.carriers + p.end - p.first;
-      const std::int64_t audio = p.carriers * carrierSize + parts.length;
-      const std::int64_t base = parts.offset;
-      auto offsetOf = [&offsets, carrierSize, base, p](std::int64_t i) {
-        if (i < p.carriers) return i * carrierSize;
-        return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
-      };
-      const unsigned char *header = src.header;
-      parts.patch = [=](std::uint16_t crc) {
-        return infoFrameFor(header, frames, audio, vbr, p.delay, p.padding, crc, extra, offsetOf);
-      };
-      parts.patchAt = parts.head.size();
-      const std::vector<unsigned char> info = parts.patch(0);
-      parts.head.insert(parts.head.end(), info.begin(), info.end());
-      parts.crcFrom = parts.head.size();
-      parts.head.insert(parts.head.end(), carrier.begin(), carrier.end());
+    if (layout.layer3() && !addInfoFrame(fd, src, p, extra, parts)) {
+      run.refuse({run.source(),
+                  QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
+                  QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+      return run.stopped();
     }
     if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
     run.reporter().step();
