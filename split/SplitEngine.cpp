@@ -1,6 +1,7 @@
 #include "SplitEngine.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -702,6 +703,18 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
   return run.finish();
 }
 
+// Whether the first frame after the ID3v2 tag is of free format (bitrate
+// index 0), which the frame walk does not take.
+bool startsFreeFormat(int fd) {
+  unsigned char b[10] = {};
+  std::int64_t at = 0;
+  if (preadAll(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
+    at = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+  mpeg::Header h;
+  return preadAll(fd, b, 4, at) && (b[2] >> 4) == 0 &&
+         mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
+}
+
 // Reads the source for an exact run; reports and returns nothing when it is
 // not a stream that exact cuts can take.
 std::optional<MpegFile> loadExact(Run &run) {
@@ -725,11 +738,17 @@ std::optional<MpegFile> loadExact(Run &run) {
     run.refuse({run.source(),
                 QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
                 QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+  } else if (startsFreeFormat(run.fd())) {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot cut %1 exactly: it is free format, whose frames exact cuts do not take. Split "
+                               "it without exact cuts.")
+                    .arg(run.source()),
+                QStringLiteral("cannot cut it exactly: free format (split it without exact cuts)")});
   } else {
     run.refuse({run.source(),
                 QStringLiteral("Cannot cut %1 exactly: it is not a plain MPEG audio stream (something other than "
-                               "frames of one format between its tags, such as a damaged frame, a change of format or "
-                               "free format). Split it without exact cuts.")
+                               "frames of one format between its tags, such as a damaged frame or a change of format). "
+                               "Split it without exact cuts.")
                     .arg(run.source()),
                 QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
   }
