@@ -364,6 +364,9 @@ class TestExact : public QObject {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("kilobytes");
     QTest::addColumn<QString>("says");
+    QTest::newRow("free format") << "free-format.mp3"
+                                 << "20"
+                                 << "free format";
     QTest::newRow("text") << "text.mp3"
                           << "20"
                           << "not a plain MPEG audio stream";
