@@ -199,6 +199,13 @@ void TForm1::readSettings() {
     centreOnShow_ = true;
     RadioButton1->setChecked(true);
   }
+  // A value added later than the four: missing or unreadable, it reads as 0
+  // and leaves the others standing.
+  try {
+    chkExact->setChecked(Registry->ReadInteger(QStringLiteral("Exact")) != 0);
+  } catch (const std::exception &) {
+    chkExact->setChecked(false);
+  }
 }
 
 void TForm1::writeSettings() {
@@ -210,6 +217,7 @@ void TForm1::writeSettings() {
     const TFlatRadioButton *methods[] = {RadioButton1, RadioButton2, RadioButton3};
     for (int i = 0; i < 3; ++i)
       if (methods[i]->isChecked()) Registry->WriteInteger(QStringLiteral("Method"), i + 1);
+    Registry->WriteInteger(QStringLiteral("Exact"), chkExact->isChecked() ? 1 : 0);
     Registry->CloseKey();
   } catch (const std::exception &) {
     // The program ends all the same.
@@ -339,9 +347,9 @@ void TForm1::closeEvent(QCloseEvent *e) {
 
 SplitPage TForm1::page(int method) {
   switch (method) {
-    case 1: return {nullptr, editSavePath, nullptr, ListBox};
-    case 2: return {editLength, editSavePath1, chkJoin2, nullptr};
-    default: return {editSize, editSavePath3, chkJoin3, nullptr};
+    case 1: return {nullptr, editSavePath, nullptr, ListBox, chkExact};
+    case 2: return {editLength, editSavePath1, chkJoin2, nullptr, chkExact};
+    default: return {editSize, editSavePath3, chkJoin3, nullptr, chkExact};
   }
 }
 

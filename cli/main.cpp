@@ -19,9 +19,10 @@ namespace {
 const char kUsage[] =
     "Usage:\n"
     "  tranchette-cli info [--] FILE\n"
-    "  tranchette-cli size KB [-o TEMPLATE] [--join] [-q] [--] FILE\n"
-    "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [-q] [--] FILE\n"
-    "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [-q] [--] FILE\n"
+    "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
     "\n"
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
     "range of the source copied unchanged, sized in proportion to the file's\n"
@@ -36,13 +37,23 @@ const char kUsage[] =
     "           as rising MPEG frame numbers from 0 to 9223372036854775807;\n"
     "           nothing before the first or after the last is written, and a\n"
     "           breakpoint past the last frame stands for the end of the file\n"
+    "  join     join exact pieces, given in order, into NAME.mp3: the source's\n"
+    "           frames again, without the pieces' headers and warm-up frames;\n"
+    "           pieces that are not consecutive exact pieces of one source are\n"
+    "           refused\n"
     "\n"
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
     "               ... (default: <name>-%track%.mp3 in the current folder)\n"
     "  --join       also write Join_<name>.bat, a one-line \"copy /b\" command,\n"
     "               and Join_<name>.sh, a \"cat\" command, that join the pieces\n"
-    "               again (size and time only)\n"
+    "               again (size and time only); with --exact they call\n"
+    "               'tranchette-cli join'\n"
+    "  --exact      exact cuts: pieces of whole frames that start with an Info\n"
+    "               frame giving their own length, and play gaplessly, to the\n"
+    "               sample, one after the other (time: every piece exactly\n"
+    "               SECONDS long; size: no piece above KB, headers included;\n"
+    "               frames: cut before audio frame F)\n"
     "  -q           no progress bar (there is none when stderr is no terminal)\n"
     "  --           everything after it is a value or the FILE\n"
     "  -h, --help   this text\n"
@@ -150,6 +161,15 @@ int info(const QString &file) {
   return 0;
 }
 
+// From here on a signal stops the run cleanly: the unfinished file goes.
+void catchSignals() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+}
+
 // After a split that did not complete: what it left.
 void reportLeft(const QString &source, const QStringList &pieces) {
   if (pieces.isEmpty())
@@ -179,7 +199,7 @@ int main(int argc, char *argv[]) {
   }
 
   QString outputTemplate;
-  bool haveTemplate = false, join = false, quiet = false, options = true;
+  bool haveTemplate = false, join = false, quiet = false, options = true, exact = false;
   QStringList positional;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -199,6 +219,8 @@ int main(int argc, char *argv[]) {
       haveTemplate = true;
     } else if (arg == "--join") {
       join = true;
+    } else if (arg == "--exact") {
+      exact = true;
     } else if (arg == "-q") {
       quiet = true;
     } else {
@@ -207,8 +229,21 @@ int main(int argc, char *argv[]) {
   }
 
   if (command == "info") {
-    if (positional.size() != 1 || join || haveTemplate) return usageError(QStringLiteral("info takes one FILE"));
+    if (positional.size() != 1 || join || haveTemplate || exact)
+      return usageError(QStringLiteral("info takes one FILE"));
     return info(positional[0]);
+  }
+  if (command == "join") {
+    if (!haveTemplate) return usageError(QStringLiteral("join needs -o NAME.mp3"));
+    if (positional.isEmpty()) return usageError(QStringLiteral("join needs the pieces to join"));
+    if (join || exact) return usageError(QStringLiteral("join takes no --join or --exact"));
+    catchSignals();
+    if (const auto problem = split::joinPieces(positional, outputTemplate)) {
+      error(problem->file, problem->brief);
+      return caughtSignal ? 128 + caughtSignal : 1;
+    }
+    printLine(stdout, outputTemplate);
+    return 0;
   }
   if (command != "size" && command != "time" && command != "frames")
     return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
@@ -248,23 +283,19 @@ int main(int argc, char *argv[]) {
   }
 
   std::optional<audio::StreamFacts> facts;
-  if (command != "size" && !(facts = streamFacts(source))) return 1;
+  if (command != "size" && !exact && !(facts = streamFacts(source))) return 1;
 
-  // From here on a signal stops the split cleanly: the unfinished piece goes.
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+  catchSignals();
 
   TerminalReporter reporter(!quiet);
   split::Outcome outcome;
   if (command == "size")
-    outcome = split::splitBySize(source, value, outputTemplate, reporter);
+    outcome = split::splitBySize(source, value, outputTemplate, reporter, exact);
   else if (command == "time")
-    outcome = split::splitByTime(source, value, facts->totalTimeMs(), outputTemplate, reporter);
+    outcome = split::splitByTime(source, value, facts ? facts->totalTimeMs() : 0, outputTemplate, reporter, exact);
   else
-    outcome = split::splitAtBreakpoints(source, facts->frames, breakpoints, outputTemplate, reporter);
+    outcome =
+        split::splitAtBreakpoints(source, facts ? facts->frames : 0, breakpoints, outputTemplate, reporter, exact);
 
   // A signal after the last piece's last check still ends the run: no join files.
   if (!outcome.completed || caughtSignal) {
@@ -272,7 +303,7 @@ int main(int argc, char *argv[]) {
     return caughtSignal ? 128 + caughtSignal : 1;
   }
   if (join && !outcome.pieces.isEmpty()) {
-    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source))) {
+    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), exact)) {
       for (const QString &line : problem->split(QStringLiteral("\r\n"))) error(QString(), line);
       return 1;
     }

@@ -1,12 +1,14 @@
 #include "SplitEngine.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +16,10 @@
 #include <vector>
 
 #include "Convert.h"
+#include "ExactPlan.h"
 #include "FileName.h"
+#include "Id3.h"
+#include "InfoFrame.h"
 
 namespace split {
 namespace {
@@ -165,6 +170,23 @@ std::int64_t scaled(std::int64_t a, std::int64_t b, std::int64_t c) {
   return static_cast<std::int64_t>(static_cast<Wide>(a) * b / c);
 }
 
+bool writeBytes(int fd, const std::vector<unsigned char> &bytes) {
+  return writeAll(fd, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+}
+
+// What a piece holds: bytes made for it, a range of the source, bytes made
+// for it. Where `patch` is given, it makes the bytes that replace those at
+// `patchAt` once the CRC-16 of everything from head[crcFrom] on through the
+// range is known.
+struct PieceParts {
+  std::vector<unsigned char> head;
+  std::int64_t offset = 0, length = 0;
+  std::vector<unsigned char> tail;
+  std::size_t crcFrom = 0;
+  std::size_t patchAt = 0;
+  std::function<std::vector<unsigned char>(std::uint16_t)> patch;
+};
+
 // One run: the source, the template, the reporter and the copy buffer.
 class Run {
  public:
@@ -204,6 +226,13 @@ class Run {
   // all of which lie in the file as it was opened. Reports and returns false
   // when the piece cannot be created or completed; then nothing of it stays.
   bool writePiece(std::int64_t track, std::int64_t offset, std::int64_t length, const QString &createPrefix) {
+    PieceParts parts;
+    parts.offset = offset;
+    parts.length = length;
+    return writePiece(track, parts, createPrefix);
+  }
+
+  bool writePiece(std::int64_t track, const PieceParts &parts, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
     PendingFile piece;
     if (!piece.open(encodeFileName(name), sourceId_)) {
@@ -213,12 +242,28 @@ class Run {
                      locked ? QStringLiteral("cannot create it: another program holds it locked")
                             : QStringLiteral("cannot create it: %1").arg(systemError(error))});
     }
-    if (!copy(piece.fd(), offset, length)) return refuseCopy(name);
+    if (!writeBytes(piece.fd(), parts.head)) return refuseWrite(name, errno);
+    mpeg::Crc16 crc;
+    crc.update(parts.head.data() + std::min(parts.crcFrom, parts.head.size()),
+               parts.head.size() - std::min(parts.crcFrom, parts.head.size()));
+    crc_ = parts.patch ? &crc : nullptr;
+    if (!copy(piece.fd(), parts.offset, parts.length)) return refuseCopy(name);
+    if (!writeBytes(piece.fd(), parts.tail)) return refuseWrite(name, errno);
+    if (parts.patch) {
+      const std::vector<unsigned char> bytes = parts.patch(crc.value());
+      if (::pwrite(piece.fd(), bytes.data(), bytes.size(), static_cast<off_t>(parts.patchAt)) !=
+          static_cast<ssize_t>(bytes.size()))
+        return refuseWrite(name, errno);
+    }
     if (!piece.commit()) return refuseWrite(name, errno);
     outcome_.pieces << name;
     reporter_.pieceWritten(name);
     return true;
   }
+
+  int fd() const { return in_.fd(); }
+  const QString &source() const { return source_; }
+  const QString &templateText() const { return template_; }
 
   Outcome finish() {
     outcome_.completed = true;
@@ -289,7 +334,7 @@ class Run {
     while (pos < end) {
       if (stopAsked) return fault(Fault::stop, pos);
       std::int64_t moved = 0;
-      if (kernelCopy_) {
+      if (kernelCopy_ && !crc_) {
         loff_t from = pos;
         const ssize_t got = ::copy_file_range(in_.fd(), &from, out, nullptr,
                                               static_cast<std::size_t>(std::min(end - pos, kKernelChunk)), 0);
@@ -309,6 +354,7 @@ class Run {
         if (got < 0) return fault(Fault::read, pos, errno);
         if (got == 0) return fault(Fault::sourceEnded, pos);
         if (!writeAll(out, buffer_.data(), static_cast<std::size_t>(got))) return fault(Fault::write, pos, errno);
+        if (crc_) crc_->update(reinterpret_cast<const unsigned char *>(buffer_.data()), static_cast<std::size_t>(got));
         moved = got;
       }
       pos += moved;
@@ -331,6 +377,7 @@ class Run {
   std::int64_t faultAt_ = 0;
   int faultErrno_ = 0;
   Outcome outcome_;
+  mpeg::Crc16 *crc_ = nullptr;  // of the bytes copied, where wanted
 };
 
 QString createPrefix(std::int64_t pieceSize) {
@@ -354,6 +401,421 @@ Outcome splitFixed(Run &run, std::int64_t pieceSize) {
     return run.stopped();
   run.reporter().complete();
   return run.finish();
+}
+
+// The end of a split at breakpoints: what was past the end and what was not
+// written, told to the user.
+Outcome finishBreakpoints(Run &run, const QString &source, std::int64_t frames, const std::vector<std::int64_t> &points,
+                          const QStringList &empty) {
+  QStringList past;
+  for (std::int64_t p : points)
+    if (p > frames) past << QString::number(p);
+  QStringList text, brief;
+  if (!past.isEmpty()) {
+    const bool one = past.size() == 1;
+    text << QStringLiteral("The breakpoint%1 %2 %3 past the end of %4, which has %5 frames.")
+                .arg(one ? QString() : QStringLiteral("s"), past.join(QStringLiteral(", ")),
+                     one ? QStringLiteral("lies") : QStringLiteral("lie"), source)
+                .arg(frames);
+    brief << QStringLiteral("breakpoint%1 %2 past the end (the file has %3 frames)")
+                 .arg(one ? QString() : QStringLiteral("s"), past.join(QStringLiteral(", ")))
+                 .arg(frames);
+  }
+  if (!empty.isEmpty()) {
+    text << QStringLiteral("Not written, as they would hold no byte: %1.").arg(empty.join(QStringLiteral(", ")));
+    brief << QStringLiteral("not written, holding no byte: %1").arg(empty.join(QStringLiteral(", ")));
+  }
+  if (!text.isEmpty())
+    run.reporter().notice({source, text.join(QStringLiteral("\r\n")), brief.join(QStringLiteral("; "))});
+  run.outcome().skipped = empty.size();
+  return run.finish();
+}
+
+// Exact cuts: pieces on the source's frames that know their own length and
+// play gaplessly one after the other (ExactPlan.h says how).
+
+// What an exact piece says of itself, after the LAME tag in its Info frame
+// (Layers I and II: in a PRIV frame of its ID3v2 tag), so that a join can
+// check and undo the cut.
+struct Mark {
+  int carriers = 0;        // frames made for it come before its first real frame
+  bool untrimmed = false;  // the source had no gapless tag
+  std::uint32_t piece = 0, count = 0;
+  std::uint64_t source = 0;  // identifies the source's audio
+  std::int64_t first = 0;    // the source frame its first real frame is
+  int id3v1Track = 0;        // the source's own track numbers
+  std::string track;
+  std::uint32_t id3v2Size = 0;  // the size of the source's ID3v2 tag
+};
+
+constexpr std::size_t kMarkSize = 72;
+const std::string kMarkOwner = "tranchette";
+constexpr unsigned char kMarkMagic[4] = {'T', 'c', 'u', 't'};
+
+void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+std::uint64_t getBig(const unsigned char *p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+std::vector<unsigned char> encodeMark(const Mark &m) {
+  std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
+  out.push_back(1);  // the mark's version
+  out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0)));
+  putBig(out, m.piece, 4);
+  putBig(out, m.count, 4);
+  putBig(out, m.source, 8);
+  putBig(out, static_cast<std::uint64_t>(m.first), 8);
+  out.push_back(static_cast<unsigned char>(m.id3v1Track));
+  putBig(out, m.id3v2Size, 4);
+  const std::string track = m.track.substr(0, kMarkSize - out.size() - 1);
+  out.push_back(static_cast<unsigned char>(track.size()));
+  out.insert(out.end(), track.begin(), track.end());
+  out.resize(kMarkSize, 0);
+  return out;
+}
+
+std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
+  if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) || b[4] != 1)
+    return std::nullopt;
+  Mark m;
+  m.carriers = b[5] >> 2;
+  m.untrimmed = b[5] & 2;
+  m.piece = static_cast<std::uint32_t>(getBig(&b[6], 4));
+  m.count = static_cast<std::uint32_t>(getBig(&b[10], 4));
+  m.source = getBig(&b[14], 8);
+  m.first = static_cast<std::int64_t>(getBig(&b[22], 8));
+  m.id3v1Track = b[30];
+  m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
+  const std::size_t length = std::min<std::size_t>(b[35], kMarkSize - 36);
+  m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
+  return m;
+}
+
+bool preadAll(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t got =
+        ::pread(fd, to + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// A stream read for exact cuts or a join: every frame's offset and the tags.
+struct MpegFile {
+  exact::Layout layout;
+  mpeg::Bytes id3v2, id3v1;
+  unsigned char header[4] = {};  // the first audio frame's
+  mpeg::Bytes firstFrame;        // the tag frame where there is one, else the first audio frame
+};
+
+// Walks the open file from its start; false when it is not a plain stream
+// (errno 0) or cannot be read (errno set).
+bool readMpegFile(int fd, MpegFile &file) {
+  file = MpegFile();
+  errno = 0;
+  if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+  std::vector<std::int64_t> &offsets = file.layout.offsets;
+  std::optional<mpeg::Stream> stream;
+  try {
+    stream = mpeg::walk(
+        fd, [&](std::int64_t, std::int64_t offset) { offsets.push_back(offset); }, true);
+  } catch (const mpeg::ReadError &) {
+    return false;
+  }
+  // A tag that counts other frames than the stream holds is read
+  // differently by every decoder.
+  if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
+  offsets.push_back(stream->audioEnd);
+  file.layout.stream = *stream;
+  file.id3v2.resize(static_cast<std::size_t>(stream->tagEnd));
+  if (stream->id3v1) file.id3v1.resize(128);
+  file.firstFrame.resize(static_cast<std::size_t>(stream->first.size));
+  return preadAll(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
+         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream->audioEnd + stream->apeTag) &&
+         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream->firstFrame) &&
+         preadAll(fd, file.header, 4, offsets.front());
+}
+
+// Identifies a source by its frame count, its audio's size and its first
+// 64 KB of audio (FNV-1a).
+std::uint64_t sourceIdOf(int fd, const exact::Layout &layout) {
+  std::uint64_t h = 14695981039346656037ull;
+  auto mix = [&h](std::uint64_t byte) { h = (h ^ byte) * 1099511628211ull; };
+  for (std::uint64_t v : {static_cast<std::uint64_t>(layout.frames()),
+                          static_cast<std::uint64_t>(layout.offsets.back() - layout.offsets.front())})
+    for (int i = 0; i < 8; ++i) mix((v >> (8 * i)) & 0xFF);
+  std::vector<unsigned char> head(
+      static_cast<std::size_t>(std::min<std::int64_t>(65536, layout.offsets.back() - layout.offsets.front())));
+  if (preadAll(fd, head.data(), head.size(), layout.offsets.front()))
+    for (unsigned char c : head) mix(c);
+  return h;
+}
+
+// The Info frame of a piece of Layer III audio frames; `offsetOf(i)` is where
+// audio frame i begins, counted from the Info frame's first byte.
+template <typename OffsetOf>
+std::vector<unsigned char> infoFrameFor(const unsigned char *header, std::int64_t frames, std::int64_t audioBytes,
+                                        bool vbr, int delay, int padding, std::uint16_t crc,
+                                        const std::vector<unsigned char> &extra, OffsetOf offsetOf) {
+  mpeg::InfoFields f;
+  f.vbr = vbr;
+  f.frames = static_cast<std::uint32_t>(frames);
+  f.delay = delay;
+  f.padding = padding;
+  f.musicCrc = crc;
+  f.extra = extra;
+  const auto size = static_cast<std::int64_t>(mpeg::makeInfoFrame(header, f).size());
+  f.bytes = static_cast<std::uint32_t>(size + audioBytes);
+  f.toc = mpeg::makeToc(frames, size + audioBytes, [&](std::int64_t i) { return size + offsetOf(i); });
+  return mpeg::makeInfoFrame(header, f);
+}
+
+// The carrier frame before source frame `first`: the stream's header at the
+// highest bitrate, no checksum, side information all zero (its granules
+// decode to silence and read no main data), and at the end of its payload
+// the main data bytes that come before frame `first`, as many as a frame's
+// main_data_begin can reach back.
+bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<unsigned char> &out) {
+  mpeg::Header h;
+  mpeg::parseHeader(src.header, h);
+  const int size = mpeg::frameSizeAt(h, 14);
+  out.assign(static_cast<std::size_t>(size), 0);
+  mpeg::makeHeader(src.header, 14, out.data());
+  const int room = size - 4 - mpeg::sideInfoSize(h);
+  std::size_t want = static_cast<std::size_t>(std::min(room, mpeg::maxReservoir(h)));
+  std::vector<unsigned char> frame;
+  std::size_t end = out.size();
+  for (std::int64_t j = first - 1; j >= 0 && want > 0; --j) {
+    frame.resize(static_cast<std::size_t>(src.layout.frameSize(j)));
+    mpeg::Header fh;
+    if (!preadAll(fd, frame.data(), frame.size(), src.layout.offsets[static_cast<std::size_t>(j)])) return false;
+    if (!mpeg::parseHeader(frame.data(), fh) || mpeg::mainDataOffset(fh) > fh.size) continue;
+    const std::size_t area = frame.size() - static_cast<std::size_t>(mpeg::mainDataOffset(fh));
+    const std::size_t take = std::min(area, want);
+    std::copy(frame.end() - static_cast<std::ptrdiff_t>(take), frame.end(),
+              out.begin() + static_cast<std::ptrdiff_t>(end - take));
+    end -= take;
+    want -= take;
+  }
+  return true;
+}
+
+// Puts a Layer III piece's Info frame and carrier frames after its tag in
+// `parts`, the Info frame to be made again once the CRC of the audio is
+// known; false with errno set when the source cannot be read.
+bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
+                  PieceParts &parts) {
+  const exact::Layout &layout = src.layout;
+  const auto &offsets = layout.offsets;
+  std::vector<unsigned char> carrier;
+  if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) return false;
+  std::int64_t smallest = INT64_MAX, largest = 0;
+  for (std::int64_t i = p.first; i < p.end; ++i) {
+    smallest = std::min(smallest, layout.frameSize(i));
+    largest = std::max(largest, layout.frameSize(i));
+  }
+  const bool vbr = p.carriers > 0 || largest - smallest > 1;
+  // The silent frames before the carrier: its header, and zeros.
+  const std::int64_t carrierSize = static_cast<std::int64_t>(carrier.size());
+  if (p.carriers > 1) {
+    std::vector<unsigned char> silent(carrier.size(), 0);
+    std::copy_n(carrier.begin(), 4, silent.begin());
+    for (int i = 1; i < p.carriers; ++i) carrier.insert(carrier.begin(), silent.begin(), silent.end());
+  }
+  const std::int64_t frames = p.carriers + p.end - p.first;
+  const std::int64_t audio = p.carriers * carrierSize + parts.length;
+  const std::int64_t base = parts.offset;
+  auto offsetOf = [&offsets, carrierSize, base, p](std::int64_t i) {
+    if (i < p.carriers) return i * carrierSize;
+    return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
+  };
+  const unsigned char *header = src.header;
+  parts.patch = [=](std::uint16_t crc) {
+    return infoFrameFor(header, frames, audio, vbr, p.delay, p.padding, crc, extra, offsetOf);
+  };
+  parts.patchAt = parts.head.size();
+  const std::vector<unsigned char> info = parts.patch(0);
+  parts.head.insert(parts.head.end(), info.begin(), info.end());
+  parts.crcFrom = parts.head.size();
+  parts.head.insert(parts.head.end(), carrier.begin(), carrier.end());
+  return true;
+}
+
+// Writes the planned pieces of an exact run.
+Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces) {
+  const exact::Layout &layout = src.layout;
+  const auto &offsets = layout.offsets;
+  const std::int64_t count = static_cast<std::int64_t>(pieces.size());
+  const int fd = run.fd();
+  const std::uint64_t id = sourceIdOf(fd, layout);
+  const std::string sourceTrack = mpeg::trackOf(src.id3v2);
+  const int sourceV1Track = src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126];
+  std::int64_t total = 0;
+  for (const exact::Piece &p : pieces)
+    total += offsets[static_cast<std::size_t>(p.end)] - offsets[static_cast<std::size_t>(p.first)];
+  run.setTotal(total);
+  run.reporter().start(count);
+  for (std::int64_t k = 1; k <= count; ++k) {
+    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
+    if (p.samples() == 0) {
+      run.outcome().skipped++;
+      run.reporter().step();
+      continue;
+    }
+    PieceParts parts;
+    if (!src.id3v2.empty()) parts.head = mpeg::withTrack(src.id3v2, std::to_string(k) + '/' + std::to_string(count));
+    parts.offset = offsets[static_cast<std::size_t>(p.first)];
+    parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
+    parts.tail = src.id3v1;
+    if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    Mark mark;
+    mark.carriers = p.carriers;
+    mark.untrimmed = layout.stream.trimBegin == 0;
+    mark.piece = static_cast<std::uint32_t>(k);
+    mark.count = static_cast<std::uint32_t>(count);
+    mark.source = id;
+    mark.first = p.first;
+    mark.id3v1Track = sourceV1Track;
+    mark.track = sourceTrack;
+    mark.id3v2Size = static_cast<std::uint32_t>(src.id3v2.size());
+    const std::vector<unsigned char> extra = encodeMark(mark);
+    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
+    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
+    if (layout.layer3() && !addInfoFrame(fd, src, p, extra, parts)) {
+      run.refuse({run.source(),
+                  QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
+                  QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+      return run.stopped();
+    }
+    if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
+    run.reporter().step();
+  }
+  run.reporter().complete();
+  return run.finish();
+}
+
+// Whether the first frame after the ID3v2 tag is of free format (bitrate
+// index 0), which the frame walk does not take.
+bool startsFreeFormat(int fd) {
+  unsigned char b[10] = {};
+  std::int64_t at = 0;
+  if (preadAll(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
+    at = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+  mpeg::Header h;
+  return preadAll(fd, b, 4, at) && (b[2] >> 4) == 0 &&
+         mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
+}
+
+// Reads the source for an exact run; reports and returns nothing when it is
+// not a stream that exact cuts can take.
+std::optional<MpegFile> loadExact(Run &run) {
+  MpegFile src;
+  if (readMpegFile(run.fd(), src)) {
+    // What decoders pass over goes into no piece; the user hears of it.
+    const mpeg::Stream &st = src.layout.stream;
+    QStringList left;
+    if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
+    if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
+    if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
+    if (!left.isEmpty())
+      run.reporter().notice(
+          {run.source(),
+           QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
+               .arg(run.source(), left.join(QStringLiteral(", "))),
+           QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
+    return src;
+  }
+  if (errno != 0) {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
+                QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+  } else if (startsFreeFormat(run.fd())) {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot cut %1 exactly: it is free format, whose frames exact cuts do not take. Split "
+                               "it without exact cuts.")
+                    .arg(run.source()),
+                QStringLiteral("cannot cut it exactly: free format (split it without exact cuts)")});
+  } else {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot cut %1 exactly: it is not a plain MPEG audio stream (something other than "
+                               "frames of one format between its tags, such as a damaged frame or a change of format). "
+                               "Split it without exact cuts.")
+                    .arg(run.source()),
+                QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
+  }
+  return std::nullopt;
+}
+
+// The bytes every piece of `src` holds besides its frames: tags and Info
+// frame, at their largest.
+std::int64_t fixedBytes(const MpegFile &src) {
+  std::int64_t fixed = static_cast<std::int64_t>(src.id3v1.size());
+  mpeg::Bytes tag = src.id3v2.empty() ? src.id3v2 : mpeg::withTrack(src.id3v2, std::string(21, '9'));
+  if (!src.layout.layer3()) tag = mpeg::withPrivate(tag, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1));
+  fixed += static_cast<std::int64_t>(tag.size());
+  if (src.layout.layer3())
+    fixed += static_cast<std::int64_t>(
+        mpeg::makeInfoFrame(src.header, mpeg::InfoFields{.extra = std::vector<unsigned char>(kMarkSize)}).size());
+  return fixed;
+}
+
+Outcome exactBySize(Run &run, std::int64_t limit) {
+  const auto src = loadExact(run);
+  if (!src) return run.stopped();
+  mpeg::Header h;
+  mpeg::parseHeader(src->header, h);
+  const auto pieces =
+      exact::piecesBySize(src->layout, limit, fixedBytes(*src), src->layout.layer3() ? mpeg::frameSizeAt(h, 14) : 0);
+  if (!pieces) {
+    run.refuse(parameterError(
+        QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
+            .arg(limit / 1024)
+            .arg(run.source())));
+    return run.stopped();
+  }
+  return writeExactPieces(run, *src, *pieces);
+}
+
+// `points` are rising frame numbers.
+Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
+  if (!run.openSource()) return {};
+  const auto src = loadExact(run);
+  if (!src) return run.stopped();
+  std::vector<std::int64_t> boundaries;
+  for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(src->layout, point));
+  const std::vector<exact::Piece> pieces = exact::piecesBetween(src->layout, boundaries);
+  QStringList empty;
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    if (pieces[i].samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
+  const Outcome outcome = writeExactPieces(run, *src, pieces);
+  if (!outcome.completed) return outcome;
+  return finishBreakpoints(run, run.source(), src->layout.frames(), points, empty);
+}
+
+Outcome exactByTime(Run &run, double seconds) {
+  const auto src = loadExact(run);
+  if (!src) return run.stopped();
+  const double length = seconds * static_cast<double>(src->layout.stream.first.rate);
+  if (!(length >= 1) || !std::isfinite(length)) {
+    run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
+    return run.stopped();
+  }
+  if (!src->layout.layer3())
+    run.reporter().notice({run.source(),
+                           QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not "
+                                          "to the sample.")
+                               .arg(run.source()),
+                           QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
+  return writeExactPieces(run, *src, exact::piecesBetween(src->layout, exact::timeBoundaries(src->layout, length)));
 }
 
 }  // namespace
@@ -409,7 +871,8 @@ QString pieceName(const QString &outputTemplate, std::int64_t track) {
   return insertBeforeExtension(outputTemplate, u'-' + text);
 }
 
-Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter) {
+Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter,
+                    bool exactCuts) {
   if (sizeText.isEmpty()) return {};
   Run run(source, outputTemplate, reporter);
   if (!run.openSource()) return {};
@@ -425,11 +888,12 @@ Outcome splitBySize(const QString &source, const QString &sizeText, const QStrin
             .arg(sizeText)));
     return {};
   }
+  if (exactCuts) return exactBySize(run, kilobytes * 1024);
   return splitFixed(run, kilobytes * 1024);
 }
 
 Outcome splitByTime(const QString &source, const QString &lengthText, std::int64_t totalTimeMs,
-                    const QString &outputTemplate, Reporter &reporter) {
+                    const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
   Run run(source, outputTemplate, reporter);
   if (!run.openSource()) return {};
   double milliseconds = 0;
@@ -440,6 +904,7 @@ Outcome splitByTime(const QString &source, const QString &lengthText, std::int64
         QStringLiteral("The length of the parts must be a number of seconds above 0, not \"%1\".").arg(lengthText)));
     return {};
   }
+  if (exactCuts) return exactByTime(run, milliseconds / 1000);
   if (totalTimeMs <= 0) {
     run.refuse({source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
                 QStringLiteral("cannot split it by time: its playing time is 0")});
@@ -456,7 +921,7 @@ Outcome splitByTime(const QString &source, const QString &lengthText, std::int64
 }
 
 Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QStringList &breakpoints,
-                           const QString &outputTemplate, Reporter &reporter) {
+                           const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
   if (breakpoints.size() < 2) return {};
   Run run(source, outputTemplate, reporter);
   std::vector<std::int64_t> points;
@@ -479,6 +944,7 @@ Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QSt
     }
     points.push_back(value);
   }
+  if (exactCuts) return exactAtBreakpoints(run, points);
   if (frames <= 0) {
     run.refuse({source, QStringLiteral("Cannot split %1 at frames: its frame count is 0.").arg(source),
                 QStringLiteral("cannot split it at frames: its frame count is 0")});
@@ -504,28 +970,7 @@ Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QSt
     run.reporter().step();
   }
 
-  QStringList past;
-  for (std::int64_t p : points)
-    if (p > frames) past << QString::number(p);
-  QStringList text, brief;
-  if (!past.isEmpty()) {
-    const bool one = past.size() == 1;
-    text << QStringLiteral("The breakpoint%1 %2 %3 past the end of %4, which has %5 frames.")
-                .arg(one ? QString() : QStringLiteral("s"), past.join(QStringLiteral(", ")),
-                     one ? QStringLiteral("lies") : QStringLiteral("lie"), source)
-                .arg(frames);
-    brief << QStringLiteral("breakpoint%1 %2 past the end (the file has %3 frames)")
-                 .arg(one ? QString() : QStringLiteral("s"), past.join(QStringLiteral(", ")))
-                 .arg(frames);
-  }
-  if (!empty.isEmpty()) {
-    text << QStringLiteral("Not written, as they would hold no byte: %1.").arg(empty.join(QStringLiteral(", ")));
-    brief << QStringLiteral("not written, holding no byte: %1").arg(empty.join(QStringLiteral(", ")));
-  }
-  if (!text.isEmpty())
-    run.reporter().notice({source, text.join(QStringLiteral("\r\n")), brief.join(QStringLiteral("; "))});
-  run.outcome().skipped = empty.size();
-  return run.finish();
+  return finishBreakpoints(run, source, frames, points, empty);
 }
 
 namespace {
@@ -565,7 +1010,7 @@ std::optional<QString> writeFile(const QString &name, const QByteArray &bytes, s
 
 }  // namespace
 
-QString joinCommand(const QStringList &pieces, const QString &joinName) {
+QString joinCommand(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   auto quoted = [](QString name) {
     static const QString special = QStringLiteral(" &|<>^()%!,;=+");
     const bool needs = std::any_of(name.begin(), name.end(), [](QChar c) { return special.contains(c); });
@@ -575,21 +1020,23 @@ QString joinCommand(const QStringList &pieces, const QString &joinName) {
   QStringList names = joinedNames(pieces, joinName);
   for (QString &name : names) name = quoted(name);
   const QString target = names.takeLast();
+  if (exactPieces)
+    return QStringLiteral("tranchette-cli join -o ") + target + QStringLiteral(" -- ") + names.join(u' ');
   return QStringLiteral("copy /b ") + names.join(u'+') + u' ' + target;
 }
 
-QByteArray joinScript(const QStringList &pieces, const QString &joinName) {
+QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   // The pieces as they were written, folders included: the shell reads paths
   // as this system does, so a piece in another folder is found as well.
   const QStringList paths = QStringList(pieces) << joinName + QStringLiteral(".mp3");
   QByteArrayList names;
-  for (const QString &name : paths)
-    names << '\'' + encodeFileName(name).replace('\'', QByteArray("'\\''")) + '\'';
+  for (const QString &name : paths) names << '\'' + encodeFileName(name).replace('\'', QByteArray("'\\''")) + '\'';
   const QByteArray target = names.takeLast();
+  if (exactPieces) return "#!/bin/sh\nexec tranchette-cli join -o " + target + " -- " + names.join(' ') + '\n';
   return "#!/bin/sh\ncat -- " + names.join(' ') + " > " + target + '\n';
 }
 
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName) {
+std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   QStringList problems;
   const QString batch = QStringLiteral("Join_") + joinName + QStringLiteral(".bat");
   std::optional<QString> unsafe;
@@ -601,18 +1048,169 @@ std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &
     problems << *unsafe;
   } else {
 #ifdef Q_OS_WIN
-    const QByteArray line = joinCommand(pieces, joinName).toLocal8Bit();
+    const QByteArray line = joinCommand(pieces, joinName, exactPieces).toLocal8Bit();
 #else
-    const QByteArray line = encodeFileName(joinCommand(pieces, joinName));
+    const QByteArray line = encodeFileName(joinCommand(pieces, joinName, exactPieces));
 #endif
     if (auto error = writeFile(batch, line)) problems << *error;
   }
 #ifndef Q_OS_WIN
   const QString script = QStringLiteral("Join_") + joinName + QStringLiteral(".sh");
-  if (auto error = writeFile(script, joinScript(pieces, joinName), 0755)) problems << *error;
+  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) problems << *error;
 #endif
   if (problems.isEmpty()) return std::nullopt;
   return problems.join(QStringLiteral("\r\n"));
+}
+
+namespace {
+
+// One exact piece as a join reads it.
+struct JoinPiece {
+  QString name;
+  File file;
+  MpegFile mpeg;
+  Mark mark;
+  std::int64_t own = 0;  // its first audio frame that the join keeps
+};
+
+Message joinRefusal(const QString &file, const QString &why) {
+  return {file, QStringLiteral("Cannot join %1: %2.").arg(file, why), why};
+}
+
+// Copies [offset, offset + length) of `in` to `out`, through the CRC.
+bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg::Crc16 &crc,
+                 std::vector<unsigned char> &buffer) {
+  buffer.resize(static_cast<std::size_t>(kCopyBuffer));
+  while (length > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length, kCopyBuffer));
+    if (stopAsked) {
+      errno = EINTR;
+      return false;
+    }
+    if (!preadAll(in, buffer.data(), n, offset) || !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n))
+      return false;
+    crc.update(buffer.data(), n);
+    offset += static_cast<std::int64_t>(n);
+    length -= static_cast<std::int64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output) {
+  std::vector<JoinPiece> in(static_cast<std::size_t>(pieces.size()));
+  struct stat outStat {};
+  const bool outExists = ::stat(encodeFileName(output).constData(), &outStat) == 0;
+  for (qsizetype i = 0; i < pieces.size(); ++i) {
+    JoinPiece &p = in[static_cast<std::size_t>(i)];
+    p.name = pieces[i];
+    p.file.reset(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!p.file.isOpen() || ::fstat(p.file.fd(), &st) != 0)
+      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
+    if (!S_ISREG(st.st_mode))
+      return joinRefusal(p.name, QStringLiteral("it is %1, not a regular file").arg(kindOf(st.st_mode)));
+    if (outExists && st.st_dev == outStat.st_dev && st.st_ino == outStat.st_ino)
+      return joinRefusal(p.name, QStringLiteral("it is the output file as well"));
+    ::fcntl(p.file.fd(), F_SETFL, ::fcntl(p.file.fd(), F_GETFL) & ~O_NONBLOCK);
+    std::optional<Mark> mark;
+    if (readMpegFile(p.file.fd(), p.mpeg))
+      mark = decodeMark(p.mpeg.layout.layer3()
+                            ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
+                            : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
+    if (!mark) {
+      if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
+      return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
+    }
+    p.mark = *mark;
+    if (i == 0) continue;
+    const JoinPiece &before = in[static_cast<std::size_t>(i - 1)];
+    if (p.mark.source != before.mark.source || p.mark.count != before.mark.count)
+      return joinRefusal(p.name,
+                         QStringLiteral("it is not a piece of the source that %1 is a piece of").arg(before.name));
+    if (p.mark.piece != before.mark.piece + 1)
+      return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2, and does not follow %3, which is piece %4")
+                                     .arg(p.mark.piece)
+                                     .arg(p.mark.count)
+                                     .arg(before.name)
+                                     .arg(before.mark.piece));
+  }
+  if (in.empty()) return joinRefusal(output, QStringLiteral("no piece is given"));
+
+  // The frames kept: the first piece's all (its carrier only where the
+  // source did not start with one's worth of silence), then of every later
+  // piece those after the frames already kept.
+  JoinPiece &head = in.front();
+  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carriers > 0;
+  head.own = plainStart ? head.mark.carriers : 0;
+  std::int64_t next = head.mark.first + head.mpeg.layout.frames() - head.mark.carriers;
+  std::vector<std::int64_t> sizes;
+  auto keep = [&sizes](const JoinPiece &p) {
+    for (std::int64_t f = p.own; f < p.mpeg.layout.frames(); ++f) sizes.push_back(p.mpeg.layout.frameSize(f));
+  };
+  keep(head);
+  for (std::size_t i = 1; i < in.size(); ++i) {
+    JoinPiece &p = in[i];
+    const std::int64_t carrier = p.mark.carriers;
+    if (p.mark.first > next)
+      return joinRefusal(p.name, QStringLiteral("it starts at frame %1 of the source, after the end of %2 at frame %3")
+                                     .arg(p.mark.first)
+                                     .arg(in[i - 1].name)
+                                     .arg(next));
+    p.own = carrier + next - p.mark.first;
+    next = std::max(next, p.mark.first + p.mpeg.layout.frames() - carrier);
+    keep(p);
+  }
+
+  PendingFile out;
+  if (!out.open(encodeFileName(output)))
+    return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, systemError(errno)),
+                   QStringLiteral("cannot create it: %1").arg(systemError(errno))};
+  auto writeFailed = [&output] {
+    if (stopAsked)
+      return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),
+                     QStringLiteral("stopped before it was complete; removed")};
+    return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, systemError(errno)),
+                   QStringLiteral("cannot write it: %1").arg(systemError(errno))};
+  };
+  std::vector<unsigned char> id3v2;
+  if (head.mark.id3v2Size > 0)
+    id3v2 = mpeg::withTrack(mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
+  if (!writeBytes(out.fd(), id3v2)) return writeFailed();
+
+  // The Info frame, unless the source had none (then the join is its frames).
+  const bool info = !plainStart && head.mpeg.layout.layer3();
+  std::vector<std::int64_t> offsets{0};
+  for (std::int64_t size : sizes) offsets.push_back(offsets.back() + size);
+  const auto frames = static_cast<std::int64_t>(sizes.size());
+  const bool vbr = std::adjacent_find(sizes.begin(), sizes.end(), [](std::int64_t a, std::int64_t b) {
+                     return std::abs(a - b) > 1;
+                   }) != sizes.end();
+  auto infoFrame = [&](std::uint16_t crc) {
+    return infoFrameFor(head.mpeg.header, frames, offsets.back(), vbr, head.mpeg.layout.stream.info.delay,
+                        in.back().mpeg.layout.stream.info.padding, crc, {},
+                        [&](std::int64_t i) { return offsets[static_cast<std::size_t>(i)]; });
+  };
+  if (info && !writeBytes(out.fd(), infoFrame(0))) return writeFailed();
+  mpeg::Crc16 crc;
+  std::vector<unsigned char> buffer;
+  for (const JoinPiece &p : in) {
+    const auto &o = p.mpeg.layout.offsets;
+    const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
+    if (!copyThrough(p.file.fd(), out.fd(), from, o.back() - from, crc, buffer)) return writeFailed();
+  }
+  std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
+  if (!id3v1.empty()) mpeg::setTrack(id3v1.data(), head.mark.id3v1Track);
+  if (!writeBytes(out.fd(), id3v1)) return writeFailed();
+  if (info) {
+    const std::vector<unsigned char> bytes = infoFrame(crc.value());
+    if (::pwrite(out.fd(), bytes.data(), bytes.size(), static_cast<off_t>(id3v2.size())) !=
+        static_cast<ssize_t>(bytes.size()))
+      return writeFailed();
+  }
+  if (!out.commit()) return writeFailed();
+  return std::nullopt;
 }
 
 }  // namespace split

@@ -83,24 +83,40 @@ struct Outcome {
   std::int64_t skipped = 0;
 };
 
+// Exact cuts (`exactCuts`): instead of byte ranges in proportion, pieces of
+// whole frames, each led by an Info frame that gives its own length, frame
+// count and encoder delay and padding; every piece after the first brings
+// the bit reservoir and a frame of warm-up before its cut, hidden by the
+// delay, so that a gapless decoder plays the pieces one after the other as
+// the source, to the sample. The source's tags go to every piece with its
+// track number set. A source that is not a plain stream is refused.
+
 // Pieces of `kilobytes` KB. `sizeText` as typed: an empty text does nothing.
-Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter);
+// Exact: every piece, tags and headers included, is at most that size, cut
+// at the last frame that fits.
+Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter,
+                    bool exactCuts = false);
 
 // Pieces of `lengthText` seconds, sized in proportion to the playing time.
+// Exact: piece k plays the samples from k times the length on, to the
+// sample (Layers I and II: to the frame, and the run says so); the playing
+// time is then read from the stream itself.
 Outcome splitByTime(const QString &source, const QString &lengthText, std::int64_t totalTimeMs,
-                    const QString &outputTemplate, Reporter &reporter);
+                    const QString &outputTemplate, Reporter &reporter, bool exactCuts = false);
 
 // One piece between each pair of neighbouring breakpoints (frame numbers as
 // decimal texts, strictly ascending), sized in proportion to the frame count.
 // Fewer than two breakpoints do nothing. A breakpoint past the last frame
 // stands for the end of the file; a piece that would hold no byte is not
-// written, and the run notices both.
+// written, and the run notices both. Exact: a breakpoint b cuts before
+// audio frame b (the frame count is then read from the stream itself).
 Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QStringList &breakpoints,
-                           const QString &outputTemplate, Reporter &reporter);
+                           const QString &outputTemplate, Reporter &reporter, bool exactCuts = false);
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
 // names without folders, quoted where cmd would split them, every "%" doubled.
-QString joinCommand(const QStringList &pieces, const QString &joinName);
+// Exact pieces are joined by "tranchette-cli join -o <joinName>.mp3 -- ...".
+QString joinCommand(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // The first character of the piece names or the join name that cmd cannot
 // take safely even inside quotes ('"', "!", a control character), if any.
@@ -109,12 +125,21 @@ std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &jo
 // The shell script that joins the pieces into <joinName>.mp3: "#!/bin/sh" and
 // one "cat" line with every name single-quoted, the pieces with the folders
 // they were written to.
-QByteArray joinScript(const QStringList &pieces, const QString &joinName);
+// Exact pieces: "exec tranchette-cli join" instead of "cat".
+QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // Writes "Join_<joinName>.bat" in the current folder and, except on Windows,
 // "Join_<joinName>.sh" (mode 0755) beside it. Returns nothing when all is
 // written, or else the message for the user. A name that cmd cannot take
 // safely gets no batch file; the script is still written.
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName);
+std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
+
+// Joins exact pieces, given in order, into `output`: the first piece's tags
+// (the source's track numbers back) and frames, then from every later piece
+// the frames after those already written, under a new Info frame for the
+// whole. All the pieces of a source give back its frames byte for byte.
+// Refuses pieces that are not consecutive exact pieces of one source, saying
+// which. Returns nothing when all is written, or else the message.
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output);
 
 }  // namespace split

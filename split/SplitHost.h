@@ -15,6 +15,7 @@ struct SplitPage {
   QLineEdit *savePath = nullptr;   // the output template
   TFlatCheckBox *join = nullptr;   // "Create Join Batch File"; none for the breakpoint page
   QListWidget *breakpoints = nullptr;
+  TFlatCheckBox *exact = nullptr;  // "Exact cuts", on the first page, for every method
 };
 
 // What the split workers read from the main window.

@@ -21,8 +21,9 @@ class SplitWorker : public QThread {
   // Shows the progress window; `repaintCancel` draws its Cancel button at once.
   void showProgress(bool repaintCancel);
   void hideProgress();
-  // Writes the join batch after a run that completed with pieces.
-  void writeJoin(const split::Outcome &outcome, bool wanted);
+  // Writes the join batch after a run that completed with pieces; exact
+  // pieces are joined by tranchette-cli.
+  void writeJoin(const split::Outcome &outcome, bool wanted, bool exact);
 
   SplitHost &host_;
 

@@ -9,9 +9,9 @@ void TSplitThread_3::DoSplit() {
   if (page.parameter->text().isEmpty()) return;
   showProgress(false);
   ProgressReporter reporter;
-  const split::Outcome outcome =
-      split::splitBySize(host_.GetSourceFile(), page.parameter->text(), page.savePath->text(), reporter);
+  const split::Outcome outcome = split::splitBySize(host_.GetSourceFile(), page.parameter->text(),
+                                                    page.savePath->text(), reporter, page.exact->isChecked());
   if (!outcome.completed) return;
   hideProgress();
-  writeJoin(outcome, page.join->isChecked());
+  writeJoin(outcome, page.join->isChecked(), page.exact->isChecked());
 }

@@ -9,8 +9,8 @@ void TSplitThread_2::DoSplit() {
   showProgress(true);
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
-                                                    page.savePath->text(), reporter);
+                                                    page.savePath->text(), reporter, page.exact->isChecked());
   if (!outcome.completed) return;
   hideProgress();
-  writeJoin(outcome, page.join->isChecked());
+  writeJoin(outcome, page.join->isChecked(), page.exact->isChecked());
 }

@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 
+#include "FlatCheck.h"
+
 void TSplitThread_1::DoSplit() {
   const SplitPage page = host_.page(1);
   QStringList breakpoints;
@@ -11,6 +13,6 @@ void TSplitThread_1::DoSplit() {
   showProgress(true);
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitAtBreakpoints(host_.GetSourceFile(), host_.GetFrameCount(), breakpoints,
-                                                           page.savePath->text(), reporter);
+                                                           page.savePath->text(), reporter, page.exact->isChecked());
   if (outcome.completed) hideProgress();
 }

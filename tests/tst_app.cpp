@@ -9,12 +9,12 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QUrl>
-#include <QProcess>
 #include <QtTest>
 
 #include "AppFixture.h"
@@ -105,6 +105,7 @@ class TestApp : public QObject {
     QTest::newRow("method 1") << "RadioButton1" << QRect(16, 128, 201, 17) << "Method 1  (by selections)";
     QTest::newRow("method 2") << "RadioButton2" << QRect(16, 152, 169, 17) << "Method 2  (by time)";
     QTest::newRow("method 3") << "RadioButton3" << QRect(16, 176, 169, 17) << "Method 3  (by size)";
+    QTest::newRow("exact") << "chkExact" << QRect(16, 200, 185, 17) << "Exact cuts (on frames, gapless)";
     QTest::newRow("help") << "butHelp" << QRect(176, 288, 65, 25) << "";
     QTest::newRow("back") << "butBack" << QRect(280, 288, 65, 25) << "";
     QTest::newRow("next") << "butNext" << QRect(352, 288, 65, 25) << "";
@@ -178,6 +179,57 @@ class TestApp : public QObject {
     QCOMPARE(stored(QStringLiteral("Left")).toInt(), 60);
     QCOMPARE(stored(QStringLiteral("Offset")).toInt(), 250);
     QCOMPARE(stored(QStringLiteral("Method")).toInt(), 3);
+  }
+
+  // "Exact" came after the four values: missing, it reads as 0 and the
+  // others still count; it is stored at the end like them.
+  void exactIsAFifthStoredValue_data() {
+    QTest::addColumn<QVariant>("exact");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("missing") << QVariant() << false;
+    QTest::newRow("0") << QVariant(0) << false;
+    QTest::newRow("1") << QVariant(1) << true;
+    QTest::newRow("not a number") << QVariant(QStringLiteral("x")) << false;
+  }
+  void exactIsAFifthStoredValue() {
+    QFETCH(QVariant, exact);
+    QFETCH(bool, checked);
+    QVariantMap settings{{"Top", 40}, {"Left", 30}, {"Offset", 250}, {"Method", 2}};
+    if (exact.isValid()) settings.insert(QStringLiteral("Exact"), exact);
+    start(settings);
+    QCOMPARE(Form1->chkExact->isChecked(), checked);
+    QVERIFY(Form1->RadioButton2->isChecked());
+    QCOMPARE(Form1->Offset, 250);
+    click(Form1->chkExact);
+    stop();
+    QCOMPARE(stored(QStringLiteral("Exact")).toInt(), checked ? 0 : 1);
+    QCOMPARE(stored(QStringLiteral("Method")).toInt(), 2);
+  }
+
+  // The window's exact cuts are the CLI's, byte for byte, join files included.
+  void exactSplitFromTheWindowIsTheClis() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}, {"Exact", 1}});
+    const QString source = copyOf(QStringLiteral("vbr-xing.mp3"));
+    Form1->Edit1->setText(source);
+    click(Form1->butNext);
+    Form1->editLength->setText(QStringLiteral("2.5"));
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread2, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QVERIFY(fake_->messages.isEmpty());
+
+    const QString window = QDir::currentPath();
+    QDir().mkpath(QStringLiteral("cli"));
+    QProcess cli;
+    cli.setWorkingDirectory(QStringLiteral("cli"));
+    cli.start(qEnvironmentVariable("TRANCHETTE_CLI"), {"time", "2.5", "--exact", "--join", "-q", source});
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 0);
+    const QStringList written = QDir(QStringLiteral("cli")).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(written.size(), 6);  // four pieces and two join files
+    for (const QString &name : written)
+      QVERIFY2(readAll(QDir(window).filePath(name)) == readAll(QDir(QStringLiteral("cli")).filePath(name)),
+               qPrintable(name));
   }
 
   void noMethodCheckedStoresNoMethod() {
@@ -628,8 +680,8 @@ class TestApp : public QObject {
       return order;
     };
     Form1->Edit1->setFocus(Qt::TabFocusReason);
-    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->butBrowser, Form1->RadioButton2, Form1->butHelp, Form1->butBack,
-                                           Form1->butNext, Form1->butExit, Form1->Edit1}));
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->butBrowser, Form1->RadioButton2, Form1->chkExact, Form1->butHelp,
+                                           Form1->butBack, Form1->butNext, Form1->butExit, Form1->Edit1}));
     // Keyboard focus shows on an image button; a click's does not.
     Form1->butNext->setFocus(Qt::TabFocusReason);
     QVERIFY(Form1->butNext->look().focusCue);

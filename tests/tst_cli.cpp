@@ -131,6 +131,9 @@ class TestCli : public QObject {
     QTest::newRow("-o empty") << QStringList{"size", "100", "x.mp3", "-o", ""} << "not an empty text";
     QTest::newRow("one breakpoint") << QStringList{"frames", "10", "x.mp3"} << "";
     QTest::newRow("join with frames") << QStringList{"frames", "0,10", "x.mp3", "--join"} << "";
+    QTest::newRow("info exact") << QStringList{"info", "--exact", "x.mp3"} << "";
+    QTest::newRow("join without a name") << QStringList{"join", "a.mp3", "b.mp3"} << "-o NAME.mp3";
+    QTest::newRow("join without pieces") << QStringList{"join", "-o", "x.mp3"} << "the pieces";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
@@ -144,8 +147,8 @@ class TestCli : public QObject {
   void helpDescribesEveryCommand() {
     const Result r = run({QStringLiteral("--help")});
     QCOMPARE(r.status, 0);
-    for (const char *word :
-         {"info [--] FILE", "size KB", "time SECONDS", "frames F0,F1,...", "--join", "-q", "-o", "--version", "--  "})
+    for (const char *word : {"info [--] FILE", "size KB", "time SECONDS", "frames F0,F1,...", "join -o NAME.mp3",
+                             "--exact", "--join", "-q", "-o", "--version", "--  "})
       QVERIFY2(r.out.contains(QLatin1String(word)), word);
   }
 
@@ -278,6 +281,42 @@ class TestCli : public QObject {
     QVERIFY(readAll(QStringLiteral("cbr-noinfo-001.mp3")) == bytes.left(40124));
     QVERIFY(readAll(QStringLiteral("cbr-noinfo-002.mp3")) == bytes.mid(40124, 40124));
     QVERIFY(!QFileInfo::exists(QStringLiteral("Join_cbr-noinfo.bat")));
+  }
+
+  // Exact pieces and their join script, as a user runs them.
+  void exactPiecesAndTheirJoin() {
+    const QString source = copyOf(QStringLiteral("vbr-xing.mp3"));
+    const Result r =
+        run({QStringLiteral("time"), QStringLiteral("3"), QStringLiteral("--exact"), QStringLiteral("--join"), source});
+    QCOMPARE(r.status, 0);
+    const QStringList pieces = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(pieces.size(), 4);
+    QCOMPARE(run({QStringLiteral("info"), pieces[1]}).out.section(u'\n', 1, 1), QStringLiteral("time_ms: 3000"));
+    QCOMPARE(readAll(QStringLiteral("Join_vbr-xing.bat")),
+             QByteArray("tranchette-cli join -o vbr-xing.mp3 -- vbr-xing-001.mp3 vbr-xing-002.mp3 vbr-xing-003.mp3 "
+                        "vbr-xing-004.mp3"));
+
+    // Not consecutive pieces: refused, naming the one out of place.
+    const Result refused =
+        run({QStringLiteral("join"), QStringLiteral("-o"), QStringLiteral("x.mp3"), pieces[0], pieces[2]});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.startsWith(QStringLiteral("tranchette-cli: ") + pieces[2] + u':'), qPrintable(refused.err));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("x.mp3")));
+
+    // The script calls tranchette-cli join, which gives back the source's frames.
+    QFile::remove(source);
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), QFileInfo(qEnvironmentVariable("TRANCHETTE_CLI")).absolutePath() + u':' +
+                                           env.value(QStringLiteral("PATH")));
+    sh.setProcessEnvironment(env);
+    sh.start(QStringLiteral("sh"), {QStringLiteral("Join_vbr-xing.sh")});
+    QVERIFY(sh.waitForFinished(30000));
+    QCOMPARE(sh.exitCode(), 0);
+    const QByteArray original = readAll(media(QStringLiteral("vbr-xing.mp3"))), joined = readAll(source);
+    QVERIFY(joined.right(original.size() - 2000) == original.right(original.size() - 2000));
+    QCOMPARE(run({QStringLiteral("info"), source}).out.section(u'\n', 0, 1),
+             run({QStringLiteral("info"), media(QStringLiteral("vbr-xing.mp3"))}).out.section(u'\n', 0, 1));
   }
 
   void aFailedSplitSaysWhyAndExits1() {

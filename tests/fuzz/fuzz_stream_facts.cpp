@@ -1,7 +1,8 @@
 // libFuzzer target for the bytes of an untrusted MP3: the frame header walk
-// never crashes and agrees with what it accepts, and the three splits, run on
+// never crashes and agrees with what it accepts, the three splits, run on
 // the same bytes with the facts read from them, write pieces that together
-// hold the source's bytes exactly. scripts/fuzz builds and runs it.
+// hold the source's bytes exactly, and their exact cuts join again into the
+// source's frames. scripts/fuzz builds and runs it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -48,6 +49,18 @@ void checkCover(const split::Outcome &outcome, const QByteArray &source) {
     ::unlink(encodeFileName(piece).constData());
   }
   if (joined != source) __builtin_trap();
+}
+
+// The pieces of a completed exact run, joined, hold the source's frames
+// again (where the walk takes the source, as many); all are removed.
+void checkExact(const split::Outcome &outcome, const QString &joined, std::int64_t frames) {
+  if (outcome.completed && !outcome.pieces.isEmpty()) {
+    if (split::joinPieces(outcome.pieces, joined)) __builtin_trap();
+    const auto walked = audio::walkFrameHeaders(encodeFileName(joined).toStdString());
+    if (frames > 0 && (!walked || walked->frames != frames)) __builtin_trap();
+    ::unlink(encodeFileName(joined).constData());
+  }
+  for (const QString &piece : outcome.pieces) ::unlink(encodeFileName(piece).constData());
 }
 
 const std::string &workFolder() {
@@ -98,5 +111,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       split::splitAtBreakpoints(
           file, frames, {QStringLiteral("0"), QString::number(frames / 3), QString::number(frames)}, pieces, quiet),
       source);
+
+  const std::int64_t walkedFrames = [&]() -> std::int64_t {
+    try {
+      const auto walked = audio::walkFrameHeaders(path);
+      return walked ? walked->frames : 0;
+    } catch (const audio::StreamError &) {
+      return 0;
+    }
+  }();
+  const QString joined = decodeFileName(QByteArray::fromStdString(workFolder())) + QStringLiteral("/joined.mp3");
+  checkExact(split::splitBySize(file, QString::number(2 + size % 7), pieces, quiet, true), joined, walkedFrames);
+  checkExact(split::splitByTime(file, QStringLiteral("0.3"), 0, pieces, quiet, true), joined, walkedFrames);
+  checkExact(
+      split::splitAtBreakpoints(file, 0, {QStringLiteral("0"), QString::number(frames / 3), QStringLiteral("999999")},
+                                pieces, quiet, true),
+      joined, walkedFrames);
   return 0;
 }

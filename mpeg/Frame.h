@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+// MPEG audio frames: headers, side information and the walk over a stream.
+namespace mpeg {
+
+// Raised when the file cannot be read.
+class ReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Header {
+  int version = 0;  // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+  int layer = 0;
+  int bitrateIndex = 0;
+  long bitrate = 0;  // bits per second
+  long rate = 0;
+  int size = 0;     // bytes, header included
+  int samples = 0;  // per channel
+  bool mono = false;
+  bool crc = false;
+  bool padding = false;
+};
+
+// Decodes the four header bytes. Returns false for anything libmpg123 would
+// not take as a plain frame header (free format and the reserved emphasis are
+// left to libmpg123 as well).
+bool parseHeader(const unsigned char *p, Header &h);
+
+// The four header bytes of `h` with another bitrate index, no padding and no
+// checksum; `from` gives the fields that stay (mode, flags, emphasis).
+void makeHeader(const unsigned char *from, int bitrateIndex, unsigned char *out);
+// The frame size in bytes of `from`'s stream at another bitrate index, unpadded.
+int frameSizeAt(const Header &from, int bitrateIndex);
+
+// Layer III: bytes of side information, and where the main data area begins
+// (after the header, the checksum and the side information).
+int sideInfoSize(const Header &h);
+int mainDataOffset(const Header &h);
+// Layer III: how many bytes before its main data area a frame's data begins
+// (9 bits in MPEG-1, 8 in MPEG-2 and 2.5). `frame` holds the whole frame.
+int mainDataBegin(const unsigned char *frame, const Header &h);
+// The most that main_data_begin can reach back.
+inline int maxReservoir(const Header &h) { return h.version == 1 ? 511 : 255; }
+
+std::uint32_t bigEndian32(const unsigned char *p);
+
+// A Xing/Info tag in the first frame, read as libmpg123 reads it: the tag
+// counts only where the side information before it is zero (its first two
+// bytes aside), and its encoder delay and padding trim the playing length
+// only when it also gives a frame count.
+struct InfoTag {
+  bool present = false;
+  bool doubtful = false;  // a form whose reading is left to libmpg123
+  std::int64_t frames = 0;
+  int delay = 0;
+  int padding = 0;
+  int lameAt = -1;  // where the LAME fields begin in the frame, or -1
+};
+InfoTag readInfoTag(const unsigned char *frame, const Header &h);
+
+// libmpg123's decoder delay, which its gapless trimming adds to both ends.
+inline constexpr std::int64_t kDecoderDelay = 529;
+
+// A plain stream as the walk found it.
+struct Stream {
+  Header first;                 // of the first frame
+  InfoTag info;                 // of the first frame
+  std::int64_t frames = 0;      // audio frames; a tag frame is not audio
+  std::int64_t tagEnd = 0;      // where the ID3v2 tag ends
+  std::int64_t firstFrame = 0;  // where the first frame begins, a tag frame included
+  std::int64_t junk = 0;        // bytes between the two, where taken
+  std::int64_t apeTag = 0;      // bytes of an APE tag after the last frame, where taken
+  std::int64_t audioStart = 0;  // the first audio frame's offset
+  std::int64_t audioEnd = 0;    // where the last frame ends
+  bool id3v1 = false;           // 128 bytes of ID3v1 tag follow the last frame
+  std::int64_t cutEnd = 0;      // bytes of a frame cut short at the end, where taken
+  // The decoded samples per channel of the whole stream before trimming,
+  // and where libmpg123's gapless output begins and ends in them.
+  std::int64_t rawSamples() const { return frames * first.samples; }
+  std::int64_t trimBegin = 0, trimEnd = 0;
+  std::int64_t samples() const { return trimEnd - trimBegin; }
+};
+
+// Walks the frame headers of a plain, well-formed stream (optional ID3v2 tag,
+// back-to-back frames of one version, layer and rate, optional ID3v1 tag),
+// read from the file's current offset; `onFrame(index, offset)` is called
+// for every audio frame. Returns nothing for anything else, so that the
+// caller can ask libmpg123; raises ReadError when reading fails. With
+// `lenient`, what decoders pass over is taken as well and counted: junk
+// before the first frame (up to where two frames follow one another), an APE
+// tag after the last frame, a last frame cut short (which ends the stream).
+std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
+                           bool lenient = false);
+
+}  // namespace mpeg

@@ -1,0 +1,161 @@
+#include "Id3.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mpeg {
+namespace {
+
+struct TagFrame {
+  std::size_t at = 0;    // where its header begins
+  std::size_t size = 0;  // header included
+  std::string id;
+};
+
+std::size_t synchsafe(const unsigned char *p) {
+  return (std::size_t{p[0]} << 21) | (std::size_t{p[1]} << 14) | (std::size_t{p[2]} << 7) | p[3];
+}
+
+void putSize(unsigned char *p, std::size_t v, bool safe) {
+  for (int i = 3; i >= 0; --i) {
+    p[i] = static_cast<unsigned char>(safe ? v & 0x7F : v & 0xFF);
+    v >>= safe ? 7 : 8;
+  }
+}
+
+// The frames of a version 2.3 or 2.4 tag; false for a tag not to be edited.
+bool framesOf(const Bytes &tag, std::vector<TagFrame> &frames, std::size_t &firstFrame, std::size_t &end) {
+  if (tag.size() < 10 || std::memcmp(tag.data(), "ID3", 3) != 0) return false;
+  const int version = tag[3];
+  if ((version != 3 && version != 4) || (tag[5] & 0x80)) return false;
+  end = std::min(tag.size(), 10 + synchsafe(tag.data() + 6));
+  std::size_t at = 10;
+  if (tag[5] & 0x40) {  // an extended header
+    if (end < 14) return false;
+    at += version == 4 ? synchsafe(tag.data() + 10)
+                       : 4 + ((std::size_t{tag[10]} << 24) | (tag[11] << 16) | (tag[12] << 8) | tag[13]);
+  }
+  firstFrame = at;
+  while (at + 10 <= end && tag[at] != 0) {
+    const std::size_t size =
+        version == 4 ? synchsafe(tag.data() + at + 4)
+                     : (std::size_t{tag[at + 4]} << 24) | (tag[at + 5] << 16) | (tag[at + 6] << 8) | tag[at + 7];
+    if (at + 10 + size > end) return false;
+    frames.push_back({at, 10 + size, std::string(reinterpret_cast<const char *>(tag.data() + at), 4)});
+    at += 10 + size;
+  }
+  return firstFrame <= end;
+}
+
+}  // namespace
+
+namespace {
+
+// The tag with its frames `id` (of PRIV, only those of `owner`) replaced by
+// one holding `body`, or removed where `body` is empty; padded to `size`
+// where the frames leave room. An empty tag becomes a new version 2.3 tag
+// where there is a body to hold.
+Bytes replaceFrame(const Bytes &id3v2, const std::string &id, const std::string &owner, const Bytes &body,
+                   std::size_t size) {
+  Bytes tag = id3v2;
+  if (tag.empty()) {
+    if (body.empty()) return tag;
+    tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
+  }
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(tag, frames, firstFrame, end)) return id3v2;
+  const bool v4 = tag[3] == 4;
+  auto replaced = [&](const TagFrame &f) {
+    if (f.id != id) return false;
+    if (owner.empty()) return true;
+    const std::size_t n = owner.size() + 1;
+    return f.size >= 10 + n && std::memcmp(tag.data() + f.at + 10, owner.c_str(), n) == 0;
+  };
+  Bytes out(tag.begin(), tag.begin() + static_cast<std::ptrdiff_t>(firstFrame));
+  for (const TagFrame &f : frames)
+    if (!replaced(f))
+      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(f.at),
+                 tag.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  if (!body.empty()) {
+    const std::size_t at = out.size();
+    out.resize(at + 10);
+    std::memcpy(out.data() + at, id.c_str(), 4);
+    putSize(out.data() + at + 4, body.size(), v4);
+    out.insert(out.end(), body.begin(), body.end());
+  }
+  if (out.size() < size) out.resize(size, 0);   // the padding takes up the difference
+  out[5] &= static_cast<unsigned char>(~0x10);  // no footer
+  putSize(out.data() + 6, out.size() - 10, true);
+  return out;
+}
+
+Bytes textBody(const std::string &text) {
+  if (text.empty()) return {};
+  Bytes body{0};  // Latin-1
+  body.insert(body.end(), text.begin(), text.end());
+  return body;
+}
+
+std::size_t sizeOf(const Bytes &id3v2) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  return framesOf(id3v2, frames, firstFrame, end) ? end : 0;
+}
+
+}  // namespace
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track) {
+  return replaceFrame(id3v2, "TRCK", {}, textBody(track), sizeOf(id3v2));
+}
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size) {
+  return replaceFrame(id3v2, "TRCK", {}, textBody(track), size);
+}
+
+Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &data) {
+  Bytes body;
+  if (!data.empty()) {
+    body.assign(owner.begin(), owner.end());
+    body.push_back(0);
+    body.insert(body.end(), data.begin(), data.end());
+  }
+  return replaceFrame(id3v2, "PRIV", owner, body, sizeOf(id3v2));
+}
+
+Bytes privateOf(const Bytes &id3v2, const std::string &owner) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
+  const std::size_t n = owner.size() + 1;
+  for (const TagFrame &f : frames)
+    if (f.id == "PRIV" && f.size >= 10 + n && std::memcmp(id3v2.data() + f.at + 10, owner.c_str(), n) == 0)
+      return Bytes(id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + 10 + n),
+                   id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  return {};
+}
+
+std::string trackOf(const Bytes &id3v2) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
+  for (const TagFrame &f : frames) {
+    if (f.id != "TRCK" || f.size < 11) continue;
+    const unsigned char encoding = id3v2[f.at + 10];
+    if (encoding != 0 && encoding != 3) return {};
+    std::string text(reinterpret_cast<const char *>(id3v2.data() + f.at + 11), f.size - 11);
+    return text.substr(0, text.find('\0'));
+  }
+  return {};
+}
+
+void setTrack(unsigned char *id3v1, int track) {
+  if (track <= 0 || track > 255) {
+    if (id3v1[125] == 0) id3v1[126] = 0;
+    return;
+  }
+  id3v1[125] = 0;
+  id3v1[126] = static_cast<unsigned char>(track);
+}
+
+}  // namespace mpeg

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The track number in ID3 tags: TRCK of an ID3v2.3/2.4 tag, the track byte
+// of an ID3v1.1 tag; and a PRIV frame of the program's own.
+namespace mpeg {
+
+using Bytes = std::vector<unsigned char>;
+
+// The tag with its TRCK frame set to `track` (Latin-1 text, such as "3/12"),
+// or removed when `track` is empty; the other frames stay as they are, and
+// the tag keeps its size where its padding allows. A tag this cannot edit
+// safely (version 2.2, unsynchronised as a whole) comes back unchanged.
+Bytes withTrack(const Bytes &id3v2, const std::string &track);
+// The same, padded to `size` bytes where the frames leave room.
+Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size);
+
+// The tag with its PRIV frame of `owner` set to `data`, or removed when
+// `data` is empty; an empty tag becomes a new version 2.3 tag to hold it.
+Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &data);
+// The data of the tag's PRIV frame of `owner`, if any.
+Bytes privateOf(const Bytes &id3v2, const std::string &owner);
+
+// The text of the tag's TRCK frame, if it has one in Latin-1 or UTF-8.
+std::string trackOf(const Bytes &id3v2);
+
+// An ID3v1 tag (128 bytes) with its track set: 1 to 255 makes it ID3v1.1,
+// 0 removes the track.
+void setTrack(unsigned char *id3v1, int track);
+
+}  // namespace mpeg

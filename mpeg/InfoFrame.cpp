@@ -1,0 +1,95 @@
+#include "InfoFrame.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mpeg {
+namespace {
+
+constexpr int kXingFields = 8 + 4 + 4 + 100 + 4;  // id, flags, frames, bytes, TOC, quality
+constexpr int kLameTag = 36;
+
+void put32(unsigned char *p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+
+}  // namespace
+
+void Crc16::update(const unsigned char *data, std::size_t size) {
+  // Eight bytes a step through eight tables: the audio of every piece goes
+  // through here, so it must keep up with copying.
+  static const auto tables = [] {
+    std::array<std::array<std::uint16_t, 256>, 8> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+      unsigned c = i;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+      t[0][i] = static_cast<std::uint16_t>(c);
+    }
+    for (std::size_t k = 1; k < 8; ++k)
+      for (unsigned i = 0; i < 256; ++i)
+        t[k][i] = static_cast<std::uint16_t>((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
+    return t;
+  }();
+  unsigned crc = crc_;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    const unsigned char *p = data + i;
+    crc = tables[7][(p[0] ^ crc) & 0xFF] ^ tables[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ tables[5][p[2]] ^ tables[4][p[3]] ^
+          tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
+  }
+  for (; i < size; ++i) crc = (crc >> 8) ^ tables[0][(crc ^ data[i]) & 0xFF];
+  crc_ = static_cast<std::uint16_t>(crc);
+}
+
+std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, const InfoFields &fields) {
+  Header h;
+  if (!parseHeader(sourceHeader, h) || h.layer != 3) return {};
+  const int side = sideInfoSize(h);
+  const int need = 4 + side + kXingFields + kLameTag + static_cast<int>(fields.extra.size());
+  int index = h.bitrateIndex;
+  while (index < 14 && frameSizeAt(h, index) < need) ++index;
+  const int size = frameSizeAt(h, index);
+  if (size < need) return {};
+
+  std::vector<unsigned char> frame(static_cast<std::size_t>(size), 0);
+  unsigned char *f = frame.data();
+  makeHeader(sourceHeader, index, f);
+  unsigned char *x = f + 4 + side;
+  std::memcpy(x, fields.vbr ? "Xing" : "Info", 4);
+  put32(x + 4, 1 | 2 | 4 | 8);
+  put32(x + 8, fields.frames);
+  put32(x + 12, fields.bytes);
+  std::copy(fields.toc.begin(), fields.toc.end(), x + 16);
+  put32(x + 116, 0);  // no quality given
+
+  unsigned char *l = x + kXingFields;
+  std::memcpy(l, "LAME3.100", 9);
+  l[9] = 0x10;  // tag revision 1, method unknown
+  const int delay = std::clamp(fields.delay, 0, kMaxTagField);
+  const int padding = std::clamp(fields.padding, 0, kMaxTagField);
+  l[21] = static_cast<unsigned char>(delay >> 4);
+  l[22] = static_cast<unsigned char>(((delay & 0x0F) << 4) | (padding >> 8));
+  l[23] = static_cast<unsigned char>(padding);
+  put32(l + 28, fields.bytes);
+  l[32] = static_cast<unsigned char>(fields.musicCrc >> 8);
+  l[33] = static_cast<unsigned char>(fields.musicCrc);
+  Crc16 tagCrc;
+  tagCrc.update(f, static_cast<std::size_t>(l + 34 - f));
+  l[34] = static_cast<unsigned char>(tagCrc.value() >> 8);
+  l[35] = static_cast<unsigned char>(tagCrc.value());
+  std::copy(fields.extra.begin(), fields.extra.end(), l + kLameTag);
+  return frame;
+}
+
+std::vector<unsigned char> extraBytes(const unsigned char *frame, const Header &h, std::size_t size) {
+  const InfoTag tag = readInfoTag(frame, h);
+  if (tag.lameAt < 0) return {};
+  const std::size_t at = static_cast<std::size_t>(tag.lameAt) + kLameTag;
+  if (at + size > static_cast<std::size_t>(h.size)) return {};
+  return {frame + at, frame + at + size};
+}
+
+}  // namespace mpeg

@@ -1,0 +1,127 @@
+#include "ExactPlan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace split::exact {
+namespace {
+
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return (a + b - 1) / b; }
+
+// The first frame that holds none of the piece before: everything from the
+// stream's start for a piece that starts there.
+std::int64_t ownFrom(const Layout &layout, std::int64_t rawBegin) {
+  return rawBegin <= layout.stream.trimBegin ? 0 : ceilDiv(rawBegin, layout.spf());
+}
+
+// The first frame of a piece, warm-up included.
+std::int64_t firstFrame(const Layout &layout, std::int64_t rawBegin, std::int64_t own) {
+  if (own == 0) return 0;
+  return std::max<std::int64_t>(0, rawBegin / layout.spf() - warmUpFrames(layout.stream.first));
+}
+
+// The frames a Layer III piece starting at `first` needs before it: one to
+// bring the reservoir, or to make room for the decoder's own delay.
+//
+// Where a frame holds one granule, libmpg123's synthesis has a phase that
+// turns with every frame it decodes and comes back after four, and its
+// gapless decoding starts at most four frames before the frame that holds
+// the first sample. The last bit of its output agrees with the source's only
+// where the phases agree: at the source's start (four frames before it), and
+// where the cut frame's number in the source is 0 or 3 counted in fours (two
+// or one frames before the warm-up). Elsewhere it may differ by one step of
+// the last bit in a few samples; ffmpeg agrees to the bit everywhere.
+int carriersFor(const Layout &layout, std::int64_t rawBegin, std::int64_t first) {
+  if (!layout.layer3()) return 0;
+  if (first == 0 && rawBegin >= mpeg::kDecoderDelay) return 0;
+  if (layout.stream.first.version == 1) return 1;
+  if (first == 0) return 4;
+  return first % 4 == 2 ? 2 : 1;
+}
+
+}  // namespace
+
+Piece pieceFor(const Layout &layout, std::int64_t rawBegin, std::int64_t rawEnd, std::int64_t own, bool last) {
+  const std::int64_t spf = layout.spf();
+  Piece p;
+  p.rawBegin = rawBegin;
+  p.rawEnd = rawEnd;
+  p.own = own;
+  p.first = firstFrame(layout, rawBegin, own);
+  p.end = last ? layout.frames() : ceilDiv(rawEnd, spf);
+  if (!layout.layer3()) return p;
+  p.carriers = carriersFor(layout, rawBegin, p.first);
+  // What the decoder puts out before the piece's first sample: the carrier,
+  // the warm-up, the part of the cut frame before the cut.
+  const std::int64_t lead = p.carriers * spf + rawBegin - p.first * spf;
+  const std::int64_t raw = (p.carriers + p.end - p.first) * spf;
+  p.delay = static_cast<int>(lead - mpeg::kDecoderDelay);
+  p.padding = static_cast<int>(raw - (lead + rawEnd - rawBegin) + mpeg::kDecoderDelay);
+  return p;
+}
+
+std::vector<Piece> piecesBetween(const Layout &layout, const std::vector<std::int64_t> &boundaries) {
+  std::vector<Piece> pieces;
+  for (std::size_t i = 1; i < boundaries.size(); ++i) {
+    const std::int64_t begin = boundaries[i - 1], end = boundaries[i];
+    if (end <= begin) {
+      pieces.push_back({});  // holds nothing, and is not written
+      continue;
+    }
+    pieces.push_back(pieceFor(layout, begin, end, ownFrom(layout, begin), end >= layout.stream.trimEnd));
+  }
+  return pieces;
+}
+
+std::vector<std::int64_t> timeBoundaries(const Layout &layout, double lengthSamples) {
+  const mpeg::Stream &s = layout.stream;
+  std::vector<std::int64_t> b{s.trimBegin};
+  for (std::int64_t k = 1;; ++k) {
+    const double at = static_cast<double>(k) * lengthSamples;
+    if (!(at < static_cast<double>(s.trimEnd - s.trimBegin))) break;
+    std::int64_t pos = s.trimBegin + std::llround(at);
+    if (!layout.layer3()) pos = std::llround(at / layout.spf()) * layout.spf();
+    if (pos >= s.trimEnd) break;
+    if (pos > b.back()) b.push_back(pos);
+  }
+  b.push_back(s.trimEnd);
+  return b;
+}
+
+std::int64_t frameBoundary(const Layout &layout, std::int64_t frame) {
+  const mpeg::Stream &s = layout.stream;
+  return std::clamp(std::min(frame, layout.frames()) * layout.spf(), s.trimBegin, s.trimEnd);
+}
+
+std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_t limit, std::int64_t fixed,
+                                               std::int64_t carrier) {
+  const mpeg::Stream &s = layout.stream;
+  const std::int64_t spf = layout.spf();
+  const std::int64_t frames = layout.frames();
+  const std::int64_t audible = ceilDiv(s.trimEnd, spf);  // frames that hold output
+  std::vector<Piece> pieces;
+  std::int64_t begin = s.trimBegin, own = 0;
+  while (begin < s.trimEnd) {
+    const std::int64_t first = firstFrame(layout, begin, own);
+    std::int64_t size = fixed + carriersFor(layout, begin, first) * carrier;
+    size += layout.offsets[static_cast<std::size_t>(own)] - layout.offsets[static_cast<std::size_t>(first)];
+    const std::int64_t least = std::max(own, begin / spf) + 1;  // the piece must play something
+    std::int64_t end = own;
+    while (end < frames && size + layout.frameSize(end) <= limit) size += layout.frameSize(end++);
+    if (end < least) return std::nullopt;
+    if (end == frames) {
+      pieces.push_back(pieceFor(layout, begin, s.trimEnd, own, true));
+      break;
+    }
+    // Frames after the output's end go with the last piece, which must
+    // then play something as well.
+    if (end >= audible) end = audible - 1;
+    if (end < least) return std::nullopt;
+    pieces.push_back(pieceFor(layout, begin, end * spf, own, false));
+    begin = end * spf;
+    own = end;
+  }
+  return pieces;
+}
+
+}  // namespace split::exact

@@ -1,0 +1,398 @@
+// Exact cuts, judged by decoders: libmpg123 (gapless, as the program's
+// player uses it) and ffmpeg decode the source and the pieces, and what they
+// hear must agree to the sample.
+#include <memory>
+#include <mpg123.h>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include "SplitEngine.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct Recorder : split::Reporter {
+  QStringList failures, notices;
+  void start(std::int64_t) override {}
+  void step() override {}
+  void complete() override {}
+  void pieceWritten(const QString &) override {}
+  void fail(const split::Message &message) override { failures << message.text; }
+  void notice(const split::Message &message) override { notices << message.text; }
+};
+
+using Handle = std::unique_ptr<mpg123_handle, void (*)(mpg123_handle *)>;
+
+Handle openWithLibmpg123(const QString &path) {
+  static const int initialised = mpg123_init();
+  (void)initialised;
+  Handle mh(mpg123_new(nullptr, nullptr), mpg123_delete);
+  mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+  mpg123_format_none(mh.get());
+  const long *rates = nullptr;
+  std::size_t count = 0;
+  mpg123_rates(&rates, &count);
+  for (std::size_t i = 0; i < count; ++i)
+    mpg123_format(mh.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  if (mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK || mpg123_scan(mh.get()) != MPG123_OK)
+    return Handle(nullptr, mpg123_delete);
+  return mh;
+}
+
+// What libmpg123 makes of a file.
+struct Decoded {
+  QByteArray pcm;      // 16-bit samples, channels interleaved
+  qint64 length = -1;  // its own length in samples per channel, after a scan
+  qint64 samples = 0;  // per channel, as decoded
+  long rate = 0;
+  bool failed = true;
+  QList<QByteArray> frames;  // every audio frame, header and body
+};
+
+Decoded decode(const QString &path) {
+  Decoded d;
+  Handle mh = openWithLibmpg123(path);
+  if (!mh) return d;
+  d.length = mpg123_length(mh.get());
+  int channels = 0, encoding = 0;
+  mpg123_getformat(mh.get(), &d.rate, &channels, &encoding);
+  unsigned char buffer[16384];
+  std::size_t got = 0;
+  int err = MPG123_OK;
+  while ((err = mpg123_read(mh.get(), buffer, sizeof buffer, &got)) == MPG123_OK || err == MPG123_NEW_FORMAT)
+    d.pcm.append(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(got));
+  d.pcm.append(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(got));
+  d.failed = err != MPG123_DONE;
+  d.samples = d.pcm.size() / 2 / std::max(channels, 1);
+
+  // The frames as libmpg123 finds them, without decoding.
+  Handle fh = openWithLibmpg123(path);
+  mpg123_seek_frame(fh.get(), 0, SEEK_SET);
+  while (mpg123_framebyframe_next(fh.get()) == MPG123_OK) {
+    unsigned long header = 0;
+    unsigned char *body = nullptr;
+    std::size_t bytes = 0;
+    if (mpg123_framedata(fh.get(), &header, &body, &bytes) != MPG123_OK) break;
+    QByteArray frame(4, '\0');
+    for (int i = 0; i < 4; ++i) frame[i] = static_cast<char>(header >> (24 - 8 * i));
+    d.frames << frame + QByteArray(reinterpret_cast<const char *>(body), static_cast<qsizetype>(bytes));
+  }
+  return d;
+}
+
+// Where libmpg123 puts the start of audio frame `frame` in its output.
+qint64 sampleOfFrame(const QString &path, qint64 frame) {
+  Handle mh = openWithLibmpg123(path);
+  mpg123_seek_frame(mh.get(), frame, SEEK_SET);
+  return mpg123_tell(mh.get());
+}
+
+// ffmpeg's decode; its warnings and errors land in `messages`.
+QByteArray ffmpegDecode(const QString &path, QString &messages) {
+  QProcess p;
+  p.start(QStringLiteral("ffmpeg"),
+          {"-v", "warning", "-nostdin", "-f", "mp3", "-i", path, "-f", "s16le", "-acodec", "pcm_s16le", "-"});
+  p.waitForFinished(30000);
+  messages += QString::fromLocal8Bit(p.readAllStandardError());
+  return p.readAllStandardOutput();
+}
+
+// The size of a file's ID3v2 tag, header included.
+qint64 id3v2Size(const QByteArray &bytes) {
+  if (!bytes.startsWith("ID3") || bytes.size() < 10) return 0;
+  auto at = [&](int i) { return static_cast<qint64>(static_cast<unsigned char>(bytes[i])); };
+  return 10 + (at(6) << 21 | at(7) << 14 | at(8) << 7 | at(9));
+}
+
+// Whether two decodes of 16-bit samples differ by at most one step anywhere.
+bool withinOneStep(const QByteArray &a, const QByteArray &b) {
+  if (a.size() != b.size()) return false;
+  const auto *x = reinterpret_cast<const qint16 *>(a.constData());
+  const auto *y = reinterpret_cast<const qint16 *>(b.constData());
+  for (qsizetype i = 0; i < a.size() / 2; ++i)
+    if (std::abs(x[i] - y[i]) > 1) return false;
+  return true;
+}
+
+// The first byte at which two decodes part, for the message.
+QString firstDifference(const QByteArray &a, const QByteArray &b) {
+  qsizetype i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  return QStringLiteral("%1 and %2 bytes, first difference at byte %3").arg(a.size()).arg(b.size()).arg(i);
+}
+
+}  // namespace
+
+class TestExact : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  int runs_ = 0;
+
+  // A fresh folder, made the current one.
+  QString freshFolder() {
+    const QString folder = dir_.filePath(QString::number(++runs_));
+    QDir().mkpath(folder);
+    QDir::setCurrent(folder);
+    return folder;
+  }
+
+  static split::Outcome split(const QString &method, const QString &source, const QString &value, Recorder &r) {
+    const QString tmpl = QStringLiteral("piece-%track%.mp3");
+    if (method == u"time") return split::splitByTime(source, value, 0, tmpl, r, true);
+    if (method == u"size") return split::splitBySize(source, value, tmpl, r, true);
+    return split::splitAtBreakpoints(source, 0, value.split(u','), tmpl, r, true);
+  }
+
+ private slots:
+  void exactPiecesPlayAsTheSource_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<bool>("toTheSample");   // Layers I and II are cut to the frame
+    QTest::addColumn<bool>("ffmpegAgrees");  // on the source's own samples
+    const char *files[] = {"cbr-info.mp3", "vbr-xing.mp3",    "abr.mp3",         "mpeg2-vbr.mp3",  "mpeg2-mono.mp3",
+                           "vbr-48k.mp3",  "ffmpeg-lame.mp3", "mpeg25-mono.mp3", "cbr-noinfo.mp3", "shine.mp3",
+                           "big-id3.mp3",  "layer2.mp2",      "junk-front.mp3",  "ape-tag.mp3"};
+    for (const char *file : files) {
+      const QString name = QString::fromLatin1(file);
+      for (const char *method : {"time", "size", "frames"}) {
+        // shine's last frame is cut short: ffmpeg plays it, libmpg123 does not.
+        // ffmpeg estimates the length of Layer II pieces, which have no Info frame.
+        QTest::addRow("%s %s", file, method)
+            << name << QString::fromLatin1(method) << (name != u"layer2.mp2") << (name != u"shine.mp3");
+      }
+    }
+  }
+  void exactPiecesPlayAsTheSource() {
+    QFETCH(QString, file);
+    QFETCH(QString, method);
+    QFETCH(bool, toTheSample);
+    QFETCH(bool, ffmpegAgrees);
+    const QString source = media(file);
+    if (!QFileInfo::exists(source)) QSKIP("made only where shineenc is installed");
+    const Decoded whole = decode(source);
+    QVERIFY(!whole.failed);
+    freshFolder();
+
+    QString value;
+    qint64 limit = 0;
+    if (method == u"time") {
+      value = QStringLiteral("1.3");
+    } else if (method == u"size") {
+      // A third of the audio, and the tag that goes to every piece.
+      const qint64 tag = id3v2Size(readAll(source));
+      limit = tag + (QFileInfo(source).size() - tag) / 3 + 4096;
+      value = QString::number(limit / 1024);
+      limit = value.toLongLong() * 1024;
+    } else {
+      value = QStringLiteral("0,20,51,100000");
+    }
+    Recorder r;
+    const split::Outcome out = split(method, source, value, r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'\n')));
+    QVERIFY(out.pieces.size() >= 3);
+
+    QByteArray together;
+    QList<qint64> lengths;
+    for (const QString &piece : out.pieces) {
+      const Decoded d = decode(piece);
+      QVERIFY2(!d.failed, qPrintable(piece));
+      // The piece tells its own length.
+      QCOMPARE(d.length, d.samples);
+      QCOMPARE(d.rate, whole.rate);
+      lengths << d.samples;
+      together += d.pcm;
+      if (limit > 0) QVERIFY2(QFileInfo(piece).size() <= limit, qPrintable(piece));
+    }
+    // libmpg123 may round a few samples after a cut of one-granule frames
+    // (MPEG-2 and 2.5) one step apart from the source; ffmpeg, below, may not.
+    if (!toTheSample)
+      QCOMPARE(together.size(), whole.pcm.size());
+    else if (whole.rate >= 32000)
+      QVERIFY2(together == whole.pcm, qPrintable(firstDifference(together, whole.pcm)));
+    else
+      QVERIFY2(withinOneStep(together, whole.pcm), qPrintable(firstDifference(together, whole.pcm)));
+
+    if (method == u"time" && toTheSample) {
+      const qint64 length = whole.rate * 13 / 10;
+      for (qsizetype i = 0; i + 1 < lengths.size(); ++i) QCOMPARE(lengths[i], length);
+      QVERIFY(lengths.last() <= length);
+    } else if (method == u"frames") {
+      QCOMPARE(lengths[0], sampleOfFrame(source, 20));
+      QCOMPARE(lengths[1], sampleOfFrame(source, 51) - sampleOfFrame(source, 20));
+    }
+
+    // ffmpeg hears the same, without a word of warning (once a source: it is slow).
+    if (method != u"time") return;
+    QString messages;
+    QByteArray heard;
+    for (const QString &piece : out.pieces) heard += ffmpegDecode(piece, messages);
+    if (toTheSample) QVERIFY2(messages.isEmpty(), qPrintable(messages));
+    QCOMPARE(heard.size(), together.size());
+    if (toTheSample && ffmpegAgrees) {
+      // ffmpeg has no such phase: its decode of the pieces is the source's to the bit.
+      const QByteArray alone = ffmpegDecode(source, messages);
+      QVERIFY2(heard == alone, qPrintable(firstDifference(heard, alone)));
+    }
+  }
+
+  // Joined, exact pieces give back the source's frames and its sound.
+  void joinGivesBackTheSource_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("method");
+    QTest::newRow("vbr by time") << "vbr-xing.mp3"
+                                 << "time";
+    QTest::newRow("no Info frame by size") << "cbr-noinfo.mp3"
+                                           << "size";
+    QTest::newRow("tags by frames") << "big-id3.mp3"
+                                    << "frames";
+    QTest::newRow("mpeg 2 by time") << "mpeg2-vbr.mp3"
+                                    << "time";
+    QTest::newRow("mpeg 2.5 by frames") << "mpeg25-mono.mp3"
+                                        << "frames";
+    QTest::newRow("layer 2 by time") << "layer2.mp2"
+                                     << "time";
+    QTest::newRow("id3v1 by time") << "id3v1.mp3"
+                                   << "time";
+  }
+  void joinGivesBackTheSource() {
+    QFETCH(QString, file);
+    QFETCH(QString, method);
+    const QString source = media(file);
+    const Decoded whole = decode(source);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(method, source,
+                                     method == u"size"   ? QStringLiteral("40")
+                                     : method == u"time" ? QStringLiteral("0.9")
+                                                         : QStringLiteral("0,13,40,1000000"),
+                                     r);
+    QVERIFY2(out.completed && out.pieces.size() >= 3, qPrintable(r.failures.join(u'\n')));
+    QCOMPARE(split::joinPieces(out.pieces, QStringLiteral("joined.mp3")), std::nullopt);
+    const Decoded joined = decode(QStringLiteral("joined.mp3"));
+    QCOMPARE(joined.frames.size(), whole.frames.size());
+    QVERIFY(joined.frames == whole.frames);
+    QVERIFY2(joined.pcm == whole.pcm, qPrintable(firstDifference(joined.pcm, whole.pcm)));
+    QCOMPARE(joined.length, whole.length);
+    // The tags are the source's again, track number and all.
+    const QByteArray original = readAll(source), again = readAll(QStringLiteral("joined.mp3"));
+    const qint64 tag = id3v2Size(original);
+    QVERIFY(tag == 0 || again.left(tag) == original.left(tag));
+    // ...while every piece has its own.
+    const QByteArray track = "\0" + QByteArray::number(out.pieces.size()) + "/" + QByteArray::number(out.pieces.size());
+    if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains("TRCK"));
+    if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains(track));
+    if (original.right(128).startsWith("TAG")) {
+      QVERIFY(again.right(128) == original.right(128));
+      for (qsizetype i = 0; i < out.pieces.size(); ++i) {
+        const QByteArray v1 = readAll(out.pieces[i]).right(128);
+        QVERIFY(v1.startsWith("TAG") && v1[125] == 0 && v1[126] == static_cast<char>(i + 1));
+      }
+    }
+  }
+
+  void joinRefusesWhatIsNotOneCut() {
+    freshFolder();
+    Recorder r;
+    const split::Outcome a = split::splitByTime(media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("3"), 0,
+                                                QStringLiteral("a-%track%.mp3"), r, true);
+    const split::Outcome b = split::splitByTime(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("3"), 0,
+                                                QStringLiteral("b-%track%.mp3"), r, true);
+    QVERIFY(a.pieces.size() >= 3 && b.pieces.size() >= 3);
+    const QString out = QStringLiteral("joined.mp3");
+    const struct {
+      QStringList pieces;
+      QString named, says;
+    } cases[] = {
+        {{a.pieces[0], a.pieces[2]}, a.pieces[2], QStringLiteral("does not follow")},
+        {{a.pieces[1], a.pieces[0]}, a.pieces[0], QStringLiteral("does not follow")},
+        {{a.pieces[0], b.pieces[1]}, b.pieces[1], QStringLiteral("not a piece of the source")},
+        {{a.pieces[0], media(QStringLiteral("cbr-info.mp3"))},
+         media(QStringLiteral("cbr-info.mp3")),
+         QStringLiteral("not an exact piece")},
+        {{a.pieces[0], QStringLiteral("missing.mp3")}, QStringLiteral("missing.mp3"), QStringLiteral("cannot open")},
+        {{a.pieces[0], out}, out, QStringLiteral("cannot open")},
+    };
+    for (const auto &c : cases) {
+      const auto refused = split::joinPieces(c.pieces, out);
+      QVERIFY2(refused && refused->file == c.named && refused->text.contains(c.says),
+               qPrintable(refused ? refused->text : c.named));
+      QVERIFY(!QFileInfo::exists(out));
+    }
+    // Writing over one of its own pieces is refused as well.
+    const auto over = split::joinPieces({a.pieces[0], a.pieces[1]}, a.pieces[1]);
+    QVERIFY(over && over->file == a.pieces[1]);
+  }
+
+  // Untrusted bytes: damaged copies of real streams never crash the exact
+  // cuts or the join, and whatever is cut joins again into as many frames.
+  void damagedStreamsAreHandled() {
+    const QString folder = freshFolder();
+    QRandomGenerator rng(20261207);
+    for (const char *name : {"vbr-xing.mp3", "big-id3.mp3", "mpeg2-vbr.mp3", "layer2.mp2", "id3v1.mp3"}) {
+      const QByteArray original = readAll(media(QString::fromLatin1(name)));
+      for (int round = 0; round < 25; ++round) {
+        QByteArray bytes = original;
+        for (int i = 1 + rng.bounded(6); i > 0; --i) {
+          const int at = rng.bounded(2) ? rng.bounded(std::min<int>(bytes.size(), 4096)) : rng.bounded(bytes.size());
+          bytes[at] = static_cast<char>(rng.bounded(256));
+        }
+        if (rng.bounded(3) == 0) bytes.truncate(rng.bounded(bytes.size()));
+        writeFile(QStringLiteral("damaged.mp3"), bytes);
+        const Decoded whole = decode(QStringLiteral("damaged.mp3"));
+        Recorder r;
+        const split::Outcome out =
+            round % 2 ? split::splitByTime(QStringLiteral("damaged.mp3"), QStringLiteral("0.7"), 0,
+                                           QStringLiteral("d-%track%.mp3"), r, true)
+                      : split::splitBySize(QStringLiteral("damaged.mp3"), QString::number(4 + rng.bounded(40)),
+                                           QStringLiteral("d-%track%.mp3"), r, true);
+        if (out.completed && !out.pieces.isEmpty()) {
+          const auto refused = split::joinPieces(out.pieces, QStringLiteral("joined.mp3"));
+          if (refused) QFAIL(qPrintable(QStringLiteral("%1 round %2: %3").arg(name).arg(round).arg(refused->text)));
+          QCOMPARE(decode(QStringLiteral("joined.mp3")).frames.size(), whole.frames.size());
+        }
+        for (const QString &file : QDir(folder).entryList(QDir::Files | QDir::Hidden)) QFile::remove(file);
+      }
+    }
+  }
+
+  // What exact cuts cannot take is refused before a piece is written.
+  void refusals_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kilobytes");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("free format") << "free-format.mp3"
+                                 << "20"
+                                 << "free format";
+    QTest::newRow("text") << "text.mp3"
+                          << "20"
+                          << "not a plain MPEG audio stream";
+    QTest::newRow("a tag counting other frames") << "cut-mid-frame.mp3"
+                                                 << "20"
+                                                 << "not a plain MPEG audio stream";
+    QTest::newRow("pieces too small for a frame") << "cbr-info.mp3"
+                                                  << "1"
+                                                  << "cannot hold a frame";
+    QTest::newRow("pieces too small for the tag") << "big-id3.mp3"
+                                                  << "100"
+                                                  << "cannot hold a frame";
+  }
+  void refusals() {
+    QFETCH(QString, file);
+    QFETCH(QString, kilobytes);
+    QFETCH(QString, says);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split::splitBySize(media(file), kilobytes, QStringLiteral("p-%track%.mp3"), r, true);
+    QVERIFY(!out.completed);
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY2(r.failures[0].contains(says), qPrintable(r.failures[0]));
+    QVERIFY(QDir().entryList(QDir::Files | QDir::Hidden).isEmpty());
+  }
+};
+
+QTEST_GUILESS_MAIN(TestExact)
+#include "tst_exact.moc"
