@@ -11,6 +11,7 @@
 #include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -328,7 +329,39 @@ class Run {
   }
 
   // Copies the range; fewer bytes than asked from the source is a fault.
+  // Where the copy's CRC is wanted, a second thread reads the range for it
+  // while the kernel copies, so that the CRC costs no second pass.
   bool copy(int out, std::int64_t offset, std::int64_t length) {
+    if (!crc_ || !kernelCopy_) return copyRange(out, offset, length);
+    std::atomic<bool> abandon{false};
+    std::int64_t shortAt = -1;  // where the CRC's read found the source ended
+    int readError = 0;
+    mpeg::Crc16 *crc = std::exchange(crc_, nullptr);  // the kernel copies meanwhile
+    std::thread summing([&, crc] {
+      std::vector<unsigned char> block(static_cast<std::size_t>(kCopyBuffer));
+      for (std::int64_t pos = offset, end = offset + length; pos < end && !abandon;) {
+        const ssize_t got =
+            ::pread(in_.fd(), block.data(), static_cast<std::size_t>(std::min(end - pos, kCopyBuffer)), pos);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+          shortAt = pos;
+          readError = got < 0 ? errno : 0;
+          return;
+        }
+        crc->update(block.data(), static_cast<std::size_t>(got));
+        pos += got;
+      }
+    });
+    const bool copied = copyRange(out, offset, length);
+    abandon = !copied;
+    summing.join();
+    crc_ = crc;
+    if (!copied) return false;
+    if (shortAt >= 0) return readError ? fault(Fault::read, shortAt, readError) : fault(Fault::sourceEnded, shortAt);
+    return true;
+  }
+
+  bool copyRange(int out, std::int64_t offset, std::int64_t length) {
     std::int64_t pos = offset;
     const std::int64_t end = offset + length;
     while (pos < end) {
