@@ -1,7 +1,12 @@
 #include "Unit1.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,6 +27,7 @@
 #include <QWindow>
 
 #include "Convert.h"
+#include "FileName.h"
 #include "HelpWindow.h"
 #include "SplitEngine.h"
 #include "Unit10.h"
@@ -321,14 +327,18 @@ void TForm1::openFromCommandLine(const QStringList &arguments) {
 // dialog) does not lose the source.
 bool TForm1::takeSource(const QString &path) {
   if (path.isEmpty() || PageControl1->currentWidget() != TabSheet1) return false;
-  Edit1->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+  // Made absolute as text: Qt's file engine would lose bytes that are not UTF-8.
+  const QString full = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
+  Edit1->setText(QDir::toNativeSeparators(QDir::cleanPath(full)));
   return true;
 }
 
 namespace {
 QString droppedFile(const QMimeData *data) {
   const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
-  return urls.size() == 1 && urls[0].isLocalFile() ? urls[0].toLocalFile() : QString();
+  if (urls.size() != 1 || !urls[0].isLocalFile()) return QString();
+  // The path's own bytes, percent-encoded in the address, whatever they are.
+  return decodeFileName(QByteArray::fromPercentEncoding(urls[0].path(QUrl::FullyEncoded).toLatin1()));
 }
 }  // namespace
 
@@ -397,19 +407,20 @@ void TForm1::butNextClick(QObject *) {
 // the stream facts, which are read here and left open for the entry; method 3
 // cuts the bytes of any file.
 bool TForm1::sourceServes(int method) {
-  const QFileInfo info(SourceFile);
-  QFile file(SourceFile);
+  // By the name's own bytes, so that any name the system allows is found.
+  const QByteArray name = encodeFileName(SourceFile);
+  struct stat st {};
   QString reason;
-  if (!info.exists()) {
-    reason = QStringLiteral("the file does not exist");
-  } else if (info.isDir()) {
+  if (::stat(name.constData(), &st) != 0) {
+    reason = errno == ENOENT ? QStringLiteral("the file does not exist") : QString::fromLocal8Bit(std::strerror(errno));
+  } else if (S_ISDIR(st.st_mode)) {
     reason = QStringLiteral("it is a folder");
   } else if (const auto kind = split::notRegularKind(SourceFile)) {
     // A FIFO or a device: opening it could wait for ever.
     reason = QStringLiteral("it is %1, not a regular file").arg(*kind);
-  } else if (!file.open(QIODevice::ReadOnly)) {
-    reason = file.errorString();
-  } else if (method != 3) {
+  } else if (const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC); fd < 0) {
+    reason = QString::fromLocal8Bit(std::strerror(errno));
+  } else if (::close(fd), method != 3) {
     try {
       Mp3Play.Open(SourceFile, QString());
     } catch (const audio::StreamError &error) {

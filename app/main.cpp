@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "FileName.h"
 #include "Platform.h"
 #include "Unit1.h"
 #include "Unit10.h"
@@ -60,7 +61,8 @@ int main(int argc, char *argv[]) {
       // For the start-up benchmark: end once the window has been painted.
       QuitOnFirstPaint quitWhenShown;
       if (qEnvironmentVariableIsSet("TRANCHETTE_QUIT_WHEN_SHOWN")) Form1->installEventFilter(&quitWhenShown);
-      Form1->openFromCommandLine(QApplication::arguments());
+      // The file's name as its bytes, whatever they are.
+      if (argc > 1) Form1->openFromCommandLine({QString(), decodeFileName(QByteArray(argv[1]))});
       Form1->show();
       app.exec();
     } catch (const std::exception &error) {

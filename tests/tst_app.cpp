@@ -15,9 +15,11 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QUrl>
+#include <QStyleHints>
 #include <QtTest>
 
 #include "AppFixture.h"
+#include "FileName.h"
 #include "HelpWindow.h"
 #include "TestSupport.h"
 #include "Unit1.h"
@@ -396,6 +398,28 @@ class TestApp : public QObject {
     QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
     QTRY_COMPARE(done.size(), 1);
     QVERIFY(QFileInfo::exists(QStringLiteral("cbr-info-001.mp3")));
+  }
+
+  // A name that is not UTF-8, as the system allows: from the command line
+  // through the page entry and the split to pieces named after its bytes.
+  void aNameThatIsNotUtf8IsSplit() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}});
+    const QByteArray bytes("caf\xe9 live.mp3");
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("copy.mp3")));
+    QCOMPARE(::rename("copy.mp3", bytes.constData()), 0);
+    Form1->openFromCommandLine({QString(), decodeFileName(bytes)});
+    click(Form1->butNext);
+    QVERIFY2(fake_->messages.isEmpty(), qPrintable(fake_->messages.value(0).text));
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    QCOMPARE(Form1->TotalTime, 10000);
+    Form1->editLength->setText(QStringLiteral("4"));
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread2, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QVERIFY2(fake_->messages.isEmpty(), qPrintable(fake_->messages.value(0).text));
+    struct stat st {};
+    QCOMPARE(::stat("caf\xe9 live-003.mp3", &st), 0);
   }
 
   void aFileGivenToTheProgramIsTheSource() {
