@@ -134,14 +134,14 @@ DeviceOutput::~DeviceOutput() { close(); }
 bool DeviceOutput::start() {
   pa_threaded_mainloop *loop = server_.loop();
   Locked lock(loop);
-  pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate_), static_cast<std::uint8_t>(channels_)};
-  stream_ = pa_stream_new(server_.context(), "Preview", &spec, nullptr);
+  pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate_), static_cast<std::uint8_t>(channels_)};
+  stream_ = pa_stream_new(server_.context(), "Preview", &format, nullptr);
   if (!stream_) return false;
   pa_stream_set_state_callback(
       stream_, [](pa_stream *, void *l) { signalLoop(static_cast<pa_threaded_mainloop *>(l)); }, loop);
   pa_buffer_attr attr;
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferMs * 1000, &spec));
+  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferMs * 1000, &format));
   attr.prebuf = static_cast<std::uint32_t>(-1);
   attr.minreq = static_cast<std::uint32_t>(-1);
   attr.fragsize = static_cast<std::uint32_t>(-1);
