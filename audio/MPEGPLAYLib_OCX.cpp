@@ -119,6 +119,22 @@ StreamFacts readStreamFacts(const std::string &path) {
   return scanWithLibmpg123(path);
 }
 
+std::optional<StreamFacts> guessStreamFacts(const std::string &path) {
+  std::unique_ptr<int, FdCloser> fd;
+  try {
+    fd.reset(new int(openForReading(path)));
+  } catch (const StreamError &) {
+    return std::nullopt;  // the facts will say why
+  }
+  const auto stream = mpeg::estimate(*fd);
+  if (!stream) return std::nullopt;
+  StreamFacts facts;
+  facts.frames = stream->frames;
+  facts.rate = stream->first.rate;
+  facts.samples = stream->samples();
+  return facts;
+}
+
 }  // namespace audio
 
 namespace {

@@ -42,6 +42,11 @@ StreamFacts scanWithLibmpg123(const std::string &path);
 // The header walk where it applies, libmpg123's scan where it does not.
 StreamFacts readStreamFacts(const std::string &path);
 
+// What readStreamFacts most likely gives, from the file's first frame and its
+// size alone (no frame index): a guess to begin work by while the facts are
+// read. Nothing when the file gives no ground for one.
+std::optional<StreamFacts> guessStreamFacts(const std::string &path);
+
 }  // namespace audio
 
 // The stream information component of the main window: Open, read

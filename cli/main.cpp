@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,6 +152,25 @@ std::optional<audio::StreamFacts> streamFacts(const QString &file) {
   }
 }
 
+// The playing time in ms (`byTime`) or the frame count of the source, read
+// on a second thread while the split begins by a guess at it.
+split::Fact factOf(const QString &file, bool byTime) {
+  const std::string path = encodeFileName(file).toStdString();
+  const auto pick = [byTime](const audio::StreamFacts &facts) { return byTime ? facts.totalTimeMs() : facts.frames; };
+  const auto guess = audio::guessStreamFacts(path);
+  auto forthcoming = std::async(std::launch::async, [=]() -> std::variant<std::int64_t, split::Message> {
+    try {
+      return pick(audio::readStreamFacts(path));
+    } catch (const std::exception &e) {
+      // The message starts with the file's name as given.
+      QString reason = decodeFileName(e.what());
+      if (reason.startsWith(file + QStringLiteral(": "))) reason.remove(0, file.size() + 2);
+      return split::Message{file, file + QStringLiteral(": ") + reason, reason};
+    }
+  });
+  return {forthcoming.share(), guess ? pick(*guess) : 0};
+}
+
 int info(const QString &file) {
   const auto facts = streamFacts(file);
   if (!facts) return 1;
@@ -282,20 +302,20 @@ int main(int argc, char *argv[]) {
     }
   }
 
-  std::optional<audio::StreamFacts> facts;
-  if (command != "size" && !exact && !(facts = streamFacts(source))) return 1;
-
   catchSignals();
 
   TerminalReporter reporter(!quiet);
   split::Outcome outcome;
-  if (command == "size")
+  if (command == "size") {
     outcome = split::splitBySize(source, value, outputTemplate, reporter, exact);
-  else if (command == "time")
-    outcome = split::splitByTime(source, value, facts ? facts->totalTimeMs() : 0, outputTemplate, reporter, exact);
-  else
-    outcome =
-        split::splitAtBreakpoints(source, facts ? facts->frames : 0, breakpoints, outputTemplate, reporter, exact);
+  } else {
+    const bool byTime = command == "time";
+    const split::Fact fact = exact ? split::Fact(0) : factOf(source, byTime);
+    outcome = byTime ? split::splitByTime(source, value, fact, outputTemplate, reporter, exact)
+                     : split::splitAtBreakpoints(source, fact, breakpoints, outputTemplate, reporter, exact);
+    // Where the facts could not be had, that is all there is to say.
+    if (!outcome.completed && !exact && std::holds_alternative<split::Message>(fact.value.get())) return 1;
+  }
 
   // A signal after the last piece's last check still ends the run: no join files.
   if (!outcome.completed || caughtSignal) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mpeg {
@@ -12,6 +14,7 @@ namespace {
 // it takes.
 constexpr std::int64_t kMaxJunk = 1 << 20;
 constexpr std::size_t kMaxApeTag = 1 << 20;
+constexpr std::size_t kMaxFrame = 2881;  // Layer II at 384 kbit/s and 8 kHz, padded
 
 constexpr int kBitrates[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
                                       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
@@ -66,6 +69,30 @@ class Reader {
   std::int64_t base_ = 0;
   bool eof_ = false;
 };
+
+// Trims the stream's samples as libmpg123 trims them: not at all when the
+// tag's frame count is 0 or more than the stream holds, and never less than
+// its own delay at the end. False when nothing would be left.
+bool trim(Stream &s) {
+  const std::int64_t raw = s.rawSamples();
+  s.trimBegin = 0;
+  s.trimEnd = raw;
+  if (s.info.frames > 0 && s.info.frames * s.first.samples <= raw) {
+    s.trimBegin = s.info.delay + kDecoderDelay;
+    s.trimEnd = std::min(raw - s.info.padding + kDecoderDelay, raw);
+  }
+  return s.trimEnd > s.trimBegin;
+}
+
+bool preadFully(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t got = ::pread(fd, to + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -236,17 +263,40 @@ std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::i
     in.skip(static_cast<std::size_t>(h.size));
     s.audioEnd = in.tell() - start;
   }
-  if (!haveFirst || s.frames == 0 || s.info.doubtful) return std::nullopt;
+  if (!haveFirst || s.frames == 0 || s.info.doubtful || !trim(s)) return std::nullopt;
+  return s;
+}
 
-  // Trimmed as libmpg123 trims: not at all when the tag's frame count is 0 or
-  // more than the stream holds, and never less than its own delay at the end.
-  const std::int64_t raw = s.rawSamples();
-  s.trimEnd = raw;
-  if (s.info.frames > 0 && s.info.frames * s.first.samples <= raw) {
-    s.trimBegin = s.info.delay + kDecoderDelay;
-    s.trimEnd = std::min(raw - s.info.padding + kDecoderDelay, raw);
-    if (s.trimEnd <= s.trimBegin) return std::nullopt;
+std::optional<Stream> estimate(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  const std::int64_t size = st.st_size;
+  unsigned char head[10];
+  Stream s;
+  if (preadFully(fd, head, 10, 0) && std::memcmp(head, "ID3", 3) == 0 && !((head[6] | head[7] | head[8] | head[9]) & 0x80))
+    s.tagEnd = 10 + ((head[5] & 0x10) ? 10 : 0) + ((std::int64_t{head[6]} << 21) | (head[7] << 14) | (head[8] << 7) | head[9]);
+  std::vector<unsigned char> frame(kMaxFrame);
+  if (!preadFully(fd, frame.data(), 4, s.tagEnd) || !parseHeader(frame.data(), s.first) ||
+      !preadFully(fd, frame.data(), static_cast<std::size_t>(s.first.size), s.tagEnd))
+    return std::nullopt;
+  s.firstFrame = s.audioStart = s.tagEnd;
+  s.info = readInfoTag(frame.data(), s.first);
+  if (s.info.present) s.audioStart += s.first.size;
+  unsigned char last[3];
+  s.id3v1 = size - 128 >= s.audioStart && preadFully(fd, last, 3, size - 128) && std::memcmp(last, "TAG", 3) == 0;
+  s.audioEnd = size - (s.id3v1 ? 128 : 0);
+
+  // A Xing tag counts the frames of a stream whose bitrate varies; at one
+  // bitrate, the frames share out the audio bytes at the first one's size,
+  // padding spread as the encoder spreads it.
+  const bool variable = s.info.present && std::memcmp(frame.data() + 4 + sideInfoSize(s.first), "Xing", 4) == 0;
+  if (variable && s.info.frames > 0) {
+    s.frames = s.info.frames;
+  } else {
+    const double bytesPerFrame = static_cast<double>(s.first.bitrate) * s.first.samples / 8.0 / s.first.rate;
+    s.frames = std::llround(static_cast<double>(s.audioEnd - s.audioStart) / bytesPerFrame);
   }
+  if (s.frames <= 0 || !trim(s)) return std::nullopt;
   return s;
 }
 

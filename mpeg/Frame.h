@@ -100,4 +100,11 @@ struct Stream {
 std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
                            bool lenient = false);
 
+// What walk() most likely finds, from the file's size, its ID3v2 tag, its
+// first frame and its last 128 bytes alone, without moving the file's
+// offset: a guess to begin work by, never a fact. The frames are those that
+// a Xing tag counts, or at one bitrate the audio bytes shared out at the
+// first frame's size. Nothing when the file does not begin so.
+std::optional<Stream> estimate(int fd);
+
 }  // namespace mpeg

@@ -4,16 +4,20 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "Convert.h"
@@ -125,6 +129,8 @@ class PendingFile {
   int fd() const { return out_.fd(); }
   void setMode(mode_t mode) { ::fchmod(out_.fd(), mode); }
 
+  // Closes the file, keeping it under its temporary name; false with errno set.
+  bool close() { return out_.close(); }
   // Closes the file and puts it under its final name; false with errno set.
   bool commit() {
     if (!out_.close() || ::rename(temp_.constData(), final_.constData()) != 0) return false;
@@ -219,9 +225,13 @@ class Run {
   void setTotal(std::int64_t bytes) { total_ = bytes; }
 
   bool refuse(const Message &message) {
-    reporter_.fail(message);
+    if (!quiet_) reporter_.fail(message);
     return false;
   }
+  // While quiet, failures are not told: work done ahead of its time that
+  // will be done again, and fail again, in its turn.
+  void setQuiet(bool quiet) { quiet_ = quiet; }
+  void setDone(std::int64_t bytes) { done_ = bytes; }
 
   // Writes piece `track` from the source's bytes [offset, offset + length),
   // all of which lie in the file as it was opened. Reports and returns false
@@ -234,28 +244,42 @@ class Run {
   }
 
   bool writePiece(std::int64_t track, const PieceParts &parts, const QString &createPrefix) {
+    const auto piece = write(track, parts, createPrefix);
+    return piece && commit(track, *piece);
+  }
+
+  // Writes piece `track` under its temporary name and closes it; reports and
+  // returns nothing when it cannot.
+  std::unique_ptr<PendingFile> write(std::int64_t track, std::int64_t offset, std::int64_t length,
+                                     const QString &createPrefix) {
+    PieceParts parts;
+    parts.offset = offset;
+    parts.length = length;
+    return write(track, parts, createPrefix);
+  }
+
+  std::unique_ptr<PendingFile> write(std::int64_t track, const PieceParts &parts, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
-    PendingFile piece;
-    if (!piece.open(encodeFileName(name), sourceId_)) {
+    auto piece = std::make_unique<PendingFile>();
+    if (!piece->open(encodeFileName(name), sourceId_)) {
       const int error = errno;
       const bool locked = error == EWOULDBLOCK;
-      return refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + systemError(error),
-                     locked ? QStringLiteral("cannot create it: another program holds it locked")
-                            : QStringLiteral("cannot create it: %1").arg(systemError(error))});
+      refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + systemError(error),
+              locked ? QStringLiteral("cannot create it: another program holds it locked")
+                     : QStringLiteral("cannot create it: %1").arg(systemError(error))});
+      return nullptr;
     }
-    if (!writeBytes(piece.fd(), parts.head)) return refuseWrite(name, errno);
-    mpeg::Crc16 crc;
-    crc.update(parts.head.data() + std::min(parts.crcFrom, parts.head.size()),
-               parts.head.size() - std::min(parts.crcFrom, parts.head.size()));
-    crc_ = parts.patch ? &crc : nullptr;
-    if (!copy(piece.fd(), parts.offset, parts.length)) return refuseCopy(name);
-    if (!writeBytes(piece.fd(), parts.tail)) return refuseWrite(name, errno);
-    if (parts.patch) {
-      const std::vector<unsigned char> bytes = parts.patch(crc.value());
-      if (::pwrite(piece.fd(), bytes.data(), bytes.size(), static_cast<off_t>(parts.patchAt)) !=
-          static_cast<ssize_t>(bytes.size()))
-        return refuseWrite(name, errno);
+    if (!fill(*piece, parts)) {
+      if (fault_ == Fault::none) refuseWrite(name, errno);
+      else refuseCopy(name);
+      return nullptr;
     }
+    return piece;
+  }
+
+  // Puts a piece that write() made under its final name.
+  bool commit(std::int64_t track, PendingFile &piece) {
+    const QString name = pieceName(template_, track);
     if (!piece.commit()) return refuseWrite(name, errno);
     outcome_.pieces << name;
     reporter_.pieceWritten(name);
@@ -276,6 +300,26 @@ class Run {
 
  private:
   enum class Fault { none, sourceEnded, read, write, stop };
+
+  // Writes the piece's bytes and closes it; false with errno set, or with
+  // fault_ set where the copy failed.
+  bool fill(PendingFile &piece, const PieceParts &parts) {
+    fault_ = Fault::none;
+    if (!writeBytes(piece.fd(), parts.head)) return false;
+    mpeg::Crc16 crc;
+    crc.update(parts.head.data() + std::min(parts.crcFrom, parts.head.size()),
+               parts.head.size() - std::min(parts.crcFrom, parts.head.size()));
+    crc_ = parts.patch ? &crc : nullptr;
+    if (!copy(piece.fd(), parts.offset, parts.length)) return false;
+    if (!writeBytes(piece.fd(), parts.tail)) return false;
+    if (parts.patch) {
+      const std::vector<unsigned char> bytes = parts.patch(crc.value());
+      if (::pwrite(piece.fd(), bytes.data(), bytes.size(), static_cast<off_t>(parts.patchAt)) !=
+          static_cast<ssize_t>(bytes.size()))
+        return false;
+    }
+    return piece.close();
+  }
 
   bool notRegular(mode_t mode) {
     return refuse({source_,
@@ -411,6 +455,8 @@ class Run {
   int faultErrno_ = 0;
   Outcome outcome_;
   mpeg::Crc16 *crc_ = nullptr;  // of the bytes copied, where wanted
+  bool quiet_ = false;
+
 };
 
 QString createPrefix(std::int64_t pieceSize) {
@@ -419,21 +465,93 @@ QString createPrefix(std::int64_t pieceSize) {
 
 Message parameterError(const QString &text) { return {QString(), text, text}; }
 
+// A proportional split's pieces: ranges of the source in track order, made
+// as they are wanted (a file of gigabytes may be cut into millions), and
+// their bytes all told.
+struct Range {
+  std::int64_t offset = 0, length = 0;  // a piece of no byte is not written
+  QString createPrefix;
+};
+struct Layout {
+  std::int64_t count = 0, bytes = 0;
+  std::function<Range(std::int64_t track)> piece;
+  std::int64_t steps = count;  // of the bar: pieces 1 to `steps` take one step each
+};
+// A layout, or why the split cannot be made.
+using Plan = std::variant<Layout, Message>;
+
 // Consecutive pieces of pieceSize bytes from the start, then the tail.
-Outcome splitFixed(Run &run, std::int64_t pieceSize) {
-  const std::int64_t size = run.size();
-  const std::int64_t tail = size % pieceSize;
+Layout fixedLayout(std::int64_t size, std::int64_t pieceSize) {
   const std::int64_t count = size / pieceSize;
-  run.setTotal(size);
-  run.reporter().start(count);
-  for (std::int64_t k = 1; k <= count; ++k) {
-    if (!run.writePiece(k, (k - 1) * pieceSize, pieceSize, createPrefix(pieceSize))) return run.stopped();
-    run.reporter().step();
+  const std::int64_t tail = size % pieceSize;
+  return {count + (tail != 0 ? 1 : 0), size,
+          [=](std::int64_t track) {
+            if (track <= count) return Range{(track - 1) * pieceSize, pieceSize, createPrefix(pieceSize)};
+            return Range{count * pieceSize, tail, QStringLiteral("Can not create file: ")};
+          },
+          count};  // the tail takes no step of the bar
+}
+
+// How many pieces a split copies ahead of its fact at most: each may hold a
+// descriptor on a same-named file until it is confirmed.
+constexpr std::size_t kMaxAhead = 256;
+
+bool isReady(const Fact &fact) { return fact.value.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+
+// Writes the pieces of the layout that the fact gives, naming those of no
+// byte in `empty`. Until the fact is known, pieces of its guess's layout are
+// written ahead under temporary names; the fact then keeps those it lays out
+// alike. Returns the fact, or nothing when the run failed (and said why).
+std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,
+                                        QStringList &empty) {
+  std::map<std::int64_t, std::pair<Range, std::unique_ptr<PendingFile>>> ahead;  // by track
+  if (fact.guess > 0 && !isReady(fact)) {
+    const Plan guessed = planOf(fact.guess);
+    if (const auto *layout = std::get_if<Layout>(&guessed)) {
+      run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+      run.setTotal(layout->bytes);
+      for (std::int64_t track = 1; track <= layout->count && ahead.size() < kMaxAhead && !isReady(fact); ++track) {
+        Range range = layout->piece(track);
+        if (range.length == 0) continue;
+        auto piece = run.write(track, range.offset, range.length, range.createPrefix);
+        if (!piece) break;
+        ahead.emplace(track, std::pair(std::move(range), std::move(piece)));
+      }
+      run.setQuiet(false);
+    }
   }
-  if (tail != 0 && !run.writePiece(count + 1, count * pieceSize, tail, QStringLiteral("Can not create file: ")))
-    return run.stopped();
-  run.reporter().complete();
-  return run.finish();
+
+  const auto value = fact.value.get();
+  if (const auto *why = std::get_if<Message>(&value)) return run.refuse(*why), std::nullopt;
+  const std::int64_t known = std::get<std::int64_t>(value);
+  const Plan plan = planOf(known);
+  if (const auto *why = std::get_if<Message>(&plan)) return run.refuse(*why), std::nullopt;
+  const Layout &layout = std::get<Layout>(plan);
+  std::int64_t kept = 0;
+  for (auto it = ahead.begin(); it != ahead.end();) {
+    const Range &wrote = it->second.first;
+    const Range range = it->first <= layout.count ? layout.piece(it->first) : Range{};
+    if (range.offset == wrote.offset && range.length == wrote.length) {
+      kept += range.length;
+      ++it;
+    } else {
+      it = ahead.erase(it);
+    }
+  }
+  run.setTotal(layout.bytes);
+  run.setDone(kept);
+  run.reporter().start(layout.steps);
+  for (std::int64_t track = 1; track <= layout.count; ++track) {
+    const Range range = layout.piece(track);
+    const auto early = ahead.find(track);
+    if (range.length == 0)
+      empty << pieceName(run.templateText(), track);
+    else if (early != ahead.end() ? !run.commit(track, *early->second.second)
+                                  : !run.writePiece(track, range.offset, range.length, range.createPrefix))
+      return std::nullopt;
+    if (track <= layout.steps) run.reporter().step();
+  }
+  return known;
 }
 
 // The end of a split at breakpoints: what was past the end and what was not
@@ -853,6 +971,12 @@ Outcome exactByTime(Run &run, double seconds) {
 
 }  // namespace
 
+Fact::Fact(std::int64_t known) {
+  std::promise<std::variant<std::int64_t, Message>> promise;
+  promise.set_value(known);
+  value = promise.get_future().share();
+}
+
 void requestStop(bool stop) noexcept { stopAsked = stop ? 1 : 0; }
 
 bool isFrameNumber(const QString &text) {
@@ -922,10 +1046,15 @@ Outcome splitBySize(const QString &source, const QString &sizeText, const QStrin
     return {};
   }
   if (exactCuts) return exactBySize(run, kilobytes * 1024);
-  return splitFixed(run, kilobytes * 1024);
+  QStringList none;
+  const std::int64_t size = run.size();
+  if (!writeLayout(run, size, [&](std::int64_t) { return Plan(fixedLayout(size, kilobytes * 1024)); }, none))
+    return run.stopped();
+  run.reporter().complete();
+  return run.finish();
 }
 
-Outcome splitByTime(const QString &source, const QString &lengthText, std::int64_t totalTimeMs,
+Outcome splitByTime(const QString &source, const QString &lengthText, const Fact &totalTimeMs,
                     const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
   Run run(source, outputTemplate, reporter);
   if (!run.openSource()) return {};
@@ -938,22 +1067,24 @@ Outcome splitByTime(const QString &source, const QString &lengthText, std::int64
     return {};
   }
   if (exactCuts) return exactByTime(run, milliseconds / 1000);
-  if (totalTimeMs <= 0) {
-    run.refuse({source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
-                QStringLiteral("cannot split it by time: its playing time is 0")});
-    return {};
-  }
-  const double exact = static_cast<double>(run.size()) * milliseconds / static_cast<double>(totalTimeMs);
-  if (!(exact >= 1) || !std::isfinite(exact)) {
-    run.refuse({source, QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
-                QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)});
-    return {};
-  }
-  const auto pieceSize = static_cast<std::int64_t>(std::min(exact, 9.0e18));
-  return splitFixed(run, pieceSize);
+  const std::int64_t size = run.size();
+  const auto planOf = [&](std::int64_t totalMs) -> Plan {
+    if (totalMs <= 0)
+      return Message{source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
+                     QStringLiteral("cannot split it by time: its playing time is 0")};
+    const double exact = static_cast<double>(size) * milliseconds / static_cast<double>(totalMs);
+    if (!(exact >= 1) || !std::isfinite(exact))
+      return Message{source, QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
+                     QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)};
+    return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)));
+  };
+  QStringList none;
+  if (!writeLayout(run, totalTimeMs, planOf, none)) return run.stopped();
+  run.reporter().complete();
+  return run.finish();
 }
 
-Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QStringList &breakpoints,
+Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStringList &breakpoints,
                            const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
   if (breakpoints.size() < 2) return {};
   Run run(source, outputTemplate, reporter);
@@ -978,32 +1109,27 @@ Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QSt
     points.push_back(value);
   }
   if (exactCuts) return exactAtBreakpoints(run, points);
-  if (frames <= 0) {
-    run.refuse({source, QStringLiteral("Cannot split %1 at frames: its frame count is 0.").arg(source),
-                QStringLiteral("cannot split it at frames: its frame count is 0")});
-    return {};
-  }
   if (!run.openSource()) return {};
-  // A breakpoint past the last frame stands for the end of the file.
-  auto offsetOf = [&](std::int64_t frame) { return frame >= frames ? run.size() : scaled(run.size(), frame, frames); };
-  std::int64_t total = 0;
-  for (std::size_t i = 1; i < points.size(); ++i) total += offsetOf(points[i]) - offsetOf(points[i - 1]);
-  run.setTotal(total);
+  const std::int64_t size = run.size();
+  const auto planOf = [&](std::int64_t frameCount) -> Plan {
+    if (frameCount <= 0)
+      return Message{source, QStringLiteral("Cannot split %1 at frames: its frame count is 0.").arg(source),
+                     QStringLiteral("cannot split it at frames: its frame count is 0")};
+    // A breakpoint past the last frame stands for the end of the file.
+    auto offsetOf = [=](std::int64_t frame) { return frame >= frameCount ? size : scaled(size, frame, frameCount); };
+    const auto pieces = static_cast<std::int64_t>(points.size()) - 1;
+    return Layout{pieces, offsetOf(points.back()) - offsetOf(points.front()),
+                  [=, &points](std::int64_t track) {
+                    const auto i = static_cast<std::size_t>(track);
+                    const std::int64_t start = offsetOf(points[i - 1]);
+                    return Range{start, offsetOf(points[i]) - start, QStringLiteral("Cannot create the file: ")};
+                  },
+                  pieces};
+  };
   QStringList empty;
-  run.reporter().start(static_cast<std::int64_t>(points.size()) - 1);
-  for (std::size_t i = 1; i < points.size(); ++i) {
-    const std::int64_t start = offsetOf(points[i - 1]);
-    const std::int64_t end = offsetOf(points[i]);
-    const auto track = static_cast<std::int64_t>(i);
-    if (end <= start) {
-      empty << pieceName(outputTemplate, track);
-    } else if (!run.writePiece(track, start, end - start, QStringLiteral("Cannot create the file: "))) {
-      return run.stopped();
-    }
-    run.reporter().step();
-  }
-
-  return finishBreakpoints(run, source, frames, points, empty);
+  const auto known = writeLayout(run, frames, planOf, empty);
+  if (!known) return run.stopped();
+  return finishBreakpoints(run, source, *known, points, empty);
 }
 
 namespace {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <optional>
+#include <variant>
 
 #include <QString>
 #include <QStringList>
@@ -83,6 +85,19 @@ struct Outcome {
   std::int64_t skipped = 0;
 };
 
+// A stream fact that a split needs (the frame count, the playing time in
+// ms), known or still being worked out on another thread. Meanwhile the split
+// copies by the layout of a guess at it, under temporary names; pieces that
+// the fact then confirms are only renamed, the rest are dropped and copied
+// anew. A fact that cannot be had brings the message saying why.
+struct Fact {
+  Fact(std::int64_t known);  // NOLINT(google-explicit-constructor): a known fact is just its value
+  Fact(std::shared_future<std::variant<std::int64_t, Message>> forthcoming, std::int64_t guessed)
+      : value(std::move(forthcoming)), guess(guessed) {}
+  std::shared_future<std::variant<std::int64_t, Message>> value;
+  std::int64_t guess = 0;  // 0: none
+};
+
 // Exact cuts (`exactCuts`): instead of byte ranges in proportion, pieces of
 // whole frames, each led by an Info frame that gives its own length, frame
 // count and encoder delay and padding; every piece after the first brings
@@ -101,7 +116,7 @@ Outcome splitBySize(const QString &source, const QString &sizeText, const QStrin
 // Exact: piece k plays the samples from k times the length on, to the
 // sample (Layers I and II: to the frame, and the run says so); the playing
 // time is then read from the stream itself.
-Outcome splitByTime(const QString &source, const QString &lengthText, std::int64_t totalTimeMs,
+Outcome splitByTime(const QString &source, const QString &lengthText, const Fact &totalTimeMs,
                     const QString &outputTemplate, Reporter &reporter, bool exactCuts = false);
 
 // One piece between each pair of neighbouring breakpoints (frame numbers as
@@ -110,7 +125,7 @@ Outcome splitByTime(const QString &source, const QString &lengthText, std::int64
 // stands for the end of the file; a piece that would hold no byte is not
 // written, and the run notices both. Exact: a breakpoint b cuts before
 // audio frame b (the frame count is then read from the stream itself).
-Outcome splitAtBreakpoints(const QString &source, std::int64_t frames, const QStringList &breakpoints,
+Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStringList &breakpoints,
                            const QString &outputTemplate, Reporter &reporter, bool exactCuts = false);
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:

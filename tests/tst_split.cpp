@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -38,6 +39,13 @@ struct Recorder : split::Reporter {
   }
   void fail(const split::Message &message) override { failures << message.text; }
   void notice(const split::Message &message) override { notices << message.text; }
+  // Progress reports seen before start(): bytes copied ahead of the facts.
+  int reportsAhead = 0;
+  std::function<void()> onBytes;
+  void bytesCopied(std::int64_t, std::int64_t) override {
+    if (maximum < 0) ++reportsAhead;
+    if (onBytes) onBytes();
+  }
 };
 
 // "0:10,10:5" → pieces (offset, length).
@@ -282,6 +290,72 @@ class TestSplit : public QObject {
     QCOMPARE(r.maximum, items.size() - 1);
     QCOMPARE(r.position, items.size() - 1);
     checkPieces(source, QStringLiteral("b-%track%.mp3"), parsePieces(pieces));
+  }
+
+  // A split may begin by a guess at the facts it needs while they are still
+  // being read. Whatever the guess, the pieces are those of the facts; what
+  // was copied ahead never reaches a final name unless the facts confirm it,
+  // and no temporary stays.
+  void piecesFollowTheFactsNotTheGuess_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<qint64>("guess");
+    QTest::addColumn<qint64>("fact");  // 0: the facts cannot be had
+    QTest::addColumn<int>("arrival");  // the facts arrive with this progress report ahead of them
+    QTest::addColumn<QString>("pieces");
+    const QString tenths = QStringLiteral("0:10000,10000:10000,20000:10000,30000:10000,40000:10000,50000:10000,"
+                                          "60000:10000,70000:10000,80000:10000,90000:10000");
+    QTest::newRow("time, right guess") << "time" << "1" << 10000LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, guess too long") << "time" << "1" << 12500LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, guess too short") << "time" << "1" << 5000LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, no facts") << "time" << "1" << 10000LL << 0LL << 3 << "";
+    QTest::newRow("frames, right guess") << "frames" << "0,100,500,1000" << 1000LL << 1000LL << 2
+                                         << "0:10000,10000:40000,50000:50000";
+    QTest::newRow("frames, wrong guess") << "frames" << "0,100,500,1000" << 2000LL << 1000LL << 2
+                                         << "0:10000,10000:40000,50000:50000";
+    // Past the end either way: the first piece copied ahead is kept, the
+    // empty second is not written.
+    QTest::newRow("frames, kept with an empty one") << "frames" << "0,2000,3000" << 1500LL << 1000LL << 1 << "0:100000";
+    QTest::newRow("frames, no facts") << "frames" << "0,100,500" << 1000LL << 0LL << 2 << "";
+  }
+  void piecesFollowTheFactsNotTheGuess() {
+    QFETCH(QString, method);
+    QFETCH(QString, parameter);
+    QFETCH(qint64, guess);
+    QFETCH(qint64, fact);
+    QFETCH(int, arrival);
+    QFETCH(QString, pieces);
+    const QString source = makeSource(100000);
+    writeFile(QStringLiteral("p-001.mp3"), "kept unless replaced");
+    std::promise<std::variant<std::int64_t, split::Message>> facts;
+    Recorder r;
+    r.onBytes = [&, calls = 0]() mutable {
+      if (++calls != arrival) return;
+      if (fact > 0)
+        facts.set_value(fact);
+      else
+        facts.set_value(split::Message{source, QStringLiteral("no facts"), QStringLiteral("no facts")});
+    };
+    const split::Fact coming(facts.get_future().share(), guess);
+    const QString tmpl = QStringLiteral("p-%track%.mp3");
+    const split::Outcome out = method == QLatin1String("time")
+                                   ? split::splitByTime(source, parameter, coming, tmpl, r)
+                                   : split::splitAtBreakpoints(source, coming, parameter.split(u','), tmpl, r);
+    QCOMPARE(r.reportsAhead, arrival);
+    QVERIFY(temporaries().isEmpty());
+    if (fact == 0) {
+      QVERIFY(!out.completed);
+      QCOMPARE(r.failures, QStringList{QStringLiteral("no facts")});
+      QCOMPARE(QDir().entryList({QStringLiteral("p-*")}), QStringList{QStringLiteral("p-001.mp3")});
+      QCOMPARE(readAll(QStringLiteral("p-001.mp3")), QByteArray("kept unless replaced"));
+      return;
+    }
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'|')));
+    const auto expected = parsePieces(pieces);
+    checkPieces(source, tmpl, expected);
+    QCOMPARE(QDir().entryList({QStringLiteral("p-*")}).size(), expected.size());
+    QCOMPARE(out.pieces.size(), expected.size());
+    QCOMPARE(r.position, r.maximum);
   }
 
   void piecesConcatenateToTheSource_data() {
