@@ -19,26 +19,29 @@ void put32(unsigned char *p, std::uint32_t v) {
 }  // namespace
 
 void Crc16::update(const unsigned char *data, std::size_t size) {
-  // Eight bytes a step through eight tables: the audio of every piece goes
-  // through here, so it must keep up with copying.
+  // Sixteen bytes a step through sixteen tables (8 KB, held in the first
+  // level cache): the audio of every piece goes through here, and this keeps
+  // it ahead of the copy.
+  constexpr std::size_t kStep = 16;
   static const auto tables = [] {
-    std::array<std::array<std::uint16_t, 256>, 8> t{};
+    std::array<std::array<std::uint16_t, 256>, kStep> t{};
     for (unsigned i = 0; i < 256; ++i) {
       unsigned c = i;
       for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
       t[0][i] = static_cast<std::uint16_t>(c);
     }
-    for (std::size_t k = 1; k < 8; ++k)
+    for (std::size_t k = 1; k < kStep; ++k)
       for (unsigned i = 0; i < 256; ++i)
         t[k][i] = static_cast<std::uint16_t>((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
     return t;
   }();
   unsigned crc = crc_;
   std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
+  for (; i + kStep <= size; i += kStep) {
     const unsigned char *p = data + i;
-    crc = tables[7][(p[0] ^ crc) & 0xFF] ^ tables[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ tables[5][p[2]] ^ tables[4][p[3]] ^
-          tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
+    unsigned next = tables[kStep - 1][(p[0] ^ crc) & 0xFF] ^ tables[kStep - 2][(p[1] ^ (crc >> 8)) & 0xFF];
+    for (std::size_t k = 2; k < kStep; ++k) next ^= tables[kStep - 1 - k][p[k]];
+    crc = next;
   }
   for (; i < size; ++i) crc = (crc >> 8) ^ tables[0][(crc ^ data[i]) & 0xFF];
   crc_ = static_cast<std::uint16_t>(crc);

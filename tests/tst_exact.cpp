@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include "Frame.h"
 #include "SplitEngine.h"
 #include "TestSupport.h"
 
@@ -124,6 +125,25 @@ QString firstDifference(const QByteArray &a, const QByteArray &b) {
   return QStringLiteral("%1 and %2 bytes, first difference at byte %3").arg(a.size()).arg(b.size()).arg(i);
 }
 
+// Where a Layer III piece's LAME tag gives a music CRC: whether it is the
+// CRC-16 of the frames after its Info frame (an ID3v1 tag aside), reckoned
+// here bit by bit.
+bool musicCrcHolds(const QByteArray &piece) {
+  const qint64 at = id3v2Size(piece);
+  const auto *frame = reinterpret_cast<const unsigned char *>(piece.constData()) + at;
+  mpeg::Header h;
+  if (!mpeg::parseHeader(frame, h) || h.layer != 3) return true;
+  const mpeg::InfoTag tag = mpeg::readInfoTag(frame, h);
+  if (tag.lameAt < 0) return false;
+  const qint64 end = piece.size() - (piece.right(128).startsWith("TAG") ? 128 : 0);
+  unsigned crc = 0;
+  for (qint64 i = at + h.size; i < end; ++i) {
+    crc ^= static_cast<unsigned char>(piece[i]);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc == (static_cast<unsigned>(frame[tag.lameAt + 32]) << 8 | frame[tag.lameAt + 33]);
+}
+
 }  // namespace
 
 class TestExact : public QObject {
@@ -200,8 +220,9 @@ class TestExact : public QObject {
     for (const QString &piece : out.pieces) {
       const Decoded d = decode(piece);
       QVERIFY2(!d.failed, qPrintable(piece));
-      // The piece tells its own length.
+      // The piece tells its own length, and the checksum of its music.
       QCOMPARE(d.length, d.samples);
+      QVERIFY2(musicCrcHolds(readAll(piece)), qPrintable(piece));
       QCOMPARE(d.rate, whole.rate);
       lengths << d.samples;
       together += d.pcm;
