@@ -39,9 +39,10 @@ void Crc16::update(const unsigned char *data, std::size_t size) {
   std::size_t i = 0;
   for (; i + kStep <= size; i += kStep) {
     const unsigned char *p = data + i;
-    unsigned next = tables[kStep - 1][(p[0] ^ crc) & 0xFF] ^ tables[kStep - 2][(p[1] ^ (crc >> 8)) & 0xFF];
-    for (std::size_t k = 2; k < kStep; ++k) next ^= tables[kStep - 1 - k][p[k]];
-    crc = next;
+    crc = tables[15][(p[0] ^ crc) & 0xFF] ^ tables[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ tables[13][p[2]] ^
+          tables[12][p[3]] ^ tables[11][p[4]] ^ tables[10][p[5]] ^ tables[9][p[6]] ^ tables[8][p[7]] ^
+          tables[7][p[8]] ^ tables[6][p[9]] ^ tables[5][p[10]] ^ tables[4][p[11]] ^ tables[3][p[12]] ^
+          tables[2][p[13]] ^ tables[1][p[14]] ^ tables[0][p[15]];
   }
   for (; i < size; ++i) crc = (crc >> 8) ^ tables[0][(crc ^ data[i]) & 0xFF];
   crc_ = static_cast<std::uint16_t>(crc);

@@ -38,6 +38,7 @@ struct Piece {
   int carriers = 0;
   int delay = 0, padding = 0;  // for its LAME tag
   std::int64_t samples() const { return rawEnd - rawBegin; }
+  bool operator==(const Piece &) const = default;
 };
 
 // Real frames before a cut that warm the decoder up: one granule pair.

@@ -8,6 +8,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <tuple>
+#include <mutex>
+#include <condition_variable>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -668,9 +671,23 @@ struct MpegFile {
   mpeg::Bytes firstFrame;        // the tag frame where there is one, else the first audio frame
 };
 
+// Reads the tags and first frames of `stream` from the file; false with
+// errno set when they cannot be read.
+bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
+  file.layout.stream = stream;
+  file.id3v2.resize(static_cast<std::size_t>(stream.tagEnd));
+  file.id3v1.resize(stream.id3v1 ? 128 : 0);
+  file.firstFrame.resize(static_cast<std::size_t>(stream.first.size));
+  return preadAll(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
+         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream.audioEnd + stream.apeTag) &&
+         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
+         preadAll(fd, file.header, 4, stream.audioStart);
+}
+
 // Walks the open file from its start; false when it is not a plain stream
-// (errno 0) or cannot be read (errno set).
-bool readMpegFile(int fd, MpegFile &file) {
+// (errno 0) or cannot be read (errno set). `onFrame(index, offset)` hears
+// of every audio frame as the walk passes it.
+bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame = {}) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
@@ -678,7 +695,12 @@ bool readMpegFile(int fd, MpegFile &file) {
   std::optional<mpeg::Stream> stream;
   try {
     stream = mpeg::walk(
-        fd, [&](std::int64_t, std::int64_t offset) { offsets.push_back(offset); }, true);
+        fd,
+        [&](std::int64_t index, std::int64_t offset) {
+          offsets.push_back(offset);
+          if (onFrame) onFrame(index, offset);
+        },
+        true);
   } catch (const mpeg::ReadError &) {
     return false;
   }
@@ -686,27 +708,107 @@ bool readMpegFile(int fd, MpegFile &file) {
   // differently by every decoder.
   if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
   offsets.push_back(stream->audioEnd);
-  file.layout.stream = *stream;
-  file.id3v2.resize(static_cast<std::size_t>(stream->tagEnd));
-  if (stream->id3v1) file.id3v1.resize(128);
-  file.firstFrame.resize(static_cast<std::size_t>(stream->first.size));
-  return preadAll(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
-         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream->audioEnd + stream->apeTag) &&
-         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream->firstFrame) &&
-         preadAll(fd, file.header, 4, offsets.front());
+  return completeMpegFile(fd, *stream, file);
 }
+
+// The source as its first frame and its size suggest (mpeg::estimate), with
+// room for the offsets of the frames guessed, all yet unknown.
+std::optional<MpegFile> guessMpegFile(int fd) {
+  const auto stream = mpeg::estimate(fd);
+  MpegFile file;
+  if (!stream || !completeMpegFile(fd, *stream, file)) return std::nullopt;
+  file.layout.offsets.assign(static_cast<std::size_t>(stream->frames) + 1, 0);
+  return file;
+}
+
+// Whether a guessed source is the source as walked, in everything that
+// exact pieces are made of.
+bool sameSource(const MpegFile &guess, const MpegFile &real) {
+  auto facts = [](const mpeg::Stream &s) {
+    return std::tuple(s.frames, s.tagEnd, s.firstFrame, s.junk, s.apeTag, s.audioStart, s.audioEnd, s.id3v1,
+                      s.cutEnd, s.trimBegin, s.trimEnd, s.info.present, s.info.frames, s.info.delay, s.info.padding,
+                      s.info.lameAt);
+  };
+  return facts(guess.layout.stream) == facts(real.layout.stream) && guess.layout.offsets == real.layout.offsets;
+}
+
+// An exact run's walk on a second thread. Where a guess at the source gave
+// room for its offsets, they are filled in as the walk passes them, so that
+// pieces can be written while the walk reads on.
+class Walker {
+ public:
+  Walker(int fd, std::vector<std::int64_t> *guessed) : guessed_(guessed) {
+    thread_ = std::thread([this, fd] {
+      const bool read = readMpegFile(fd, file_, [this](std::int64_t index, std::int64_t offset) {
+        if (!guessed_ || index + 1 >= static_cast<std::int64_t>(guessed_->size())) return;
+        (*guessed_)[static_cast<std::size_t>(index)] = offset;
+        if ((index & 1023) == 1023) publish(index + 1);
+      });
+      const int error = errno;
+      std::int64_t known = 0;
+      if (read && guessed_ && file_.layout.offsets.size() == guessed_->size()) {
+        guessed_->back() = file_.layout.offsets.back();  // where the last frame ends
+        known = static_cast<std::int64_t>(guessed_->size());
+      }
+      std::lock_guard lock(mutex_);
+      read_ = read;
+      error_ = error;
+      ended_ = true;
+      if (known > 0) known_ = known;
+      changed_.notify_all();
+    });
+  }
+  Walker(const Walker &) = delete;
+  Walker &operator=(const Walker &) = delete;
+  ~Walker() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Waits until the guessed offsets up to `index` are the walk's; false
+  // when the walk ended without filling them.
+  bool reach(std::int64_t index) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return known_ > index || ended_; });
+    return known_ > index;
+  }
+
+  // Waits for the end of the walk; false (errno as readMpegFile sets it)
+  // when the source is not a plain stream or cannot be read.
+  bool result(MpegFile &file) {
+    thread_.join();
+    errno = error_;
+    if (!read_) return false;
+    file = std::move(file_);
+    return true;
+  }
+
+ private:
+  void publish(std::int64_t known) {
+    std::lock_guard lock(mutex_);
+    known_ = known;
+    changed_.notify_all();
+  }
+
+  std::vector<std::int64_t> *guessed_;
+  MpegFile file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t known_ = 0;  // guessed offsets [0, known_) are the walk's
+  bool ended_ = false, read_ = false;
+  int error_ = 0;
+  std::thread thread_;  // last: it starts once everything else is
+};
 
 // Identifies a source by its frame count, its audio's size and its first
 // 64 KB of audio (FNV-1a).
-std::uint64_t sourceIdOf(int fd, const exact::Layout &layout) {
+std::uint64_t sourceIdOf(int fd, const mpeg::Stream &stream) {
   std::uint64_t h = 14695981039346656037ull;
   auto mix = [&h](std::uint64_t byte) { h = (h ^ byte) * 1099511628211ull; };
-  for (std::uint64_t v : {static_cast<std::uint64_t>(layout.frames()),
-                          static_cast<std::uint64_t>(layout.offsets.back() - layout.offsets.front())})
+  const std::int64_t audio = stream.audioEnd - stream.audioStart;
+  for (std::uint64_t v : {static_cast<std::uint64_t>(stream.frames), static_cast<std::uint64_t>(audio)})
     for (int i = 0; i < 8; ++i) mix((v >> (8 * i)) & 0xFF);
-  std::vector<unsigned char> head(
-      static_cast<std::size_t>(std::min<std::int64_t>(65536, layout.offsets.back() - layout.offsets.front())));
-  if (preadAll(fd, head.data(), head.size(), layout.offsets.front()))
+  std::vector<unsigned char> head(static_cast<std::size_t>(std::min<std::int64_t>(65536, audio)));
+  if (preadAll(fd, head.data(), head.size(), stream.audioStart))
     for (unsigned char c : head) mix(c);
   return h;
 }
@@ -801,53 +903,86 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
   return true;
 }
 
-// Writes the planned pieces of an exact run.
-Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces) {
-  const exact::Layout &layout = src.layout;
-  const auto &offsets = layout.offsets;
-  const std::int64_t count = static_cast<std::int64_t>(pieces.size());
-  const int fd = run.fd();
-  const std::uint64_t id = sourceIdOf(fd, layout);
-  const std::string sourceTrack = mpeg::trackOf(src.id3v2);
-  const int sourceV1Track = src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126];
-  std::int64_t total = 0;
-  for (const exact::Piece &p : pieces)
-    total += offsets[static_cast<std::size_t>(p.end)] - offsets[static_cast<std::size_t>(p.first)];
-  run.setTotal(total);
-  run.reporter().start(count);
-  for (std::int64_t k = 1; k <= count; ++k) {
-    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
-    if (p.samples() == 0) {
-      run.outcome().skipped++;
-      run.reporter().step();
-      continue;
-    }
-    PieceParts parts;
-    if (!src.id3v2.empty()) parts.head = mpeg::withTrack(src.id3v2, std::to_string(k) + '/' + std::to_string(count));
+// Makes the parts of an exact run's pieces.
+class ExactPieces {
+ public:
+  ExactPieces(int fd, const MpegFile &src, std::int64_t count)
+      : fd_(fd),
+        src_(src),
+        count_(count),
+        id_(sourceIdOf(fd, src.layout.stream)),
+        sourceTrack_(mpeg::trackOf(src.id3v2)),
+        sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
+
+  // The parts of piece k, `p`; false with errno set when the source cannot
+  // be read.
+  bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts) const {
+    const exact::Layout &layout = src_.layout;
+    const auto &offsets = layout.offsets;
+    if (!src_.id3v2.empty()) parts.head = mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
-    parts.tail = src.id3v1;
+    parts.tail = src_.id3v1;
     if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
     Mark mark;
     mark.carriers = p.carriers;
     mark.untrimmed = layout.stream.trimBegin == 0;
     mark.piece = static_cast<std::uint32_t>(k);
-    mark.count = static_cast<std::uint32_t>(count);
-    mark.source = id;
+    mark.count = static_cast<std::uint32_t>(count_);
+    mark.source = id_;
     mark.first = p.first;
-    mark.id3v1Track = sourceV1Track;
-    mark.track = sourceTrack;
-    mark.id3v2Size = static_cast<std::uint32_t>(src.id3v2.size());
+    mark.id3v1Track = sourceV1Track_;
+    mark.track = sourceTrack_;
+    mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
     const std::vector<unsigned char> extra = encodeMark(mark);
     // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
     if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
-    if (layout.layer3() && !addInfoFrame(fd, src, p, extra, parts)) {
-      run.refuse({run.source(),
-                  QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
-                  QStringLiteral("cannot read it: %1").arg(systemError(errno))});
-      return run.stopped();
+    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts);
+  }
+
+ private:
+  int fd_;
+  const MpegFile &src_;
+  std::int64_t count_;
+  std::uint64_t id_;
+  std::string sourceTrack_;
+  int sourceV1Track_;
+};
+
+using Ahead = std::map<std::int64_t, std::unique_ptr<PendingFile>>;  // pieces written ahead, by track
+
+// Writes the planned pieces of an exact run; those `ahead` are only put
+// under their final names.
+Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces, Ahead ahead = {}) {
+  const auto &offsets = src.layout.offsets;
+  const std::int64_t count = static_cast<std::int64_t>(pieces.size());
+  const ExactPieces maker(run.fd(), src, count);
+  std::int64_t total = 0, done = 0;
+  for (std::int64_t k = 1; k <= count; ++k) {
+    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
+    const std::int64_t bytes = offsets[static_cast<std::size_t>(p.end)] - offsets[static_cast<std::size_t>(p.first)];
+    total += bytes;
+    if (ahead.count(k)) done += bytes;
+  }
+  run.setTotal(total);
+  run.setDone(done);
+  run.reporter().start(count);
+  for (std::int64_t k = 1; k <= count; ++k) {
+    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
+    if (p.samples() == 0) {
+      run.outcome().skipped++;
+    } else if (const auto early = ahead.find(k); early != ahead.end()) {
+      if (!run.commit(k, *early->second)) return run.stopped();
+    } else {
+      PieceParts parts;
+      if (!maker.partsOf(k, p, parts)) {
+        run.refuse({run.source(),
+                    QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
+                    QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+        return run.stopped();
+      }
+      if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
     }
-    if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
     run.reporter().step();
   }
   run.reporter().complete();
@@ -866,25 +1001,8 @@ bool startsFreeFormat(int fd) {
          mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
 }
 
-// Reads the source for an exact run; reports and returns nothing when it is
-// not a stream that exact cuts can take.
-std::optional<MpegFile> loadExact(Run &run) {
-  MpegFile src;
-  if (readMpegFile(run.fd(), src)) {
-    // What decoders pass over goes into no piece; the user hears of it.
-    const mpeg::Stream &st = src.layout.stream;
-    QStringList left;
-    if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
-    if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
-    if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
-    if (!left.isEmpty())
-      run.reporter().notice(
-          {run.source(),
-           QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
-               .arg(run.source(), left.join(QStringLiteral(", "))),
-           QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
-    return src;
-  }
+// Tells why the source cannot be cut exactly, errno as readMpegFile left it.
+void refuseExact(Run &run) {
   if (errno != 0) {
     run.refuse({run.source(),
                 QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
@@ -903,7 +1021,70 @@ std::optional<MpegFile> loadExact(Run &run) {
                     .arg(run.source()),
                 QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
   }
-  return std::nullopt;
+}
+
+// What decoders pass over goes into no piece; the user hears of it.
+void noticePassedOver(Run &run, const mpeg::Stream &st) {
+  QStringList left;
+  if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
+  if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
+  if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
+  if (!left.isEmpty())
+    run.reporter().notice(
+        {run.source(),
+         QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
+             .arg(run.source(), left.join(QStringLiteral(", "))),
+         QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
+}
+
+// The pieces of an exact run of `src`, or nothing when there can be none;
+// with `tell`, the run hears why, and what it should know of the plan.
+using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, bool tell)>;
+
+// An exact run: the source is walked on a second thread while the pieces
+// planned from a guess at it (its first frame and its size) are written
+// ahead under temporary names, as far as the walk has passed them. Where
+// the walk confirms the guess, they are only renamed; else they are dropped
+// and the pieces planned anew. A plan that reads the frames' offsets
+// (`guessable` false) waits for the walk.
+Outcome runExact(Run &run, const ExactPlanner &plan, bool guessable, MpegFile *walked = nullptr,
+                 std::vector<exact::Piece> *planned = nullptr) {
+  std::optional<MpegFile> guess = guessable ? guessMpegFile(run.fd()) : std::nullopt;
+  Walker walker(run.fd(), guess ? &guess->layout.offsets : nullptr);
+  Ahead ahead;
+  std::vector<exact::Piece> guessedPieces;
+  if (guess) {
+    if (auto pieces = plan(*guess, false)) {
+      guessedPieces = std::move(*pieces);
+      const auto count = static_cast<std::int64_t>(guessedPieces.size());
+      const ExactPieces maker(run.fd(), *guess, count);
+      run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+      for (std::int64_t k = 1; k <= count && ahead.size() < kMaxAhead; ++k) {
+        const exact::Piece &p = guessedPieces[static_cast<std::size_t>(k - 1)];
+        if (p.samples() == 0) continue;
+        PieceParts parts;
+        if (!walker.reach(p.end) || !maker.partsOf(k, p, parts)) break;
+        auto piece = run.write(k, parts, createPrefix(parts.length));
+        if (!piece) break;
+        ahead.emplace(k, std::move(piece));
+      }
+      run.setQuiet(false);
+    }
+  }
+
+  MpegFile src;
+  if (!walker.result(src)) {
+    refuseExact(run);
+    return run.stopped();
+  }
+  noticePassedOver(run, src.layout.stream);
+  const auto pieces = plan(src, true);
+  if (!pieces) return run.stopped();
+  if (!guess || !sameSource(*guess, src) || *pieces != guessedPieces) ahead.clear();
+  const Outcome outcome = writeExactPieces(run, src, *pieces, std::move(ahead));
+  if (walked) *walked = std::move(src);
+  if (planned) *planned = *pieces;
+  return outcome;
 }
 
 // The bytes every piece of `src` holds besides its frames: tags and Info
@@ -920,53 +1101,61 @@ std::int64_t fixedBytes(const MpegFile &src) {
 }
 
 Outcome exactBySize(Run &run, std::int64_t limit) {
-  const auto src = loadExact(run);
-  if (!src) return run.stopped();
-  mpeg::Header h;
-  mpeg::parseHeader(src->header, h);
-  const auto pieces =
-      exact::piecesBySize(src->layout, limit, fixedBytes(*src), src->layout.layer3() ? mpeg::frameSizeAt(h, 14) : 0);
-  if (!pieces) {
-    run.refuse(parameterError(
-        QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
-            .arg(limit / 1024)
-            .arg(run.source())));
-    return run.stopped();
-  }
-  return writeExactPieces(run, *src, *pieces);
+  return runExact(
+      run,
+      [&](const MpegFile &src, bool tell) {
+        mpeg::Header h;
+        mpeg::parseHeader(src.header, h);
+        auto pieces = exact::piecesBySize(src.layout, limit, fixedBytes(src),
+                                          src.layout.layer3() ? mpeg::frameSizeAt(h, 14) : 0);
+        if (!pieces && tell)
+          run.refuse(parameterError(
+              QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
+                  .arg(limit / 1024)
+                  .arg(run.source())));
+        return pieces;
+      },
+      false);
 }
 
 // `points` are rising frame numbers.
 Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
   if (!run.openSource()) return {};
-  const auto src = loadExact(run);
-  if (!src) return run.stopped();
-  std::vector<std::int64_t> boundaries;
-  for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(src->layout, point));
-  const std::vector<exact::Piece> pieces = exact::piecesBetween(src->layout, boundaries);
+  MpegFile src;
+  std::vector<exact::Piece> pieces;
+  const Outcome outcome = runExact(
+      run,
+      [&](const MpegFile &file, bool) -> std::optional<std::vector<exact::Piece>> {
+        std::vector<std::int64_t> boundaries;
+        for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(file.layout, point));
+        return exact::piecesBetween(file.layout, boundaries);
+      },
+      true, &src, &pieces);
+  if (!outcome.completed) return outcome;
   QStringList empty;
   for (std::size_t i = 0; i < pieces.size(); ++i)
     if (pieces[i].samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
-  const Outcome outcome = writeExactPieces(run, *src, pieces);
-  if (!outcome.completed) return outcome;
-  return finishBreakpoints(run, run.source(), src->layout.frames(), points, empty);
+  return finishBreakpoints(run, run.source(), src.layout.frames(), points, empty);
 }
 
 Outcome exactByTime(Run &run, double seconds) {
-  const auto src = loadExact(run);
-  if (!src) return run.stopped();
-  const double length = seconds * static_cast<double>(src->layout.stream.first.rate);
-  if (!(length >= 1) || !std::isfinite(length)) {
-    run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
-    return run.stopped();
-  }
-  if (!src->layout.layer3())
-    run.reporter().notice({run.source(),
-                           QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not "
-                                          "to the sample.")
-                               .arg(run.source()),
-                           QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
-  return writeExactPieces(run, *src, exact::piecesBetween(src->layout, exact::timeBoundaries(src->layout, length)));
+  return runExact(
+      run,
+      [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
+        const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
+        if (!(length >= 1) || !std::isfinite(length)) {
+          if (tell) run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
+          return std::nullopt;
+        }
+        if (!src.layout.layer3() && tell)
+          run.reporter().notice(
+              {run.source(),
+               QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not to the sample.")
+                   .arg(run.source()),
+               QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
+        return exact::piecesBetween(src.layout, exact::timeBoundaries(src.layout, length));
+      },
+      true);
 }
 
 }  // namespace
