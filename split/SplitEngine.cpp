@@ -740,9 +740,10 @@ class Walker {
   Walker(int fd, std::vector<std::int64_t> *guessed) : guessed_(guessed) {
     thread_ = std::thread([this, fd] {
       const bool read = readMpegFile(fd, file_, [this](std::int64_t index, std::int64_t offset) {
-        if (!guessed_ || index + 1 >= static_cast<std::int64_t>(guessed_->size())) return;
-        (*guessed_)[static_cast<std::size_t>(index)] = offset;
-        if ((index & 1023) == 1023) publish(index + 1);
+        if (!guessed_) return;
+        const auto room = static_cast<std::int64_t>(guessed_->size()) - 1;  // the last: where the last frame ends
+        if (index < room) (*guessed_)[static_cast<std::size_t>(index)] = offset;
+        if ((index & 1023) == 1023) publish(std::min(index + 1, room));
       });
       const int error = errno;
       std::int64_t known = 0;
