@@ -75,7 +75,9 @@ std::optional<StreamFacts> walkFrameHeaders(int fd) {
   StreamFacts facts;
   std::optional<mpeg::Stream> stream;
   try {
-    stream = mpeg::walk(fd, [&](std::int64_t frame, std::int64_t offset) { addToIndex(facts, frame, offset); });
+    stream = mpeg::walk(fd, [&](std::int64_t frame, std::int64_t offset, const unsigned char *, int) {
+      addToIndex(facts, frame, offset);
+    });
   } catch (const mpeg::ReadError &e) {
     throw StreamError(e.what());
   }

@@ -183,7 +183,7 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   return tag;
 }
 
-std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::int64_t)> &onFrame, bool lenient) {
+std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient) {
   Reader in(fd);
   const std::int64_t start = in.tell();
 
@@ -259,7 +259,7 @@ std::optional<Stream> walk(int fd, const std::function<void(std::int64_t, std::i
       s.info = readInfoTag(in.data(), h);
       if (s.info.present) s.audioStart = offset + h.size;
     }
-    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset);
+    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset, in.data(), h.size);
     in.skip(static_cast<std::size_t>(h.size));
     s.audioEnd = in.tell() - start;
   }
@@ -273,8 +273,10 @@ std::optional<Stream> estimate(int fd) {
   const std::int64_t size = st.st_size;
   unsigned char head[10];
   Stream s;
-  if (preadFully(fd, head, 10, 0) && std::memcmp(head, "ID3", 3) == 0 && !((head[6] | head[7] | head[8] | head[9]) & 0x80))
-    s.tagEnd = 10 + ((head[5] & 0x10) ? 10 : 0) + ((std::int64_t{head[6]} << 21) | (head[7] << 14) | (head[8] << 7) | head[9]);
+  if (preadFully(fd, head, 10, 0) && std::memcmp(head, "ID3", 3) == 0 &&
+      !((head[6] | head[7] | head[8] | head[9]) & 0x80))
+    s.tagEnd =
+        10 + ((head[5] & 0x10) ? 10 : 0) + ((std::int64_t{head[6]} << 21) | (head[7] << 14) | (head[8] << 7) | head[9]);
   std::vector<unsigned char> frame(kMaxFrame);
   if (!preadFully(fd, frame.data(), 4, s.tagEnd) || !parseHeader(frame.data(), s.first) ||
       !preadFully(fd, frame.data(), static_cast<std::size_t>(s.first.size), s.tagEnd))

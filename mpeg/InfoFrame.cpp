@@ -18,6 +18,46 @@ void put32(unsigned char *p, std::uint32_t v) {
 
 }  // namespace
 
+namespace {
+
+// A 16 by 16 matrix over GF(2), one column a bit, applied to a CRC.
+using Matrix = std::array<std::uint16_t, 16>;
+
+std::uint16_t times(const Matrix &m, std::uint16_t v) {
+  std::uint16_t sum = 0;
+  for (int i = 0; v != 0; ++i, v >>= 1)
+    if (v & 1) sum ^= m[static_cast<std::size_t>(i)];
+  return sum;
+}
+
+Matrix squared(const Matrix &m) {
+  Matrix out{};
+  for (std::size_t n = 0; n < 16; ++n) out[n] = times(m, m[n]);
+  return out;
+}
+
+}  // namespace
+
+std::uint16_t Crc16::combine(std::uint16_t a, std::uint16_t b, std::uint64_t lengthB) {
+  // One zero bit shifts the register right, folding the polynomial in where
+  // a one falls out; squaring gives 2, 4, 8 zero bits, and so on by bytes.
+  Matrix odd{};
+  odd[0] = 0xA001;
+  for (std::size_t n = 1; n < 16; ++n) odd[n] = static_cast<std::uint16_t>(1u << (n - 1));
+  Matrix even = squared(odd);  // two zero bits
+  odd = squared(even);         // four
+  while (lengthB != 0) {
+    even = squared(odd);  // one zero byte on the first round, then four, sixteen...
+    if (lengthB & 1) a = times(even, a);
+    lengthB >>= 1;
+    if (lengthB == 0) break;
+    odd = squared(even);
+    if (lengthB & 1) a = times(odd, a);
+    lengthB >>= 1;
+  }
+  return a ^ b;
+}
+
 void Crc16::update(const unsigned char *data, std::size_t size) {
   // Sixteen bytes a step through sixteen tables (8 KB, held in the first
   // level cache): the audio of every piece goes through here, and this keeps
@@ -40,9 +80,9 @@ void Crc16::update(const unsigned char *data, std::size_t size) {
   for (; i + kStep <= size; i += kStep) {
     const unsigned char *p = data + i;
     crc = tables[15][(p[0] ^ crc) & 0xFF] ^ tables[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ tables[13][p[2]] ^
-          tables[12][p[3]] ^ tables[11][p[4]] ^ tables[10][p[5]] ^ tables[9][p[6]] ^ tables[8][p[7]] ^
-          tables[7][p[8]] ^ tables[6][p[9]] ^ tables[5][p[10]] ^ tables[4][p[11]] ^ tables[3][p[12]] ^
-          tables[2][p[13]] ^ tables[1][p[14]] ^ tables[0][p[15]];
+          tables[12][p[3]] ^ tables[11][p[4]] ^ tables[10][p[5]] ^ tables[9][p[6]] ^ tables[8][p[7]] ^ tables[7][p[8]] ^
+          tables[6][p[9]] ^ tables[5][p[10]] ^ tables[4][p[11]] ^ tables[3][p[12]] ^ tables[2][p[13]] ^
+          tables[1][p[14]] ^ tables[0][p[15]];
   }
   for (; i < size; ++i) crc = (crc >> 8) ^ tables[0][(crc ^ data[i]) & 0xFF];
   crc_ = static_cast<std::uint16_t>(crc);

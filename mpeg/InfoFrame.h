@@ -16,8 +16,15 @@ namespace mpeg {
 // CRC-16 as the LAME tag uses it (polynomial 0x8005, reflected, start 0).
 class Crc16 {
  public:
+  Crc16() = default;
+  explicit Crc16(std::uint16_t value) : crc_(value) {}
   void update(const unsigned char *data, std::size_t size);
   std::uint16_t value() const { return crc_; }
+
+  // The CRC of A followed by B from the CRC of A, the CRC of B and the
+  // length of B: this CRC is linear (no start value, nothing added at the
+  // end), so A's part is A's CRC carried through B's length of zeros.
+  static std::uint16_t combine(std::uint16_t a, std::uint16_t b, std::uint64_t lengthB);
 
  private:
   std::uint16_t crc_ = 0;

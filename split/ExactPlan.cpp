@@ -93,35 +93,54 @@ std::int64_t frameBoundary(const Layout &layout, std::int64_t frame) {
   return std::clamp(std::min(frame, layout.frames()) * layout.spf(), s.trimBegin, s.trimEnd);
 }
 
+SizePlan::SizePlan(const Layout &layout, std::int64_t limit, std::int64_t fixed, std::int64_t carrier)
+    : layout_(layout), limit_(limit), fixed_(fixed), carrier_(carrier), begin_(layout.stream.trimBegin) {}
+
+SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_t)> &reach) {
+  const mpeg::Stream &s = layout_.stream;
+  if (begin_ >= s.trimEnd) return Step::end;
+  const std::int64_t spf = layout_.spf();
+  const std::int64_t frames = layout_.frames();
+  const std::int64_t audible = ceilDiv(s.trimEnd, spf);  // frames that hold output
+  const std::int64_t first = firstFrame(layout_, begin_, own_);
+  if (!reach(own_)) return Step::unreachable;
+  std::int64_t size = fixed_ + carriersFor(layout_, begin_, first) * carrier_;
+  size += layout_.offsets[static_cast<std::size_t>(own_)] - layout_.offsets[static_cast<std::size_t>(first)];
+  const std::int64_t least = std::max(own_, begin_ / spf) + 1;  // the piece must play something
+  std::int64_t end = own_;
+  for (; end < frames; ++end) {
+    if (!reach(end + 1)) return Step::unreachable;
+    if (size + layout_.frameSize(end) > limit_) break;
+    size += layout_.frameSize(end);
+  }
+  if (end < least) return Step::tooSmall;
+  if (end == frames) {
+    piece = pieceFor(layout_, begin_, s.trimEnd, own_, true);
+    begin_ = s.trimEnd;
+    return Step::piece;
+  }
+  // Frames after the output's end go with the last piece, which must then
+  // play something as well.
+  if (end >= audible) end = audible - 1;
+  if (end < least) return Step::tooSmall;
+  piece = pieceFor(layout_, begin_, end * spf, own_, false);
+  begin_ = end * spf;
+  own_ = end;
+  return Step::piece;
+}
+
 std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_t limit, std::int64_t fixed,
                                                std::int64_t carrier) {
-  const mpeg::Stream &s = layout.stream;
-  const std::int64_t spf = layout.spf();
-  const std::int64_t frames = layout.frames();
-  const std::int64_t audible = ceilDiv(s.trimEnd, spf);  // frames that hold output
+  SizePlan plan(layout, limit, fixed, carrier);
   std::vector<Piece> pieces;
-  std::int64_t begin = s.trimBegin, own = 0;
-  while (begin < s.trimEnd) {
-    const std::int64_t first = firstFrame(layout, begin, own);
-    std::int64_t size = fixed + carriersFor(layout, begin, first) * carrier;
-    size += layout.offsets[static_cast<std::size_t>(own)] - layout.offsets[static_cast<std::size_t>(first)];
-    const std::int64_t least = std::max(own, begin / spf) + 1;  // the piece must play something
-    std::int64_t end = own;
-    while (end < frames && size + layout.frameSize(end) <= limit) size += layout.frameSize(end++);
-    if (end < least) return std::nullopt;
-    if (end == frames) {
-      pieces.push_back(pieceFor(layout, begin, s.trimEnd, own, true));
-      break;
+  Piece piece;
+  for (;;) {
+    switch (plan.next(piece, [](std::int64_t) { return true; })) {
+      case SizePlan::Step::piece: pieces.push_back(piece); break;
+      case SizePlan::Step::end: return pieces;
+      default: return std::nullopt;
     }
-    // Frames after the output's end go with the last piece, which must
-    // then play something as well.
-    if (end >= audible) end = audible - 1;
-    if (end < least) return std::nullopt;
-    pieces.push_back(pieceFor(layout, begin, end * spf, own, false));
-    begin = end * spf;
-    own = end;
   }
-  return pieces;
 }
 
 }  // namespace split::exact

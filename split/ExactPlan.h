@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,9 @@ namespace split::exact {
 struct Layout {
   mpeg::Stream stream;
   std::vector<std::int64_t> offsets;
+  // Where reckoned: sums[i] is the CRC-16 of the audio frames before frame
+  // i, sums.back() of them all, so that any run of frames has its CRC.
+  std::vector<std::uint16_t> sums;
   std::int64_t frames() const { return static_cast<std::int64_t>(offsets.size()) - 1; }
   std::int64_t frameSize(std::int64_t i) const {
     return offsets[static_cast<std::size_t>(i) + 1] - offsets[static_cast<std::size_t>(i)];
@@ -67,5 +71,21 @@ std::int64_t frameBoundary(const Layout &layout, std::int64_t frame);
 // one frame of its own.
 std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_t limit, std::int64_t fixed,
                                                std::int64_t carrier);
+
+// The same one piece at a time, reading the layout's offsets only as far as
+// the piece planned: before it reads offsets[i], `reach(i)` is asked whether
+// it may (it may wait until it can).
+class SizePlan {
+ public:
+  enum class Step { piece, end, tooSmall, unreachable };
+  SizePlan(const Layout &layout, std::int64_t limit, std::int64_t fixed, std::int64_t carrier);
+  // The next piece into `piece`, or why there is none.
+  Step next(Piece &piece, const std::function<bool(std::int64_t)> &reach);
+
+ private:
+  const Layout &layout_;
+  std::int64_t limit_, fixed_, carrier_;
+  std::int64_t begin_, own_ = 0;
+};
 
 }  // namespace split::exact

@@ -6,18 +6,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <tuple>
-#include <mutex>
-#include <condition_variable>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <variant>
@@ -134,6 +134,13 @@ class PendingFile {
 
   // Closes the file, keeping it under its temporary name; false with errno set.
   bool close() { return out_.close(); }
+  // Writes `bytes` at `offset` of the file once closed; false with errno set.
+  bool rewrite(const std::vector<unsigned char> &bytes, off_t offset) {
+    File file(::open(temp_.constData(), O_WRONLY | O_CLOEXEC));
+    return file.isOpen() &&
+           ::pwrite(file.fd(), bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size()) &&
+           file.close();
+  }
   // Closes the file and puts it under its final name; false with errno set.
   bool commit() {
     if (!out_.close() || ::rename(temp_.constData(), final_.constData()) != 0) return false;
@@ -185,16 +192,11 @@ bool writeBytes(int fd, const std::vector<unsigned char> &bytes) {
 }
 
 // What a piece holds: bytes made for it, a range of the source, bytes made
-// for it. Where `patch` is given, it makes the bytes that replace those at
-// `patchAt` once the CRC-16 of everything from head[crcFrom] on through the
-// range is known.
+// for it.
 struct PieceParts {
   std::vector<unsigned char> head;
   std::int64_t offset = 0, length = 0;
   std::vector<unsigned char> tail;
-  std::size_t crcFrom = 0;
-  std::size_t patchAt = 0;
-  std::function<std::vector<unsigned char>(std::uint16_t)> patch;
 };
 
 // One run: the source, the template, the reporter and the copy buffer.
@@ -273,8 +275,10 @@ class Run {
       return nullptr;
     }
     if (!fill(*piece, parts)) {
-      if (fault_ == Fault::none) refuseWrite(name, errno);
-      else refuseCopy(name);
+      if (fault_ == Fault::none)
+        refuseWrite(name, errno);
+      else
+        refuseCopy(name);
       return nullptr;
     }
     return piece;
@@ -309,18 +313,8 @@ class Run {
   bool fill(PendingFile &piece, const PieceParts &parts) {
     fault_ = Fault::none;
     if (!writeBytes(piece.fd(), parts.head)) return false;
-    mpeg::Crc16 crc;
-    crc.update(parts.head.data() + std::min(parts.crcFrom, parts.head.size()),
-               parts.head.size() - std::min(parts.crcFrom, parts.head.size()));
-    crc_ = parts.patch ? &crc : nullptr;
     if (!copy(piece.fd(), parts.offset, parts.length)) return false;
     if (!writeBytes(piece.fd(), parts.tail)) return false;
-    if (parts.patch) {
-      const std::vector<unsigned char> bytes = parts.patch(crc.value());
-      if (::pwrite(piece.fd(), bytes.data(), bytes.size(), static_cast<off_t>(parts.patchAt)) !=
-          static_cast<ssize_t>(bytes.size()))
-        return false;
-    }
     return piece.close();
   }
 
@@ -376,45 +370,13 @@ class Run {
   }
 
   // Copies the range; fewer bytes than asked from the source is a fault.
-  // Where the copy's CRC is wanted, a second thread reads the range for it
-  // while the kernel copies, so that the CRC costs no second pass.
   bool copy(int out, std::int64_t offset, std::int64_t length) {
-    if (!crc_ || !kernelCopy_) return copyRange(out, offset, length);
-    std::atomic<bool> abandon{false};
-    std::int64_t shortAt = -1;  // where the CRC's read found the source ended
-    int readError = 0;
-    mpeg::Crc16 *crc = std::exchange(crc_, nullptr);  // the kernel copies meanwhile
-    std::thread summing([&, crc] {
-      std::vector<unsigned char> block(static_cast<std::size_t>(kCopyBuffer));
-      for (std::int64_t pos = offset, end = offset + length; pos < end && !abandon;) {
-        const ssize_t got =
-            ::pread(in_.fd(), block.data(), static_cast<std::size_t>(std::min(end - pos, kCopyBuffer)), pos);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-          shortAt = pos;
-          readError = got < 0 ? errno : 0;
-          return;
-        }
-        crc->update(block.data(), static_cast<std::size_t>(got));
-        pos += got;
-      }
-    });
-    const bool copied = copyRange(out, offset, length);
-    abandon = !copied;
-    summing.join();
-    crc_ = crc;
-    if (!copied) return false;
-    if (shortAt >= 0) return readError ? fault(Fault::read, shortAt, readError) : fault(Fault::sourceEnded, shortAt);
-    return true;
-  }
-
-  bool copyRange(int out, std::int64_t offset, std::int64_t length) {
     std::int64_t pos = offset;
     const std::int64_t end = offset + length;
     while (pos < end) {
       if (stopAsked) return fault(Fault::stop, pos);
       std::int64_t moved = 0;
-      if (kernelCopy_ && !crc_) {
+      if (kernelCopy_) {
         loff_t from = pos;
         const ssize_t got = ::copy_file_range(in_.fd(), &from, out, nullptr,
                                               static_cast<std::size_t>(std::min(end - pos, kKernelChunk)), 0);
@@ -434,7 +396,6 @@ class Run {
         if (got < 0) return fault(Fault::read, pos, errno);
         if (got == 0) return fault(Fault::sourceEnded, pos);
         if (!writeAll(out, buffer_.data(), static_cast<std::size_t>(got))) return fault(Fault::write, pos, errno);
-        if (crc_) crc_->update(reinterpret_cast<const unsigned char *>(buffer_.data()), static_cast<std::size_t>(got));
         moved = got;
       }
       pos += moved;
@@ -457,9 +418,7 @@ class Run {
   std::int64_t faultAt_ = 0;
   int faultErrno_ = 0;
   Outcome outcome_;
-  mpeg::Crc16 *crc_ = nullptr;  // of the bytes copied, where wanted
   bool quiet_ = false;
-
 };
 
 QString createPrefix(std::int64_t pieceSize) {
@@ -685,20 +644,26 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
 }
 
 // Walks the open file from its start; false when it is not a plain stream
-// (errno 0) or cannot be read (errno set). `onFrame(index, offset)` hears
-// of every audio frame as the walk passes it.
-bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame = {}) {
+// (errno 0) or cannot be read (errno set). With `sum`, the layout's sums are
+// reckoned as well. `onFrame(index, offset, sum)` hears of every audio frame
+// as the walk passes it, with the CRC of the audio before it.
+bool readMpegFile(int fd, MpegFile &file, bool sum = false,
+                  const std::function<void(std::int64_t, std::int64_t, std::uint16_t)> &onFrame = {}) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
   std::vector<std::int64_t> &offsets = file.layout.offsets;
+  std::vector<std::uint16_t> &sums = file.layout.sums;
+  mpeg::Crc16 crc;
   std::optional<mpeg::Stream> stream;
   try {
     stream = mpeg::walk(
         fd,
-        [&](std::int64_t index, std::int64_t offset) {
+        [&](std::int64_t index, std::int64_t offset, const unsigned char *bytes, int size) {
           offsets.push_back(offset);
-          if (onFrame) onFrame(index, offset);
+          if (sum) sums.push_back(crc.value());
+          if (onFrame) onFrame(index, offset, crc.value());
+          if (sum) crc.update(bytes, static_cast<std::size_t>(size));
         },
         true);
   } catch (const mpeg::ReadError &) {
@@ -708,6 +673,7 @@ bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t,
   // differently by every decoder.
   if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
   offsets.push_back(stream->audioEnd);
+  if (sum) sums.push_back(crc.value());
   return completeMpegFile(fd, *stream, file);
 }
 
@@ -718,18 +684,17 @@ std::optional<MpegFile> guessMpegFile(int fd) {
   MpegFile file;
   if (!stream || !completeMpegFile(fd, *stream, file)) return std::nullopt;
   file.layout.offsets.assign(static_cast<std::size_t>(stream->frames) + 1, 0);
+  file.layout.sums.assign(file.layout.offsets.size(), 0);
   return file;
 }
 
-// Whether a guessed source is the source as walked, in everything that
-// exact pieces are made of.
-bool sameSource(const MpegFile &guess, const MpegFile &real) {
-  auto facts = [](const mpeg::Stream &s) {
-    return std::tuple(s.frames, s.tagEnd, s.firstFrame, s.junk, s.apeTag, s.audioStart, s.audioEnd, s.id3v1,
-                      s.cutEnd, s.trimBegin, s.trimEnd, s.info.present, s.info.frames, s.info.delay, s.info.padding,
-                      s.info.lameAt);
-  };
-  return facts(guess.layout.stream) == facts(real.layout.stream) && guess.layout.offsets == real.layout.offsets;
+// Whether a guessed source has the walked one's tags and first frames: then
+// a piece of the same frames is the same but for what its head says of the
+// whole (the number of pieces, the source's identity).
+bool sameFrame(const MpegFile &guess, const MpegFile &real) {
+  return guess.id3v2 == real.id3v2 && guess.id3v1 == real.id3v1 && guess.firstFrame == real.firstFrame &&
+         std::equal(std::begin(guess.header), std::end(guess.header), std::begin(real.header)) &&
+         (guess.layout.stream.trimBegin == 0) == (real.layout.stream.trimBegin == 0);
 }
 
 // An exact run's walk on a second thread. Where a guess at the source gave
@@ -737,19 +702,24 @@ bool sameSource(const MpegFile &guess, const MpegFile &real) {
 // pieces can be written while the walk reads on.
 class Walker {
  public:
-  Walker(int fd, std::vector<std::int64_t> *guessed) : guessed_(guessed) {
+  Walker(int fd, exact::Layout *guessed) : guessed_(guessed) {
     thread_ = std::thread([this, fd] {
-      const bool read = readMpegFile(fd, file_, [this](std::int64_t index, std::int64_t offset) {
-        if (!guessed_) return;
-        const auto room = static_cast<std::int64_t>(guessed_->size()) - 1;  // the last: where the last frame ends
-        if (index < room) (*guessed_)[static_cast<std::size_t>(index)] = offset;
-        if ((index & 1023) == 1023) publish(std::min(index + 1, room));
-      });
+      const bool read =
+          readMpegFile(fd, file_, true, [this](std::int64_t index, std::int64_t offset, std::uint16_t sum) {
+            if (!guessed_) return;
+            const auto room = guessed_->frames();  // the last place: where the last frame ends
+            if (index < room) {
+              guessed_->offsets[static_cast<std::size_t>(index)] = offset;
+              guessed_->sums[static_cast<std::size_t>(index)] = sum;
+            }
+            if ((index & 1023) == 1023) publish(std::min(index + 1, room));
+          });
       const int error = errno;
       std::int64_t known = 0;
-      if (read && guessed_ && file_.layout.offsets.size() == guessed_->size()) {
-        guessed_->back() = file_.layout.offsets.back();  // where the last frame ends
-        known = static_cast<std::int64_t>(guessed_->size());
+      if (read && guessed_ && file_.layout.frames() == guessed_->frames()) {
+        guessed_->offsets.back() = file_.layout.offsets.back();
+        guessed_->sums.back() = file_.layout.sums.back();
+        known = static_cast<std::int64_t>(guessed_->offsets.size());
       }
       std::lock_guard lock(mutex_);
       read_ = read;
@@ -765,7 +735,7 @@ class Walker {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Waits until the guessed offsets up to `index` are the walk's; false
+  // Waits until the guessed offsets and sums up to `index` are the walk's; false
   // when the walk ended without filling them.
   bool reach(std::int64_t index) {
     std::unique_lock lock(mutex_);
@@ -790,11 +760,11 @@ class Walker {
     changed_.notify_all();
   }
 
-  std::vector<std::int64_t> *guessed_;
+  exact::Layout *guessed_;
   MpegFile file_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::int64_t known_ = 0;  // guessed offsets [0, known_) are the walk's
+  std::int64_t known_ = 0;  // guessed offsets and sums [0, known_) are the walk's
   bool ended_ = false, read_ = false;
   int error_ = 0;
   std::thread thread_;  // last: it starts once everything else is
@@ -864,8 +834,7 @@ bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<un
 }
 
 // Puts a Layer III piece's Info frame and carrier frames after its tag in
-// `parts`, the Info frame to be made again once the CRC of the audio is
-// known; false with errno set when the source cannot be read.
+// `parts`; false with errno set when the source cannot be read.
 bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
                   PieceParts &parts) {
   const exact::Layout &layout = src.layout;
@@ -892,14 +861,17 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
     if (i < p.carriers) return i * carrierSize;
     return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
   };
-  const unsigned char *header = src.header;
-  parts.patch = [=](std::uint16_t crc) {
-    return infoFrameFor(header, frames, audio, vbr, p.delay, p.padding, crc, extra, offsetOf);
-  };
-  parts.patchAt = parts.head.size();
-  const std::vector<unsigned char> info = parts.patch(0);
+  // The music's CRC: the carriers', then the source frames' from the sums.
+  const auto &sums = layout.sums;
+  mpeg::Crc16 crc;
+  crc.update(carrier.data(), carrier.size());
+  const std::uint16_t frameSum = mpeg::Crc16::combine(
+      sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
+      static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
+  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), frameSum, static_cast<std::uint64_t>(parts.length));
+  const std::vector<unsigned char> info =
+      infoFrameFor(src.header, frames, audio, vbr, p.delay, p.padding, music, extra, offsetOf);
   parts.head.insert(parts.head.end(), info.begin(), info.end());
-  parts.crcFrom = parts.head.size();
   parts.head.insert(parts.head.end(), carrier.begin(), carrier.end());
   return true;
 }
@@ -917,6 +889,9 @@ class ExactPieces {
 
   // The parts of piece k, `p`; false with errno set when the source cannot
   // be read.
+  std::uint64_t id() const { return id_; }
+  std::int64_t count() const { return count_; }
+
   bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts) const {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
@@ -950,11 +925,10 @@ class ExactPieces {
   int sourceV1Track_;
 };
 
-using Ahead = std::map<std::int64_t, std::unique_ptr<PendingFile>>;  // pieces written ahead, by track
-
-// Writes the planned pieces of an exact run; those `ahead` are only put
-// under their final names.
-Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces, Ahead ahead = {}) {
+// Writes the planned pieces of an exact run; those written `ahead`, by
+// track, are only put under their final names.
+Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces,
+                         std::map<std::int64_t, std::unique_ptr<PendingFile>> ahead = {}) {
   const auto &offsets = src.layout.offsets;
   const std::int64_t count = static_cast<std::int64_t>(pieces.size());
   const ExactPieces maker(run.fd(), src, count);
@@ -1042,35 +1016,57 @@ void noticePassedOver(Run &run, const mpeg::Stream &st) {
 // with `tell`, the run hears why, and what it should know of the plan.
 using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, bool tell)>;
 
+// The pieces planned from a guess at the source, one at a time as
+// exact::SizePlan gives them, and how many there will be (a guess as well).
+struct GuessedPlan {
+  std::int64_t count = 0;
+  std::function<exact::SizePlan::Step(exact::Piece &, const std::function<bool(std::int64_t)> &reach)> next;
+};
+using GuessPlanner = std::function<std::optional<GuessedPlan>(const MpegFile &guess)>;
+
+// A plan made whole at once, given one piece at a time.
+GuessedPlan oneByOne(std::vector<exact::Piece> pieces) {
+  auto all = std::make_shared<std::vector<exact::Piece>>(std::move(pieces));
+  return {static_cast<std::int64_t>(all->size()),
+          [all, i = std::size_t{0}](exact::Piece &piece, const std::function<bool(std::int64_t)> &) mutable {
+            if (i == all->size()) return exact::SizePlan::Step::end;
+            piece = (*all)[i++];
+            return exact::SizePlan::Step::piece;
+          }};
+}
+
+// A piece written ahead of the walk, and the size of its head.
+struct AheadPiece {
+  exact::Piece piece;
+  std::unique_ptr<PendingFile> file;
+  std::size_t headSize = 0;
+};
+
 // An exact run: the source is walked on a second thread while the pieces
 // planned from a guess at it (its first frame and its size) are written
-// ahead under temporary names, as far as the walk has passed them. Where
-// the walk confirms the guess, they are only renamed; else they are dropped
-// and the pieces planned anew. A plan that reads the frames' offsets
-// (`guessable` false) waits for the walk.
-Outcome runExact(Run &run, const ExactPlanner &plan, bool guessable, MpegFile *walked = nullptr,
+// ahead under temporary names, as far as the walk has passed them. Then
+// each piece that the walked source plans alike is kept, its head made anew
+// for the whole as walked; the rest are dropped and written again.
+Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPlan, MpegFile *walked = nullptr,
                  std::vector<exact::Piece> *planned = nullptr) {
-  std::optional<MpegFile> guess = guessable ? guessMpegFile(run.fd()) : std::nullopt;
-  Walker walker(run.fd(), guess ? &guess->layout.offsets : nullptr);
-  Ahead ahead;
-  std::vector<exact::Piece> guessedPieces;
-  if (guess) {
-    if (auto pieces = plan(*guess, false)) {
-      guessedPieces = std::move(*pieces);
-      const auto count = static_cast<std::int64_t>(guessedPieces.size());
-      const ExactPieces maker(run.fd(), *guess, count);
-      run.setQuiet(true);  // what fails here fails again in its turn, and is told then
-      for (std::int64_t k = 1; k <= count && ahead.size() < kMaxAhead; ++k) {
-        const exact::Piece &p = guessedPieces[static_cast<std::size_t>(k - 1)];
-        if (p.samples() == 0) continue;
-        PieceParts parts;
-        if (!walker.reach(p.end) || !maker.partsOf(k, p, parts)) break;
-        auto piece = run.write(k, parts, createPrefix(parts.length));
-        if (!piece) break;
-        ahead.emplace(k, std::move(piece));
-      }
-      run.setQuiet(false);
+  std::optional<MpegFile> guess = guessMpegFile(run.fd());
+  Walker walker(run.fd(), guess ? &guess->layout : nullptr);
+  std::map<std::int64_t, AheadPiece> ahead;
+  std::optional<ExactPieces> guessMaker;
+  if (auto guessed = guess ? guessPlan(*guess) : std::nullopt) {
+    guessMaker.emplace(run.fd(), *guess, guessed->count);
+    const auto reach = [&walker](std::int64_t index) { return walker.reach(index); };
+    run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+    exact::Piece p;
+    for (std::int64_t k = 1; ahead.size() < kMaxAhead && guessed->next(p, reach) == exact::SizePlan::Step::piece; ++k) {
+      if (p.samples() == 0) continue;
+      PieceParts parts;
+      if (!walker.reach(p.end) || !guessMaker->partsOf(k, p, parts)) break;
+      auto piece = run.write(k, parts, createPrefix(parts.length));
+      if (!piece) break;
+      ahead.emplace(k, AheadPiece{p, std::move(piece), parts.head.size()});
     }
+    run.setQuiet(false);
   }
 
   MpegFile src;
@@ -1081,8 +1077,24 @@ Outcome runExact(Run &run, const ExactPlanner &plan, bool guessable, MpegFile *w
   noticePassedOver(run, src.layout.stream);
   const auto pieces = plan(src, true);
   if (!pieces) return run.stopped();
-  if (!guess || !sameSource(*guess, src) || *pieces != guessedPieces) ahead.clear();
-  const Outcome outcome = writeExactPieces(run, src, *pieces, std::move(ahead));
+
+  std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
+  if (!ahead.empty() && sameFrame(*guess, src)) {
+    const ExactPieces maker(run.fd(), src, static_cast<std::int64_t>(pieces->size()));
+    const bool sameHeads = maker.count() == guessMaker->count() && maker.id() == guessMaker->id();
+    for (auto &[k, early] : ahead) {
+      if (k > maker.count() || (*pieces)[static_cast<std::size_t>(k - 1)] != early.piece) continue;
+      if (!sameHeads) {
+        PieceParts parts;
+        if (!maker.partsOf(k, early.piece, parts) || parts.head.size() != early.headSize ||
+            !early.file->rewrite(parts.head, 0))
+          continue;
+      }
+      kept.emplace(k, std::move(early.file));
+    }
+  }
+  ahead.clear();
+  const Outcome outcome = writeExactPieces(run, src, *pieces, std::move(kept));
   if (walked) *walked = std::move(src);
   if (planned) *planned = *pieces;
   return outcome;
@@ -1102,21 +1114,42 @@ std::int64_t fixedBytes(const MpegFile &src) {
 }
 
 Outcome exactBySize(Run &run, std::int64_t limit) {
-  return runExact(
-      run,
-      [&](const MpegFile &src, bool tell) {
-        mpeg::Header h;
-        mpeg::parseHeader(src.header, h);
-        auto pieces = exact::piecesBySize(src.layout, limit, fixedBytes(src),
-                                          src.layout.layer3() ? mpeg::frameSizeAt(h, 14) : 0);
-        if (!pieces && tell)
-          run.refuse(parameterError(
-              QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
-                  .arg(limit / 1024)
-                  .arg(run.source())));
-        return pieces;
-      },
-      false);
+  const auto carrierOf = [](const MpegFile &src) {
+    mpeg::Header h;
+    mpeg::parseHeader(src.header, h);
+    return src.layout.layer3() ? std::int64_t{mpeg::frameSizeAt(h, 14)} : 0;
+  };
+  const ExactPlanner plan = [&](const MpegFile &src, bool tell) {
+    auto pieces = exact::piecesBySize(src.layout, limit, fixedBytes(src), carrierOf(src));
+    if (!pieces && tell)
+      run.refuse(parameterError(
+          QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
+              .arg(limit / 1024)
+              .arg(run.source())));
+    return pieces;
+  };
+  // Planned as the walk goes; how many pieces there are is known at its end
+  // only, and guessed meanwhile from the audio's size.
+  const GuessPlanner guessPlan = [&](const MpegFile &guess) -> std::optional<GuessedPlan> {
+    const std::int64_t fixed = fixedBytes(guess);
+    const mpeg::Stream &st = guess.layout.stream;
+    auto sizePlan = std::make_shared<exact::SizePlan>(guess.layout, limit, fixed, carrierOf(guess));
+    return GuessedPlan{
+        std::max<std::int64_t>(1, (st.audioEnd - st.audioStart) / std::max<std::int64_t>(1, limit - fixed) + 1),
+        [sizePlan](exact::Piece &piece, const std::function<bool(std::int64_t)> &reach) {
+          return sizePlan->next(piece, reach);
+        }};
+  };
+  return runExact(run, plan, guessPlan);
+}
+
+// A plan made whole from the guess alone, without the frames' offsets.
+GuessPlanner fromTheGuess(const ExactPlanner &plan) {
+  return [plan](const MpegFile &guess) -> std::optional<GuessedPlan> {
+    auto pieces = plan(guess, false);
+    if (!pieces) return std::nullopt;
+    return oneByOne(std::move(*pieces));
+  };
 }
 
 // `points` are rising frame numbers.
@@ -1124,14 +1157,12 @@ Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
   if (!run.openSource()) return {};
   MpegFile src;
   std::vector<exact::Piece> pieces;
-  const Outcome outcome = runExact(
-      run,
-      [&](const MpegFile &file, bool) -> std::optional<std::vector<exact::Piece>> {
-        std::vector<std::int64_t> boundaries;
-        for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(file.layout, point));
-        return exact::piecesBetween(file.layout, boundaries);
-      },
-      true, &src, &pieces);
+  const ExactPlanner plan = [&](const MpegFile &file, bool) -> std::optional<std::vector<exact::Piece>> {
+    std::vector<std::int64_t> boundaries;
+    for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(file.layout, point));
+    return exact::piecesBetween(file.layout, boundaries);
+  };
+  const Outcome outcome = runExact(run, plan, fromTheGuess(plan), &src, &pieces);
   if (!outcome.completed) return outcome;
   QStringList empty;
   for (std::size_t i = 0; i < pieces.size(); ++i)
@@ -1140,23 +1171,22 @@ Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
 }
 
 Outcome exactByTime(Run &run, double seconds) {
-  return runExact(
-      run,
-      [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
-        const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
-        if (!(length >= 1) || !std::isfinite(length)) {
-          if (tell) run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
-          return std::nullopt;
-        }
-        if (!src.layout.layer3() && tell)
-          run.reporter().notice(
-              {run.source(),
-               QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not to the sample.")
-                   .arg(run.source()),
-               QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
-        return exact::piecesBetween(src.layout, exact::timeBoundaries(src.layout, length));
-      },
-      true);
+  const ExactPlanner plan = [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
+    const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
+    if (!(length >= 1) || !std::isfinite(length)) {
+      if (tell)
+        run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
+      return std::nullopt;
+    }
+    if (!src.layout.layer3() && tell)
+      run.reporter().notice(
+          {run.source(),
+           QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not to the sample.")
+               .arg(run.source()),
+           QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
+    return exact::piecesBetween(src.layout, exact::timeBoundaries(src.layout, length));
+  };
+  return runExact(run, plan, fromTheGuess(plan));
 }
 
 }  // namespace
@@ -1238,7 +1268,8 @@ Outcome splitBySize(const QString &source, const QString &sizeText, const QStrin
   if (exactCuts) return exactBySize(run, kilobytes * 1024);
   QStringList none;
   const std::int64_t size = run.size();
-  if (!writeLayout(run, size, [&](std::int64_t) { return Plan(fixedLayout(size, kilobytes * 1024)); }, none))
+  if (!writeLayout(
+          run, size, [&](std::int64_t) { return Plan(fixedLayout(size, kilobytes * 1024)); }, none))
     return run.stopped();
   run.reporter().complete();
   return run.finish();
@@ -1264,7 +1295,8 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
                      QStringLiteral("cannot split it by time: its playing time is 0")};
     const double exact = static_cast<double>(size) * milliseconds / static_cast<double>(totalMs);
     if (!(exact >= 1) || !std::isfinite(exact))
-      return Message{source, QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
+      return Message{source,
+                     QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
                      QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)};
     return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)));
   };

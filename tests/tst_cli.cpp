@@ -108,11 +108,11 @@ class TestCli : public QObject {
   // file without them still gets one line and no piece, temporary or final.
   void infoRefusesWhatIsNoMpegAudio() {
     QFETCH(QString, file);
-    for (const QStringList &command : {QStringList{QStringLiteral("info")},
-                                       QStringList{QStringLiteral("time"), QStringLiteral("1"), QStringLiteral("-o"),
-                                                   QStringLiteral("p.mp3")},
-                                       QStringList{QStringLiteral("frames"), QStringLiteral("0,1,2"),
-                                                   QStringLiteral("-o"), QStringLiteral("p.mp3")}}) {
+    for (const QStringList &command :
+         {QStringList{QStringLiteral("info")},
+          QStringList{QStringLiteral("time"), QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("p.mp3")},
+          QStringList{QStringLiteral("frames"), QStringLiteral("0,1,2"), QStringLiteral("-o"),
+                      QStringLiteral("p.mp3")}}) {
       const Result r = run(command + QStringList{media(file)});
       QCOMPARE(r.status, 1);
       QVERIFY(r.out.isEmpty());

@@ -284,6 +284,8 @@ class TestExact : public QObject {
     // Planned from a guess at its length that the walk then corrects.
     QTest::newRow("vbr without a Xing frame by time") << "vbr-noxing.mp3"
                                                       << "time";
+    QTest::newRow("vbr without a Xing frame by size") << "vbr-noxing.mp3"
+                                                      << "size";
   }
   void joinGivesBackTheSource() {
     QFETCH(QString, file);

@@ -167,14 +167,20 @@ class TestSplit : public QObject {
   void joinNames_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("joinName");
-    QTest::newRow("folder") << "/music/Live.Set.mp3" << "Live.Set";
-    QTest::newRow("no extension") << "/music/track" << "track";
+    QTest::newRow("folder") << "/music/Live.Set.mp3"
+                            << "Live.Set";
+    QTest::newRow("no extension") << "/music/track"
+                                  << "track";
 #ifdef Q_OS_WIN
-    QTest::newRow("drive and backslashes") << "D:\\Music\\Live.Set.mp3" << "Live.Set";
-    QTest::newRow("drive") << "C:concert.mp3" << "concert";
+    QTest::newRow("drive and backslashes") << "D:\\Music\\Live.Set.mp3"
+                                           << "Live.Set";
+    QTest::newRow("drive") << "C:concert.mp3"
+                           << "concert";
 #else
-    QTest::newRow("colon is part of the name") << "/music/Live: Set.mp3" << "Live: Set";
-    QTest::newRow("backslash is part of the name") << "/music/AC\\DC.mp3" << "AC\\DC";
+    QTest::newRow("colon is part of the name") << "/music/Live: Set.mp3"
+                                               << "Live: Set";
+    QTest::newRow("backslash is part of the name") << "/music/AC\\DC.mp3"
+                                                   << "AC\\DC";
 #endif
   }
   void joinNames() {
@@ -303,20 +309,29 @@ class TestSplit : public QObject {
     QTest::addColumn<qint64>("fact");  // 0: the facts cannot be had
     QTest::addColumn<int>("arrival");  // the facts arrive with this progress report ahead of them
     QTest::addColumn<QString>("pieces");
-    const QString tenths = QStringLiteral("0:10000,10000:10000,20000:10000,30000:10000,40000:10000,50000:10000,"
-                                          "60000:10000,70000:10000,80000:10000,90000:10000");
-    QTest::newRow("time, right guess") << "time" << "1" << 10000LL << 10000LL << 3 << tenths;
-    QTest::newRow("time, guess too long") << "time" << "1" << 12500LL << 10000LL << 3 << tenths;
-    QTest::newRow("time, guess too short") << "time" << "1" << 5000LL << 10000LL << 3 << tenths;
-    QTest::newRow("time, no facts") << "time" << "1" << 10000LL << 0LL << 3 << "";
-    QTest::newRow("frames, right guess") << "frames" << "0,100,500,1000" << 1000LL << 1000LL << 2
+    const QString tenths = QStringLiteral(
+        "0:10000,10000:10000,20000:10000,30000:10000,40000:10000,50000:10000,"
+        "60000:10000,70000:10000,80000:10000,90000:10000");
+    QTest::newRow("time, right guess") << "time"
+                                       << "1" << 10000LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, guess too long") << "time"
+                                          << "1" << 12500LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, guess too short") << "time"
+                                           << "1" << 5000LL << 10000LL << 3 << tenths;
+    QTest::newRow("time, no facts") << "time"
+                                    << "1" << 10000LL << 0LL << 3 << "";
+    QTest::newRow("frames, right guess") << "frames"
+                                         << "0,100,500,1000" << 1000LL << 1000LL << 2
                                          << "0:10000,10000:40000,50000:50000";
-    QTest::newRow("frames, wrong guess") << "frames" << "0,100,500,1000" << 2000LL << 1000LL << 2
+    QTest::newRow("frames, wrong guess") << "frames"
+                                         << "0,100,500,1000" << 2000LL << 1000LL << 2
                                          << "0:10000,10000:40000,50000:50000";
     // Past the end either way: the first piece copied ahead is kept, the
     // empty second is not written.
-    QTest::newRow("frames, kept with an empty one") << "frames" << "0,2000,3000" << 1500LL << 1000LL << 1 << "0:100000";
-    QTest::newRow("frames, no facts") << "frames" << "0,100,500" << 1000LL << 0LL << 2 << "";
+    QTest::newRow("frames, kept with an empty one") << "frames"
+                                                    << "0,2000,3000" << 1500LL << 1000LL << 1 << "0:100000";
+    QTest::newRow("frames, no facts") << "frames"
+                                      << "0,100,500" << 1000LL << 0LL << 2 << "";
   }
   void piecesFollowTheFactsNotTheGuess() {
     QFETCH(QString, method);
