@@ -98,8 +98,7 @@ struct Stream {
 // before the first frame (up to where two frames follow one another), an APE
 // tag after the last frame, a last frame cut short (which ends the stream).
 using FrameSeen = std::function<void(std::int64_t index, std::int64_t offset, const unsigned char *bytes, int size)>;
-std::optional<Stream> walk(int fd, const FrameSeen &onFrame,
-                           bool lenient = false);
+std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient = false);
 
 // What walk() most likely finds, from the file's size, its ID3v2 tag, its
 // first frame and its last 128 bytes alone, without moving the file's

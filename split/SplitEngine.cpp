@@ -865,9 +865,9 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
   const auto &sums = layout.sums;
   mpeg::Crc16 crc;
   crc.update(carrier.data(), carrier.size());
-  const std::uint16_t frameSum = mpeg::Crc16::combine(
-      sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
-      static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
+  const std::uint16_t frameSum =
+      mpeg::Crc16::combine(sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
+                           static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
   const std::uint16_t music = mpeg::Crc16::combine(crc.value(), frameSum, static_cast<std::uint64_t>(parts.length));
   const std::vector<unsigned char> info =
       infoFrameFor(src.header, frames, audio, vbr, p.delay, p.padding, music, extra, offsetOf);
