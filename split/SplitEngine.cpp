@@ -725,7 +725,7 @@ class Walker {
       read_ = read;
       error_ = error;
       ended_ = true;
-      if (known > 0) known_ = known;
+      if (known > 0) known_.store(known, std::memory_order_release);
       changed_.notify_all();
     });
   }
@@ -738,6 +738,7 @@ class Walker {
   // Waits until the guessed offsets and sums up to `index` are the walk's; false
   // when the walk ended without filling them.
   bool reach(std::int64_t index) {
+    if (index < known_.load(std::memory_order_acquire)) return true;  // asked for every frame: no lock
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return known_ > index || ended_; });
     return known_ > index;
@@ -756,7 +757,7 @@ class Walker {
  private:
   void publish(std::int64_t known) {
     std::lock_guard lock(mutex_);
-    known_ = known;
+    known_.store(known, std::memory_order_release);
     changed_.notify_all();
   }
 
@@ -764,7 +765,7 @@ class Walker {
   MpegFile file_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::int64_t known_ = 0;  // guessed offsets and sums [0, known_) are the walk's
+  std::atomic<std::int64_t> known_{0};  // guessed offsets and sums [0, known_) are the walk's
   bool ended_ = false, read_ = false;
   int error_ = 0;
   std::thread thread_;  // last: it starts once everything else is
