@@ -291,8 +291,11 @@ std::optional<Stream> estimate(int fd) {
   // A Xing tag counts the frames of a stream whose bitrate varies; at one
   // bitrate, the frames share out the audio bytes at the first one's size,
   // padding spread as the encoder spreads it.
+  // A count that the audio could not hold at the stream's smallest frames
+  // is no guess: damaged, or made to mislead.
   const bool variable = s.info.present && std::memcmp(frame.data() + 4 + sideInfoSize(s.first), "Xing", 4) == 0;
-  if (variable && s.info.frames > 0) {
+  const std::int64_t most = (s.audioEnd - s.audioStart) / frameSizeAt(s.first, 1);
+  if (variable && s.info.frames > 0 && s.info.frames <= most) {
     s.frames = s.info.frames;
   } else {
     const double bytesPerFrame = static_cast<double>(s.first.bitrate) * s.first.samples / 8.0 / s.first.rate;
