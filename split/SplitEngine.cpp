@@ -888,11 +888,11 @@ class ExactPieces {
         sourceTrack_(mpeg::trackOf(src.id3v2)),
         sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
 
-  // The parts of piece k, `p`; false with errno set when the source cannot
-  // be read.
   std::uint64_t id() const { return id_; }
   std::int64_t count() const { return count_; }
 
+  // The parts of piece k, `p`; false with errno set when the source cannot
+  // be read.
   bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts) const {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
@@ -1036,6 +1036,15 @@ GuessedPlan oneByOne(std::vector<exact::Piece> pieces) {
           }};
 }
 
+// A plan made whole from the guess alone, which needs no frame's offset.
+GuessPlanner fromTheGuess(const ExactPlanner &plan) {
+  return [plan](const MpegFile &guess) -> std::optional<GuessedPlan> {
+    auto pieces = plan(guess, false);
+    if (!pieces) return std::nullopt;
+    return oneByOne(std::move(*pieces));
+  };
+}
+
 // A piece written ahead of the walk, and the size of its head.
 struct AheadPiece {
   exact::Piece piece;
@@ -1142,15 +1151,6 @@ Outcome exactBySize(Run &run, std::int64_t limit) {
         }};
   };
   return runExact(run, plan, guessPlan);
-}
-
-// A plan made whole from the guess alone, without the frames' offsets.
-GuessPlanner fromTheGuess(const ExactPlanner &plan) {
-  return [plan](const MpegFile &guess) -> std::optional<GuessedPlan> {
-    auto pieces = plan(guess, false);
-    if (!pieces) return std::nullopt;
-    return oneByOne(std::move(*pieces));
-  };
 }
 
 // `points` are rising frame numbers.
