@@ -1,5 +1,6 @@
 // tranchette-cli: the stream facts and the three splits from a terminal, on
 // the same engine as the window.
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <csignal>
@@ -125,7 +126,8 @@ class TerminalReporter : public split::Reporter {
   void draw(bool always) {
     if (!bar_ || total_ <= 0) return;
     constexpr int kWidth = 30;
-    const int permille = static_cast<int>(done_ * 1000 / total_);
+    // Pieces copied ahead of the facts count against a guessed total.
+    const int permille = static_cast<int>(std::clamp<std::int64_t>(done_ * 1000 / total_, 0, 1000));
     if (!always && permille == permille_ && drawn_) return;
     permille_ = permille;
     const int filled = permille * kWidth / 1000;

@@ -1065,6 +1065,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   std::optional<ExactPieces> guessMaker;
   if (auto guessed = guess ? guessPlan(*guess) : std::nullopt) {
     guessMaker.emplace(run.fd(), *guess, guessed->count);
+    run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
     const auto reach = [&walker](std::int64_t index) { return walker.reach(index); };
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
     exact::Piece p;
