@@ -283,16 +283,23 @@ std::optional<Stream> estimate(int fd) {
     return std::nullopt;
   s.firstFrame = s.audioStart = s.tagEnd;
   s.info = readInfoTag(frame.data(), s.first);
-  if (s.info.present) s.audioStart += s.first.size;
+  if (s.info.present) {
+    // The first audio frame follows the tag frame, of the same kind.
+    s.audioStart += s.first.size;
+    unsigned char bytes[4];
+    Header next;
+    if (!preadFully(fd, bytes, 4, s.audioStart) || !parseHeader(bytes, next) ||
+        next.version != s.first.version || next.layer != s.first.layer || next.rate != s.first.rate)
+      return std::nullopt;
+  }
   unsigned char last[3];
   s.id3v1 = size - 128 >= s.audioStart && preadFully(fd, last, 3, size - 128) && std::memcmp(last, "TAG", 3) == 0;
   s.audioEnd = size - (s.id3v1 ? 128 : 0);
 
-  // A Xing tag counts the frames of a stream whose bitrate varies; at one
-  // bitrate, the frames share out the audio bytes at the first one's size,
-  // padding spread as the encoder spreads it.
-  // A count that the audio could not hold at the stream's smallest frames
-  // is no guess: damaged, or made to mislead.
+  // A Xing tag counts the frames of a stream whose bitrate varies, unless
+  // the audio could not hold that many at the stream's smallest frames
+  // (damaged, or made to mislead). At one bitrate, the frames share out the
+  // audio bytes at the first one's size, padding spread as encoders spread it.
   const bool variable = s.info.present && std::memcmp(frame.data() + 4 + sideInfoSize(s.first), "Xing", 4) == 0;
   const std::int64_t most = (s.audioEnd - s.audioStart) / frameSizeAt(s.first, 1);
   if (variable && s.info.frames > 0 && s.info.frames <= most) {

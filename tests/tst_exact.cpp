@@ -432,6 +432,9 @@ class TestExact : public QObject {
     QTest::newRow("a tag counting four billion frames") << "xing-lies.mp3"
                                                         << "20"
                                                         << "not a plain MPEG audio stream";
+    QTest::newRow("a tag followed by no frame") << "xing-then-junk.mp3"
+                                                << "20"
+                                                << "not a plain MPEG audio stream";
     QTest::newRow("pieces too small for a frame") << "cbr-info.mp3"
                                                   << "1"
                                                   << "cannot hold a frame";
