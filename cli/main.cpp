@@ -143,13 +143,20 @@ class TerminalReporter : public split::Reporter {
   std::int64_t done_ = 0, total_ = 0;
 };
 
+// Why the stream facts of `file` cannot be had, from the error that says so
+// (its text starts with the file's name as given).
+QString reasonOf(const QString &file, const std::exception &e) {
+  QString reason = decodeFileName(e.what());
+  if (reason.startsWith(file + QStringLiteral(": "))) reason.remove(0, file.size() + 2);
+  return reason;
+}
+
 // The stream facts, or a message and nothing.
 std::optional<audio::StreamFacts> streamFacts(const QString &file) {
   try {
     return audio::readStreamFacts(encodeFileName(file).toStdString());
   } catch (const std::exception &e) {
-    // The message starts with the file's name as given.
-    printLine(stderr, QStringLiteral("tranchette-cli: ") + decodeFileName(e.what()));
+    error(file, reasonOf(file, e));
     return std::nullopt;
   }
 }
@@ -164,9 +171,7 @@ split::Fact factOf(const QString &file, bool byTime) {
     try {
       return pick(audio::readStreamFacts(path));
     } catch (const std::exception &e) {
-      // The message starts with the file's name as given.
-      QString reason = decodeFileName(e.what());
-      if (reason.startsWith(file + QStringLiteral(": "))) reason.remove(0, file.size() + 2);
+      const QString reason = reasonOf(file, e);
       return split::Message{file, file + QStringLiteral(": ") + reason, reason};
     }
   });

@@ -288,8 +288,8 @@ std::optional<Stream> estimate(int fd) {
     s.audioStart += s.first.size;
     unsigned char bytes[4];
     Header next;
-    if (!preadFully(fd, bytes, 4, s.audioStart) || !parseHeader(bytes, next) ||
-        next.version != s.first.version || next.layer != s.first.layer || next.rate != s.first.rate)
+    if (!preadFully(fd, bytes, 4, s.audioStart) || !parseHeader(bytes, next) || next.version != s.first.version ||
+        next.layer != s.first.layer || next.rate != s.first.rate)
       return std::nullopt;
   }
   unsigned char last[3];

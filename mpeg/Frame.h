@@ -91,9 +91,10 @@ struct Stream {
 
 // Walks the frame headers of a plain, well-formed stream (optional ID3v2 tag,
 // back-to-back frames of one version, layer and rate, optional ID3v1 tag),
-// read from the file's current offset; `onFrame(index, offset, bytes)` is
-// called for every audio frame, with the frame's bytes. Returns nothing for anything else, so that the
-// caller can ask libmpg123; raises ReadError when reading fails. With
+// read from the file's current offset; `onFrame(index, offset, bytes, size)`
+// is called for every audio frame, with the frame's bytes. Returns nothing
+// for anything else, so that the caller can ask libmpg123; raises ReadError
+// when reading fails. With
 // `lenient`, what decoders pass over is taken as well and counted: junk
 // before the first frame (up to where two frames follow one another), an APE
 // tag after the last frame, a last frame cut short (which ends the stream).
