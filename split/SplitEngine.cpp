@@ -236,7 +236,12 @@ class Run {
   // While quiet, failures are not told: work done ahead of its time that
   // will be done again, and fail again, in its turn.
   void setQuiet(bool quiet) { quiet_ = quiet; }
-  void setDone(std::int64_t bytes) { done_ = bytes; }
+  // Progress from here on: `done` of `total` bytes, told at once.
+  void restartProgress(std::int64_t done, std::int64_t total) {
+    done_ = done;
+    total_ = total;
+    reporter_.bytesCopied(done_, total_);
+  }
 
   // Writes piece `track` from the source's bytes [offset, offset + length),
   // all of which lie in the file as it was opened. Reports and returns false
@@ -500,9 +505,8 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
       it = ahead.erase(it);
     }
   }
-  run.setTotal(layout.bytes);
-  run.setDone(kept);
   run.reporter().start(layout.steps);
+  run.restartProgress(kept, layout.bytes);
   for (std::int64_t track = 1; track <= layout.count; ++track) {
     const Range range = layout.piece(track);
     const auto early = ahead.find(track);
@@ -940,9 +944,8 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
     total += bytes;
     if (ahead.count(k)) done += bytes;
   }
-  run.setTotal(total);
-  run.setDone(done);
   run.reporter().start(count);
+  run.restartProgress(done, total);
   for (std::int64_t k = 1; k <= count; ++k) {
     const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
     if (p.samples() == 0) {

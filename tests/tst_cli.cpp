@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -185,6 +186,34 @@ class TestCli : public QObject {
   }
 
   // A name that is not UTF-8 reaches the pieces and the join files unchanged.
+  // On a terminal the bar counts bytes and ends full, what was copied and
+  // the total in agreement, pieces copied ahead of the facts included.
+  void theBarEndsFull_data() {
+    QTest::addColumn<QByteArrayList>("args");
+    QTest::newRow("by time") << QByteArrayList{"time", "1"};
+    QTest::newRow("exact by time") << QByteArrayList{"time", "1", "--exact"};
+    QTest::newRow("exact by size") << QByteArrayList{"size", "40", "--exact"};
+  }
+  void theBarEndsFull() {
+    QFETCH(QByteArrayList, args);
+    int terminal = -1, side = -1;
+    QCOMPARE(::openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+    const pid_t pid =
+        spawn(args + QByteArrayList{"-o", "p.mp3", "--", QFile::encodeName(media("vbr-xing.mp3"))}, side, side);
+    QVERIFY(pid > 0);
+    ::close(side);
+    const QByteArray shown = drain(terminal);  // until the terminal's other side is gone
+    ::close(terminal);
+    int exit = 0;
+    ::waitpid(pid, &exit, 0);
+    QVERIFY(WIFEXITED(exit) && WEXITSTATUS(exit) == 0);
+    const QRegularExpression counts(QStringLiteral("(\\d+) of (\\d+) bytes"));
+    QRegularExpressionMatch last;
+    for (auto it = counts.globalMatch(QString::fromLatin1(shown)); it.hasNext();) last = it.next();
+    QVERIFY2(last.hasMatch(), shown.constData());
+    QCOMPARE(last.captured(1), last.captured(2));
+  }
+
   void namesThatAreNotUtf8() {
     QVERIFY(QDir().mkdir(QStringLiteral("in")));
     writeRaw("in/caf\xe9.mp3", readAll(media(QStringLiteral("cbr-info.mp3"))));
