@@ -84,17 +84,30 @@ bool trim(Stream &s) {
   return s.trimEnd > s.trimBegin;
 }
 
-bool preadFully(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
+// The bytes of the ID3v2 tag that the ten bytes at `t` begin, its header
+// and footer included; 0 where they begin no tag, -1 where its size is
+// malformed.
+std::int64_t id3v2Bytes(const unsigned char *t) {
+  if (std::memcmp(t, "ID3", 3) != 0) return 0;
+  if ((t[6] | t[7] | t[8] | t[9]) & 0x80) return -1;
+  return 10 + ((t[5] & 0x10) ? 10 : 0) + ((std::int64_t{t[6]} << 21) | (t[7] << 14) | (t[8] << 7) | t[9]);
+}
+
+}  // namespace
+
+bool readAt(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
   for (std::size_t done = 0; done < size;) {
-    const ssize_t got = ::pread(fd, to + done, size - done, static_cast<off_t>(offset + done));
+    const ssize_t got =
+        ::pread(fd, to + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;
+      return false;
+    }
     done += static_cast<std::size_t>(got);
   }
   return true;
 }
-
-}  // namespace
 
 bool parseHeader(const unsigned char *p, Header &h) {
   if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
@@ -188,12 +201,10 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient) {
   const std::int64_t start = in.tell();
 
   // One ID3v2 tag may come first.
-  if (in.want(10) >= 10 && std::memcmp(in.data(), "ID3", 3) == 0) {
-    const unsigned char *t = in.data();
-    if ((t[6] | t[7] | t[8] | t[9]) & 0x80) return std::nullopt;
-    std::size_t size = (std::size_t{t[6]} << 21) | (std::size_t{t[7]} << 14) | (std::size_t{t[8]} << 7) | t[9];
-    size += 10 + ((t[5] & 0x10) ? 10 : 0);
-    while (size > 0) {
+  if (in.want(10) >= 10) {
+    const std::int64_t tag = id3v2Bytes(in.data());
+    if (tag < 0) return std::nullopt;
+    for (auto size = static_cast<std::size_t>(tag); size > 0;) {
       const std::size_t step = std::min<std::size_t>(size, in.want(std::min<std::size_t>(size, 1 << 20)));
       if (step == 0) return std::nullopt;
       in.skip(step);
@@ -273,13 +284,11 @@ std::optional<Stream> estimate(int fd) {
   const std::int64_t size = st.st_size;
   unsigned char head[10];
   Stream s;
-  if (preadFully(fd, head, 10, 0) && std::memcmp(head, "ID3", 3) == 0 &&
-      !((head[6] | head[7] | head[8] | head[9]) & 0x80))
-    s.tagEnd =
-        10 + ((head[5] & 0x10) ? 10 : 0) + ((std::int64_t{head[6]} << 21) | (head[7] << 14) | (head[8] << 7) | head[9]);
+  if (readAt(fd, head, 10, 0)) s.tagEnd = id3v2Bytes(head);
+  if (s.tagEnd < 0) return std::nullopt;
   std::vector<unsigned char> frame(kMaxFrame);
-  if (!preadFully(fd, frame.data(), 4, s.tagEnd) || !parseHeader(frame.data(), s.first) ||
-      !preadFully(fd, frame.data(), static_cast<std::size_t>(s.first.size), s.tagEnd))
+  if (!readAt(fd, frame.data(), 4, s.tagEnd) || !parseHeader(frame.data(), s.first) ||
+      !readAt(fd, frame.data(), static_cast<std::size_t>(s.first.size), s.tagEnd))
     return std::nullopt;
   s.firstFrame = s.audioStart = s.tagEnd;
   s.info = readInfoTag(frame.data(), s.first);
@@ -288,12 +297,12 @@ std::optional<Stream> estimate(int fd) {
     s.audioStart += s.first.size;
     unsigned char bytes[4];
     Header next;
-    if (!preadFully(fd, bytes, 4, s.audioStart) || !parseHeader(bytes, next) || next.version != s.first.version ||
+    if (!readAt(fd, bytes, 4, s.audioStart) || !parseHeader(bytes, next) || next.version != s.first.version ||
         next.layer != s.first.layer || next.rate != s.first.rate)
       return std::nullopt;
   }
   unsigned char last[3];
-  s.id3v1 = size - 128 >= s.audioStart && preadFully(fd, last, 3, size - 128) && std::memcmp(last, "TAG", 3) == 0;
+  s.id3v1 = size - 128 >= s.audioStart && readAt(fd, last, 3, size - 128) && std::memcmp(last, "TAG", 3) == 0;
   s.audioEnd = size - (s.id3v1 ? 128 : 0);
 
   // A Xing tag counts the frames of a stream whose bitrate varies, unless

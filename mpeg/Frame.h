@@ -16,6 +16,10 @@ class ReadError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Reads `size` bytes at `offset` of the file; false with errno set (EIO
+// where the file ends first).
+bool readAt(int fd, unsigned char *to, std::size_t size, std::int64_t offset);
+
 struct Header {
   int version = 0;  // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
   int layer = 0;

@@ -612,20 +612,6 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   return m;
 }
 
-bool preadAll(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
-  for (std::size_t done = 0; done < size;) {
-    const ssize_t got =
-        ::pread(fd, to + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 // A stream read for exact cuts or a join: every frame's offset and the tags.
 struct MpegFile {
   exact::Layout layout;
@@ -641,10 +627,10 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
   file.id3v2.resize(static_cast<std::size_t>(stream.tagEnd));
   file.id3v1.resize(stream.id3v1 ? 128 : 0);
   file.firstFrame.resize(static_cast<std::size_t>(stream.first.size));
-  return preadAll(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
-         preadAll(fd, file.id3v1.data(), file.id3v1.size(), stream.audioEnd + stream.apeTag) &&
-         preadAll(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
-         preadAll(fd, file.header, 4, stream.audioStart);
+  return mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
+         mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.audioEnd + stream.apeTag) &&
+         mpeg::readAt(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
+         mpeg::readAt(fd, file.header, 4, stream.audioStart);
 }
 
 // Walks the open file from its start; false when it is not a plain stream
@@ -784,7 +770,7 @@ std::uint64_t sourceIdOf(int fd, const mpeg::Stream &stream) {
   for (std::uint64_t v : {static_cast<std::uint64_t>(stream.frames), static_cast<std::uint64_t>(audio)})
     for (int i = 0; i < 8; ++i) mix((v >> (8 * i)) & 0xFF);
   std::vector<unsigned char> head(static_cast<std::size_t>(std::min<std::int64_t>(65536, audio)));
-  if (preadAll(fd, head.data(), head.size(), stream.audioStart))
+  if (mpeg::readAt(fd, head.data(), head.size(), stream.audioStart))
     for (unsigned char c : head) mix(c);
   return h;
 }
@@ -826,7 +812,7 @@ bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<un
   for (std::int64_t j = first - 1; j >= 0 && want > 0; --j) {
     frame.resize(static_cast<std::size_t>(src.layout.frameSize(j)));
     mpeg::Header fh;
-    if (!preadAll(fd, frame.data(), frame.size(), src.layout.offsets[static_cast<std::size_t>(j)])) return false;
+    if (!mpeg::readAt(fd, frame.data(), frame.size(), src.layout.offsets[static_cast<std::size_t>(j)])) return false;
     if (!mpeg::parseHeader(frame.data(), fh) || mpeg::mainDataOffset(fh) > fh.size) continue;
     const std::size_t area = frame.size() - static_cast<std::size_t>(mpeg::mainDataOffset(fh));
     const std::size_t take = std::min(area, want);
@@ -973,10 +959,10 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
 bool startsFreeFormat(int fd) {
   unsigned char b[10] = {};
   std::int64_t at = 0;
-  if (preadAll(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
+  if (mpeg::readAt(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
     at = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
   mpeg::Header h;
-  return preadAll(fd, b, 4, at) && (b[2] >> 4) == 0 &&
+  return mpeg::readAt(fd, b, 4, at) && (b[2] >> 4) == 0 &&
          mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
 }
 
@@ -1473,7 +1459,7 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg
       errno = EINTR;
       return false;
     }
-    if (!preadAll(in, buffer.data(), n, offset) || !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n))
+    if (!mpeg::readAt(in, buffer.data(), n, offset) || !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n))
       return false;
     crc.update(buffer.data(), n);
     offset += static_cast<std::int64_t>(n);
