@@ -71,13 +71,14 @@ std::optional<StreamFacts> walkFrameHeaders(const std::string &path) {
   return walkFrameHeaders(*fd);
 }
 
-std::optional<StreamFacts> walkFrameHeaders(int fd) {
+std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onBytes) {
   StreamFacts facts;
   std::optional<mpeg::Stream> stream;
   try {
-    stream = mpeg::walk(fd, [&](std::int64_t frame, std::int64_t offset, const unsigned char *, int) {
-      addToIndex(facts, frame, offset);
-    });
+    stream = mpeg::walk(
+        fd,
+        [&](std::int64_t frame, std::int64_t offset, const unsigned char *, int) { addToIndex(facts, frame, offset); },
+        false, onBytes);
   } catch (const mpeg::ReadError &e) {
     throw StreamError(e.what());
   }
@@ -114,10 +115,15 @@ StreamFacts scanWithLibmpg123(const std::string &path) {
 }
 
 StreamFacts readStreamFacts(const std::string &path) {
-  if (auto facts = walkFrameHeaders(path)) return *facts;
+  std::unique_ptr<int, FdCloser> fd(new int(openForReading(path)));
+  posix_fadvise(*fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return readStreamFacts(path, *fd, {});
+}
+
+StreamFacts readStreamFacts(const std::string &path, int fd, const mpeg::BytesRead &onBytes) {
+  if (auto facts = walkFrameHeaders(fd, onBytes)) return *facts;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
-    throw StreamError(path + ": the file is empty");
+  if (::fstat(fd, &st) == 0 && st.st_size == 0) throw StreamError(path + ": the file is empty");
   return scanWithLibmpg123(path);
 }
 

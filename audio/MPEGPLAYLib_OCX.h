@@ -9,6 +9,8 @@
 
 #include <QString>
 
+#include "Frame.h"
+
 namespace audio {
 
 // What the splitter needs to know of an MPEG audio stream.
@@ -33,14 +35,18 @@ class StreamError : public std::runtime_error {
 // back-to-back frames of one version, layer and rate, optional ID3v1 tag).
 // Returns nothing for anything else, so that the caller can ask libmpg123.
 std::optional<StreamFacts> walkFrameHeaders(const std::string &path);
-// The same on an open file, read from its current offset.
-std::optional<StreamFacts> walkFrameHeaders(int fd);
+// The same on an open file, read from its current offset; `onBytes` hears
+// of every byte read, once, in order.
+std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onBytes = {});
 
 // libmpg123's own full scan: exact on every stream it can decode.
 StreamFacts scanWithLibmpg123(const std::string &path);
 
 // The header walk where it applies, libmpg123's scan where it does not.
 StreamFacts readStreamFacts(const std::string &path);
+// The same with the walk on `path` open at `fd`, from its current offset,
+// telling `onBytes` of every byte it reads (libmpg123 opens the file anew).
+StreamFacts readStreamFacts(const std::string &path, int fd, const mpeg::BytesRead &onBytes);
 
 // What readStreamFacts most likely gives, from the file's first frame and its
 // size alone (no frame index): a guess to begin work by while the facts are

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,21 +160,24 @@ std::optional<audio::StreamFacts> streamFacts(const QString &file) {
   }
 }
 
-// The playing time in ms (`byTime`) or the frame count of the source, read
-// on a second thread while the split begins by a guess at it.
-split::Fact factOf(const QString &file, bool byTime) {
+// The playing time in ms (`byTime`) or the frame count of the source, to be
+// read by the split, which copies by a guess at it meanwhile. `known` turns
+// true once it is read.
+split::Fact factOf(const QString &file, bool byTime, bool &known) {
   const std::string path = encodeFileName(file).toStdString();
   const auto pick = [byTime](const audio::StreamFacts &facts) { return byTime ? facts.totalTimeMs() : facts.frames; };
   const auto guess = audio::guessStreamFacts(path);
-  auto forthcoming = std::async(std::launch::async, [=]() -> std::variant<std::int64_t, split::Message> {
+  const auto measure = [=, &known](int fd, const split::SourceBytes &read) -> split::FactValue {
     try {
-      return pick(audio::readStreamFacts(path));
+      const std::int64_t fact = pick(audio::readStreamFacts(path, fd, read));
+      known = true;
+      return fact;
     } catch (const std::exception &e) {
       const QString reason = reasonOf(file, e);
       return split::Message{file, file + QStringLiteral(": ") + reason, reason};
     }
-  });
-  return {forthcoming.share(), guess ? pick(*guess) : 0};
+  };
+  return {measure, guess ? pick(*guess) : 0};
 }
 
 int info(const QString &file) {
@@ -317,11 +319,12 @@ int main(int argc, char *argv[]) {
     outcome = split::splitBySize(source, value, outputTemplate, reporter, exact);
   } else {
     const bool byTime = command == "time";
-    const split::Fact fact = exact ? split::Fact(0) : factOf(source, byTime);
+    bool known = exact;
+    const split::Fact fact = exact ? split::Fact(0) : factOf(source, byTime, known);
     outcome = byTime ? split::splitByTime(source, value, fact, outputTemplate, reporter, exact)
                      : split::splitAtBreakpoints(source, fact, breakpoints, outputTemplate, reporter, exact);
     // Where the facts could not be had, that is all there is to say.
-    if (!outcome.completed && !exact && std::holds_alternative<split::Message>(fact.value.get())) return 1;
+    if (!outcome.completed && !known && !caughtSignal) return 1;
   }
 
   // A signal after the last piece's last check still ends the run: no join files.

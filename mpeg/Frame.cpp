@@ -34,7 +34,7 @@ int sizeOf(int layer, bool lsf, long bitrate, long rate, int padding) {
 // the bytes of one whole frame available.
 class Reader {
  public:
-  explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
+  Reader(int fd, const BytesRead &onBytes) : fd_(fd), onBytes_(onBytes), buf_(kChunk) {}
 
   // Makes at least n bytes from the current position available, unless the
   // file ends first. Returns the number of bytes available.
@@ -53,6 +53,8 @@ class Reader {
         throw ReadError(std::strerror(errno));
       }
       if (got == 0) eof_ = true;
+      if (onBytes_ && got > 0)
+        onBytes_(base_ + static_cast<std::int64_t>(end_), buf_.data() + end_, static_cast<std::size_t>(got));
       end_ += static_cast<std::size_t>(got);
     }
     return end_ - pos_;
@@ -62,12 +64,40 @@ class Reader {
   std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
 
  private:
-  static constexpr std::size_t kChunk = 1 << 17;  // stays in the cache while it is walked
+  static constexpr std::size_t kChunk = 1 << 20;
   int fd_;
+  const BytesRead &onBytes_;
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   std::int64_t base_ = 0;
   bool eof_ = false;
+};
+
+// parseHeader over a run of frames: most repeat the header before them
+// but for the padding bit, and are not decoded again.
+class Headers {
+ public:
+  bool parse(const unsigned char *p, Header &h) {
+    const std::uint32_t word = bigEndian32(p);
+    if (!known_ || ((word ^ word_) & ~kPadding) != 0) {
+      known_ = parseHeader(p, last_);
+      word_ = word;
+      h = last_;
+      return known_;
+    }
+    h = last_;
+    if (const bool padding = (word & kPadding) != 0; padding != h.padding) {
+      h.size += (padding ? 1 : -1) * (h.layer == 1 ? 4 : 1);
+      h.padding = padding;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::uint32_t kPadding = 0x200;
+  bool known_ = false;
+  std::uint32_t word_ = 0;
+  Header last_;
 };
 
 // Trims the stream's samples as libmpg123 trims them: not at all when the
@@ -196,8 +226,8 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   return tag;
 }
 
-std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient) {
-  Reader in(fd);
+std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes) {
+  Reader in(fd, onBytes);
   const std::int64_t start = in.tell();
 
   // One ID3v2 tag may come first.
@@ -231,10 +261,11 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient) {
   }
   s.firstFrame = s.audioStart = in.tell() - start;
   bool haveFirst = false;
+  Headers headers;
   for (;;) {
     const std::size_t avail = in.want(4);
     if (avail == 0) break;
-    if (avail < 4 || !parseHeader(in.data(), h)) {
+    if (avail < 4 || !headers.parse(in.data(), h)) {
       // Only an ID3v1 tag may follow the last frame, or where taken an APE
       // tag and then an ID3v1 tag: the rest of the file, read whole.
       if (haveFirst && in.want(129) == 128 && std::memcmp(in.data(), "TAG", 3) == 0) {

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -131,6 +132,8 @@ class PendingFile {
   }
   int fd() const { return out_.fd(); }
   void setMode(mode_t mode) { ::fchmod(out_.fd(), mode); }
+  // Whether a file under the final name is held open until commit().
+  bool holdsSameNamed() const { return lock_.isOpen(); }
 
   // Closes the file, keeping it under its temporary name; false with errno set.
   bool close() { return out_.close(); }
@@ -269,6 +272,21 @@ class Run {
   }
 
   std::unique_ptr<PendingFile> write(std::int64_t track, const PieceParts &parts, const QString &createPrefix) {
+    auto piece = create(track, createPrefix);
+    if (piece && !fill(*piece, parts)) {
+      const QString name = pieceName(template_, track);
+      if (fault_ == Fault::none)
+        refuseWrite(name, errno);
+      else
+        refuseCopy(name);
+      return nullptr;
+    }
+    return piece;
+  }
+
+  // Makes piece `track` under its temporary name, empty; reports and
+  // returns nothing when it cannot.
+  std::unique_ptr<PendingFile> create(std::int64_t track, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
     auto piece = std::make_unique<PendingFile>();
     if (!piece->open(encodeFileName(name), sourceId_)) {
@@ -279,14 +297,25 @@ class Run {
                      : QStringLiteral("cannot create it: %1").arg(systemError(error))});
       return nullptr;
     }
-    if (!fill(*piece, parts)) {
-      if (fault_ == Fault::none)
-        refuseWrite(name, errno);
-      else
-        refuseCopy(name);
-      return nullptr;
-    }
     return piece;
+  }
+
+  // Adds bytes of the source read elsewhere to a piece that create() made,
+  // as copied; false with errno set.
+  bool append(PendingFile &piece, const unsigned char *bytes, std::size_t size) {
+    if (!writeAll(piece.fd(), reinterpret_cast<const char *>(bytes), size)) return false;
+    done_ += static_cast<std::int64_t>(size);
+    reporter_.bytesCopied(done_, total_);
+    return true;
+  }
+
+  // A stop asked for while the source was read for its facts: piece
+  // `track`, where there is one, was not complete.
+  bool stoppedAt(std::optional<std::int64_t> track) {
+    fault_ = Fault::stop;
+    if (track) return refuseCopy(pieceName(template_, *track));
+    return refuse({source_, QStringLiteral("The split was stopped while %1 was read.").arg(source_),
+                   QStringLiteral("stopped while it was read")});
   }
 
   // Puts a piece that write() made under its final name.
@@ -459,36 +488,178 @@ Layout fixedLayout(std::int64_t size, std::int64_t pieceSize) {
           count};  // the tail takes no step of the bar
 }
 
-// How many pieces a split copies ahead of its fact at most: each may hold a
-// descriptor on a same-named file until it is confirmed.
-constexpr std::size_t kMaxAhead = 256;
+// How many pieces a split copies ahead of its facts at most, and how many
+// of them may hold a same-named file open until they are confirmed.
+constexpr std::size_t kMaxAhead = 16384;
+constexpr std::size_t kMaxHeldAhead = 256;
 
-bool isReady(const Fact &fact) { return fact.value.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+// Raised through a measurement to end it when a stop is asked for.
+struct Stopped {};
 
-// Writes the pieces of the layout that the fact gives, naming those of no
-// byte in `empty`. Until the fact is known, pieces of its guess's layout are
-// written ahead under temporary names; the fact then keeps those it lays out
-// alike. Returns the fact, or nothing when the run failed (and said why).
-std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,
-                                        QStringList &empty) {
-  std::map<std::int64_t, std::pair<Range, std::unique_ptr<PendingFile>>> ahead;  // by track
-  if (fact.guess > 0 && !isReady(fact)) {
-    const Plan guessed = planOf(fact.guess);
-    if (const auto *layout = std::get_if<Layout>(&guessed)) {
-      run.setQuiet(true);  // what fails here fails again in its turn, and is told then
-      run.setTotal(layout->bytes);
-      for (std::int64_t track = 1; track <= layout->count && ahead.size() < kMaxAhead && !isReady(fact); ++track) {
-        Range range = layout->piece(track);
-        if (range.length == 0) continue;
-        auto piece = run.write(track, range.offset, range.length, range.createPrefix);
-        if (!piece) break;
-        ahead.emplace(track, std::pair(std::move(range), std::move(piece)));
+// Pieces written ahead of the fact, by track, with the range each holds.
+using Ahead = std::map<std::int64_t, std::pair<Range, std::unique_ptr<PendingFile>>>;
+
+// Writes the bytes of the source, as a measurement of its fact reads them,
+// into the pieces of a guessed layout, under temporary names. Gives up at
+// the first piece that fails (quietly: it is written again, and fails again,
+// in its turn) or where the bytes do not come in order.
+class CopyAsRead {
+ public:
+  CopyAsRead(Run &run, const Layout *guessed) : run_(run), layout_(guessed) {}
+
+  void operator()(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+    if (offset != seen_) layout_ = nullptr;
+    seen_ = offset + static_cast<std::int64_t>(size);
+    while (layout_ && track_ <= layout_->count && ahead_.size() < kMaxAhead && held_ < kMaxHeldAhead) {
+      if (!piece_) {
+        range_ = layout_->piece(track_);
+        if (range_.length == 0) {
+          ++track_;
+          continue;
+        }
+        if (range_.offset >= seen_) return;
+        if (range_.offset < offset || !(piece_ = run_.create(track_, range_.createPrefix))) break;
+        written_ = 0;
       }
-      run.setQuiet(false);
+      const std::int64_t from = range_.offset + written_;
+      const std::int64_t length = std::min(range_.length - written_, seen_ - from);
+      if (!run_.append(*piece_, bytes + (from - offset), static_cast<std::size_t>(length))) break;
+      written_ += length;
+      if (written_ < range_.length) return;
+      if (!piece_->close()) break;
+      held_ += piece_->holdsSameNamed() ? 1 : 0;
+      ahead_.emplace(track_++, std::pair(range_, std::move(piece_)));
     }
+    layout_ = nullptr;
+    piece_.reset();
   }
 
-  const auto value = fact.value.get();
+  // Whether it still writes what it is given.
+  bool writes() const { return layout_ != nullptr; }
+  // The piece being written, if any, and the pieces complete.
+  std::optional<std::int64_t> track() const { return piece_ ? std::optional(track_) : std::nullopt; }
+  Ahead take() { return std::move(ahead_); }
+
+ private:
+  Run &run_;
+  const Layout *layout_;
+  std::int64_t seen_ = 0;
+  std::int64_t track_ = 1;
+  Range range_;
+  std::unique_ptr<PendingFile> piece_;
+  std::int64_t written_ = 0;
+  Ahead ahead_;
+  std::size_t held_ = 0;  // of the pieces ahead, those holding a same-named file
+};
+
+// The bytes that a measurement reads on its thread, copied for the split's
+// thread to write meanwhile: reading and writing go on at once. A few
+// blocks go round; the reading waits for a free one.
+class BytesBetween {
+ public:
+  // Without `wanted`, nothing is copied; stops are still heard.
+  explicit BytesBetween(bool wanted) : wanted_(wanted) {}
+
+  struct Block {
+    std::int64_t offset = 0;
+    std::vector<unsigned char> bytes;
+  };
+
+  // On the measuring thread. Raises Stopped where a stop is asked for.
+  void put(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return stopAsked || !wanted_ || !free_.empty() || made_ < kBlocks; });
+    if (stopAsked) throw Stopped();
+    if (!wanted_) return;
+    Block block;
+    if (free_.empty()) {
+      ++made_;
+    } else {
+      block = std::move(free_.back());
+      free_.pop_back();
+    }
+    lock.unlock();
+    block.offset = offset;
+    block.bytes.assign(bytes, bytes + size);
+    lock.lock();
+    full_.push_back(std::move(block));
+    changed_.notify_all();
+  }
+  // On the measuring thread: nothing more comes.
+  void end() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  // On the split's thread: the next block, or nothing at the end.
+  std::optional<Block> take() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !full_.empty() || ended_; });
+    if (full_.empty()) return std::nullopt;
+    Block block = std::move(full_.front());
+    full_.pop_front();
+    return block;
+  }
+  // A block written, to be filled again; or, with `wanted` false, no more
+  // bytes are wanted.
+  void giveBack(Block &&block, bool wanted) {
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(block));
+    wanted_ = wanted;
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr std::size_t kBlocks = 4;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Block> full_;
+  std::vector<Block> free_;
+  std::size_t made_ = 0;
+  bool wanted_, ended_ = false;
+};
+
+// Writes the pieces of the layout that the fact gives, naming those of no
+// byte in `empty`. A fact to be measured is measured here, and the bytes it
+// reads go to the pieces of its guess's layout meanwhile; the fact then
+// keeps those it lays out alike. Returns the fact, or nothing when the run
+// failed (and said why).
+std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,
+                                        QStringList &empty) {
+  FactValue value = fact.known;
+  Ahead ahead;
+  if (fact.measure) {
+    const Plan guessed = fact.guess > 0 ? planOf(fact.guess) : Plan(Message());
+    const auto *layout = std::get_if<Layout>(&guessed);
+    if (layout) run.setTotal(layout->bytes);
+    CopyAsRead copier(run, layout);
+    BytesBetween between(layout != nullptr);
+    bool stopped = false;
+    std::thread measuring([&] {
+      try {
+        value = fact.measure(run.fd(), [&](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+          between.put(offset, bytes, size);
+        });
+      } catch (const Stopped &) {
+        stopped = true;
+      } catch (const std::exception &e) {
+        const QString why = QString::fromLocal8Bit(e.what());
+        value = Message{run.source(), run.source() + QStringLiteral(": ") + why, why};
+      }
+      between.end();
+    });
+    run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+    while (auto block = between.take()) {
+      if (copier.writes()) copier(block->offset, block->bytes.data(), block->bytes.size());
+      between.giveBack(std::move(*block), copier.writes());
+    }
+    measuring.join();
+    run.setQuiet(false);
+    if (stopped) return run.stoppedAt(copier.track()), std::nullopt;
+    ahead = copier.take();
+  }
+
   if (const auto *why = std::get_if<Message>(&value)) return run.refuse(*why), std::nullopt;
   const std::int64_t known = std::get<std::int64_t>(value);
   const Plan plan = planOf(known);
@@ -1058,12 +1229,16 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     const auto reach = [&walker](std::int64_t index) { return walker.reach(index); };
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
     exact::Piece p;
-    for (std::int64_t k = 1; ahead.size() < kMaxAhead && guessed->next(p, reach) == exact::SizePlan::Step::piece; ++k) {
+    std::size_t held = 0;
+    for (std::int64_t k = 1;
+         ahead.size() < kMaxAhead && held < kMaxHeldAhead && guessed->next(p, reach) == exact::SizePlan::Step::piece;
+         ++k) {
       if (p.samples() == 0) continue;
       PieceParts parts;
       if (!walker.reach(p.end) || !guessMaker->partsOf(k, p, parts)) break;
       auto piece = run.write(k, parts, createPrefix(parts.length));
       if (!piece) break;
+      held += piece->holdsSameNamed() ? 1 : 0;
       ahead.emplace(k, AheadPiece{p, std::move(piece), parts.head.size()});
     }
     run.setQuiet(false);
@@ -1182,11 +1357,7 @@ Outcome exactByTime(Run &run, double seconds) {
 
 }  // namespace
 
-Fact::Fact(std::int64_t known) {
-  std::promise<std::variant<std::int64_t, Message>> promise;
-  promise.set_value(known);
-  value = promise.get_future().share();
-}
+Fact::Fact(std::int64_t value) : known(value) {}
 
 void requestStop(bool stop) noexcept { stopAsked = stop ? 1 : 0; }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -85,16 +85,26 @@ struct Outcome {
   std::int64_t skipped = 0;
 };
 
+// The bytes of a source as they are read: (offset, bytes, size), once each,
+// in order from offset 0.
+using SourceBytes = std::function<void(std::int64_t offset, const unsigned char *bytes, std::size_t size)>;
+// A stream fact, or the message saying why it cannot be had.
+using FactValue = std::variant<std::int64_t, Message>;
+
 // A stream fact that a split needs (the frame count, the playing time in
-// ms), known or still being worked out on another thread. Meanwhile the split
-// copies by the layout of a guess at it, under temporary names; pieces that
-// the fact then confirms are only renamed, the rest are dropped and copied
-// anew. A fact that cannot be had brings the message saying why.
+// ms): known, or measured by the split on the source itself. `measure(fd,
+// read)` reads the source open at `fd` from its offset 0 and tells `read`
+// what it reads; meanwhile the split copies those very bytes into the pieces
+// of the layout of the `guess`, under temporary names, so that the source
+// is read once. Pieces that the fact lays out alike are then only renamed;
+// the rest are dropped and copied anew. `read` may throw (a stop asked for):
+// the measurement lets that through.
 struct Fact {
+  using Measure = std::function<FactValue(int fd, const SourceBytes &read)>;
   Fact(std::int64_t known);  // NOLINT(google-explicit-constructor): a known fact is just its value
-  Fact(std::shared_future<std::variant<std::int64_t, Message>> forthcoming, std::int64_t guessed)
-      : value(std::move(forthcoming)), guess(guessed) {}
-  std::shared_future<std::variant<std::int64_t, Message>> value;
+  Fact(Measure measuring, std::int64_t guessed) : measure(std::move(measuring)), guess(guessed) {}
+  std::int64_t known = 0;
+  Measure measure;         // none where the fact is known
   std::int64_t guess = 0;  // 0: none
 };
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <future>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -39,12 +38,11 @@ struct Recorder : split::Reporter {
   }
   void fail(const split::Message &message) override { failures << message.text; }
   void notice(const split::Message &message) override { notices << message.text; }
-  // Progress reports seen before start(): bytes copied ahead of the facts.
-  int reportsAhead = 0;
-  std::function<void()> onBytes;
-  void bytesCopied(std::int64_t, std::int64_t) override {
-    if (maximum < 0) ++reportsAhead;
-    if (onBytes) onBytes();
+  // Bytes copied: all told, and those copied ahead of the facts and kept.
+  qint64 copied = 0, keptAtStart = -1;
+  void bytesCopied(std::int64_t done, std::int64_t) override {
+    if (maximum >= 0 && keptAtStart < 0) keptAtStart = done;
+    copied = done;
   }
 };
 
@@ -298,69 +296,87 @@ class TestSplit : public QObject {
     checkPieces(source, QStringLiteral("b-%track%.mp3"), parsePieces(pieces));
   }
 
-  // A split may begin by a guess at the facts it needs while they are still
-  // being read. Whatever the guess, the pieces are those of the facts; what
-  // was copied ahead never reaches a final name unless the facts confirm it,
-  // and no temporary stays.
+  // A split may need to read the facts it needs from the source first: the
+  // bytes that reading reads are copied meanwhile into the pieces of a guess
+  // at the facts. Whatever the guess, the pieces are those of the facts; a
+  // right guess reads the source only once; what was copied ahead never
+  // reaches a final name unless the facts confirm it, and no temporary stays.
   void piecesFollowTheFactsNotTheGuess_data() {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("parameter");
     QTest::addColumn<qint64>("guess");
-    QTest::addColumn<qint64>("fact");  // 0: the facts cannot be had
-    QTest::addColumn<int>("arrival");  // the facts arrive with this progress report ahead of them
+    QTest::addColumn<qint64>("fact");  // 0: the facts cannot be had; -1: a stop is asked for instead
+    QTest::addColumn<qint64>("read");  // bytes the reading of the facts reads
     QTest::addColumn<QString>("pieces");
+    QTest::addColumn<qint64>("anew");  // bytes copied again once the facts are known
     const QString tenths = QStringLiteral(
         "0:10000,10000:10000,20000:10000,30000:10000,40000:10000,50000:10000,"
         "60000:10000,70000:10000,80000:10000,90000:10000");
     QTest::newRow("time, right guess") << "time"
-                                       << "1" << 10000LL << 10000LL << 3 << tenths;
+                                       << "1" << 10000LL << 10000LL << 100000LL << tenths << 0LL;
     QTest::newRow("time, guess too long") << "time"
-                                          << "1" << 12500LL << 10000LL << 3 << tenths;
+                                          << "1" << 12500LL << 10000LL << 100000LL << tenths << 100000LL;
     QTest::newRow("time, guess too short") << "time"
-                                           << "1" << 5000LL << 10000LL << 3 << tenths;
+                                           << "1" << 5000LL << 10000LL << 100000LL << tenths << 100000LL;
+    QTest::newRow("time, no guess") << "time"
+                                    << "1" << 0LL << 10000LL << 100000LL << tenths << 100000LL;
+    // A reading that gives up for another way, past its third piece.
+    QTest::newRow("time, read in part") << "time"
+                                        << "1" << 10000LL << 10000LL << 35000LL << tenths << 70000LL;
     QTest::newRow("time, no facts") << "time"
-                                    << "1" << 10000LL << 0LL << 3 << "";
+                                    << "1" << 10000LL << 0LL << 100000LL << "" << 0LL;
+    QTest::newRow("time, stopped") << "time"
+                                   << "1" << 10000LL << -1LL << 100000LL << "" << 0LL;
     QTest::newRow("frames, right guess") << "frames"
-                                         << "0,100,500,1000" << 1000LL << 1000LL << 2
-                                         << "0:10000,10000:40000,50000:50000";
+                                         << "0,100,500,1000" << 1000LL << 1000LL << 100000LL
+                                         << "0:10000,10000:40000,50000:50000" << 0LL;
     QTest::newRow("frames, wrong guess") << "frames"
-                                         << "0,100,500,1000" << 2000LL << 1000LL << 2
-                                         << "0:10000,10000:40000,50000:50000";
+                                         << "0,100,500,1000" << 2000LL << 1000LL << 100000LL
+                                         << "0:10000,10000:40000,50000:50000" << 100000LL;
     // Past the end either way: the first piece copied ahead is kept, the
     // empty second is not written.
-    QTest::newRow("frames, kept with an empty one") << "frames"
-                                                    << "0,2000,3000" << 1500LL << 1000LL << 1 << "0:100000";
+    QTest::newRow("frames, kept with an empty one")
+        << "frames"
+        << "0,2000,3000" << 1500LL << 1000LL << 100000LL << "0:100000" << 0LL;
     QTest::newRow("frames, no facts") << "frames"
-                                      << "0,100,500" << 1000LL << 0LL << 2 << "";
+                                      << "0,100,500" << 1000LL << 0LL << 100000LL << "" << 0LL;
   }
   void piecesFollowTheFactsNotTheGuess() {
     QFETCH(QString, method);
     QFETCH(QString, parameter);
     QFETCH(qint64, guess);
     QFETCH(qint64, fact);
-    QFETCH(int, arrival);
+    QFETCH(qint64, read);
     QFETCH(QString, pieces);
+    QFETCH(qint64, anew);
     const QString source = makeSource(100000);
     writeFile(QStringLiteral("p-001.mp3"), "kept unless replaced");
-    std::promise<std::variant<std::int64_t, split::Message>> facts;
-    Recorder r;
-    r.onBytes = [&, calls = 0]() mutable {
-      if (++calls != arrival) return;
-      if (fact > 0)
-        facts.set_value(fact);
-      else
-        facts.set_value(split::Message{source, QStringLiteral("no facts"), QStringLiteral("no facts")});
+    // Reads as the frame walk does, in pieces of its own size.
+    const auto measure = [&](int fd, const split::SourceBytes &tell) -> split::FactValue {
+      char bytes[7000];
+      for (qint64 at = 0; at < read;) {
+        const ssize_t got = ::read(fd, bytes, static_cast<std::size_t>(std::min<qint64>(sizeof bytes, read - at)));
+        if (got <= 0) return split::Message{source, QStringLiteral("unread"), QStringLiteral("unread")};
+        tell(at, reinterpret_cast<const unsigned char *>(bytes), static_cast<std::size_t>(got));
+        at += got;
+        if (fact < 0 && at > 40000) split::requestStop();
+      }
+      if (fact == 0) return split::Message{source, QStringLiteral("no facts"), QStringLiteral("no facts")};
+      return fact;
     };
-    const split::Fact coming(facts.get_future().share(), guess);
+    Recorder r;
+    const split::Fact coming(measure, guess);
     const QString tmpl = QStringLiteral("p-%track%.mp3");
     const split::Outcome out = method == QLatin1String("time")
                                    ? split::splitByTime(source, parameter, coming, tmpl, r)
                                    : split::splitAtBreakpoints(source, coming, parameter.split(u','), tmpl, r);
-    QCOMPARE(r.reportsAhead, arrival);
+    split::requestStop(false);
     QVERIFY(temporaries().isEmpty());
-    if (fact == 0) {
+    if (fact <= 0) {
       QVERIFY(!out.completed);
-      QCOMPARE(r.failures, QStringList{QStringLiteral("no facts")});
+      QCOMPARE(r.failures, QStringList{fact == 0 ? QStringLiteral("no facts")
+                                                 : QStringLiteral("The split was stopped; the unfinished p-005.mp3 "
+                                                                  "was removed.")});
       QCOMPARE(QDir().entryList({QStringLiteral("p-*")}), QStringList{QStringLiteral("p-001.mp3")});
       QCOMPARE(readAll(QStringLiteral("p-001.mp3")), QByteArray("kept unless replaced"));
       return;
@@ -371,6 +387,7 @@ class TestSplit : public QObject {
     QCOMPARE(QDir().entryList({QStringLiteral("p-*")}).size(), expected.size());
     QCOMPARE(out.pieces.size(), expected.size());
     QCOMPARE(r.position, r.maximum);
+    QCOMPARE(r.copied - r.keptAtStart, anew);
   }
 
   void piecesConcatenateToTheSource_data() {
