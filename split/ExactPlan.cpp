@@ -129,6 +129,17 @@ SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_
   return Step::piece;
 }
 
+std::optional<Piece> SizePlan::upcoming() const {
+  if (begin_ >= layout_.stream.trimEnd) return std::nullopt;
+  Piece piece;
+  piece.rawBegin = begin_;
+  piece.own = own_;
+  piece.first = firstFrame(layout_, begin_, own_);
+  piece.carriers = carriersFor(layout_, begin_, piece.first);
+  piece.rawEnd = piece.end = INT64_MAX;
+  return piece;
+}
+
 std::optional<std::vector<Piece>> piecesBySize(const Layout &layout, std::int64_t limit, std::int64_t fixed,
                                                std::int64_t carrier) {
   SizePlan plan(layout, limit, fixed, carrier);

@@ -81,6 +81,10 @@ class SizePlan {
   SizePlan(const Layout &layout, std::int64_t limit, std::int64_t fixed, std::int64_t carrier);
   // The next piece into `piece`, or why there is none.
   Step next(Piece &piece, const std::function<bool(std::int64_t)> &reach);
+  // Where the next piece begins (its samples' start, its first and own
+  // frames, its carriers) before its end is known, which is given as the
+  // largest there is; nothing after the last.
+  std::optional<Piece> upcoming() const;
 
  private:
   const Layout &layout_;

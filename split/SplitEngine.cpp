@@ -809,7 +809,8 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
 // reckoned as well. `onFrame(index, offset, sum)` hears of every audio frame
 // as the walk passes it, with the CRC of the audio before it.
 bool readMpegFile(int fd, MpegFile &file, bool sum = false,
-                  const std::function<void(std::int64_t, std::int64_t, std::uint16_t)> &onFrame = {}) {
+                  const std::function<void(std::int64_t, std::int64_t, std::uint16_t)> &onFrame = {},
+                  const mpeg::BytesRead &onBytes = {}) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
@@ -826,7 +827,7 @@ bool readMpegFile(int fd, MpegFile &file, bool sum = false,
           if (onFrame) onFrame(index, offset, crc.value());
           if (sum) crc.update(bytes, static_cast<std::size_t>(size));
         },
-        true);
+        true, onBytes);
   } catch (const mpeg::ReadError &) {
     return false;
   }
@@ -860,21 +861,23 @@ bool sameFrame(const MpegFile &guess, const MpegFile &real) {
 
 // An exact run's walk on a second thread. Where a guess at the source gave
 // room for its offsets, they are filled in as the walk passes them, so that
-// pieces can be written while the walk reads on.
+// pieces can be written while the walk reads on; given `between`, the bytes
+// it reads are handed over there.
 class Walker {
  public:
-  Walker(int fd, exact::Layout *guessed) : guessed_(guessed) {
+  Walker(int fd, exact::Layout *guessed, BytesBetween *between = nullptr) : guessed_(guessed), between_(between) {
     thread_ = std::thread([this, fd] {
-      const bool read =
-          readMpegFile(fd, file_, true, [this](std::int64_t index, std::int64_t offset, std::uint16_t sum) {
-            if (!guessed_) return;
-            const auto room = guessed_->frames();  // the last place: where the last frame ends
-            if (index < room) {
-              guessed_->offsets[static_cast<std::size_t>(index)] = offset;
-              guessed_->sums[static_cast<std::size_t>(index)] = sum;
-            }
-            if ((index & 1023) == 1023) publish(std::min(index + 1, room));
-          });
+      bool read = false;
+      try {
+        read = readMpegFile(
+            fd, file_, true,
+            [this](std::int64_t index, std::int64_t offset, std::uint16_t sum) { passed(index, offset, sum); },
+            [this](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+              handOver(offset, bytes, size);
+            });
+      } catch (const Stopped &) {
+        errno = EINTR;
+      }
       const int error = errno;
       std::int64_t known = 0;
       if (read && guessed_ && file_.layout.frames() == guessed_->frames()) {
@@ -882,12 +885,15 @@ class Walker {
         guessed_->sums.back() = file_.layout.sums.back();
         known = static_cast<std::int64_t>(guessed_->offsets.size());
       }
-      std::lock_guard lock(mutex_);
-      read_ = read;
-      error_ = error;
-      ended_ = true;
-      if (known > 0) known_.store(known, std::memory_order_release);
-      changed_.notify_all();
+      {
+        std::lock_guard lock(mutex_);
+        read_ = read;
+        error_ = error;
+        ended_ = true;
+        if (known > 0) known_.store(known, std::memory_order_release);
+        changed_.notify_all();
+      }
+      if (between_) between_->end();
     });
   }
   Walker(const Walker &) = delete;
@@ -904,6 +910,15 @@ class Walker {
     changed_.wait(lock, [&] { return known_ > index || ended_; });
     return known_ > index;
   }
+  // How many of the guessed offsets and sums are the walk's, without waiting.
+  std::int64_t known() const { return known_.load(std::memory_order_acquire); }
+  // Waits until the walk has found a frame that begins at `offset` or
+  // later, or ended: then every frame before it that the guess has room for
+  // is known, and its size.
+  void waitPast(std::int64_t offset) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return walked_ >= offset || ended_; });
+  }
 
   // Waits for the end of the walk; false (errno as readMpegFile sets it)
   // when the source is not a plain stream or cannot be read.
@@ -916,17 +931,47 @@ class Walker {
   }
 
  private:
-  void publish(std::int64_t known) {
+  void passed(std::int64_t index, std::int64_t offset, std::uint16_t sum) {
+    if (!guessed_) return;
+    const auto room = guessed_->frames();  // the last place: where the last frame ends
+    recorded_ = std::min(index + 1, room);
+    if (index < room) {
+      guessed_->offsets[static_cast<std::size_t>(index)] = offset;
+      guessed_->sums[static_cast<std::size_t>(index)] = sum;
+    }
+    lastPassed_ = offset;
+    // Told at once where the bytes read last begin, before more are read,
+    // and now and then.
+    if (offset >= tellAt_ || (index & 1023) == 1023) {
+      tellAt_ = INT64_MAX;
+      publish(std::min(index + 1, room), offset);
+    }
+  }
+
+  void handOver(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+    if (!between_) return;
+    if (lastPassed_ >= 0) publish(recorded_, lastPassed_);
+    tellAt_ = offset;
+    between_->put(offset, bytes, size);
+  }
+
+  void publish(std::int64_t known, std::int64_t walked) {
     std::lock_guard lock(mutex_);
     known_.store(known, std::memory_order_release);
+    walked_ = walked;
     changed_.notify_all();
   }
 
   exact::Layout *guessed_;
+  BytesBetween *between_;
   MpegFile file_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<std::int64_t> known_{0};  // guessed offsets and sums [0, known_) are the walk's
+  std::int64_t walked_ = -1;            // where the last frame told of begins
+  // On the walk's thread: frames recorded, where the last one begins, and
+  // from where a frame is told at once.
+  std::int64_t recorded_ = 0, lastPassed_ = -1, tellAt_ = INT64_MAX;
   bool ended_ = false, read_ = false;
   int error_ = 0;
   std::thread thread_;  // last: it starts once everything else is
@@ -1057,14 +1102,37 @@ class ExactPieces {
   bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts) const {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
-    if (!src_.id3v2.empty()) parts.head = mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+    parts.head = tagOf(k);
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
     parts.tail = src_.id3v1;
     if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    const std::vector<unsigned char> extra = markOf(k, p);
+    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
+    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
+    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts);
+  }
+
+  // The size of partsOf's head, from where the piece begins alone.
+  std::size_t headSize(std::int64_t k, const exact::Piece &p) const {
+    const std::vector<unsigned char> extra = markOf(k, p);
+    if (!src_.layout.layer3()) return mpeg::withPrivate(tagOf(k), kMarkOwner, extra).size();
+    mpeg::Header h;
+    mpeg::parseHeader(src_.header, h);
+    return tagOf(k).size() + mpeg::makeInfoFrame(src_.header, mpeg::InfoFields{.extra = extra}).size() +
+           static_cast<std::size_t>(p.carriers * mpeg::frameSizeAt(h, 14));
+  }
+
+ private:
+  mpeg::Bytes tagOf(std::int64_t k) const {
+    if (src_.id3v2.empty()) return {};
+    return mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+  }
+
+  std::vector<unsigned char> markOf(std::int64_t k, const exact::Piece &p) const {
     Mark mark;
     mark.carriers = p.carriers;
-    mark.untrimmed = layout.stream.trimBegin == 0;
+    mark.untrimmed = src_.layout.stream.trimBegin == 0;
     mark.piece = static_cast<std::uint32_t>(k);
     mark.count = static_cast<std::uint32_t>(count_);
     mark.source = id_;
@@ -1072,13 +1140,9 @@ class ExactPieces {
     mark.id3v1Track = sourceV1Track_;
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
-    const std::vector<unsigned char> extra = encodeMark(mark);
-    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
-    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
-    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts);
+    return encodeMark(mark);
   }
 
- private:
   int fd_;
   const MpegFile &src_;
   std::int64_t count_;
@@ -1182,17 +1246,23 @@ using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(cons
 struct GuessedPlan {
   std::int64_t count = 0;
   std::function<exact::SizePlan::Step(exact::Piece &, const std::function<bool(std::int64_t)> &reach)> next;
+  std::function<std::optional<exact::Piece>()> upcoming;  // as exact::SizePlan::upcoming
 };
 using GuessPlanner = std::function<std::optional<GuessedPlan>(const MpegFile &guess)>;
 
 // A plan made whole at once, given one piece at a time.
 GuessedPlan oneByOne(std::vector<exact::Piece> pieces) {
   auto all = std::make_shared<std::vector<exact::Piece>>(std::move(pieces));
+  auto at = std::make_shared<std::size_t>(0);
   return {static_cast<std::int64_t>(all->size()),
-          [all, i = std::size_t{0}](exact::Piece &piece, const std::function<bool(std::int64_t)> &) mutable {
-            if (i == all->size()) return exact::SizePlan::Step::end;
-            piece = (*all)[i++];
+          [all, at](exact::Piece &piece, const std::function<bool(std::int64_t)> &) {
+            if (*at == all->size()) return exact::SizePlan::Step::end;
+            piece = (*all)[(*at)++];
             return exact::SizePlan::Step::piece;
+          },
+          [all, at]() -> std::optional<exact::Piece> {
+            if (*at == all->size()) return std::nullopt;
+            return (*all)[*at];
           }};
 }
 
@@ -1212,6 +1282,154 @@ struct AheadPiece {
   std::size_t headSize = 0;
 };
 
+// The pieces of a guessed plan written from the bytes the walk reads, as it
+// hands them over: each piece takes its frames' bytes there, after room
+// kept for its head, which is written last, once the walk has passed the
+// piece (its frame count, sums and seek table are then known). Gives up
+// quietly where a piece fails or the plan outruns the guess; the pieces
+// complete are kept under temporary names.
+class ExactAhead {
+ public:
+  ExactAhead(Run &run, Walker &walker, const MpegFile &guess, GuessedPlan &plan, const ExactPieces &maker)
+      : run_(run), walker_(walker), guess_(guess), plan_(plan), maker_(maker) {}
+
+  // The next bytes of the source, in order.
+  void take(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+    const std::int64_t end = offset + static_cast<std::int64_t>(size);
+    if (!going_ || (open_.empty() && end <= guess_.layout.stream.audioStart)) return;  // no frame yet
+    walker_.waitPast(end);
+    advance(offset, end);
+    for (Open &piece : open_) {
+      const std::int64_t from = std::max(piece.at, offset);
+      const std::int64_t to = std::min(piece.bodyEnd, end);
+      if (from < to && (from != piece.at || !add(piece, bytes + (from - offset), to - from))) return giveUp();
+    }
+    finishBodies();
+  }
+
+  // The walk has ended: the pieces it completed are finished.
+  void end() {
+    advance(INT64_MAX, INT64_MAX, false);
+    finishBodies();
+  }
+
+  // Whether it still writes what it is given.
+  bool going() const { return going_; }
+  std::map<std::int64_t, AheadPiece> take() {
+    if (!going_) open_.clear();
+    return std::move(ahead_);
+  }
+
+ private:
+  struct Open {
+    std::int64_t k;
+    exact::Piece piece;
+    bool planned = false;
+    std::int64_t bodyStart = 0, at = 0, bodyEnd = INT64_MAX;  // of the source: its frames, written up to `at`
+    std::size_t headSize = 0;
+    std::unique_ptr<PendingFile> file;
+  };
+
+  // Plans the pieces that the bytes before `end` reach into, where every
+  // frame that begins before `end` is known, and opens those that begin
+  // there (`blockStart` on: the bytes at hand).
+  void advance(std::int64_t blockStart, std::int64_t end, bool mayOpen = true) {
+    const auto &offsets = guess_.layout.offsets;
+    const std::int64_t known = walker_.known();
+    const std::int64_t room = guess_.layout.frames();
+    const auto reach = [known](std::int64_t i) { return i < known; };
+    exact::Piece p;
+    while (going_) {
+      if (!open_.empty() && !open_.back().planned) {
+        const auto step = plan_.next(p, reach);
+        if (step == exact::SizePlan::Step::unreachable) break;  // it goes on past `end`
+        if (step != exact::SizePlan::Step::piece || p.first != open_.back().piece.first) return giveUp();
+        open_.back().piece = p;
+        open_.back().planned = true;
+      }
+      // The last piece ends with the audio, which the walk tells at its end only.
+      for (Open &piece : open_)
+        if (piece.planned && piece.bodyEnd == INT64_MAX)
+          piece.bodyEnd = piece.piece.end < known   ? offsets[static_cast<std::size_t>(piece.piece.end)]
+                          : piece.piece.end == room ? guess_.layout.stream.audioEnd
+                                                    : INT64_MAX;
+      const auto upcoming = plan_.upcoming();
+      if (!mayOpen || !upcoming || upcoming->first >= known) break;
+      if (upcoming->samples() == 0) {  // a piece of nothing is not written
+        plan_.next(p, reach);
+        ++next_;
+        continue;
+      }
+      const std::int64_t start = offsets[static_cast<std::size_t>(upcoming->first)];
+      if (start >= end) break;
+      if (!open(*upcoming, start, blockStart)) return giveUp();
+    }
+  }
+
+  // Opens the piece that begins at `start`, with its bytes before the ones
+  // at hand (its warm-up frames, at most) read anew.
+  bool open(const exact::Piece &upcoming, std::int64_t start, std::int64_t blockStart) {
+    const std::int64_t k = next_++;
+    if (ahead_.size() + open_.size() >= kMaxAhead || held_ >= kMaxHeldAhead || blockStart - start > kBlock)
+      return false;
+    Open piece;
+    piece.k = k;
+    piece.piece = upcoming;
+    piece.bodyStart = piece.at = start;
+    piece.headSize = maker_.headSize(k, upcoming);
+    piece.file = run_.create(k, QString());
+    if (!piece.file || ::lseek(piece.file->fd(), static_cast<off_t>(piece.headSize), SEEK_SET) < 0) return false;
+    held_ += piece.file->holdsSameNamed() ? 1 : 0;
+    if (start < blockStart) {
+      std::vector<unsigned char> before(static_cast<std::size_t>(blockStart - start));
+      if (!mpeg::readAt(run_.fd(), before.data(), before.size(), start) ||
+          !add(piece, before.data(), blockStart - start))
+        return false;
+    }
+    open_.push_back(std::move(piece));
+    return true;
+  }
+
+  bool add(Open &piece, const unsigned char *bytes, std::int64_t size) {
+    if (!run_.append(*piece.file, bytes, static_cast<std::size_t>(size))) return false;
+    piece.at += size;
+    return true;
+  }
+
+  // Pieces whose frames are all written get their heads and tails.
+  void finishBodies() {
+    while (going_ && !open_.empty() && open_.front().at == open_.front().bodyEnd &&
+           open_.front().piece.end < walker_.known()) {
+      Open piece = std::move(open_.front());
+      open_.pop_front();
+      PieceParts parts;
+      if (!maker_.partsOf(piece.k, piece.piece, parts) || parts.head.size() != piece.headSize ||
+          parts.offset != piece.bodyStart || parts.length != piece.bodyEnd - piece.bodyStart ||
+          ::pwrite(piece.file->fd(), parts.head.data(), parts.head.size(), 0) !=
+              static_cast<ssize_t>(parts.head.size()) ||
+          !writeBytes(piece.file->fd(), parts.tail) || !piece.file->close())
+        return giveUp();
+      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size()});
+    }
+  }
+
+  void giveUp() {
+    going_ = false;
+    open_.clear();
+  }
+
+  Run &run_;
+  Walker &walker_;
+  const MpegFile &guess_;
+  GuessedPlan &plan_;
+  const ExactPieces &maker_;
+  std::deque<Open> open_;
+  std::map<std::int64_t, AheadPiece> ahead_;
+  std::int64_t next_ = 1;
+  std::size_t held_ = 0;
+  bool going_ = true;
+};
+
 // An exact run: the source is walked on a second thread while the pieces
 // planned from a guess at it (its first frame and its size) are written
 // ahead under temporary names, as far as the walk has passed them. Then
@@ -1220,32 +1438,28 @@ struct AheadPiece {
 Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPlan, MpegFile *walked = nullptr,
                  std::vector<exact::Piece> *planned = nullptr) {
   std::optional<MpegFile> guess = guessMpegFile(run.fd());
-  Walker walker(run.fd(), guess ? &guess->layout : nullptr);
+  std::optional<GuessedPlan> guessed = guess ? guessPlan(*guess) : std::nullopt;
+  BytesBetween between(guessed.has_value());
+  Walker walker(run.fd(), guess ? &guess->layout : nullptr, guessed ? &between : nullptr);
   std::map<std::int64_t, AheadPiece> ahead;
   std::optional<ExactPieces> guessMaker;
-  if (auto guessed = guess ? guessPlan(*guess) : std::nullopt) {
+  if (guessed) {
     guessMaker.emplace(run.fd(), *guess, guessed->count);
     run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
-    const auto reach = [&walker](std::int64_t index) { return walker.reach(index); };
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
-    exact::Piece p;
-    std::size_t held = 0;
-    for (std::int64_t k = 1;
-         ahead.size() < kMaxAhead && held < kMaxHeldAhead && guessed->next(p, reach) == exact::SizePlan::Step::piece;
-         ++k) {
-      if (p.samples() == 0) continue;
-      PieceParts parts;
-      if (!walker.reach(p.end) || !guessMaker->partsOf(k, p, parts)) break;
-      auto piece = run.write(k, parts, createPrefix(parts.length));
-      if (!piece) break;
-      held += piece->holdsSameNamed() ? 1 : 0;
-      ahead.emplace(k, AheadPiece{p, std::move(piece), parts.head.size()});
+    ExactAhead writer(run, walker, *guess, *guessed, *guessMaker);
+    while (auto block = between.take()) {
+      writer.take(block->offset, block->bytes.data(), block->bytes.size());
+      between.giveBack(std::move(*block), writer.going());
     }
+    writer.end();
+    ahead = writer.take();
     run.setQuiet(false);
   }
 
   MpegFile src;
   if (!walker.result(src)) {
+    if (stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
     refuseExact(run);
     return run.stopped();
   }
@@ -1313,7 +1527,8 @@ Outcome exactBySize(Run &run, std::int64_t limit) {
         std::max<std::int64_t>(1, (st.audioEnd - st.audioStart) / std::max<std::int64_t>(1, limit - fixed) + 1),
         [sizePlan](exact::Piece &piece, const std::function<bool(std::int64_t)> &reach) {
           return sizePlan->next(piece, reach);
-        }};
+        },
+        [sizePlan] { return sizePlan->upcoming(); }};
   };
   return runExact(run, plan, guessPlan);
 }

@@ -350,6 +350,44 @@ class TestExact : public QObject {
     }
   }
 
+  // A source of many megabytes, behind a tag of megabytes: its pieces are
+  // written while the walk reads it, a megabyte at a time, and must be
+  // whole pieces all the same, however their frames fall across those
+  // megabytes.
+  void longSourcesAreCutAsTheyAreRead_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("by size") << "size"
+                             << "6000";  // the tag goes to every piece
+    QTest::newRow("by time") << "time"
+                             << "37";
+    QTest::newRow("at frames") << "frames"
+                               << "0,1000,1001,5000,9000,20000";
+  }
+  void longSourcesAreCutAsTheyAreRead() {
+    QFETCH(QString, method);
+    QFETCH(QString, value);
+    freshFolder();
+    const QByteArray frames = readAll(media(QStringLiteral("cbr-noinfo.mp3")));
+    QByteArray bytes("ID3\x04\x00\x00", 6);
+    const int tag = 5 << 20;  // padding only
+    for (int shift : {21, 14, 7, 0}) bytes.append(static_cast<char>((tag >> shift) & 0x7F));
+    bytes.append(QByteArray(tag, '\0'));
+    for (int i = 0; i < 40; ++i) bytes.append(frames);
+    writeFile(QStringLiteral("long.mp3"), bytes);
+    const Decoded whole = decode(QStringLiteral("long.mp3"));
+    Recorder r;
+    const split::Outcome out = split(method, QStringLiteral("long.mp3"), value, r);
+    QVERIFY2(out.completed && out.pieces.size() >= 5, qPrintable(r.failures.join(u'\n')));
+    for (const QString &piece : out.pieces) {
+      const Decoded d = decode(piece);
+      QCOMPARE(d.length, d.samples);
+      QVERIFY2(musicCrcHolds(readAll(piece)), qPrintable(piece));
+    }
+    QCOMPARE(split::joinPieces(out.pieces, QStringLiteral("joined.mp3")), std::nullopt);
+    QVERIFY(decode(QStringLiteral("joined.mp3")).frames == whole.frames);
+  }
+
   void joinRefusesWhatIsNotOneCut() {
     freshFolder();
     Recorder r;
