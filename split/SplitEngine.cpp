@@ -902,14 +902,6 @@ class Walker {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Waits until the guessed offsets and sums up to `index` are the walk's; false
-  // when the walk ended without filling them.
-  bool reach(std::int64_t index) {
-    if (index < known_.load(std::memory_order_acquire)) return true;  // asked for every frame: no lock
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return known_ > index || ended_; });
-    return known_ > index;
-  }
   // How many of the guessed offsets and sums are the walk's, without waiting.
   std::int64_t known() const { return known_.load(std::memory_order_acquire); }
   // Waits until the walk has found a frame that begins at `offset` or
