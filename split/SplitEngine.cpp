@@ -846,7 +846,6 @@ std::optional<MpegFile> guessMpegFile(int fd) {
   MpegFile file;
   if (!stream || !completeMpegFile(fd, *stream, file)) return std::nullopt;
   file.layout.offsets.assign(static_cast<std::size_t>(stream->frames) + 1, 0);
-  file.layout.sums.assign(file.layout.offsets.size(), 0);
   return file;
 }
 
@@ -869,9 +868,10 @@ class Walker {
     thread_ = std::thread([this, fd] {
       bool read = false;
       try {
+        // Where the bytes are handed over, the pieces reckon their own CRCs.
         read = readMpegFile(
-            fd, file_, true,
-            [this](std::int64_t index, std::int64_t offset, std::uint16_t sum) { passed(index, offset, sum); },
+            fd, file_, between_ == nullptr,
+            [this](std::int64_t index, std::int64_t offset, std::uint16_t) { passed(index, offset); },
             [this](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
               handOver(offset, bytes, size);
             });
@@ -882,7 +882,6 @@ class Walker {
       std::int64_t known = 0;
       if (read && guessed_ && file_.layout.frames() == guessed_->frames()) {
         guessed_->offsets.back() = file_.layout.offsets.back();
-        guessed_->sums.back() = file_.layout.sums.back();
         known = static_cast<std::int64_t>(guessed_->offsets.size());
       }
       {
@@ -902,7 +901,7 @@ class Walker {
     if (thread_.joinable()) thread_.join();
   }
 
-  // How many of the guessed offsets and sums are the walk's, without waiting.
+  // How many of the guessed offsets are the walk's, without waiting.
   std::int64_t known() const { return known_.load(std::memory_order_acquire); }
   // Waits until the walk has found a frame that begins at `offset` or
   // later, or ended: then every frame before it that the guess has room for
@@ -923,14 +922,11 @@ class Walker {
   }
 
  private:
-  void passed(std::int64_t index, std::int64_t offset, std::uint16_t sum) {
+  void passed(std::int64_t index, std::int64_t offset) {
     if (!guessed_) return;
     const auto room = guessed_->frames();  // the last place: where the last frame ends
     recorded_ = std::min(index + 1, room);
-    if (index < room) {
-      guessed_->offsets[static_cast<std::size_t>(index)] = offset;
-      guessed_->sums[static_cast<std::size_t>(index)] = sum;
-    }
+    if (index < room) guessed_->offsets[static_cast<std::size_t>(index)] = offset;
     lastPassed_ = offset;
     // Told at once where the bytes read last begin, before more are read,
     // and now and then.
@@ -959,7 +955,7 @@ class Walker {
   MpegFile file_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::atomic<std::int64_t> known_{0};  // guessed offsets and sums [0, known_) are the walk's
+  std::atomic<std::int64_t> known_{0};  // guessed offsets [0, known_) are the walk's
   std::int64_t walked_ = -1;            // where the last frame told of begins
   // On the walk's thread: frames recorded, where the last one begins, and
   // from where a frame is told at once.
@@ -1032,10 +1028,25 @@ bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<un
   return true;
 }
 
+// The CRC of the file's bytes [offset, offset + length); nothing with errno
+// set when they cannot be read.
+std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t length) {
+  std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, kCopyBuffer)));
+  mpeg::Crc16 crc;
+  for (std::int64_t done = 0; done < length;) {
+    const auto size = static_cast<std::size_t>(std::min<std::int64_t>(length - done, kCopyBuffer));
+    if (!mpeg::readAt(fd, buffer.data(), size, offset + done)) return std::nullopt;
+    crc.update(buffer.data(), size);
+    done += static_cast<std::int64_t>(size);
+  }
+  return crc.value();
+}
+
 // Puts a Layer III piece's Info frame and carrier frames after its tag in
 // `parts`; false with errno set when the source cannot be read.
+// `frameSum`: the CRC of the piece's source frames, where known.
 bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
-                  PieceParts &parts) {
+                  PieceParts &parts, std::optional<std::uint16_t> frameSum) {
   const exact::Layout &layout = src.layout;
   const auto &offsets = layout.offsets;
   std::vector<unsigned char> carrier;
@@ -1060,14 +1071,16 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
     if (i < p.carriers) return i * carrierSize;
     return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
   };
-  // The music's CRC: the carriers', then the source frames' from the sums.
+  // The music's CRC: the carriers', then the source frames', as given, from
+  // the sums, or read.
   const auto &sums = layout.sums;
+  if (!frameSum && !sums.empty())
+    frameSum = mpeg::Crc16::combine(sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
+                                    static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
+  if (!frameSum && !(frameSum = crcOf(fd, parts.offset, parts.length))) return false;
   mpeg::Crc16 crc;
   crc.update(carrier.data(), carrier.size());
-  const std::uint16_t frameSum =
-      mpeg::Crc16::combine(sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
-                           static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
-  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), frameSum, static_cast<std::uint64_t>(parts.length));
+  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), *frameSum, static_cast<std::uint64_t>(parts.length));
   const std::vector<unsigned char> info =
       infoFrameFor(src.header, frames, audio, vbr, p.delay, p.padding, music, extra, offsetOf);
   parts.head.insert(parts.head.end(), info.begin(), info.end());
@@ -1090,8 +1103,9 @@ class ExactPieces {
   std::int64_t count() const { return count_; }
 
   // The parts of piece k, `p`; false with errno set when the source cannot
-  // be read.
-  bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts) const {
+  // be read. `frameSum`: the CRC of its source frames, where known.
+  bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts,
+               std::optional<std::uint16_t> frameSum = std::nullopt) const {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
     parts.head = tagOf(k);
@@ -1102,7 +1116,7 @@ class ExactPieces {
     const std::vector<unsigned char> extra = markOf(k, p);
     // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
     if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
-    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts);
+    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts, frameSum);
   }
 
   // The size of partsOf's head, from where the piece begins alone.
@@ -1267,17 +1281,18 @@ GuessPlanner fromTheGuess(const ExactPlanner &plan) {
   };
 }
 
-// A piece written ahead of the walk, and the size of its head.
+// A piece written ahead of the walk, and what its head is made of.
 struct AheadPiece {
   exact::Piece piece;
   std::unique_ptr<PendingFile> file;
   std::size_t headSize = 0;
+  std::uint16_t frameSum = 0;  // the CRC of its source frames
 };
 
 // The pieces of a guessed plan written from the bytes the walk reads, as it
 // hands them over: each piece takes its frames' bytes there, after room
 // kept for its head, which is written last, once the walk has passed the
-// piece (its frame count, sums and seek table are then known). Gives up
+// piece (its frame count and seek table are then known). Gives up
 // quietly where a piece fails or the plan outruns the guess; the pieces
 // complete are kept under temporary names.
 class ExactAhead {
@@ -1320,6 +1335,7 @@ class ExactAhead {
     std::int64_t bodyStart = 0, at = 0, bodyEnd = INT64_MAX;  // of the source: its frames, written up to `at`
     std::size_t headSize = 0;
     std::unique_ptr<PendingFile> file;
+    mpeg::Crc16 crc;  // of its frames written
   };
 
   // Plans the pieces that the bytes before `end` reach into, where every
@@ -1384,6 +1400,7 @@ class ExactAhead {
 
   bool add(Open &piece, const unsigned char *bytes, std::int64_t size) {
     if (!run_.append(*piece.file, bytes, static_cast<std::size_t>(size))) return false;
+    piece.crc.update(bytes, static_cast<std::size_t>(size));
     piece.at += size;
     return true;
   }
@@ -1395,13 +1412,13 @@ class ExactAhead {
       Open piece = std::move(open_.front());
       open_.pop_front();
       PieceParts parts;
-      if (!maker_.partsOf(piece.k, piece.piece, parts) || parts.head.size() != piece.headSize ||
+      if (!maker_.partsOf(piece.k, piece.piece, parts, piece.crc.value()) || parts.head.size() != piece.headSize ||
           parts.offset != piece.bodyStart || parts.length != piece.bodyEnd - piece.bodyStart ||
           ::pwrite(piece.file->fd(), parts.head.data(), parts.head.size(), 0) !=
               static_cast<ssize_t>(parts.head.size()) ||
           !writeBytes(piece.file->fd(), parts.tail) || !piece.file->close())
         return giveUp();
-      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size()});
+      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size(), piece.crc.value()});
     }
   }
 
@@ -1467,7 +1484,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
       if (k > maker.count() || (*pieces)[static_cast<std::size_t>(k - 1)] != early.piece) continue;
       if (!sameHeads) {
         PieceParts parts;
-        if (!maker.partsOf(k, early.piece, parts) || parts.head.size() != early.headSize ||
+        if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
             !early.file->rewrite(parts.head, 0))
           continue;
       }
