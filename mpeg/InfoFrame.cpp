@@ -148,6 +148,34 @@ __attribute__((target("pclmul,sse2"))) unsigned foldedCrc(unsigned crc, const un
   _mm_storeu_si128(reinterpret_cast<__m128i *>(left), x);
   return tableCrc(tableCrc(0, left, 16), data + at, size - at);
 }
+
+// The same four 128-bit lanes wide, where the processor folds 512 bits at
+// once: 256 bytes a step, in four registers of four blocks each.
+__attribute__((target("avx512f,vpclmulqdq,pclmul,sse2"))) __m512i fold4(__m512i blocks, const Fold &by) {
+  const auto first = static_cast<long long>(by.first), second = static_cast<long long>(by.second);
+  const __m512i k = _mm512_set_epi64(second, first, second, first, second, first, second, first);
+  return _mm512_xor_si512(_mm512_clmulepi64_epi128(blocks, k, 0x00), _mm512_clmulepi64_epi128(blocks, k, 0x11));
+}
+
+__attribute__((target("avx512f,vpclmulqdq,pclmul,sse2"))) unsigned wideCrc(unsigned crc, const unsigned char *data,
+                                                                           std::size_t size) {
+  static const Fold by512 = foldBy(512), by1024 = foldBy(1024), by1536 = foldBy(1536), by2048 = foldBy(2048);
+  __m512i lane[4] = {
+      _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc)))),
+      _mm512_loadu_si512(data + 64), _mm512_loadu_si512(data + 128), _mm512_loadu_si512(data + 192)};
+  std::size_t at = 256;
+  for (; at + 256 <= size; at += 256)
+    for (std::size_t i = 0; i < 4; ++i)
+      lane[i] = _mm512_xor_si512(fold4(lane[i], by2048), _mm512_loadu_si512(data + at + 64 * i));
+  const __m512i x = _mm512_xor_si512(_mm512_xor_si512(fold4(lane[0], by1536), fold4(lane[1], by1024)),
+                                     _mm512_xor_si512(fold4(lane[2], by512), lane[3]));
+  // Those 64 bytes stand for all before them; then what follows.
+  unsigned char last[64];
+  _mm512_storeu_si512(last, x);
+  const unsigned sofar = foldedCrc(0, last, 64);
+  const std::size_t rest = size - at;
+  return rest >= 64 ? foldedCrc(sofar, data + at, rest) : tableCrc(sofar, data + at, rest);
+}
 #endif
 
 }  // namespace
@@ -156,6 +184,11 @@ void Crc16::update(const unsigned char *data, std::size_t size) {
   // The audio of every exact piece goes through here, as fast as it is read.
 #if defined(__x86_64__)
   static const bool folding = __builtin_cpu_supports("pclmul");
+  static const bool wide = folding && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
+  if (wide && size >= 256) {
+    crc_ = static_cast<std::uint16_t>(wideCrc(crc_, data, size));
+    return;
+  }
   if (folding && size >= 64) {
     crc_ = static_cast<std::uint16_t>(foldedCrc(crc_, data, size));
     return;
