@@ -64,7 +64,7 @@ class Reader {
   std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
 
  private:
-  static constexpr std::size_t kChunk = 1 << 20;
+  static constexpr std::size_t kChunk = 1 << 19;
   int fd_;
   const BytesRead &onBytes_;
   std::vector<unsigned char> buf_;
