@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
@@ -1322,10 +1321,8 @@ class ExactAhead {
 
   // Whether it still writes what it is given.
   bool going() const { return going_; }
-  std::map<std::int64_t, AheadPiece> take() {
-    if (!going_) open_.clear();
-    return std::move(ahead_);
-  }
+  // The pieces complete, under temporary names.
+  std::map<std::int64_t, AheadPiece> written() { return std::move(ahead_); }
 
  private:
   struct Open {
@@ -1338,9 +1335,9 @@ class ExactAhead {
     mpeg::Crc16 crc;  // of its frames written
   };
 
-  // Plans the pieces that the bytes before `end` reach into, where every
-  // frame that begins before `end` is known, and opens those that begin
-  // there (`blockStart` on: the bytes at hand).
+  // Plans the pieces that the bytes before `end` reach into, every frame
+  // that begins before `end` being known, and opens those that begin there;
+  // the bytes at hand begin at `blockStart`.
   void advance(std::int64_t blockStart, std::int64_t end, bool mayOpen = true) {
     const auto &offsets = guess_.layout.offsets;
     const std::int64_t known = walker_.known();
@@ -1355,7 +1352,8 @@ class ExactAhead {
         open_.back().piece = p;
         open_.back().planned = true;
       }
-      // The last piece ends with the audio, which the walk tells at its end only.
+      // Where their frames end; the last piece's, where the audio ends,
+      // which the walk tells at its end only: till then as guessed.
       for (Open &piece : open_)
         if (piece.planned && piece.bodyEnd == INT64_MAX)
           piece.bodyEnd = piece.piece.end < known   ? offsets[static_cast<std::size_t>(piece.piece.end)]
@@ -1462,7 +1460,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
       between.giveBack(std::move(*block), writer.going());
     }
     writer.end();
-    ahead = writer.take();
+    ahead = writer.written();
     run.setQuiet(false);
   }
 

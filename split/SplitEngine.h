@@ -93,12 +93,12 @@ using FactValue = std::variant<std::int64_t, Message>;
 
 // A stream fact that a split needs (the frame count, the playing time in
 // ms): known, or measured by the split on the source itself. `measure(fd,
-// read)` reads the source open at `fd` from its offset 0 and tells `read`
-// what it reads; meanwhile the split copies those very bytes into the pieces
-// of the layout of the `guess`, under temporary names, so that the source
-// is read once. Pieces that the fact lays out alike are then only renamed;
-// the rest are dropped and copied anew. `read` may throw (a stop asked for):
-// the measurement lets that through.
+// read)`, run on a thread of its own, reads the source open at `fd` from its
+// offset 0 and tells `read` what it reads; meanwhile the split copies those
+// very bytes into the pieces of the layout of the `guess`, under temporary
+// names, so that the source is read once. Pieces that the fact lays out
+// alike are then only renamed; the rest are dropped and copied anew. `read`
+// may throw (a stop asked for): the measurement lets that through.
 struct Fact {
   using Measure = std::function<FactValue(int fd, const SourceBytes &read)>;
   Fact(std::int64_t known);  // NOLINT(google-explicit-constructor): a known fact is just its value
