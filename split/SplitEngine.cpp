@@ -116,9 +116,10 @@ class PendingFile {
       return false;  // a name too long, a folder that is a file: said before any byte is copied
     }
     static std::atomic<unsigned> serial{0};
+    static const QByteArray process = QByteArray::number(::getpid());  // a run never forks
     for (int attempt = 0; attempt < 100; ++attempt) {
-      const QByteArray temp = folderOf(final_) + ".tranchette-" + QByteArray::number(::getpid()) + '-' +
-                              QByteArray::number(serial++) + ".part";
+      const QByteArray temp =
+          folderOf(final_) + ".tranchette-" + process + '-' + QByteArray::number(serial++) + ".part";
       const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         out_.reset(fd);
