@@ -76,9 +76,7 @@ std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onByt
   std::optional<mpeg::Stream> stream;
   try {
     stream = mpeg::walk(
-        fd,
-        [&](std::int64_t frame, std::int64_t offset, const unsigned char *, int) { addToIndex(facts, frame, offset); },
-        false, onBytes);
+        fd, [&](std::int64_t frame, std::int64_t offset) { addToIndex(facts, frame, offset); }, false, onBytes);
   } catch (const mpeg::ReadError &e) {
     throw StreamError(e.what());
   }

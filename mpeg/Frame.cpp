@@ -301,7 +301,7 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       s.info = readInfoTag(in.data(), h);
       if (s.info.present) s.audioStart = offset + h.size;
     }
-    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset, in.data(), h.size);
+    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset);
     in.skip(static_cast<std::size_t>(h.size));
     s.audioEnd = in.tell() - start;
   }

@@ -95,15 +95,15 @@ struct Stream {
 
 // Walks the frame headers of a plain, well-formed stream (optional ID3v2 tag,
 // back-to-back frames of one version, layer and rate, optional ID3v1 tag),
-// read from the file's current offset; `onFrame(index, offset, bytes, size)`
-// is called for every audio frame, with the frame's bytes, and `onBytes`
+// read from the file's current offset; `onFrame(index, offset)` is called
+// for every audio frame, and `onBytes`
 // hears of every byte read, once, in order, before the walk looks at it.
 // Returns nothing for anything else, so that the caller can ask libmpg123;
 // raises ReadError when reading fails. With `lenient`, what decoders pass
 // over is taken as well and counted: junk before the first frame (up to
 // where two frames follow one another), an APE tag after the last frame, a
 // last frame cut short (which ends the stream).
-using FrameSeen = std::function<void(std::int64_t index, std::int64_t offset, const unsigned char *bytes, int size)>;
+using FrameSeen = std::function<void(std::int64_t index, std::int64_t offset)>;
 // Bytes of a file as they are read: offsets from where the reading began.
 using BytesRead = std::function<void(std::int64_t offset, const unsigned char *bytes, std::size_t size)>;
 std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient = false, const BytesRead &onBytes = {});

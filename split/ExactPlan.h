@@ -19,9 +19,6 @@ namespace split::exact {
 struct Layout {
   mpeg::Stream stream;
   std::vector<std::int64_t> offsets;
-  // Where reckoned: sums[i] is the CRC-16 of the audio frames before frame
-  // i, sums.back() of them all, so that any run of frames has its CRC.
-  std::vector<std::uint16_t> sums;
   std::int64_t frames() const { return static_cast<std::int64_t>(offsets.size()) - 1; }
   std::int64_t frameSize(std::int64_t i) const {
     return offsets[static_cast<std::size_t>(i) + 1] - offsets[static_cast<std::size_t>(i)];

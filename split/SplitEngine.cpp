@@ -805,27 +805,21 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
 }
 
 // Walks the open file from its start; false when it is not a plain stream
-// (errno 0) or cannot be read (errno set). With `sum`, the layout's sums are
-// reckoned as well. `onFrame(index, offset, sum)` hears of every audio frame
-// as the walk passes it, with the CRC of the audio before it.
-bool readMpegFile(int fd, MpegFile &file, bool sum = false,
-                  const std::function<void(std::int64_t, std::int64_t, std::uint16_t)> &onFrame = {},
+// (errno 0) or cannot be read (errno set). `onFrame(index, offset)` hears of
+// every audio frame as the walk passes it, `onBytes` of every byte it reads.
+bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame = {},
                   const mpeg::BytesRead &onBytes = {}) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
   std::vector<std::int64_t> &offsets = file.layout.offsets;
-  std::vector<std::uint16_t> &sums = file.layout.sums;
-  mpeg::Crc16 crc;
   std::optional<mpeg::Stream> stream;
   try {
     stream = mpeg::walk(
         fd,
-        [&](std::int64_t index, std::int64_t offset, const unsigned char *bytes, int size) {
+        [&](std::int64_t index, std::int64_t offset) {
           offsets.push_back(offset);
-          if (sum) sums.push_back(crc.value());
-          if (onFrame) onFrame(index, offset, crc.value());
-          if (sum) crc.update(bytes, static_cast<std::size_t>(size));
+          if (onFrame) onFrame(index, offset);
         },
         true, onBytes);
   } catch (const mpeg::ReadError &) {
@@ -835,7 +829,6 @@ bool readMpegFile(int fd, MpegFile &file, bool sum = false,
   // differently by every decoder.
   if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
   offsets.push_back(stream->audioEnd);
-  if (sum) sums.push_back(crc.value());
   return completeMpegFile(fd, *stream, file);
 }
 
@@ -868,10 +861,8 @@ class Walker {
     thread_ = std::thread([this, fd] {
       bool read = false;
       try {
-        // Where the bytes are handed over, the pieces reckon their own CRCs.
         read = readMpegFile(
-            fd, file_, between_ == nullptr,
-            [this](std::int64_t index, std::int64_t offset, std::uint16_t) { passed(index, offset); },
+            fd, file_, [this](std::int64_t index, std::int64_t offset) { passed(index, offset); },
             [this](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
               handOver(offset, bytes, size);
             });
@@ -1071,12 +1062,7 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
     if (i < p.carriers) return i * carrierSize;
     return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
   };
-  // The music's CRC: the carriers', then the source frames', as given, from
-  // the sums, or read.
-  const auto &sums = layout.sums;
-  if (!frameSum && !sums.empty())
-    frameSum = mpeg::Crc16::combine(sums[static_cast<std::size_t>(p.first)], sums[static_cast<std::size_t>(p.end)],
-                                    static_cast<std::uint64_t>(parts.length));  // A's CRC cancels out of A and B's
+  // The music's CRC: the carriers', then the source frames', as given or read.
   if (!frameSum && !(frameSum = crcOf(fd, parts.offset, parts.length))) return false;
   mpeg::Crc16 crc;
   crc.update(carrier.data(), carrier.size());
