@@ -611,7 +611,10 @@ class BytesBetween {
   }
 
  private:
-  static constexpr std::size_t kBlocks = 4;
+  // Enough for either thread to run a few blocks ahead of the other when
+  // the system holds it back for a moment: with four, exact cuts of 1 MB
+  // took a tenth longer. Eight reads of 512 KB: 4 MB.
+  static constexpr std::size_t kBlocks = 8;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Block> full_;
