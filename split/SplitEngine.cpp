@@ -318,6 +318,16 @@ class Run {
                    QStringLiteral("stopped while it was read")});
   }
 
+  // Whether another program has cut the source short since it was opened,
+  // as it was read for what to cut; reports it. Pieces laid out on its size
+  // at the start would then be wrong, or never complete.
+  bool shrank() {
+    struct stat st {};
+    if (::fstat(in_.fd(), &st) != 0 || st.st_size >= size_) return false;
+    refuse(sourceEnded(st.st_size, QString()));
+    return true;
+  }
+
   // Puts a piece that write() made under its final name.
   bool commit(std::int64_t track, PendingFile &piece) {
     const QString name = pieceName(template_, track);
@@ -366,20 +376,7 @@ class Run {
 
   bool refuseCopy(const QString &name) {
     switch (fault_) {
-      case Fault::sourceEnded:
-        return refuse(
-            {source_,
-             QStringLiteral("Cannot read the source file: %1 !\r\nIt ended at byte %2 of the %3 it had when the split "
-                            "began; %4 was not written.")
-                 .arg(source_)
-                 .arg(faultAt_)
-                 .arg(size_)
-                 .arg(name),
-             QStringLiteral("the file ended at byte %1 of the %2 it had when the split began (it shrank while being "
-                            "read); %3 was not written")
-                 .arg(faultAt_)
-                 .arg(size_)
-                 .arg(name)});
+      case Fault::sourceEnded: return refuse(sourceEnded(faultAt_, name));
       case Fault::read:
         return refuse({source_,
                        QStringLiteral("Cannot read the source file: %1 !\r\nAt byte %2: %3; %4 was not written.")
@@ -394,6 +391,21 @@ class Run {
                        QStringLiteral("stopped before it was complete; removed")});
       default: return refuseWrite(name, faultErrno_);
     }
+  }
+
+  // The source ended at byte `at`, short of its size at the start; `name`,
+  // if any, is the piece that was not written for it.
+  Message sourceEnded(std::int64_t at, const QString &name) const {
+    const QString text = QStringLiteral("It ended at byte %1 of the %2 it had when the split began").arg(at).arg(size_);
+    const QString reason =
+        QStringLiteral("the file ended at byte %1 of the %2 it had when the split began (it shrank while being read)")
+            .arg(at)
+            .arg(size_);
+    if (name.isEmpty())
+      return {source_, QStringLiteral("Cannot read the source file: %1 !\r\n%2.").arg(source_, text), reason};
+    return {source_,
+            QStringLiteral("Cannot read the source file: %1 !\r\n%2; %3 was not written.").arg(source_, text, name),
+            QStringLiteral("%1; %2 was not written").arg(reason, name)};
   }
 
   bool fault(Fault kind, std::int64_t at, int error = 0) {
@@ -660,6 +672,7 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
     measuring.join();
     run.setQuiet(false);
     if (stopped) return run.stoppedAt(copier.track()), std::nullopt;
+    if (run.shrank()) return std::nullopt;
     ahead = copier.take();
   }
 
@@ -1457,9 +1470,10 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   MpegFile src;
   if (!walker.result(src)) {
     if (stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
-    refuseExact(run);
+    if (!run.shrank()) refuseExact(run);
     return run.stopped();
   }
+  if (run.shrank()) return run.stopped();
   noticePassedOver(run, src.layout.stream);
   const auto pieces = plan(src, true);
   if (!pieces) return run.stopped();

@@ -539,6 +539,31 @@ class TestSplit : public QObject {
     QCOMPARE(temporaries(), QStringList());
   }
 
+  // Cut short while its frames are counted: the count is the shorter file's,
+  // the offsets the longer's. No piece may come of that, not even one that
+  // the shorter file still holds.
+  void aSourceThatShrinksWhileCountedStopsTheRun() {
+    const QString source = makeSource(100000);
+    const auto measure = [&](int fd, const split::SourceBytes &tell) -> split::FactValue {
+      char bytes[7000];
+      qint64 at = 0;
+      for (ssize_t got; (got = ::read(fd, bytes, sizeof bytes)) > 0; at += got) {
+        tell(at, reinterpret_cast<const unsigned char *>(bytes), static_cast<std::size_t>(got));
+        if (at == 0) QFile::resize(source, 60000);
+      }
+      return at / 10;  // frames of 10 bytes, as far as read
+    };
+    Recorder r;
+    const split::Outcome out = split::splitAtBreakpoints(source, split::Fact(measure, 10000), {"0", "1000", "3000", "6000"},
+                                                         QStringLiteral("c-%track%"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(r.failures, QStringList{QStringLiteral("Cannot read the source file: %1 !\r\nIt ended at byte 60000 of "
+                                                    "the 100000 it had when the split began.")
+                                         .arg(source)});
+    QCOMPARE(QDir().entryList({QStringLiteral("c-*")}), QStringList());
+    QCOMPARE(temporaries(), QStringList());
+  }
+
   void onlyRegularFilesAreSources_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("FIFO") << "a FIFO";
