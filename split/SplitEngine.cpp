@@ -1791,7 +1791,24 @@ QString joinCommand(const QStringList &pieces, const QString &joinName, bool exa
   const QString target = names.takeLast();
   if (exactPieces)
     return QStringLiteral("tranchette-cli join -o ") + target + QStringLiteral(" -- ") + names.join(u' ');
-  return QStringLiteral("copy /b ") + names.join(u'+') + u' ' + target;
+  // cmd reads no longer line: past it, each further line appends pieces to
+  // what the lines before it joined.
+  constexpr qsizetype kLongestLine = 8191;
+  const QString copy = QStringLiteral("copy /b ");
+  QStringList lines;
+  QStringList sources;
+  qsizetype length = copy.size() + target.size();
+  for (const QString &name : names) {
+    if (sources.size() > 1 && length + 1 + name.size() + 1 > kLongestLine) {
+      lines << copy + sources.join(u'+') + u' ' + target;
+      sources = QStringList{target};
+      length = copy.size() + 2 * target.size() + 1;
+    }
+    sources << name;
+    length += name.size() + 1;
+  }
+  lines << copy + sources.join(u'+') + u' ' + target;
+  return lines.join(QStringLiteral("\r\n"));
 }
 
 QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces) {

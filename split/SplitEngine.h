@@ -140,6 +140,8 @@ Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStr
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
 // names without folders, quoted where cmd would split them, every "%" doubled.
+// Where that line would be longer than cmd reads (8191 characters), further
+// lines, separated by CR LF, append the rest of the pieces to <joinName>.mp3.
 // Exact pieces are joined by "tranchette-cli join -o <joinName>.mp3 -- ...".
 QString joinCommand(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 

@@ -807,6 +807,26 @@ class TestSplit : public QObject {
         << QStringList{"my song-001.mp3", "r&b-002.mp3", "plain-003.mp3"} << "my song"
         << "copy /b \"my song-001.mp3\"+\"r&b-002.mp3\"+plain-003.mp3 \"my song.mp3\"";
   }
+  // cmd reads lines of up to 8191 characters: a longer join goes on in
+  // lines that append the rest to what the lines before joined.
+  void aLongJoinBatchAppendsInLinesCmdCanRead() {
+    QStringList pieces;
+    for (int k = 1; k <= 1200; ++k) pieces << QStringLiteral("concert %1.mp3").arg(k, 4, 10, QChar(u'0'));
+    const QStringList lines = split::joinCommand(pieces, QStringLiteral("concert")).split(QStringLiteral("\r\n"));
+    QVERIFY(lines.size() >= 3);
+    QStringList joined;
+    for (int i = 0; i < lines.size(); ++i) {
+      QVERIFY2(lines[i].size() <= 8191, qPrintable(QString::number(lines[i].size())));
+      QVERIFY(lines[i].startsWith(QStringLiteral("copy /b ")));
+      QVERIFY(lines[i].endsWith(QStringLiteral(" concert.mp3")));
+      QStringList sources = lines[i].mid(8).chopped(12).split(u'+');
+      if (i > 0) QCOMPARE(sources.takeFirst(), QStringLiteral("concert.mp3"));
+      joined << sources;
+    }
+    QCOMPARE(joined.size(), pieces.size());
+    for (int k = 0; k < pieces.size(); ++k) QCOMPARE(joined[k], u'"' + pieces[k] + u'"');
+  }
+
   void joinBatch() {
     QFETCH(QStringList, pieces);
     QFETCH(QString, joinName);
