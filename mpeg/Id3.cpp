@@ -149,6 +149,49 @@ std::string trackOf(const Bytes &id3v2) {
   return {};
 }
 
+namespace {
+
+// Where the text of the tag's TLEN frame lies, [first, last): Latin-1 or
+// UTF-8 digits up to `digits`, then nothing but NULs, in a frame neither
+// compressed nor otherwise transformed. Nothing found: an empty range.
+struct LengthField {
+  std::size_t first = 0, digits = 0, last = 0;
+};
+LengthField lengthField(const Bytes &id3v2) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
+  for (const TagFrame &f : frames) {
+    if (f.id != "TLEN" || f.size < 12 || id3v2[f.at + 9] != 0) continue;
+    const unsigned char encoding = id3v2[f.at + 10];
+    if (encoding != 0 && encoding != 3) return {};
+    LengthField field{f.at + 11, f.at + 11, f.at + f.size};
+    while (field.digits < field.last && id3v2[field.digits] >= '0' && id3v2[field.digits] <= '9') ++field.digits;
+    if (field.digits == field.first ||
+        !std::all_of(id3v2.begin() + static_cast<std::ptrdiff_t>(field.digits),
+                     id3v2.begin() + static_cast<std::ptrdiff_t>(field.last), [](unsigned char c) { return c == 0; }))
+      return {};
+    return field;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string lengthOf(const Bytes &id3v2) {
+  const LengthField field = lengthField(id3v2);
+  return std::string(id3v2.begin() + static_cast<std::ptrdiff_t>(field.first),
+                     id3v2.begin() + static_cast<std::ptrdiff_t>(field.digits));
+}
+
+bool setLength(Bytes &id3v2, const std::string &digits) {
+  const LengthField field = lengthField(id3v2);
+  if (field.first == field.last || digits.size() > field.last - field.first) return false;
+  const auto at = id3v2.begin() + static_cast<std::ptrdiff_t>(field.first);
+  std::fill(std::copy(digits.begin(), digits.end(), at), id3v2.begin() + static_cast<std::ptrdiff_t>(field.last), 0);
+  return true;
+}
+
 void setTrack(unsigned char *id3v1, int track) {
   if (track <= 0 || track > 255) {
     if (id3v1[125] == 0) id3v1[126] = 0;

@@ -4,7 +4,7 @@
 #include <vector>
 
 // The track number in ID3 tags: TRCK of an ID3v2.3/2.4 tag, the track byte
-// of an ID3v1.1 tag; and a PRIV frame of the program's own.
+// of an ID3v1.1 tag; the length (TLEN); and a PRIV frame of the program's own.
 namespace mpeg {
 
 using Bytes = std::vector<unsigned char>;
@@ -25,6 +25,14 @@ Bytes privateOf(const Bytes &id3v2, const std::string &owner);
 
 // The text of the tag's TRCK frame, if it has one in Latin-1 or UTF-8.
 std::string trackOf(const Bytes &id3v2);
+
+// The digits of the tag's TLEN frame (the length in milliseconds), where it
+// has one as Latin-1 or UTF-8 text of digits alone; else "".
+std::string lengthOf(const Bytes &id3v2);
+// Writes `digits` in place of the frame's text, NULs after them where they
+// are fewer; false, and the tag unchanged, where they are more. Nothing else
+// of the tag moves.
+bool setLength(Bytes &id3v2, const std::string &digits);
 
 // An ID3v1 tag (128 bytes) with its track set: 1 to 255 makes it ID3v1.1,
 // 0 removes the track.

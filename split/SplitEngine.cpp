@@ -750,6 +750,7 @@ struct Mark {
   int id3v1Track = 0;        // the source's own track numbers
   std::string track;
   std::uint32_t id3v2Size = 0;  // the size of the source's ID3v2 tag
+  std::string length;           // the source's TLEN, where the piece's tag holds its own
 };
 
 constexpr std::size_t kMarkSize = 72;
@@ -768,16 +769,21 @@ std::uint64_t getBig(const unsigned char *p, int bytes) {
 std::vector<unsigned char> encodeMark(const Mark &m) {
   std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
   out.push_back(1);  // the mark's version
-  out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0)));
+  out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0) | (m.length.empty() ? 0 : 1)));
   putBig(out, m.piece, 4);
   putBig(out, m.count, 4);
   putBig(out, m.source, 8);
   putBig(out, static_cast<std::uint64_t>(m.first), 8);
   out.push_back(static_cast<unsigned char>(m.id3v1Track));
   putBig(out, m.id3v2Size, 4);
-  const std::string track = m.track.substr(0, kMarkSize - out.size() - 1);
+  const std::size_t lengthBytes = m.length.empty() ? 0 : 1 + m.length.size();
+  const std::string track = m.track.substr(0, kMarkSize - out.size() - 1 - lengthBytes);
   out.push_back(static_cast<unsigned char>(track.size()));
   out.insert(out.end(), track.begin(), track.end());
+  if (lengthBytes > 0) {
+    out.push_back(static_cast<unsigned char>(m.length.size()));
+    out.insert(out.end(), m.length.begin(), m.length.end());
+  }
   out.resize(kMarkSize, 0);
   return out;
 }
@@ -796,6 +802,10 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
   const std::size_t length = std::min<std::size_t>(b[35], kMarkSize - 36);
   m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
+  if ((b[5] & 1) && 37 + length <= kMarkSize) {
+    const std::size_t at = 36 + length;
+    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], kMarkSize - at - 1));
+  }
   return m;
 }
 
@@ -1099,6 +1109,7 @@ class ExactPieces {
         count_(count),
         id_(sourceIdOf(fd, src.layout.stream)),
         sourceTrack_(mpeg::trackOf(src.id3v2)),
+        sourceLength_(mpeg::lengthOf(src.id3v2)),
         sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
 
   std::uint64_t id() const { return id_; }
@@ -1111,6 +1122,7 @@ class ExactPieces {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
     parts.head = tagOf(k);
+    if (const std::string length = lengthOf(p); !length.empty()) mpeg::setLength(parts.head, length);
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
     parts.tail = src_.id3v1;
@@ -1137,6 +1149,15 @@ class ExactPieces {
     return mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
   }
 
+  // The piece's own TLEN, or "" where the source has none or it would take
+  // more digits than the source's.
+  std::string lengthOf(const exact::Piece &p) const {
+    if (sourceLength_.empty() || sourceLength_.size() > kMaxLengthDigits) return {};
+    const auto rate = static_cast<double>(src_.layout.stream.first.rate);
+    const std::string ms = std::to_string(std::llround(static_cast<double>(p.samples()) * 1000 / rate));
+    return ms.size() <= sourceLength_.size() ? ms : std::string();
+  }
+
   std::vector<unsigned char> markOf(std::int64_t k, const exact::Piece &p) const {
     Mark mark;
     mark.carriers = p.carriers;
@@ -1148,14 +1169,17 @@ class ExactPieces {
     mark.id3v1Track = sourceV1Track_;
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
+    if (!lengthOf(p).empty()) mark.length = sourceLength_;
     return encodeMark(mark);
   }
 
+  static constexpr std::size_t kMaxLengthDigits = 15;  // the mark keeps them with room for the track
   int fd_;
   const MpegFile &src_;
   std::int64_t count_;
   std::uint64_t id_;
   std::string sourceTrack_;
+  std::string sourceLength_;
   int sourceV1Track_;
 };
 
@@ -1961,8 +1985,11 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
                    QStringLiteral("cannot write it: %1").arg(systemError(errno))};
   };
   std::vector<unsigned char> id3v2;
-  if (head.mark.id3v2Size > 0)
-    id3v2 = mpeg::withTrack(mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
+  if (head.mark.id3v2Size > 0) {
+    mpeg::Bytes tag = head.mpeg.id3v2;
+    if (!head.mark.length.empty()) mpeg::setLength(tag, head.mark.length);
+    id3v2 = mpeg::withTrack(mpeg::withPrivate(tag, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
+  }
   if (!writeBytes(out.fd(), id3v2)) return writeFailed();
 
   // The Info frame, unless the source had none (then the join is its frames).

@@ -341,6 +341,14 @@ class TestExact : public QObject {
     const QByteArray track = "\0" + QByteArray::number(out.pieces.size()) + "/" + QByteArray::number(out.pieces.size());
     if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains("TRCK"));
     if (tag > 0) QVERIFY(readAll(out.pieces.last()).left(tag + 64).contains(track));
+    // ...and its own length in milliseconds, where the source tells its own.
+    const qsizetype length = original.left(tag).indexOf("TLEN");
+    for (qsizetype i = 0; length > 0 && i < out.pieces.size(); ++i) {
+      const Decoded piece = decode(out.pieces[i]);
+      const QByteArray bytes = readAll(out.pieces[i]);
+      const QByteArray own = QByteArray::number(qRound64(static_cast<double>(piece.length) * 1000 / piece.rate));
+      QCOMPARE(bytes.mid(bytes.indexOf("TLEN") + 11, 5), own.leftJustified(5, '\0'));
+    }
     if (original.right(128).startsWith("TAG")) {
       QVERIFY(again.right(128) == original.right(128));
       for (qsizetype i = 0; i < out.pieces.size(); ++i) {
