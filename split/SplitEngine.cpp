@@ -1589,7 +1589,7 @@ Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
 Outcome exactByTime(Run &run, double seconds) {
   const ExactPlanner plan = [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
     const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
-    if (!(length >= 1) || !std::isfinite(length)) {
+    if (!(length >= 1)) {
       if (tell)
         run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
       return std::nullopt;
@@ -1705,8 +1705,9 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
     if (totalMs <= 0)
       return Message{source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
                      QStringLiteral("cannot split it by time: its playing time is 0")};
+    // Longer than the file, to infinity: one piece.
     const double exact = static_cast<double>(size) * milliseconds / static_cast<double>(totalMs);
-    if (!(exact >= 1) || !std::isfinite(exact))
+    if (!(exact >= 1))
       return Message{source,
                      QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
                      QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)};

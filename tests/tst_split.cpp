@@ -244,6 +244,8 @@ class TestSplit : public QObject {
                             << "0:4800000,4800000:3200000";
     QTest::newRow("longer than the file") << 3000000LL << 180000LL << "300"
                                           << "0:3000000";
+    QTest::newRow("past any size") << 3000000LL << 180000LL << "1e305"
+                                   << "0:3000000";
     QTest::newRow("piece of one block exactly") << 2097152LL << 2000LL << "1"
                                                 << "0:1048576,1048576:1048576";
     QTest::newRow("fraction") << 1000LL << 1000LL << "0.25"
