@@ -1544,12 +1544,24 @@ Outcome exactBySize(Run &run, std::int64_t limit) {
     return src.layout.layer3() ? std::int64_t{mpeg::frameSizeAt(h, 14)} : 0;
   };
   const ExactPlanner plan = [&](const MpegFile &src, bool tell) {
-    auto pieces = exact::piecesBySize(src.layout, limit, fixedBytes(src), carrierOf(src));
-    if (!pieces && tell)
-      run.refuse(parameterError(
-          QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has.")
+    const std::int64_t fixed = fixedBytes(src), carrier = carrierOf(src);
+    auto pieces = exact::piecesBySize(src.layout, limit, fixed, carrier);
+    if (!pieces && tell) {
+      QString text =
+          QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has")
               .arg(limit / 1024)
-              .arg(run.source())));
+              .arg(run.source());
+      // The least that can, halving between what cannot and one piece of it all.
+      std::int64_t cannot = limit / 1024, can = (src.layout.offsets.back() + fixed + 8 * carrier) / 1024 + 1;
+      if (exact::piecesBySize(src.layout, can * 1024, fixed, carrier)) {
+        while (can - cannot > 1) {
+          const std::int64_t mid = cannot + (can - cannot) / 2;
+          (exact::piecesBySize(src.layout, mid * 1024, fixed, carrier) ? can : cannot) = mid;
+        }
+        text += QStringLiteral("; the least that can is %1 KB").arg(can);
+      }
+      run.refuse(parameterError(text + u'.'));
+    }
     return pieces;
   };
   // Planned as the walk goes; how many pieces there are is known at its end

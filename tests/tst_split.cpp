@@ -556,8 +556,8 @@ class TestSplit : public QObject {
       return at / 10;  // frames of 10 bytes, as far as read
     };
     Recorder r;
-    const split::Outcome out = split::splitAtBreakpoints(source, split::Fact(measure, 10000), {"0", "1000", "3000", "6000"},
-                                                         QStringLiteral("c-%track%"), r);
+    const split::Outcome out = split::splitAtBreakpoints(source, split::Fact(measure, 10000),
+                                                         {"0", "1000", "3000", "6000"}, QStringLiteral("c-%track%"), r);
     QVERIFY(!out.completed);
     QCOMPARE(r.failures, QStringList{QStringLiteral("Cannot read the source file: %1 !\r\nIt ended at byte 60000 of "
                                                     "the 100000 it had when the split began.")
