@@ -23,18 +23,23 @@ std::int64_t firstFrame(const Layout &layout, std::int64_t rawBegin, std::int64_
 // The frames a Layer III piece starting at `first` needs before it: one to
 // bring the reservoir, or to make room for the decoder's own delay.
 //
-// Where a frame holds one granule, libmpg123's synthesis has a phase that
-// turns with every frame it decodes and comes back after four, and its
-// gapless decoding starts at most four frames before the frame that holds
-// the first sample. The last bit of its output agrees with the source's only
-// where the phases agree: at the source's start (four frames before it), and
-// where the cut frame's number in the source is 0 or 3 counted in fours (two
-// or one frames before the warm-up). Elsewhere it may differ by one step of
-// the last bit in a few samples; ffmpeg agrees to the bit everywhere.
+// libmpg123's synthesis has a phase that turns with every frame it decodes,
+// and its gapless decoding starts at most four frames before the frame that
+// holds the first sample. Where the phase matters to the last bit of its
+// output, that agrees with the source's only where the phases agree at the
+// cut frame; elsewhere it may differ by one step of the last bit in a few
+// samples, all through the piece. ffmpeg agrees to the bit everywhere.
+//
+// One-granule frames (MPEG-2 and 2.5) come back to a phase after four: it
+// agrees at the source's start (four frames before it), and where the cut
+// frame's number in the source is 0 or 3 counted in fours (two or one
+// frames before the warm-up). Two-granule frames (MPEG-1) come back after
+// two, and their phase matters for one channel only: one carrier before a
+// cut frame of an even number, two before an odd one.
 int carriersFor(const Layout &layout, std::int64_t rawBegin, std::int64_t first) {
   if (!layout.layer3()) return 0;
   if (first == 0 && rawBegin >= mpeg::kDecoderDelay) return 0;
-  if (layout.stream.first.version == 1) return 1;
+  if (layout.stream.first.version == 1) return layout.stream.first.mono && first % 2 == 0 ? 2 : 1;
   if (first == 0) return 4;
   return first % 4 == 2 ? 2 : 1;
 }

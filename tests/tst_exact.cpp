@@ -28,7 +28,9 @@ struct Recorder : split::Reporter {
 
 using Handle = std::unique_ptr<mpg123_handle, void (*)(mpg123_handle *)>;
 
-Handle openWithLibmpg123(const QString &path) {
+// A scan first reads every frame for the length, then seeks back to the
+// start; a player that plays at once does not.
+Handle openWithLibmpg123(const QString &path, bool scan = true) {
   static const int initialised = mpg123_init();
   (void)initialised;
   Handle mh(mpg123_new(nullptr, nullptr), mpg123_delete);
@@ -39,7 +41,8 @@ Handle openWithLibmpg123(const QString &path) {
   mpg123_rates(&rates, &count);
   for (std::size_t i = 0; i < count; ++i)
     mpg123_format(mh.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK || mpg123_scan(mh.get()) != MPG123_OK)
+  if (mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK ||
+      (scan && mpg123_scan(mh.get()) != MPG123_OK))
     return Handle(nullptr, mpg123_delete);
   return mh;
 }
@@ -54,11 +57,14 @@ struct Decoded {
   QList<QByteArray> frames;  // every audio frame, header and body
 };
 
+// Decoded as a player plays it: from the start, without a scan, which
+// moves where libmpg123's synthesis begins its phase.
 Decoded decode(const QString &path) {
   Decoded d;
-  Handle mh = openWithLibmpg123(path);
-  if (!mh) return d;
-  d.length = mpg123_length(mh.get());
+  Handle scanned = openWithLibmpg123(path);
+  Handle mh = openWithLibmpg123(path, false);
+  if (!scanned || !mh) return d;
+  d.length = mpg123_length(scanned.get());
   int channels = 0, encoding = 0;
   mpg123_getformat(mh.get(), &d.rate, &channels, &encoding);
   unsigned char buffer[16384];
@@ -202,7 +208,7 @@ class TestExact : public QObject {
     QTest::addColumn<bool>("ffmpegAgrees");  // on the source's own samples
     const char *files[] = {"cbr-info.mp3", "vbr-xing.mp3",    "abr.mp3",         "mpeg2-vbr.mp3",  "mpeg2-mono.mp3",
                            "vbr-48k.mp3",  "ffmpeg-lame.mp3", "mpeg25-mono.mp3", "cbr-noinfo.mp3", "shine.mp3",
-                           "big-id3.mp3",  "layer2.mp2",      "junk-front.mp3",  "ape-tag.mp3"};
+                           "big-id3.mp3",  "layer2.mp2",      "junk-front.mp3",  "ape-tag.mp3",    "mpeg1-mono.mp3"};
     for (const char *file : files) {
       const QString name = QString::fromLatin1(file);
       for (const char *method : {"time", "size", "frames"}) {
@@ -259,7 +265,8 @@ class TestExact : public QObject {
       if (limit > 0) QVERIFY2(QFileInfo(piece).size() <= limit, qPrintable(piece));
     }
     // libmpg123 may round a few samples after a cut of one-granule frames
-    // (MPEG-2 and 2.5) one step apart from the source; ffmpeg, below, may not.
+    // (MPEG-2 and 2.5) one step apart from the source, as it may those of
+    // one channel after a scan; ffmpeg, below, may not.
     if (!toTheSample)
       QCOMPARE(together.size(), whole.pcm.size());
     else if (whole.rate >= 32000)
