@@ -1122,7 +1122,7 @@ class ExactPieces {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
     parts.head = tagOf(k);
-    if (const std::string length = lengthOf(p); !length.empty()) mpeg::setLength(parts.head, length);
+    if (const std::string length = ownLength(p); !length.empty()) mpeg::setLength(parts.head, length);
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
     parts.tail = src_.id3v1;
@@ -1151,7 +1151,7 @@ class ExactPieces {
 
   // The piece's own TLEN, or "" where the source has none or it would take
   // more digits than the source's.
-  std::string lengthOf(const exact::Piece &p) const {
+  std::string ownLength(const exact::Piece &p) const {
     if (sourceLength_.empty() || sourceLength_.size() > kMaxLengthDigits) return {};
     const auto rate = static_cast<double>(src_.layout.stream.first.rate);
     const std::string ms = std::to_string(std::llround(static_cast<double>(p.samples()) * 1000 / rate));
@@ -1169,7 +1169,7 @@ class ExactPieces {
     mark.id3v1Track = sourceV1Track_;
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
-    if (!lengthOf(p).empty()) mark.length = sourceLength_;
+    if (!ownLength(p).empty()) mark.length = sourceLength_;
     return encodeMark(mark);
   }
 
@@ -1836,7 +1836,7 @@ QString joinCommand(const QStringList &pieces, const QString &joinName, bool exa
   QStringList sources;
   qsizetype length = copy.size() + target.size();
   for (const QString &name : names) {
-    if (sources.size() > 1 && length + 1 + name.size() + 1 > kLongestLine) {
+    if (sources.size() > 1 && length + name.size() + 1 > kLongestLine) {
       lines << copy + sources.join(u'+') + u' ' + target;
       sources = QStringList{target};
       length = copy.size() + 2 * target.size() + 1;
