@@ -302,12 +302,16 @@ int main(int argc, char *argv[]) {
   } else {
     breakpoints = value.split(u',');
     if (breakpoints.size() < 2) return usageError(QStringLiteral("frames needs at least two breakpoints"));
+    qlonglong previous = -1;
     for (const QString &b : breakpoints) {
       bool ok = false;
-      b.toLongLong(&ok);
+      const qlonglong frame = b.toLongLong(&ok);
       if (!ok || !split::isFrameNumber(b))
         return usageError(
             QStringLiteral("breakpoints must be whole numbers from 0 to 9223372036854775807, not '%1'").arg(b));
+      if (frame <= previous)
+        return usageError(QStringLiteral("breakpoints must rise, not %1 after %2").arg(frame).arg(previous));
+      previous = frame;
     }
   }
 
