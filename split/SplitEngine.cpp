@@ -274,9 +274,11 @@ class Run {
   std::unique_ptr<PendingFile> write(std::int64_t track, const PieceParts &parts, const QString &createPrefix) {
     auto piece = create(track, createPrefix);
     if (piece && !fill(*piece, parts)) {
+      const int error = errno;
+      piece.reset();  // its temporary goes before the user hears why
       const QString name = pieceName(template_, track);
       if (fault_ == Fault::none)
-        refuseWrite(name, errno);
+        refuseWrite(name, error);
       else
         refuseCopy(name);
       return nullptr;
@@ -319,11 +321,13 @@ class Run {
   }
 
   // Whether another program has cut the source short since it was opened,
-  // as it was read for what to cut; reports it. Pieces laid out on its size
-  // at the start would then be wrong, or never complete.
-  bool shrank() {
+  // as it was read for what to cut: pieces laid out on its size at the
+  // start would be wrong, or never complete. Then `dropFirst` lets go of
+  // what was written ahead, and the user is told.
+  bool shrank(const std::function<void()> &dropFirst = [] {}) {
     struct stat st {};
     if (::fstat(in_.fd(), &st) != 0 || st.st_size >= size_) return false;
+    dropFirst();
     refuse(sourceEnded(st.st_size, QString()));
     return true;
   }
@@ -548,6 +552,11 @@ class CopyAsRead {
 
   // Whether it still writes what it is given.
   bool writes() const { return layout_ != nullptr; }
+  // Removes all it wrote.
+  void drop() {
+    piece_.reset();
+    ahead_.clear();
+  }
   // The piece being written, if any, and the pieces complete.
   std::optional<std::int64_t> track() const { return piece_ ? std::optional(track_) : std::nullopt; }
   Ahead take() { return std::move(ahead_); }
@@ -671,15 +680,20 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
     }
     measuring.join();
     run.setQuiet(false);
-    if (stopped) return run.stoppedAt(copier.track()), std::nullopt;
-    if (run.shrank()) return std::nullopt;
+    // What was written ahead goes before the user hears why it is not kept.
+    if (stopped) {
+      const auto unfinished = copier.track();
+      copier.drop();
+      return run.stoppedAt(unfinished), std::nullopt;
+    }
+    if (run.shrank([&] { copier.drop(); })) return std::nullopt;
     ahead = copier.take();
   }
 
-  if (const auto *why = std::get_if<Message>(&value)) return run.refuse(*why), std::nullopt;
+  if (const auto *why = std::get_if<Message>(&value)) return ahead.clear(), run.refuse(*why), std::nullopt;
   const std::int64_t known = std::get<std::int64_t>(value);
   const Plan plan = planOf(known);
-  if (const auto *why = std::get_if<Message>(&plan)) return run.refuse(*why), std::nullopt;
+  if (const auto *why = std::get_if<Message>(&plan)) return ahead.clear(), run.refuse(*why), std::nullopt;
   const Layout &layout = std::get<Layout>(plan);
   std::int64_t kept = 0;
   for (auto it = ahead.begin(); it != ahead.end();) {
@@ -1208,9 +1222,12 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
     } else {
       PieceParts parts;
       if (!maker.partsOf(k, p, parts)) {
-        run.refuse({run.source(),
-                    QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
-                    QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+        const int error = errno;
+        ahead.clear();
+        if (!run.shrank())
+          run.refuse({run.source(),
+                      QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
+                      QStringLiteral("cannot read it: %1").arg(systemError(error))});
         return run.stopped();
       }
       if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
@@ -1491,13 +1508,18 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     run.setQuiet(false);
   }
 
+  // What was written ahead goes before the user hears why it is not kept.
   MpegFile src;
-  if (!walker.result(src)) {
-    if (stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
-    if (!run.shrank()) refuseExact(run);
+  const bool whole = walker.result(src);
+  const int walkError = errno;
+  if (!whole && stopAsked) return ahead.clear(), run.stoppedAt(std::nullopt), run.stopped();
+  if (run.shrank([&] { ahead.clear(); })) return run.stopped();
+  if (!whole) {
+    ahead.clear();
+    errno = walkError;
+    refuseExact(run);
     return run.stopped();
   }
-  if (run.shrank()) return run.stopped();
   noticePassedOver(run, src.layout.stream);
   const auto pieces = plan(src, true);
   if (!pieces) return run.stopped();

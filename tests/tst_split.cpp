@@ -36,7 +36,13 @@ struct Recorder : split::Reporter {
     written << name;
     if (afterPiece) afterPiece(name);
   }
-  void fail(const split::Message &message) override { failures << message.text; }
+  // Temporaries still there when a failure is told: the user may end the
+  // program while reading it.
+  QStringList leftWhenTold;
+  void fail(const split::Message &message) override {
+    failures << message.text;
+    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden);
+  }
   void notice(const split::Message &message) override { notices << message.text; }
   // Bytes copied: all told, and those copied ahead of the facts and kept.
   qint64 copied = 0, keptAtStart = -1;
@@ -374,6 +380,7 @@ class TestSplit : public QObject {
                                    : split::splitAtBreakpoints(source, coming, parameter.split(u','), tmpl, r);
     split::requestStop(false);
     QVERIFY(temporaries().isEmpty());
+    QCOMPARE(r.leftWhenTold, QStringList());
     if (fact <= 0) {
       QVERIFY(!out.completed);
       QCOMPARE(r.failures, QStringList{fact == 0 ? QStringLiteral("no facts")
@@ -539,6 +546,7 @@ class TestSplit : public QObject {
     QVERIFY2(r.failures[0].contains(QStringLiteral("byte 2500 of the 5000")), qPrintable(r.failures[0]));
     QVERIFY(!QFileInfo::exists(QStringLiteral("s-003")));
     QCOMPARE(temporaries(), QStringList());
+    QCOMPARE(r.leftWhenTold, QStringList());
   }
 
   // Cut short while its frames are counted: the count is the shorter file's,
@@ -564,6 +572,7 @@ class TestSplit : public QObject {
                                          .arg(source)});
     QCOMPARE(QDir().entryList({QStringLiteral("c-*")}), QStringList());
     QCOMPARE(temporaries(), QStringList());
+    QCOMPARE(r.leftWhenTold, QStringList());
   }
 
   void onlyRegularFilesAreSources_data() {
