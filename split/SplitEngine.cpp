@@ -1912,7 +1912,7 @@ namespace {
 // One exact piece as a join reads it.
 struct JoinPiece {
   QString name;
-  File file;
+  struct stat checked {};  // the file as it was read for its frames: open one at a time, it must stay so
   MpegFile mpeg;
   Mark mark;
   std::int64_t own = 0;  // its first audio frame that the join keeps
@@ -1922,9 +1922,10 @@ Message joinRefusal(const QString &file, const QString &why) {
   return {file, QStringLiteral("Cannot join %1: %2.").arg(file, why), why};
 }
 
-// Copies [offset, offset + length) of `in` to `out`, through the CRC.
+// Copies [offset, offset + length) of `in` to `out`, through the CRC; false
+// with errno set, and `readFailed` where it was reading `in` that failed.
 bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg::Crc16 &crc,
-                 std::vector<unsigned char> &buffer) {
+                 std::vector<unsigned char> &buffer, bool &readFailed) {
   buffer.resize(static_cast<std::size_t>(kCopyBuffer));
   while (length > 0) {
     const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length, kCopyBuffer));
@@ -1932,8 +1933,8 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg
       errno = EINTR;
       return false;
     }
-    if (!mpeg::readAt(in, buffer.data(), n, offset) || !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n))
-      return false;
+    if (!mpeg::readAt(in, buffer.data(), n, offset)) return readFailed = true, false;
+    if (!writeAll(out, reinterpret_cast<const char *>(buffer.data()), n)) return false;
     crc.update(buffer.data(), n);
     offset += static_cast<std::int64_t>(n);
     length -= static_cast<std::int64_t>(n);
@@ -1950,17 +1951,17 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   for (qsizetype i = 0; i < pieces.size(); ++i) {
     JoinPiece &p = in[static_cast<std::size_t>(i)];
     p.name = pieces[i];
-    p.file.reset(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!p.file.isOpen() || ::fstat(p.file.fd(), &st) != 0)
+    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat &st = p.checked;
+    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
       return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
     if (!S_ISREG(st.st_mode))
       return joinRefusal(p.name, QStringLiteral("it is %1, not a regular file").arg(kindOf(st.st_mode)));
     if (outExists && st.st_dev == outStat.st_dev && st.st_ino == outStat.st_ino)
       return joinRefusal(p.name, QStringLiteral("it is the output file as well"));
-    ::fcntl(p.file.fd(), F_SETFL, ::fcntl(p.file.fd(), F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(file.fd(), F_SETFL, ::fcntl(file.fd(), F_GETFL) & ~O_NONBLOCK);
     std::optional<Mark> mark;
-    if (readMpegFile(p.file.fd(), p.mpeg))
+    if (readMpegFile(file.fd(), p.mpeg))
       mark = decodeMark(p.mpeg.layout.layer3()
                             ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
                             : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
@@ -2046,7 +2047,23 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   for (const JoinPiece &p : in) {
     const auto &o = p.mpeg.layout.offsets;
     const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
-    if (!copyThrough(p.file.fd(), out.fd(), from, o.back() - from, crc, buffer)) return writeFailed();
+    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
+      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
+    if (st.st_dev != p.checked.st_dev || st.st_ino != p.checked.st_ino || st.st_size != p.checked.st_size ||
+        st.st_mtim.tv_sec != p.checked.st_mtim.tv_sec || st.st_mtim.tv_nsec != p.checked.st_mtim.tv_nsec)
+      return joinRefusal(p.name, QStringLiteral("it changed while the join read it"));
+    bool readFailed = false;
+    if (!copyThrough(file.fd(), out.fd(), from, o.back() - from, crc, buffer, readFailed)) {
+      if (!readFailed || stopAsked) return writeFailed();
+      return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
+                                     ? QStringLiteral("it ended at byte %1 of the %2 it had (it shrank while the join "
+                                                      "read it)")
+                                           .arg(st.st_size)
+                                           .arg(p.checked.st_size)
+                                     : QStringLiteral("cannot read it: %1").arg(systemError(errno)));
+    }
   }
   std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
   if (!id3v1.empty()) mpeg::setTrack(id3v1.data(), head.mark.id3v1Track);

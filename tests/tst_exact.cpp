@@ -3,6 +3,7 @@
 // hear must agree to the sample.
 #include <memory>
 #include <mpg123.h>
+#include <sys/resource.h>
 
 #include <QFileInfo>
 #include <QProcess>
@@ -401,6 +402,25 @@ class TestExact : public QObject {
     }
     QCOMPARE(split::joinPieces(out.pieces, QStringLiteral("joined.mp3")), std::nullopt);
     QVERIFY(decode(QStringLiteral("joined.mp3")).frames == whole.frames);
+  }
+
+  // Pieces by the thousand, where a process may hold 1024 files open: join
+  // holds one piece open at a time.
+  void joinTakesMorePiecesThanFilesCanBeOpen() {
+    const QString source = media(QStringLiteral("cbr-info.mp3"));
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), source, QStringLiteral("0.1"), r);
+    QVERIFY2(out.completed && out.pieces.size() >= 90, qPrintable(r.failures.join(u'\n')));
+    rlimit before{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit few = before;
+    few.rlim_cur = 64;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    const auto refused = split::joinPieces(out.pieces, QStringLiteral("joined.mp3"));
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    QVERIFY2(!refused, qPrintable(refused ? refused->text : QString()));
+    QVERIFY(decode(QStringLiteral("joined.mp3")).frames == decode(source).frames);
   }
 
   void joinRefusesWhatIsNotOneCut() {
