@@ -37,6 +37,9 @@ void SplitWorker::run() {
 }
 
 void SplitWorker::showProgress(bool repaintCancel) {
+  // Empty from its first picture: an exact cut reads its source before the
+  // bar has a step to take, and the last split's full bar would stay meanwhile.
+  Form3->Progress->setValue(Form3->Progress->minimum());
   Form3->showBusy();
   if (repaintCancel) Form3->butCancel->repaint();
 }
