@@ -2057,12 +2057,13 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     bool readFailed = false;
     if (!copyThrough(file.fd(), out.fd(), from, o.back() - from, crc, buffer, readFailed)) {
       if (!readFailed || stopAsked) return writeFailed();
+      const int error = errno;
       return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
                                      ? QStringLiteral("it ended at byte %1 of the %2 it had (it shrank while the join "
                                                       "read it)")
                                            .arg(st.st_size)
                                            .arg(p.checked.st_size)
-                                     : QStringLiteral("cannot read it: %1").arg(systemError(errno)));
+                                     : QStringLiteral("cannot read it: %1").arg(systemError(error)));
     }
   }
   std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
