@@ -200,9 +200,6 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   const unsigned char *x = data + sideInfo;
   if (std::memcmp(x, "Xing", 4) != 0 && std::memcmp(x, "Info", 4) != 0) return tag;
   tag.present = true;
-  // A checksum shifts the side information: how libmpg123 reads that is not
-  // settled here.
-  tag.doubtful = h.crc;
   const std::uint32_t flags = bigEndian32(x + 4);
   int at = sideInfo + 8;
   auto field = [&](int bytes) {

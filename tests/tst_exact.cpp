@@ -207,9 +207,10 @@ class TestExact : public QObject {
     QTest::addColumn<QString>("method");
     QTest::addColumn<bool>("toTheSample");   // Layers I and II are cut to the frame
     QTest::addColumn<bool>("ffmpegAgrees");  // on the source's own samples
-    const char *files[] = {"cbr-info.mp3", "vbr-xing.mp3",    "abr.mp3",         "mpeg2-vbr.mp3",  "mpeg2-mono.mp3",
-                           "vbr-48k.mp3",  "ffmpeg-lame.mp3", "mpeg25-mono.mp3", "cbr-noinfo.mp3", "shine.mp3",
-                           "big-id3.mp3",  "layer2.mp2",      "junk-front.mp3",  "ape-tag.mp3",    "mpeg1-mono.mp3"};
+    const char *files[] = {"cbr-info.mp3",   "vbr-xing.mp3", "abr.mp3",         "mpeg2-vbr.mp3",
+                           "mpeg2-mono.mp3", "vbr-48k.mp3",  "ffmpeg-lame.mp3", "mpeg25-mono.mp3",
+                           "cbr-noinfo.mp3", "shine.mp3",    "big-id3.mp3",     "layer2.mp2",
+                           "junk-front.mp3", "ape-tag.mp3",  "mpeg1-mono.mp3",  "crc-vbr.mp3"};
     for (const char *file : files) {
       const QString name = QString::fromLatin1(file);
       for (const char *method : {"time", "size", "frames"}) {
