@@ -1972,9 +1972,15 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     p.mark = *mark;
     if (i == 0) continue;
     const JoinPiece &before = in[static_cast<std::size_t>(i - 1)];
-    if (p.mark.source != before.mark.source || p.mark.count != before.mark.count)
+    if (p.mark.source != before.mark.source)
       return joinRefusal(p.name,
                          QStringLiteral("it is not a piece of the source that %1 is a piece of").arg(before.name));
+    if (p.mark.count != before.mark.count)
+      return joinRefusal(p.name, QStringLiteral("it is one of %1 pieces of the source, and %2 one of %3: pieces of two "
+                                                "cuts do not join")
+                                     .arg(p.mark.count)
+                                     .arg(before.name)
+                                     .arg(before.mark.count));
     if (p.mark.piece != before.mark.piece + 1)
       return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2, and does not follow %3, which is piece %4")
                                      .arg(p.mark.piece)

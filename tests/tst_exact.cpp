@@ -431,7 +431,10 @@ class TestExact : public QObject {
                                                 QStringLiteral("a-%track%.mp3"), r, true);
     const split::Outcome b = split::splitByTime(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("3"), 0,
                                                 QStringLiteral("b-%track%.mp3"), r, true);
-    QVERIFY(a.pieces.size() >= 3 && b.pieces.size() >= 3);
+    // The same source cut another way.
+    const split::Outcome other = split::splitByTime(media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("2"), 0,
+                                                    QStringLiteral("c-%track%.mp3"), r, true);
+    QVERIFY(a.pieces.size() >= 3 && b.pieces.size() >= 3 && other.pieces.size() > a.pieces.size());
     const QString out = QStringLiteral("joined.mp3");
     const struct {
       QStringList pieces;
@@ -440,6 +443,7 @@ class TestExact : public QObject {
         {{a.pieces[0], a.pieces[2]}, a.pieces[2], QStringLiteral("does not follow")},
         {{a.pieces[1], a.pieces[0]}, a.pieces[0], QStringLiteral("does not follow")},
         {{a.pieces[0], b.pieces[1]}, b.pieces[1], QStringLiteral("not a piece of the source")},
+        {{a.pieces[0], other.pieces[1]}, other.pieces[1], QStringLiteral("pieces of two cuts do not join")},
         {{a.pieces[0], media(QStringLiteral("cbr-info.mp3"))},
          media(QStringLiteral("cbr-info.mp3")),
          QStringLiteral("not an exact piece")},
