@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The folder of MP3s made by tests/media/make-media.
 inline QString media(const QString &name) { return QDir(qEnvironmentVariable("TRANCHETTE_TEST_MEDIA")).filePath(name); }
 
@@ -21,6 +23,16 @@ inline QByteArray patternBytes(qint64 size) {
 inline QByteArray readAll(const QString &path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Whether the file takes no more disk space than its bytes fill: space set
+// aside for it while it was written, and not filled, would stay taken
+// unseen.
+inline bool takesOnlyItsSpace(const QString &path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
+  const qint64 filled = (st.st_size + st.st_blksize - 1) / st.st_blksize * st.st_blksize;
+  return st.st_blocks * 512 <= filled;
 }
 
 inline void writeFile(const QString &path, const QByteArray &bytes) {

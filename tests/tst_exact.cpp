@@ -265,6 +265,7 @@ class TestExact : public QObject {
       lengths << d.samples;
       together += d.pcm;
       if (limit > 0) QVERIFY2(QFileInfo(piece).size() <= limit, qPrintable(piece));
+      QVERIFY2(takesOnlyItsSpace(piece), qPrintable(piece));
     }
     // libmpg123 may round a few samples after a cut of one-granule frames
     // (MPEG-2 and 2.5) one step apart from the source, as it may those of

@@ -95,6 +95,7 @@ class TestSplit : public QObject {
       const QByteArray piece = readAll(name);
       QCOMPARE(piece.size(), pieces[i].second);
       QVERIFY2(piece == bytes.mid(pieces[i].first, pieces[i].second), qPrintable(name));
+      QVERIFY2(takesOnlyItsSpace(name), qPrintable(name));
     }
     QVERIFY(!QFileInfo::exists(split::pieceName(tmpl, pieces.size() + 1)));
   }
