@@ -131,19 +131,21 @@ class PendingFile {
     return false;
   }
   int fd() const { return out_.fd(); }
-  // Sets aside the disk space of the file's `bytes` where the file system
-  // can: a copy into space set aside goes a tenth quicker than one that
-  // grows the file block by block. Where it cannot, the writing itself
-  // finds whether the space is there.
+  // Sets aside the disk space of the file's first `bytes` where the file
+  // system can: a copy into space set aside goes a tenth quicker than one
+  // that grows the file block by block. Where it cannot, the writing itself
+  // finds whether the space is there. What the file does not fill is given
+  // back when it is closed.
   void reserve(std::int64_t bytes) {
-    if (bytes > 0) ::fallocate(out_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    if (bytes > reserved_ && ::fallocate(out_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0)
+      reserved_ = bytes;
   }
   void setMode(mode_t mode) { ::fchmod(out_.fd(), mode); }
   // Whether a file under the final name is held open until commit().
   bool holdsSameNamed() const { return lock_.isOpen(); }
 
   // Closes the file, keeping it under its temporary name; false with errno set.
-  bool close() { return out_.close(); }
+  bool close() { return releaseSpare() && out_.close(); }
   // Writes `bytes` at `offset` of the file once closed; false with errno set.
   bool rewrite(const std::vector<unsigned char> &bytes, off_t offset) {
     File file(::open(temp_.constData(), O_WRONLY | O_CLOEXEC));
@@ -153,7 +155,7 @@ class PendingFile {
   }
   // Closes the file and puts it under its final name; false with errno set.
   bool commit() {
-    if (!out_.close() || ::rename(temp_.constData(), final_.constData()) != 0) return false;
+    if (!close() || ::rename(temp_.constData(), final_.constData()) != 0) return false;
     temp_.clear();
     return true;
   }
@@ -172,7 +174,17 @@ class PendingFile {
     errno = error;
     return false;
   }
+  // Gives back the space set aside past the file's end.
+  bool releaseSpare() {
+    if (!out_.isOpen() || reserved_ == 0) return true;
+    struct stat st {};
+    if (::fstat(out_.fd(), &st) != 0) return false;
+    const bool spare = reserved_ > st.st_size;
+    reserved_ = 0;
+    return !spare || ::ftruncate(out_.fd(), st.st_size) == 0;
+  }
   QByteArray final_, temp_;
+  std::int64_t reserved_ = 0;
   File out_;
   File lock_;
 };
@@ -1441,6 +1453,12 @@ class ExactAhead {
     piece.headSize = maker_.headSize(k, upcoming);
     piece.file = run_.create(k, QString());
     if (!piece.file || ::lseek(piece.file->fd(), static_cast<off_t>(piece.headSize), SEEK_SET) < 0) return false;
+    // Its frames as many bytes as the guess gives the source's on average:
+    // what they take is set aside once the walk has passed them.
+    const mpeg::Stream &stream = guess_.layout.stream;
+    if (stream.frames > 0)
+      piece.file->reserve(static_cast<std::int64_t>(piece.headSize) +
+                          scaled(stream.audioEnd - stream.audioStart, upcoming.end - upcoming.first, stream.frames));
     held_ += piece.file->holdsSameNamed() ? 1 : 0;
     if (start < blockStart) {
       std::vector<unsigned char> before(static_cast<std::size_t>(blockStart - start));
