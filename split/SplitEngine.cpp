@@ -145,7 +145,10 @@ class PendingFile {
   bool holdsSameNamed() const { return lock_.isOpen(); }
 
   // Closes the file, keeping it under its temporary name; false with errno set.
-  bool close() { return releaseSpare() && out_.close(); }
+  bool close() {
+    releaseSpare();  // where some spare space stays taken, the file is whole all the same
+    return out_.close();
+  }
   // Writes `bytes` at `offset` of the file once closed; false with errno set.
   bool rewrite(const std::vector<unsigned char> &bytes, off_t offset) {
     File file(::open(temp_.constData(), O_WRONLY | O_CLOEXEC));
@@ -174,14 +177,12 @@ class PendingFile {
     errno = error;
     return false;
   }
-  // Gives back the space set aside past the file's end.
+  // Gives back the space set aside past the file's end; false where it stays.
   bool releaseSpare() {
-    if (!out_.isOpen() || reserved_ == 0) return true;
+    const std::int64_t reserved = std::exchange(reserved_, 0);
     struct stat st {};
-    if (::fstat(out_.fd(), &st) != 0) return false;
-    const bool spare = reserved_ > st.st_size;
-    reserved_ = 0;
-    return !spare || ::ftruncate(out_.fd(), st.st_size) == 0;
+    return !out_.isOpen() || reserved == 0 || ::fstat(out_.fd(), &st) != 0 || reserved <= st.st_size ||
+           ::ftruncate(out_.fd(), st.st_size) == 0;
   }
   QByteArray final_, temp_;
   std::int64_t reserved_ = 0;
