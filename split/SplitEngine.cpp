@@ -2069,6 +2069,7 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   const bool info = !plainStart && head.mpeg.layout.layer3();
   std::vector<std::int64_t> offsets{0};
   for (std::int64_t size : sizes) offsets.push_back(offsets.back() + size);
+  out.reserve(static_cast<std::int64_t>(id3v2.size() + head.mpeg.id3v1.size()) + offsets.back());
   const auto frames = static_cast<std::int64_t>(sizes.size());
   const bool vbr = std::adjacent_find(sizes.begin(), sizes.end(), [](std::int64_t a, std::int64_t b) {
                      return std::abs(a - b) > 1;
