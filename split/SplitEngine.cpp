@@ -1454,8 +1454,8 @@ class ExactAhead {
     piece.headSize = maker_.headSize(k, upcoming);
     piece.file = run_.create(k, QString());
     if (!piece.file || ::lseek(piece.file->fd(), static_cast<off_t>(piece.headSize), SEEK_SET) < 0) return false;
-    // Its frames as many bytes as the guess gives the source's on average:
-    // what they take is set aside once the walk has passed them.
+    // Space for its frames at the guess's average frame size until the walk
+    // has passed them; then for what they take (advance()).
     const mpeg::Stream &stream = guess_.layout.stream;
     if (stream.frames > 0)
       piece.file->reserve(static_cast<std::int64_t>(piece.headSize) +
