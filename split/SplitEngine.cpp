@@ -106,6 +106,12 @@ class PendingFile {
     if (::stat(final_.constData(), &st) == 0) {
       if (std::pair(st.st_dev, st.st_ino) == avoid) return failWith(EEXIST);
       if (S_ISDIR(st.st_mode)) return failWith(EISDIR);
+      // A FIFO, device or socket is no file to replace (as root, a rename
+      // would put a file in the place of /dev/null or /dev/stdout).
+      if (!S_ISREG(st.st_mode)) {
+        notRegular_ = st.st_mode;
+        return failWith(EEXIST);
+      }
       // A file that could not be opened for writing is not replaced either.
       if (::access(final_.constData(), W_OK) != 0) return false;
       if (S_ISREG(st.st_mode)) {
@@ -131,6 +137,14 @@ class PendingFile {
     return false;
   }
   int fd() const { return out_.fd(); }
+  // Why open() failed, for a message's last line: the system's reason, or
+  // the kind of file that stands under the final name.
+  QString whyNot(int error) const {
+    return notRegular_ ? QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_)) : systemError(error);
+  }
+  QString whyNotBriefly(int error) const {
+    return notRegular_ ? QStringLiteral("it is %1, not a regular file").arg(kindOf(notRegular_)) : systemError(error);
+  }
   // Sets aside the disk space of the file's first `bytes` where the file
   // system can: a copy into space set aside goes a tenth quicker than one
   // that grows the file block by block. Where it cannot, the writing itself
@@ -186,6 +200,7 @@ class PendingFile {
   }
   QByteArray final_, temp_;
   std::int64_t reserved_ = 0;
+  mode_t notRegular_ = 0;  // of what stands under the final name, where it is no regular file
   File out_;
   File lock_;
 };
@@ -314,9 +329,9 @@ class Run {
     if (!piece->open(encodeFileName(name), sourceId_)) {
       const int error = errno;
       const bool locked = error == EWOULDBLOCK;
-      refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + systemError(error),
+      refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + piece->whyNot(error),
               locked ? QStringLiteral("cannot create it: another program holds it locked")
-                     : QStringLiteral("cannot create it: %1").arg(systemError(error))});
+                     : QStringLiteral("cannot create it: %1").arg(piece->whyNotBriefly(error))});
       return nullptr;
     }
     return piece;
@@ -1859,11 +1874,13 @@ QStringList joinedNames(const QStringList &pieces, const QString &joinName) {
 // says); returns the message for the user when it cannot.
 std::optional<QString> writeFile(const QString &name, const QByteArray &bytes, std::optional<mode_t> mode = {}) {
   PendingFile file;
-  if (file.open(encodeFileName(name))) {
-    if (mode) file.setMode(*mode);
-    if (writeAll(file.fd(), bytes.constData(), static_cast<std::size_t>(bytes.size())) && file.commit())
-      return std::nullopt;
+  if (!file.open(encodeFileName(name))) {
+    const int error = errno;
+    return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, file.whyNot(error));
   }
+  if (mode) file.setMode(*mode);
+  if (writeAll(file.fd(), bytes.constData(), static_cast<std::size_t>(bytes.size())) && file.commit())
+    return std::nullopt;
   return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, systemError(errno));
 }
 
@@ -2047,9 +2064,11 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   }
 
   PendingFile out;
-  if (!out.open(encodeFileName(output)))
-    return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, systemError(errno)),
-                   QStringLiteral("cannot create it: %1").arg(systemError(errno))};
+  if (!out.open(encodeFileName(output))) {
+    const int error = errno;
+    return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, out.whyNot(error)),
+                   QStringLiteral("cannot create it: %1").arg(out.whyNotBriefly(error))};
+  }
   auto writeFailed = [&output] {
     if (stopAsked)
       return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),

@@ -462,6 +462,13 @@ class TestExact : public QObject {
     // Writing over one of its own pieces is refused as well.
     const auto over = split::joinPieces({a.pieces[0], a.pieces[1]}, a.pieces[1]);
     QVERIFY(over && over->file == a.pieces[1]);
+    // So is a name that is no file to replace (as root: /dev/stdout).
+    QCOMPARE(::mkfifo("fifo.mp3", 0644), 0);
+    const auto fifo = split::joinPieces(a.pieces, QStringLiteral("fifo.mp3"));
+    QVERIFY(fifo);
+    QCOMPARE(fifo->text, QStringLiteral("Cannot create file: fifo.mp3 !\r\nIt is a FIFO, not a regular file."));
+    QCOMPARE(fifo->brief, QStringLiteral("cannot create it: it is a FIFO, not a regular file"));
+    QVERIFY(QFileInfo(QStringLiteral("fifo.mp3")).isFile() == false && QFileInfo::exists(QStringLiteral("fifo.mp3")));
   }
 
   // Untrusted bytes: damaged copies of real streams never crash the exact

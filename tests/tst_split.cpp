@@ -673,6 +673,23 @@ class TestSplit : public QObject {
     QCOMPARE(readAll(renamed), before);
   }
 
+  // A FIFO, device or socket under a piece's name stays what it is: no file
+  // takes its place (as root, a piece named /dev/null would).
+  void aNameThatIsNoFileIsLeftAlone() {
+    const QString source = makeSource(3000);
+    QCOMPARE(::mkfifo("n-002", 0644), 0);
+    Recorder r;
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("n-%track%"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces, QStringList{QStringLiteral("n-001")});
+    QCOMPARE(r.failures, QStringList{QStringLiteral("Cannot create file: n-002 !\r\nBecause a same name file is "
+                                                    "locked by other application.\r\nIt is a FIFO, not a regular "
+                                                    "file.")});
+    struct stat st {};
+    QVERIFY(::stat("n-002", &st) == 0 && S_ISFIFO(st.st_mode));
+    QVERIFY(temporaries().isEmpty());
+  }
+
   void aPieceLockedByAnotherProgramIsLeftAlone_data() {
     QTest::addColumn<bool>("recordLock");
     QTest::newRow("flock") << false;
