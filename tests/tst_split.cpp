@@ -820,6 +820,11 @@ class TestSplit : public QObject {
     QCOMPARE(st.st_mode & 07777, 0755u);
     QCOMPARE(QProcess::execute(QStringLiteral("sh"), {script}), 0);
     QVERIFY(readAll(joinName + QStringLiteral(".mp3")) == readAll(source));
+    // A piece gone: the script fails, and the file it would have replaced stays.
+    QVERIFY(QFile::remove(out.pieces[1]));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {script}) != 0);
+    QVERIFY(readAll(joinName + QStringLiteral(".mp3")) == readAll(source));
+    QCOMPARE(QDir().entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden), QStringList());
   }
 
   void joinBatch_data() {
