@@ -43,7 +43,12 @@ void quitOnSignals(QObject *parent) {
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int sig : {SIGHUP, SIGTERM, SIGINT}) sigaction(sig, &action, nullptr);
+  // One that was ignored when the program started stays ignored (nohup).
+  for (int sig : {SIGHUP, SIGTERM, SIGINT}) {
+    struct sigaction before {};
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
+  }
+  std::signal(SIGXFSZ, SIG_IGN);  // past a file size limit, a piece's write fails and says so
 }
 }  // namespace
 

@@ -1,6 +1,7 @@
 // tranchette-cli: the stream facts and the three splits from a terminal, on
 // the same engine as the window.
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <csignal>
@@ -63,8 +64,9 @@ const char kUsage[] =
     "Each piece is written under a temporary name and renamed once complete;\n"
     "its name is printed then. Exit status: 0 on success, 1 when the file\n"
     "cannot be read or split (pieces already printed are complete), 2 for a\n"
-    "usage error, 128 plus the signal's number when stopped by SIGHUP, SIGINT\n"
-    "or SIGTERM.\n";
+    "usage error, 128 plus the signal's number when stopped by SIGHUP, SIGINT,\n"
+    "SIGQUIT or SIGTERM. Output that cannot be written (a full disk) is an\n"
+    "error as well: exit status 1.\n";
 
 volatile std::sig_atomic_t caughtSignal = 0;
 
@@ -73,11 +75,14 @@ extern "C" void onSignal(int signal) {
   split::requestStop();
 }
 
+// Why stdout could not be written, where it could not (errno).
+int outputError = 0;
+
 // Lines for the terminal: text to the bytes of the names it holds.
 void printLine(std::FILE *stream, const QString &line) {
   const QByteArray bytes = encodeFileName(line) + '\n';
   std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-  std::fflush(stream);
+  if (std::fflush(stream) != 0 && stream == stdout && outputError == 0) outputError = errno;
 }
 
 void error(const QString &file, const QString &reason) {
@@ -191,12 +196,18 @@ int info(const QString &file) {
 }
 
 // From here on a signal stops the run cleanly: the unfinished file goes.
+// One that was ignored when the program started stays ignored (nohup, a
+// background job of a shell without job control).
 void catchSignals() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
   std::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end a piece halfway
+  std::signal(SIGXFSZ, SIG_IGN);  // past a file size limit, a write fails and says so
 }
 
 // After a split that did not complete: what it left.
@@ -210,9 +221,8 @@ void reportLeft(const QString &source, const QStringList &pieces) {
           QStringLiteral("%1 pieces were completed: %2 to %3").arg(pieces.size()).arg(pieces.first(), pieces.last()));
 }
 
-}  // namespace
-
-int main(int argc, char *argv[]) {
+// The command line's work; main() checks its output.
+int run(int argc, char *argv[]) {
   // No QCoreApplication: nothing here needs one, and its start costs a
   // millisecond of every run. The locale is taken as it would take it.
   std::setlocale(LC_ALL, "");
@@ -343,4 +353,17 @@ int main(int argc, char *argv[]) {
     }
   }
   return outcome.skipped > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  const int status = run(argc, argv);
+  // What was printed must have reached stdout: a list of pieces lost to a
+  // full disk is no success.
+  if (std::fflush(stdout) != 0 && outputError == 0) outputError = errno;
+  if (outputError == 0 && std::ferror(stdout)) outputError = EIO;
+  if (outputError == 0) return status;
+  error(QString(), QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(outputError))));
+  return status == 0 ? 1 : status;
 }

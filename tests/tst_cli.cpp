@@ -242,10 +242,12 @@ class TestCli : public QObject {
   // it completed stay whole, the one it began goes, and it says so.
   void aSignalLeavesOnlyCompletePieces_data() {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("status");  // 0: the signal was ignored, and the run completes
     QTest::newRow("SIGINT") << int(SIGINT) << 130;
     QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
     QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+    QTest::newRow("SIGQUIT") << int(SIGQUIT) << 131;
+    QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << 0;
   }
   void aSignalLeavesOnlyCompletePieces() {
     QFETCH(int, signal);
@@ -256,7 +258,10 @@ class TestCli : public QObject {
     QCOMPARE(::pipe(err), 0);
     const int capacity = ::fcntl(out[1], F_SETPIPE_SZ, 4096);
     QVERIFY(capacity > 0);
+    // A signal ignored by whoever starts the program is inherited so.
+    const auto before = std::signal(signal, status == 0 ? SIG_IGN : SIG_DFL);
     const pid_t pid = spawn({"size", "1", "big.mp3"}, out[1], err[1]);
+    std::signal(signal, before);
     QVERIFY(pid > 0);
     ::close(out[1]);
     ::close(err[1]);
@@ -271,6 +276,11 @@ class TestCli : public QObject {
     QVERIFY(WIFEXITED(exit));
     QCOMPARE(WEXITSTATUS(exit), status);
     const QStringList pieces = QDir().entryList({QStringLiteral("big-*.mp3")}, QDir::Files);
+    if (status == 0) {
+      QCOMPARE(pieces.size(), 2000);
+      QVERIFY(errors.isEmpty());
+      return;
+    }
     QVERIFY(pieces.size() >= printed.count('\n') && pieces.size() < 2000);
     for (const QString &piece : pieces) QCOMPARE(QFileInfo(piece).size(), 1024);
     QCOMPARE(pieces.last(), QStringLiteral("big-%1.mp3").arg(split3(pieces.size())));
@@ -280,6 +290,36 @@ class TestCli : public QObject {
                                  .arg(pieces.last())
                                  .toUtf8()),
              errors.constData());
+  }
+
+  // Past a file size limit (ulimit -f) a piece cannot be written: that is
+  // said, and nothing of it stays. Output that cannot be written is no
+  // success either.
+  void limitsOnWritingAreFailures() {
+    writeFile(QStringLiteral("big.mp3"), patternBytes(300 * 1024));
+    QProcess limited;
+    limited.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 100; exec \"$0\" \"$@\""),
+                                         qEnvironmentVariable("TRANCHETTE_CLI"), QStringLiteral("size"),
+                                         QStringLiteral("200"), QStringLiteral("big.mp3")});
+    QVERIFY(limited.waitForFinished(20000));
+    QCOMPARE(limited.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(limited.exitCode(), 1);
+    QCOMPARE(QString::fromLocal8Bit(limited.readAllStandardError()),
+             QStringLiteral("tranchette-cli: big-001.mp3: cannot write it: %1\n"
+                            "tranchette-cli: big.mp3: no piece was completed\n")
+                 .arg(QString::fromLocal8Bit(std::strerror(EFBIG))));
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.mp3")});
+
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(qEnvironmentVariable("TRANCHETTE_CLI"), {QStringLiteral("size"), QStringLiteral("200"),
+                                                         QStringLiteral("big.mp3")});
+    QVERIFY(full.waitForFinished(20000));
+    QCOMPARE(full.exitCode(), 1);
+    QCOMPARE(QString::fromLocal8Bit(full.readAllStandardError()),
+             QStringLiteral("tranchette-cli: cannot write the output: %1\n")
+                 .arg(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    QCOMPARE(readAll(QStringLiteral("big-002.mp3")).size(), 100 * 1024);  // the pieces are written all the same
   }
 
   void sizeWritesThePiecesAndTheBatch() {
