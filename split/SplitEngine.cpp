@@ -99,12 +99,16 @@ class PendingFile {
   }
 
   // False with errno set when the file cannot be made; `avoid` (device and
-  // inode) is a file that the final name must not replace.
-  bool open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid = {}) {
+  // inode) is the source, which the final name must not replace. The file
+  // is made with `mode`, less the umask.
+  bool open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid = {}, mode_t mode = 0666) {
     final_ = finalName;
     struct stat st {};
     if (::stat(final_.constData(), &st) == 0) {
-      if (std::pair(st.st_dev, st.st_ino) == avoid) return failWith(EEXIST);
+      if (std::pair(st.st_dev, st.st_ino) == avoid) {
+        isSource_ = true;
+        return failWith(EEXIST);
+      }
       if (S_ISDIR(st.st_mode)) return failWith(EISDIR);
       // A FIFO, device or socket is no file to replace (as root, a rename
       // would put a file in the place of /dev/null or /dev/stdout).
@@ -114,10 +118,8 @@ class PendingFile {
       }
       // A file that could not be opened for writing is not replaced either.
       if (::access(final_.constData(), W_OK) != 0) return false;
-      if (S_ISREG(st.st_mode)) {
-        lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
-      }
+      lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
     } else if (errno != ENOENT) {
       return false;  // a name too long, a folder that is a file: said before any byte is copied
     }
@@ -126,7 +128,7 @@ class PendingFile {
     for (int attempt = 0; attempt < 100; ++attempt) {
       const QByteArray temp =
           folderOf(final_) + ".tranchette-" + process + '-' + QByteArray::number(serial++) + ".part";
-      const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (fd >= 0) {
         out_.reset(fd);
         temp_ = temp;
@@ -137,13 +139,20 @@ class PendingFile {
     return false;
   }
   int fd() const { return out_.fd(); }
-  // Why open() failed, for a message's last line: the system's reason, or
-  // the kind of file that stands under the final name.
+  // Why open() failed, for a message's last line: what stands under the
+  // final name, or the system's reason.
   QString whyNot(int error) const {
-    return notRegular_ ? QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_)) : systemError(error);
+    if (isSource_) return QStringLiteral("It is the source file.");
+    if (notRegular_) return QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_));
+    return systemError(error);
   }
+  // The same after "cannot create it: ".
   QString whyNotBriefly(int error) const {
-    return notRegular_ ? QStringLiteral("it is %1, not a regular file").arg(kindOf(notRegular_)) : systemError(error);
+    if (!isSource_ && !notRegular_) return systemError(error);
+    QString why = whyNot(error);
+    why[0] = why[0].toLower();
+    why.chop(1);
+    return why;
   }
   // Sets aside the disk space of the file's first `bytes` where the file
   // system can: a copy into space set aside goes a tenth quicker than one
@@ -201,6 +210,7 @@ class PendingFile {
   QByteArray final_, temp_;
   std::int64_t reserved_ = 0;
   mode_t notRegular_ = 0;  // of what stands under the final name, where it is no regular file
+  bool isSource_ = false;  // the final name is the source's
   File out_;
   File lock_;
 };
@@ -260,6 +270,8 @@ class Run {
     ::fcntl(in_.fd(), F_SETFL, ::fcntl(in_.fd(), F_GETFL) & ~O_NONBLOCK);
     size_ = st.st_size;
     sourceId_ = {st.st_dev, st.st_ino};
+    // Who may read the pieces: no one the source keeps out.
+    pieceMode_ = 0600 | (st.st_mode & 0066);
     posix_fadvise(in_.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
   }
@@ -326,7 +338,7 @@ class Run {
   std::unique_ptr<PendingFile> create(std::int64_t track, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
     auto piece = std::make_unique<PendingFile>();
-    if (!piece->open(encodeFileName(name), sourceId_)) {
+    if (!piece->open(encodeFileName(name), sourceId_, pieceMode_)) {
       const int error = errno;
       const bool locked = error == EWOULDBLOCK;
       refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + piece->whyNot(error),
@@ -500,6 +512,7 @@ class Run {
   std::int64_t size_ = 0;
   std::int64_t done_ = 0, total_ = 0;
   std::pair<dev_t, ino_t> sourceId_{};
+  mode_t pieceMode_ = 0666;
   Fault fault_ = Fault::none;
   std::int64_t faultAt_ = 0;
   int faultErrno_ = 0;
@@ -2068,7 +2081,9 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   }
 
   PendingFile out;
-  if (!out.open(encodeFileName(output))) {
+  // Who may read the joined file: no one the first piece keeps out.
+  const mode_t mode = in.empty() ? 0666 : 0600 | (in.front().checked.st_mode & 0066);
+  if (!out.open(encodeFileName(output), {}, mode)) {
     const int error = errno;
     return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, out.whyNot(error)),
                    QStringLiteral("cannot create it: %1").arg(out.whyNotBriefly(error))};

@@ -670,7 +670,23 @@ class TestSplit : public QObject {
     QVERIFY(!out2.completed);
     QCOMPARE(r2.failures.size(), 1);
     QVERIFY(r2.failures[0].startsWith(QStringLiteral("Cannot create file: live-001.mp3 !")));
+    QVERIFY2(r2.failures[0].endsWith(QStringLiteral("\r\nIt is the source file.")), qPrintable(r2.failures[0]));
     QCOMPARE(readAll(renamed), before);
+  }
+
+  // Pieces of a private file are private: no one the source keeps out may
+  // read them (the owner may always write them).
+  void piecesKeepOutWhomTheSourceKeepsOut() {
+    const QString source = makeSource(3000);
+    QVERIFY(QFile::setPermissions(source, QFile::ReadOwner));
+    Recorder r;
+    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("m-%track%"), r).completed);
+    for (const QString &piece : r.written) {
+      struct stat st {};
+      QCOMPARE(::stat(QFile::encodeName(piece).constData(), &st), 0);
+      QCOMPARE(st.st_mode & 0777, 0600u);
+    }
+    QCOMPARE(r.written.size(), 3);
   }
 
   // A FIFO, device or socket under a piece's name stays what it is: no file
