@@ -118,6 +118,7 @@ class PendingFile {
       }
       // A file that could not be opened for writing is not replaced either.
       if (::access(final_.constData(), W_OK) != 0) return false;
+      existed_ = true;
       lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
       if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
     } else if (errno != ENOENT) {
@@ -139,8 +140,8 @@ class PendingFile {
     return false;
   }
   int fd() const { return out_.fd(); }
-  // Why open() failed, for a message's last line: what stands under the
-  // final name, or the system's reason.
+  // Why open() or commit() failed, for a message's last line: what stands
+  // under the final name, or the system's reason.
   QString whyNot(int error) const {
     if (isSource_) return QStringLiteral("It is the source file.");
     if (notRegular_) return QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_));
@@ -180,8 +181,19 @@ class PendingFile {
            file.close();
   }
   // Closes the file and puts it under its final name; false with errno set.
+  // A name that was free when the file began is taken only if it still is,
+  // or holds a regular file: what another program put there meanwhile is
+  // looked at as open() looks.
   bool commit() {
-    if (!close() || ::rename(temp_.constData(), final_.constData()) != 0) return false;
+    if (!close()) return false;
+    if (!existed_ && ::renameat2(AT_FDCWD, temp_.constData(), AT_FDCWD, final_.constData(), RENAME_NOREPLACE) == 0)
+      return temp_.clear(), true;
+    struct stat st {};
+    if (!existed_ && errno == EEXIST && ::stat(final_.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      notRegular_ = st.st_mode;
+      return failWith(EEXIST);
+    }
+    if (::rename(temp_.constData(), final_.constData()) != 0) return false;  // also where renameat2 is not had
     temp_.clear();
     return true;
   }
@@ -211,6 +223,7 @@ class PendingFile {
   std::int64_t reserved_ = 0;
   mode_t notRegular_ = 0;  // of what stands under the final name, where it is no regular file
   bool isSource_ = false;  // the final name is the source's
+  bool existed_ = false;   // a file stood under the final name at open()
   File out_;
   File lock_;
 };
@@ -280,9 +293,14 @@ class Run {
   void setTotal(std::int64_t bytes) { total_ = bytes; }
 
   bool refuse(const Message &message) {
-    if (!quiet_) reporter_.fail(message);
+    if (quiet_) return false;
+    if (dropFirst_) std::exchange(dropFirst_, nullptr)();
+    reporter_.fail(message);
     return false;
   }
+  // Until it is set again, `drop` lets go of the temporaries written ahead
+  // before a failure is told: none is left while the user reads why.
+  void dropBeforeFailure(std::function<void()> drop) { dropFirst_ = std::move(drop); }
   // While quiet, failures are not told: work done ahead of its time that
   // will be done again, and fail again, in its turn.
   void setQuiet(bool quiet) { quiet_ = quiet; }
@@ -382,7 +400,11 @@ class Run {
   // Puts a piece that write() made under its final name.
   bool commit(std::int64_t track, PendingFile &piece) {
     const QString name = pieceName(template_, track);
-    if (!piece.commit()) return refuseWrite(name, errno);
+    if (!piece.commit()) {
+      const int error = errno;
+      return refuse({name, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, piece.whyNot(error)),
+                     QStringLiteral("cannot write it: %1").arg(piece.whyNotBriefly(error))});
+    }
     outcome_.pieces << name;
     reporter_.pieceWritten(name);
     return true;
@@ -518,6 +540,20 @@ class Run {
   int faultErrno_ = 0;
   Outcome outcome_;
   bool quiet_ = false;
+  std::function<void()> dropFirst_;
+};
+
+// While it lives, the run lets go of what `drop` holds before it tells a
+// failure.
+class DropBeforeFailure {
+ public:
+  DropBeforeFailure(Run &run, std::function<void()> drop) : run_(run) { run_.dropBeforeFailure(std::move(drop)); }
+  DropBeforeFailure(const DropBeforeFailure &) = delete;
+  DropBeforeFailure &operator=(const DropBeforeFailure &) = delete;
+  ~DropBeforeFailure() { run_.dropBeforeFailure(nullptr); }
+
+ private:
+  Run &run_;
 };
 
 QString createPrefix(std::int64_t pieceSize) {
@@ -758,6 +794,7 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
   }
   run.reporter().start(layout.steps);
   run.restartProgress(kept, layout.bytes);
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   for (std::int64_t track = 1; track <= layout.count; ++track) {
     const Range range = layout.piece(track);
     const auto early = ahead.find(track);
@@ -1263,6 +1300,7 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
   }
   run.reporter().start(count);
   run.restartProgress(done, total);
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   for (std::int64_t k = 1; k <= count; ++k) {
     const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
     if (p.samples() == 0) {
@@ -1273,7 +1311,6 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
       PieceParts parts;
       if (!maker.partsOf(k, p, parts)) {
         const int error = errno;
-        ahead.clear();
         if (!run.shrank())
           run.refuse({run.source(),
                       QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),

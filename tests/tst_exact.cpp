@@ -19,11 +19,18 @@ namespace {
 
 struct Recorder : split::Reporter {
   QStringList failures, notices;
+  QStringList leftWhenTold;  // temporaries in the current folder when a failure was told
+  std::function<void(const QString &)> afterPiece;
   void start(std::int64_t) override {}
   void step() override {}
   void complete() override {}
-  void pieceWritten(const QString &) override {}
-  void fail(const split::Message &message) override { failures << message.text; }
+  void pieceWritten(const QString &name) override {
+    if (afterPiece) afterPiece(name);
+  }
+  void fail(const split::Message &message) override {
+    failures << message.text;
+    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden);
+  }
   void notice(const split::Message &message) override { notices << message.text; }
 };
 
@@ -470,6 +477,25 @@ class TestExact : public QObject {
     QCOMPARE(fifo->brief, QStringLiteral("cannot create it: it is a FIFO, not a regular file"));
     struct stat st {};
     QVERIFY(::stat("fifo.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
+  }
+
+  // A FIFO that another program makes under the name of a piece written
+  // ahead is left alone, and the pieces ahead go before the user hears why.
+  void aNameThatTurnsIntoNoFileIsLeftAlone() {
+    freshFolder();
+    Recorder r;
+    r.afterPiece = [](const QString &name) {
+      if (name == QLatin1String("piece-001.mp3")) QCOMPARE(::mkfifo("piece-004.mp3", 0644), 0);
+    };
+    const split::Outcome out = split(QStringLiteral("time"), media(QStringLiteral("vbr-xing.mp3")),
+                                     QStringLiteral("1.3"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces.size(), 3);
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral("Cannot write the file: piece-004.mp3 !\r\nIt is a FIFO, not a regular file.")});
+    QCOMPARE(r.leftWhenTold, QStringList());
+    struct stat st {};
+    QVERIFY(::stat("piece-004.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
   }
 
   // Untrusted bytes: damaged copies of real streams never crash the exact

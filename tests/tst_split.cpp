@@ -674,6 +674,33 @@ class TestSplit : public QObject {
     QCOMPARE(readAll(renamed), before);
   }
 
+  // One that another program makes there while the piece is written ahead,
+  // too; and the pieces written ahead go before the user hears why.
+  void aNameThatTurnsIntoNoFileIsLeftAlone() {
+    const QString source = makeSource(100000);
+    const auto measure = [](int fd, const split::SourceBytes &tell) -> split::FactValue {
+      char bytes[7000];
+      qint64 at = 0;
+      for (ssize_t got; (got = ::read(fd, bytes, sizeof bytes)) > 0; at += got)
+        tell(at, reinterpret_cast<const unsigned char *>(bytes), static_cast<std::size_t>(got));
+      return 10000;
+    };
+    Recorder r;
+    r.afterPiece = [](const QString &name) {
+      if (name == QLatin1String("q-001.mp3")) QCOMPARE(::mkfifo("q-003.mp3", 0644), 0);
+    };
+    const split::Outcome out =
+        split::splitByTime(source, QStringLiteral("1"), split::Fact(measure, 10000), QStringLiteral("q-%track%.mp3"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(out.pieces, (QStringList{QStringLiteral("q-001.mp3"), QStringLiteral("q-002.mp3")}));
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral("Cannot write the file: q-003.mp3 !\r\nIt is a FIFO, not a regular file.")});
+    QCOMPARE(r.leftWhenTold, QStringList());
+    struct stat st {};
+    QVERIFY(::stat("q-003.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
+    QVERIFY(temporaries().isEmpty());
+  }
+
   // Pieces of a private file are private: no one the source keeps out may
   // read them (the owner may always write them).
   void piecesKeepOutWhomTheSourceKeepsOut() {
