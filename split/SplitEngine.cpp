@@ -1931,7 +1931,7 @@ std::optional<QString> writeFile(const QString &name, const QByteArray &bytes, s
   if (mode) file.setMode(*mode);
   if (writeAll(file.fd(), bytes.constData(), static_cast<std::size_t>(bytes.size())) && file.commit())
     return std::nullopt;
-  return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, systemError(errno));
+  return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, file.whyNot(errno));
 }
 
 }  // namespace
@@ -2125,12 +2125,13 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, out.whyNot(error)),
                    QStringLiteral("cannot create it: %1").arg(out.whyNotBriefly(error))};
   }
-  auto writeFailed = [&output] {
+  auto writeFailed = [&output, &out] {
     if (stopAsked)
       return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),
                      QStringLiteral("stopped before it was complete; removed")};
-    return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, systemError(errno)),
-                   QStringLiteral("cannot write it: %1").arg(systemError(errno))};
+    const int error = errno;
+    return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, out.whyNot(error)),
+                   QStringLiteral("cannot write it: %1").arg(out.whyNotBriefly(error))};
   };
   std::vector<unsigned char> id3v2;
   if (head.mark.id3v2Size > 0) {
