@@ -147,7 +147,7 @@ class PendingFile {
     if (notRegular_) return QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_));
     return systemError(error);
   }
-  // The same after "cannot create it: ".
+  // The same in the words of a brief message ("cannot create it: ...").
   QString whyNotBriefly(int error) const {
     if (!isSource_ && !notRegular_) return systemError(error);
     QString why = whyNot(error);
