@@ -300,7 +300,10 @@ class Run {
   }
   // Until it is set again, `drop` lets go of the temporaries written ahead
   // before a failure is told: none is left while the user reads why.
-  void dropBeforeFailure(std::function<void()> drop) { dropFirst_ = std::move(drop); }
+  // Returns what it was before.
+  std::function<void()> dropBeforeFailure(std::function<void()> drop) {
+    return std::exchange(dropFirst_, std::move(drop));
+  }
   // While quiet, failures are not told: work done ahead of its time that
   // will be done again, and fail again, in its turn.
   void setQuiet(bool quiet) { quiet_ = quiet; }
@@ -387,12 +390,10 @@ class Run {
 
   // Whether another program has cut the source short since it was opened,
   // as it was read for what to cut: pieces laid out on its size at the
-  // start would be wrong, or never complete. Then `dropFirst` lets go of
-  // what was written ahead, and the user is told.
-  bool shrank(const std::function<void()> &dropFirst = [] {}) {
+  // start would be wrong, or never complete. Then the user is told.
+  bool shrank() {
     struct stat st {};
     if (::fstat(in_.fd(), &st) != 0 || st.st_size >= size_) return false;
-    dropFirst();
     refuse(sourceEnded(st.st_size, QString()));
     return true;
   }
@@ -547,13 +548,15 @@ class Run {
 // failure.
 class DropBeforeFailure {
  public:
-  DropBeforeFailure(Run &run, std::function<void()> drop) : run_(run) { run_.dropBeforeFailure(std::move(drop)); }
+  DropBeforeFailure(Run &run, std::function<void()> drop)
+      : run_(run), before_(run.dropBeforeFailure(std::move(drop))) {}
   DropBeforeFailure(const DropBeforeFailure &) = delete;
   DropBeforeFailure &operator=(const DropBeforeFailure &) = delete;
-  ~DropBeforeFailure() { run_.dropBeforeFailure(nullptr); }
+  ~DropBeforeFailure() { run_.dropBeforeFailure(std::move(before_)); }
 
  private:
   Run &run_;
+  std::function<void()> before_;
 };
 
 QString createPrefix(std::int64_t pieceSize) {
@@ -638,11 +641,6 @@ class CopyAsRead {
 
   // Whether it still writes what it is given.
   bool writes() const { return layout_ != nullptr; }
-  // Removes all it wrote.
-  void drop() {
-    piece_.reset();
-    ahead_.clear();
-  }
   // The piece being written, if any, and the pieces complete.
   std::optional<std::int64_t> track() const { return piece_ ? std::optional(track_) : std::nullopt; }
   Ahead take() { return std::move(ahead_); }
@@ -739,13 +737,14 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
                                         QStringList &empty) {
   FactValue value = fact.known;
   Ahead ahead;
+  bool stopped = false;
+  std::optional<std::int64_t> unfinished;  // the piece being copied ahead when a stop came
   if (fact.measure) {
     const Plan guessed = fact.guess > 0 ? planOf(fact.guess) : Plan(Message());
     const auto *layout = std::get_if<Layout>(&guessed);
     if (layout) run.setTotal(layout->bytes);
     CopyAsRead copier(run, layout);
     BytesBetween between(layout != nullptr);
-    bool stopped = false;
     std::thread measuring([&] {
       try {
         value = fact.measure(run.fd(), [&](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
@@ -766,20 +765,18 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
     }
     measuring.join();
     run.setQuiet(false);
-    // What was written ahead goes before the user hears why it is not kept.
-    if (stopped) {
-      const auto unfinished = copier.track();
-      copier.drop();
-      return run.stoppedAt(unfinished), std::nullopt;
-    }
-    if (run.shrank([&] { copier.drop(); })) return std::nullopt;
+    unfinished = copier.track();
     ahead = copier.take();
-  }
+  }  // the piece it was copying, if any, goes with it
 
-  if (const auto *why = std::get_if<Message>(&value)) return ahead.clear(), run.refuse(*why), std::nullopt;
+  // What was written ahead goes before the user hears why it is not kept.
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
+  if (stopped) return run.stoppedAt(unfinished), std::nullopt;
+  if (fact.measure && run.shrank()) return std::nullopt;
+  if (const auto *why = std::get_if<Message>(&value)) return run.refuse(*why), std::nullopt;
   const std::int64_t known = std::get<std::int64_t>(value);
   const Plan plan = planOf(known);
-  if (const auto *why = std::get_if<Message>(&plan)) return ahead.clear(), run.refuse(*why), std::nullopt;
+  if (const auto *why = std::get_if<Message>(&plan)) return run.refuse(*why), std::nullopt;
   const Layout &layout = std::get<Layout>(plan);
   std::int64_t kept = 0;
   for (auto it = ahead.begin(); it != ahead.end();) {
@@ -794,7 +791,6 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
   }
   run.reporter().start(layout.steps);
   run.restartProgress(kept, layout.bytes);
-  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   for (std::int64_t track = 1; track <= layout.count; ++track) {
     const Range range = layout.piece(track);
     const auto early = ahead.find(track);
@@ -1605,13 +1601,13 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   }
 
   // What was written ahead goes before the user hears why it is not kept.
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   MpegFile src;
   const bool whole = walker.result(src);
   const int walkError = errno;
-  if (!whole && stopAsked) return ahead.clear(), run.stoppedAt(std::nullopt), run.stopped();
-  if (run.shrank([&] { ahead.clear(); })) return run.stopped();
+  if (!whole && stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
+  if (run.shrank()) return run.stopped();
   if (!whole) {
-    ahead.clear();
     errno = walkError;
     refuseExact(run);
     return run.stopped();

@@ -498,6 +498,22 @@ class TestExact : public QObject {
     QVERIFY(::stat("piece-004.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
   }
 
+  // A stream found damaged late in the walk is refused, and the pieces
+  // written ahead of the damage go before the user hears why.
+  void aStreamDamagedLateLeavesNothing() {
+    freshFolder();
+    QByteArray bytes = readAll(media(QStringLiteral("cbr-noinfo.mp3"))).repeated(40);
+    bytes.insert(bytes.size() * 3 / 4, QByteArray(100, 'x'));
+    writeFile(QStringLiteral("late.mp3"), bytes);
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), QStringLiteral("late.mp3"), QStringLiteral("5"), r);
+    QVERIFY(!out.completed);
+    QCOMPARE(r.failures.size(), 1);
+    QVERIFY2(r.failures[0].contains(QStringLiteral("not a plain MPEG audio stream")), qPrintable(r.failures[0]));
+    QCOMPARE(r.leftWhenTold, QStringList());
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("late.mp3")});
+  }
+
   // Untrusted bytes: damaged copies of real streams never crash the exact
   // cuts or the join, and whatever is cut joins again into as many frames.
   void damagedStreamsAreHandled() {
