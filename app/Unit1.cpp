@@ -319,17 +319,17 @@ void TForm1::Image1MouseDrag(QPoint globalPos) {
   if (dragFrom_) move(globalPos - *dragFrom_);
 }
 
-void TForm1::openFromCommandLine(const QStringList &arguments) {
-  if (arguments.size() > 1) takeSource(arguments.at(1));
-}
-
 // Kept as a full path, so that a later change of the current folder (by a file
-// dialog) does not lose the source.
+// dialog) does not lose the source. A file given to the program or dropped on
+// it is chosen as one confirmed in the Open dialog: its folder becomes the
+// current one, where pieces named without a folder are written. (A file
+// manager starts the program in the home folder.)
 bool TForm1::takeSource(const QString &path) {
   if (path.isEmpty() || PageControl1->currentWidget() != TabSheet1) return false;
   // Made absolute as text: Qt's file engine would lose bytes that are not UTF-8.
-  const QString full = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
-  Edit1->setText(QDir::toNativeSeparators(QDir::cleanPath(full)));
+  const QString full = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path);
+  Edit1->setText(QDir::toNativeSeparators(full));
+  [[maybe_unused]] const int moved = ::chdir(encodeFileName(full.left(full.lastIndexOf(u'/') + 1)).constData());
   return true;
 }
 
@@ -420,9 +420,14 @@ bool TForm1::sourceServes(int method) {
     reason = QStringLiteral("it is %1, not a regular file").arg(*kind);
   } else if (const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC); fd < 0) {
     reason = QString::fromLocal8Bit(std::strerror(errno));
-  } else if (::close(fd), method != 3) {
+  } else {
+    ::close(fd);
     try {
-      Mp3Play.Open(SourceFile, QString());
+      // Method 3 cuts bytes, but of MPEG audio only: a quick look will do.
+      if (method == 3)
+        audio::requireMpegAudio(name.toStdString());
+      else
+        Mp3Play.Open(SourceFile, QString());
     } catch (const audio::StreamError &error) {
       reason = QString::fromLocal8Bit(error.what());
       const QString prefix = SourceFile + QStringLiteral(": ");
@@ -461,12 +466,26 @@ void TForm1::enterMethod2() {
 
 void TForm1::enterMethod3() {
   PageControl1->setCurrentWidget(TabSheet4);
+  Mp3Play.Close();
   buildDefaultTemplate(editSavePath3);
 }
 
 void TForm1::buildDefaultTemplate(TFlatEdit *outputBox) {
   JoinName = split::joinNameOf(SourceFile);
-  outputBox->setText(JoinName + QStringLiteral("-%track%.mp3"));
+  setOutputTemplate(outputBox, JoinName + QStringLiteral("-%track%.mp3"));
+}
+
+// The box's hint names the folder the pieces go to: a name without a folder
+// is written into the current one.
+void TForm1::setOutputTemplate(TFlatEdit *outputBox, const QString &outputTemplate) {
+  outputBox->setText(outputTemplate);
+  outputBox->setToolTip(QStringLiteral("The pieces go to the folder %1").arg(QDir::toNativeSeparators(outputFolder(outputTemplate))));
+}
+
+QString TForm1::outputFolder(const QString &outputTemplate) {
+  const QString name = split::pieceName(QDir::fromNativeSeparators(outputTemplate), 1);
+  const QString full = QDir::isAbsolutePath(name) ? name : QDir::currentPath() + u'/' + name;
+  return QDir::cleanPath(full.left(full.lastIndexOf(u'/') + 1));
 }
 
 void TForm1::butBackClick(QObject *) {
@@ -479,20 +498,16 @@ void TForm1::butBackClick(QObject *) {
   if (active != TabSheet1) PageControl1->setCurrentWidget(TabSheet1);
 }
 
+// A cancelled dialog leaves the box as it was: a path typed, dropped or
+// given to the program is not lost.
 void TForm1::butBrowserClick(QObject *) {
-  OpenDialog.Execute(this);
-  Edit1->setText(OpenDialog.FileName());
+  if (OpenDialog.Execute(this)) Edit1->setText(OpenDialog.FileName());
   butBrowser->setSkin(QStringLiteral("OPEN"));
 }
 
 void TForm1::browseOutput(TFlatEdit *outputBox) {
-  SaveDialog.Execute(this);
-  const QString chosen = SaveDialog.FileName();
-  if (!chosen.isEmpty()) {
-    outputBox->setText(split::insertBeforeExtension(chosen, QStringLiteral("-%track%")));
-  } else {
-    buildDefaultTemplate(outputBox);
-  }
+  if (SaveDialog.Execute(this))
+    setOutputTemplate(outputBox, split::insertBeforeExtension(SaveDialog.FileName(), QStringLiteral("-%track%")));
 }
 
 void TForm1::butOutBro1Click(QObject *) {

@@ -109,10 +109,11 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void mnuContentsClick(QObject *Sender);
   void mnuAboutClick(QObject *Sender);
 
-  // The program's one argument, a source file, goes into the source box.
-  void openFromCommandLine(const QStringList &arguments);
-  // Puts a file into the source box; only while page 1 is showing.
+  // Puts a file into the source box and makes its folder the current one;
+  // only while page 1 is showing.
   bool takeSource(const QString &path);
+  // The folder, as a full path, that the pieces of an output template go to.
+  static QString outputFolder(const QString &outputTemplate);
 
   // The breakpoint list.
   void InsertBreakpoint(const QString &text);
@@ -164,6 +165,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void enterMethod2();
   void enterMethod3();
   void buildDefaultTemplate(TFlatEdit *outputBox);
+  void setOutputTemplate(TFlatEdit *outputBox, const QString &outputTemplate);
   void browseOutput(TFlatEdit *outputBox);
   void readSettings();
   void writeSettings();

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "CommandLine.h"
 #include "FileName.h"
 #include "Platform.h"
 #include "Unit1.h"
@@ -50,11 +51,15 @@ void quitOnSignals(QObject *parent) {
   }
   std::signal(SIGXFSZ, SIG_IGN);  // past a file size limit, a piece's write fails and says so
 }
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
+  if (const auto status = answerOwnOptions(argc, argv)) return *status;
   try {
     QApplication app(argc, argv);
+    const auto file = fileArgument(argc, argv);
+    if (!file) return 2;
     QApplication::setApplicationName(QStringLiteral("Tranchette"));
     QApplication::setOrganizationName(QStringLiteral("Velmora"));
     quitOnSignals(&app);
@@ -67,7 +72,7 @@ int main(int argc, char *argv[]) {
       QuitOnFirstPaint quitWhenShown;
       if (qEnvironmentVariableIsSet("TRANCHETTE_QUIT_WHEN_SHOWN")) Form1->installEventFilter(&quitWhenShown);
       // The file's name as its bytes, whatever they are.
-      if (argc > 1) Form1->openFromCommandLine({QString(), decodeFileName(QByteArray(argv[1]))});
+      if (!file->isEmpty()) Form1->takeSource(decodeFileName(*file));
       Form1->show();
       app.exec();
     } catch (const std::exception &error) {

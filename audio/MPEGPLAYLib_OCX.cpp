@@ -141,6 +141,10 @@ std::optional<StreamFacts> guessStreamFacts(const std::string &path) {
   return facts;
 }
 
+void requireMpegAudio(const std::string &path) {
+  if (!guessStreamFacts(path)) readStreamFacts(path);
+}
+
 }  // namespace audio
 
 namespace {

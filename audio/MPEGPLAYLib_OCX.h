@@ -53,6 +53,11 @@ StreamFacts readStreamFacts(const std::string &path, int fd, const mpeg::BytesRe
 // read. Nothing when the file gives no ground for one.
 std::optional<StreamFacts> guessStreamFacts(const std::string &path);
 
+// Raises StreamError, saying why, unless the file holds MPEG audio. Quick on
+// a stream whose first frames are plain (the rest is not read); anything
+// else is left to readStreamFacts.
+void requireMpegAudio(const std::string &path);
+
 }  // namespace audio
 
 // The stream information component of the main window: Open, read

@@ -21,7 +21,7 @@ namespace {
 const char kUsage[] =
     "Usage:\n"
     "  tranchette-cli info [--] FILE\n"
-    "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [--any-file] [-q] [--] FILE\n"
     "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
@@ -47,15 +47,19 @@ const char kUsage[] =
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
     "               ... (default: <name>-%track%.mp3 in the current folder)\n"
-    "  --join       also write Join_<name>.bat, a one-line \"copy /b\" command,\n"
-    "               and Join_<name>.sh, a \"cat\" command, that join the pieces\n"
+    "  --join       also write Join_<name>.bat, \"copy /b\" for Windows' cmd,\n"
+    "               and Join_<name>.sh, a \"cat\" script, that join the pieces\n"
     "               again (size and time only); with --exact they call\n"
-    "               'tranchette-cli join'\n"
+    "               'tranchette-cli join'. A name that cmd cannot take safely\n"
+    "               (a '\"', a '!' or a control character) gets no .bat: a\n"
+    "               notice says so, and the .sh is still written\n"
     "  --exact      exact cuts: pieces of whole frames that start with an Info\n"
     "               frame giving their own length, and play gaplessly, to the\n"
     "               sample, one after the other (time: every piece exactly\n"
     "               SECONDS long; size: no piece above KB, headers included;\n"
     "               frames: cut before audio frame F)\n"
+    "  --any-file   size only: cut any file by its bytes, MPEG audio or not\n"
+    "               (without it, a file that holds no MPEG audio is refused)\n"
     "  -q           no progress bar (there is none when stderr is no terminal)\n"
     "  --           everything after it is a value or the FILE\n"
     "  -h, --help   this text\n"
@@ -238,7 +242,7 @@ int run(int argc, char *argv[]) {
   }
 
   QString outputTemplate;
-  bool haveTemplate = false, join = false, quiet = false, options = true, exact = false;
+  bool haveTemplate = false, join = false, quiet = false, options = true, exact = false, anyFile = false;
   QStringList positional;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -260,6 +264,8 @@ int run(int argc, char *argv[]) {
       join = true;
     } else if (arg == "--exact") {
       exact = true;
+    } else if (arg == "--any-file") {
+      anyFile = true;
     } else if (arg == "-q") {
       quiet = true;
     } else {
@@ -288,6 +294,7 @@ int run(int argc, char *argv[]) {
     return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   if (positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
   if (command == "frames" && join) return usageError(QStringLiteral("--join goes with size and time"));
+  if (command != "size" && anyFile) return usageError(QStringLiteral("--any-file goes with size"));
 
   const QString value = positional[0];
   const QString source = positional[1];
@@ -325,6 +332,19 @@ int run(int argc, char *argv[]) {
     }
   }
 
+  // A split by size cuts bytes, and would cut anything: only MPEG audio
+  // unless asked for. Exact cuts check the stream themselves.
+  struct stat st {};
+  const bool readable = ::stat(encodeFileName(source).constData(), &st) == 0 && S_ISREG(st.st_mode);
+  if (command == "size" && !anyFile && !exact && readable) {  // the split says why another cannot be read
+    try {
+      audio::requireMpegAudio(encodeFileName(source).toStdString());
+    } catch (const std::exception &e) {
+      error(source, reasonOf(source, e) + QStringLiteral(" (--any-file cuts it by its bytes all the same)"));
+      return 1;
+    }
+  }
+
   catchSignals();
 
   TerminalReporter reporter(!quiet);
@@ -347,8 +367,10 @@ int run(int argc, char *argv[]) {
     return caughtSignal ? 128 + caughtSignal : 1;
   }
   if (join && !outcome.pieces.isEmpty()) {
-    if (const auto problem = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), exact)) {
-      for (const QString &line : problem->split(QStringLiteral("\r\n"))) error(QString(), line);
+    const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), exact);
+    if (!written.skipped.isEmpty()) error(QString(), written.skipped);  // a notice: the rest is there
+    if (!written.failed.isEmpty()) {
+      for (const QString &line : written.failed.split(QStringLiteral("\r\n"))) error(QString(), line);
       return 1;
     }
   }

@@ -580,10 +580,17 @@ struct Layout {
 // A layout, or why the split cannot be made.
 using Plan = std::variant<Layout, Message>;
 
-// Consecutive pieces of pieceSize bytes from the start, then the tail.
-Layout fixedLayout(std::int64_t size, std::int64_t pieceSize) {
+// Consecutive pieces of pieceSize bytes from the start, then the tail. A
+// tail shorter than `joinTailBelow` bytes (less than one frame of sound)
+// goes into the piece before it instead of a piece of its own.
+Layout fixedLayout(std::int64_t size, std::int64_t pieceSize, std::int64_t joinTailBelow = 0) {
   const std::int64_t count = size / pieceSize;
   const std::int64_t tail = size % pieceSize;
+  if (count > 0 && tail > 0 && tail < joinTailBelow)
+    return {count, size, [=](std::int64_t track) {
+              const std::int64_t length = track < count ? pieceSize : pieceSize + tail;
+              return Range{(track - 1) * pieceSize, length, createPrefix(pieceSize)};
+            }};
   return {count + (tail != 0 ? 1 : 0), size,
           [=](std::int64_t track) {
             if (track <= count) return Range{(track - 1) * pieceSize, pieceSize, createPrefix(pieceSize)};
@@ -1827,6 +1834,9 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
   }
   if (exactCuts) return exactByTime(run, milliseconds / 1000);
   const std::int64_t size = run.size();
+  // How long one frame of the source plays, from its first frame.
+  const auto stream = mpeg::estimate(run.fd());
+  const double frameMs = stream && stream->first.rate > 0 ? stream->first.samples * 1000.0 / stream->first.rate : 0;
   const auto planOf = [&](std::int64_t totalMs) -> Plan {
     if (totalMs <= 0)
       return Message{source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
@@ -1837,7 +1847,8 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
       return Message{source,
                      QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
                      QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)};
-    return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)));
+    const auto oneFrame = static_cast<std::int64_t>(std::min(frameMs * static_cast<double>(size) / static_cast<double>(totalMs), 9.0e18));
+    return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)), oneFrame);
   };
   QStringList none;
   if (!writeLayout(run, totalTimeMs, planOf, none)) return run.stopped();
@@ -1940,10 +1951,17 @@ QString joinCommand(const QStringList &pieces, const QString &joinName, bool exa
     return needs ? u'"' + name + u'"' : name;
   };
   QStringList names = joinedNames(pieces, joinName);
+  // cmd reads a batch file in the console's code page, unless told it is
+  // UTF-8; names whose bytes are no UTF-8 are left in the code page they
+  // came in.
+  const auto all = [&names](auto test) { return std::all_of(names.begin(), names.end(), test); };
+  const bool utf8 = !all([](const QString &name) { return encodeFileName(name).size() == name.size(); }) &&
+                    all([](const QString &name) { return encodeFileName(name) == name.toUtf8(); });
+  const QString codePage = utf8 ? QStringLiteral("chcp 65001 >nul\r\n") : QString();
   for (QString &name : names) name = quoted(name);
   const QString target = names.takeLast();
   if (exactPieces)
-    return QStringLiteral("tranchette-cli join -o ") + target + QStringLiteral(" -- ") + names.join(u' ');
+    return codePage + QStringLiteral("tranchette-cli join -o ") + target + QStringLiteral(" -- ") + names.join(u' ');
   // cmd reads no longer line: past it, each further line appends pieces to
   // what the lines before it joined.
   constexpr qsizetype kLongestLine = 8191;
@@ -1961,7 +1979,7 @@ QString joinCommand(const QStringList &pieces, const QString &joinName, bool exa
     length += name.size() + 1;
   }
   lines << copy + sources.join(u'+') + u' ' + target;
-  return lines.join(QStringLiteral("\r\n"));
+  return codePage + lines.join(QStringLiteral("\r\n"));
 }
 
 QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces) {
@@ -1979,30 +1997,29 @@ QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool e
          "\nrm -f -- " + part + "\nexit 1\n";
 }
 
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {
-  QStringList problems;
+JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {
+  JoinFiles result;
+  QStringList failed;
   const QString batch = QStringLiteral("Join_") + joinName + QStringLiteral(".bat");
-  std::optional<QString> unsafe;
   for (const QString &name : joinedNames(pieces, joinName))
-    if (const auto c = unsafeCharacter(name); c && !unsafe)
-      unsafe = QStringLiteral("No file %1 was written: the name \"%2\" holds %3, which cmd cannot take safely.")
-                   .arg(batch, name, describe(*c));
-  if (unsafe) {
-    problems << *unsafe;
-  } else {
+    if (const auto c = unsafeCharacter(name); c && result.skipped.isEmpty())
+      result.skipped = QStringLiteral("No file %1 was written: the name \"%2\" holds %3, which cmd cannot take safely.")
+                           .arg(batch, name, describe(*c));
+  if (result.skipped.isEmpty()) {
+    const QString command = joinCommand(pieces, joinName, exactPieces);
 #ifdef Q_OS_WIN
-    const QByteArray line = joinCommand(pieces, joinName, exactPieces).toLocal8Bit();
+    const QByteArray line = command.startsWith(QStringLiteral("chcp")) ? command.toUtf8() : command.toLocal8Bit();
 #else
-    const QByteArray line = encodeFileName(joinCommand(pieces, joinName, exactPieces));
+    const QByteArray line = encodeFileName(command);
 #endif
-    if (auto error = writeFile(batch, line)) problems << *error;
+    if (auto error = writeFile(batch, line)) failed << *error;
   }
 #ifndef Q_OS_WIN
   const QString script = QStringLiteral("Join_") + joinName + QStringLiteral(".sh");
-  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) problems << *error;
+  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) failed << *error;
 #endif
-  if (problems.isEmpty()) return std::nullopt;
-  return problems.join(QStringLiteral("\r\n"));
+  result.failed = failed.join(QStringLiteral("\r\n"));
+  return result;
 }
 
 namespace {

@@ -140,6 +140,8 @@ Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStr
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
 // names without folders, quoted where cmd would split them, every "%" doubled.
+// Where a name holds a character beyond ASCII, a first line "chcp 65001 >nul"
+// has cmd read the UTF-8 names that follow as such.
 // Where that line would be longer than cmd reads (8191 characters), further
 // lines, separated by CR LF, append the rest of the pieces to <joinName>.mp3.
 // Exact pieces are joined by "tranchette-cli join -o <joinName>.mp3 -- ...".
@@ -155,11 +157,17 @@ std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &jo
 // Exact pieces: "exec tranchette-cli join" instead of "cat".
 QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
+// What writing the join files has to tell the user.
+struct JoinFiles {
+  QString skipped;  // why no batch file was written, where none was: a notice
+  QString failed;   // what could not be written: an error
+};
+
 // Writes "Join_<joinName>.bat" in the current folder and, except on Windows,
-// "Join_<joinName>.sh" (mode 0755) beside it. Returns nothing when all is
-// written, or else the message for the user. A name that cmd cannot take
-// safely gets no batch file; the script is still written.
-std::optional<QString> writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
+// "Join_<joinName>.sh" (mode 0755) beside it. A name that cmd cannot take
+// safely gets no batch file, and `skipped` says so; the script is still
+// written.
+JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 
 // Joins exact pieces, given in order, into `output`: the first piece's tags
 // (the source's track numbers back) and frames, then from every later piece

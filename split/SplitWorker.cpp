@@ -49,8 +49,9 @@ void SplitWorker::hideProgress() { Form3->hide(); }
 void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted, bool exact) {
   if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
   // The pieces are written all the same; only the files that glue them are missing.
-  if (const auto problem = split::writeJoinFiles(outcome.pieces, host_.GetJoinName(), exact))
-    platform().messageBox(hostWindow_, *problem, QString(), Platform::Icon::None);
+  const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, host_.GetJoinName(), exact);
+  for (const QString &problem : {written.skipped, written.failed})
+    if (!problem.isEmpty()) platform().messageBox(hostWindow_, problem, QString(), Platform::Icon::None);
 }
 
 namespace {

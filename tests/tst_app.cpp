@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include "AppFixture.h"
+#include "CommandLine.h"
 #include "FileName.h"
 #include "HelpWindow.h"
 #include "TestSupport.h"
@@ -278,17 +279,17 @@ class TestApp : public QObject {
     // The confirmed file's folder is now the current one.
     QCOMPARE(QDir::currentPath(), QFileInfo(media(QStringLiteral("cbr-info.mp3"))).absolutePath());
 
-    // Cancelling hands back the last confirmed name, replacing what was typed.
+    // Cancelling keeps what the box holds, a name typed by hand included.
     Form1->Edit1->setText(QStringLiteral("typed by hand"));
     click(Form1->butBrowser);
-    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(media(QStringLiteral("cbr-info.mp3"))));
+    QCOMPARE(Form1->Edit1->text(), QStringLiteral("typed by hand"));
   }
 
-  void cancellingTheFirstOpenDialogEmptiesTheSource() {
+  void cancellingTheOpenDialogKeepsTheSource() {
     start();
     Form1->Edit1->setText(QStringLiteral("typed"));
     click(Form1->butBrowser);
-    QCOMPARE(Form1->Edit1->text(), QString());
+    QCOMPARE(Form1->Edit1->text(), QStringLiteral("typed"));
     // The image button held the mouse while the pointer was over it, and let
     // go of it before the dialog opened.
     QCOMPARE(fake_->fileDialogs, 1);
@@ -335,8 +336,8 @@ class TestApp : public QObject {
     QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("vbr-xing-%track%.mp3"));
   }
 
-  // A source that cannot be read, or (for the methods that need its stream
-  // facts) holds no MPEG audio, gets a Note and keeps page 1.
+  // A source that cannot be read, or holds no MPEG audio, gets a Note and
+  // keeps page 1, whatever the method.
   void aSourceThatCannotServeGetsANote_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<int>("method");
@@ -349,7 +350,8 @@ class TestApp : public QObject {
     QTest::newRow("text, method 1") << text << 1 << "not an MPEG audio file";
     QTest::newRow("text, method 2") << text << 2 << "not an MPEG audio file";
     QTest::newRow("empty, method 2") << QStringLiteral("empty.mp3") << 2 << "the file is empty";
-    QTest::newRow("text, method 3 cuts any bytes") << text << 3 << "";
+    QTest::newRow("text, method 3") << text << 3 << "not an MPEG audio file";
+    QTest::newRow("MPEG audio, method 3") << media(QStringLiteral("cbr-info.mp3")) << 3 << "";
     // Refused at once: opening a FIFO without a writer would wait for ever.
     QTest::newRow("FIFO, method 2") << QStringLiteral("fifo.mp3") << 2 << "it is a FIFO, not a regular file";
     QTest::newRow("FIFO, method 3") << QStringLiteral("fifo.mp3") << 3 << "it is a FIFO, not a regular file";
@@ -407,7 +409,7 @@ class TestApp : public QObject {
     const QByteArray bytes("caf\xe9 live.mp3");
     QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("copy.mp3")));
     QCOMPARE(::rename("copy.mp3", bytes.constData()), 0);
-    Form1->openFromCommandLine({QString(), decodeFileName(bytes)});
+    Form1->takeSource(decodeFileName(bytes));
     click(Form1->butNext);
     QVERIFY2(fake_->messages.isEmpty(), qPrintable(fake_->messages.value(0).text));
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
@@ -422,15 +424,35 @@ class TestApp : public QObject {
     QCOMPARE(::stat("caf\xe9 live-003.mp3", &st), 0);
   }
 
+  // Given to the program or dropped, a file is chosen as in the Open
+  // dialog: its folder becomes the current one, so that the pieces land
+  // beside it, and the output box's hint names that folder.
   void aFileGivenToTheProgramIsTheSource() {
     start();
-    Form1->openFromCommandLine({QStringLiteral("tranchette"), QStringLiteral("song.mp3"), QStringLiteral("other")});
-    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("song.mp3"))));
-    Form1->openFromCommandLine({QStringLiteral("tranchette")});
-    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("song.mp3"))));
+    const QString home = QDir::currentPath();
+    QDir().mkpath(QStringLiteral("Music"));
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("Music/song.mp3")));
+    Form1->takeSource(QStringLiteral("Music/song.mp3"));
+    const QString music = QDir(home).filePath(QStringLiteral("Music"));
+    QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(music + QStringLiteral("/song.mp3")));
+    QCOMPARE(QDir::currentPath(), music);
+    click(Form1->RadioButton3);
+    click(Form1->butNext);
+    QCOMPARE(Form1->editSavePath3->toolTip(), QStringLiteral("The pieces go to the folder ") + QDir::toNativeSeparators(music));
+    Form1->editSize->setText(QStringLiteral("100"));
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QVERIFY(QFileInfo::exists(music + QStringLiteral("/song-001.mp3")));
+    QVERIFY(QFileInfo::exists(music + QStringLiteral("/Join_song.sh")));
+    QCOMPARE(QDir(home).entryList(QDir::Files), QStringList());
+    click(Form1->butBack);
+    QDir::setCurrent(home);
 
     // Dropped on the source box, the file reaches the window.
-    const QString dropped = copyOf(QStringLiteral("cbr-info.mp3"));
+    QDir().mkpath(QStringLiteral("Drops"));
+    const QString dropped = QDir(home).filePath(QStringLiteral("Drops/cbr-info.mp3"));
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), dropped));
     auto drop = [](QWidget *on, const QString &path) {
       QMimeData data;
       data.setUrls({QUrl::fromLocalFile(path)});
@@ -447,10 +469,37 @@ class TestApp : public QObject {
     };
     QVERIFY(drop(Form1->Edit1, dropped));
     QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(dropped));
+    QCOMPARE(QDir::currentPath(), QFileInfo(dropped).absolutePath());
     click(Form1->RadioButton3);
     click(Form1->butNext);
     QVERIFY(!drop(Form1->editSize, QDir::current().filePath(QStringLiteral("other.mp3"))));  // page 1 only
     QCOMPARE(Form1->Edit1->text(), QDir::toNativeSeparators(dropped));
+  }
+
+  // The window program answers the usual options without opening a window,
+  // and takes a file whose name begins with "-" after "--".
+  void commandLine() {
+    for (const char *option : {"--help", "--version"}) {
+      QProcess app;
+      app.start(qEnvironmentVariable("TRANCHETTE_APP"), {QString::fromLatin1(option)});
+      QVERIFY(app.waitForFinished(5000));
+      QCOMPARE(app.exitCode(), 0);
+      const QString out = QString::fromLocal8Bit(app.readAllStandardOutput());
+      QVERIFY2(out.startsWith(option == QByteArray("--help") ? QStringLiteral("Usage: tranchette ")
+                                                             : QStringLiteral("tranchette 1.")),
+               qPrintable(out));
+    }
+    auto file = [](std::initializer_list<const char *> args) {
+      std::vector<QByteArray> bytes{"tranchette"};
+      for (const char *a : args) bytes.emplace_back(a);
+      std::vector<char *> argv;
+      for (QByteArray &b : bytes) argv.push_back(b.data());
+      return fileArgument(static_cast<int>(argv.size()), argv.data());
+    };
+    QCOMPARE(file({"--", "-odd.mp3"}), QByteArray("-odd.mp3"));
+    QCOMPARE(file({"song.mp3"}), QByteArray("song.mp3"));
+    QCOMPARE(file({}), QByteArray());
+    QCOMPARE(file({"--bogus", "song.mp3"}), std::nullopt);
   }
 
   void numberBoxesTakeDigitsOnly() {
@@ -471,8 +520,7 @@ class TestApp : public QObject {
   void outputBrowsers() {
     start();
     next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton3);
-    // Cancelled before any name was confirmed: the default template again.
-    Form1->editSavePath3->setText(QStringLiteral("other"));
+    // Cancelled: the box keeps its template.
     click(Form1->butOutBro3);
     QCOMPARE(Form1->editSavePath3->text(), QStringLiteral("cbr-info-%track%.mp3"));
     QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Input/Select  output MP3 files"));
@@ -487,12 +535,10 @@ class TestApp : public QObject {
     QCOMPARE(QDir::currentPath(), QFileInfo(out).absolutePath());
     QDir::setCurrent(here);
 
-    // The dialog is shared: cancelling on another page takes the same name.
-    click(Form1->butBack);
-    click(Form1->RadioButton2);
-    click(Form1->butNext);
-    click(Form1->butOutBro2);
-    QCOMPARE(Form1->editSavePath1->text(), QDir::toNativeSeparators(out) + QStringLiteral("-%track%.mp3"));
+    // Cancelled after a name was chosen: the box keeps that name too.
+    click(Form1->butOutBro3);
+    QCOMPARE(Form1->editSavePath3->text(), QDir::toNativeSeparators(out) + QStringLiteral("-%track%.mp3"));
+    QCOMPARE(Form1->editSavePath3->toolTip(), QStringLiteral("The pieces go to the folder ") + QDir::toNativeSeparators(QFileInfo(out).absolutePath()));
   }
 
   void nextOnAMethodPageNeedsANumberOtherThan0() {

@@ -260,7 +260,7 @@ class TestCli : public QObject {
     QVERIFY(capacity > 0);
     // A signal ignored by whoever starts the program is inherited so.
     const auto before = std::signal(signal, status == 0 ? SIG_IGN : SIG_DFL);
-    const pid_t pid = spawn({"size", "1", "big.mp3"}, out[1], err[1]);
+    const pid_t pid = spawn({"size", "1", "--any-file", "big.mp3"}, out[1], err[1]);
     std::signal(signal, before);
     QVERIFY(pid > 0);
     ::close(out[1]);
@@ -300,7 +300,7 @@ class TestCli : public QObject {
     QProcess limited;
     limited.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 100; exec \"$0\" \"$@\""),
                                          qEnvironmentVariable("TRANCHETTE_CLI"), QStringLiteral("size"),
-                                         QStringLiteral("200"), QStringLiteral("big.mp3")});
+                                         QStringLiteral("200"), QStringLiteral("--any-file"), QStringLiteral("big.mp3")});
     QVERIFY(limited.waitForFinished(20000));
     QCOMPARE(limited.exitStatus(), QProcess::NormalExit);
     QCOMPARE(limited.exitCode(), 1);
@@ -313,7 +313,7 @@ class TestCli : public QObject {
     QProcess full;
     full.setStandardOutputFile(QStringLiteral("/dev/full"));
     full.start(qEnvironmentVariable("TRANCHETTE_CLI"), {QStringLiteral("size"), QStringLiteral("200"),
-                                                         QStringLiteral("big.mp3")});
+                                                         QStringLiteral("--any-file"), QStringLiteral("big.mp3")});
     QVERIFY(full.waitForFinished(20000));
     QCOMPARE(full.exitCode(), 1);
     QCOMPARE(QString::fromLocal8Bit(full.readAllStandardError()),
@@ -333,6 +333,44 @@ class TestCli : public QObject {
     QVERIFY(joined == readAll(source));
     QCOMPARE(readAll(QStringLiteral("Join_cbr-info.bat")),
              QByteArray("copy /b cbr-info-001.mp3+cbr-info-002.mp3+cbr-info-003.mp3+cbr-info-004.mp3 cbr-info.mp3"));
+  }
+
+  // Cutting bytes would cut anything: by size, a file that holds no MPEG
+  // audio is refused as by the other commands, unless --any-file asks.
+  void sizeTakesMpegAudioUnlessAskedForAnyFile() {
+    writeFile(QStringLiteral("notes.txt"), patternBytes(5000));
+    const Result refused = run({QStringLiteral("size"), QStringLiteral("1"), QStringLiteral("notes.txt")});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.startsWith(QStringLiteral("tranchette-cli: notes.txt: ")) &&
+                 refused.err.contains(QStringLiteral("--any-file")),
+             qPrintable(refused.err));
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("notes.txt")});
+    const Result cut =
+        run({QStringLiteral("size"), QStringLiteral("1"), QStringLiteral("--any-file"), QStringLiteral("notes.txt")});
+    QCOMPARE(cut.status, 0);
+    QCOMPARE(cut.out.count(u'\n'), 5);
+  }
+
+  // 160,913 bytes in 10 s: pieces of 5 s would leave 1 byte, less than a
+  // frame, which goes into the piece before it.
+  void aTailShorterThanAFrameJoinsThePieceBefore() {
+    const QString source = copyOf(QStringLiteral("cbr-info.mp3"));
+    const Result r = run({QStringLiteral("time"), QStringLiteral("5"), source});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("cbr-info-001.mp3\ncbr-info-002.mp3\n"));
+    QCOMPARE(QFileInfo(QStringLiteral("cbr-info-001.mp3")).size(), 80456);
+    QCOMPARE(readAll(QStringLiteral("cbr-info-001.mp3")) + readAll(QStringLiteral("cbr-info-002.mp3")), readAll(source));
+  }
+
+  // A name that cmd cannot take gets no batch file: that is a notice, and the
+  // split a success.
+  void aBatchLeftOutIsANotice() {
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("wow!.mp3")));
+    const Result r = run({QStringLiteral("size"), QStringLiteral("100"), QStringLiteral("wow!.mp3"), QStringLiteral("--join")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: No file Join_wow!.bat was written")), qPrintable(r.err));
+    QVERIFY(QFileInfo::exists(QStringLiteral("Join_wow!.sh")));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("Join_wow!.bat")));
   }
 
   void timeUsesThePlayingTime() {
