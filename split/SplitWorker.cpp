@@ -4,6 +4,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QWindow>
 
 #include "Platform.h"
 #include "Unit6.h"
@@ -13,10 +16,51 @@ SplitWorker::SplitWorker(SplitHost &host) : host_(host), hostWindow_(host.hostWi
 }
 
 namespace {
-bool splitRunning = false;  // main thread only
+// Main thread only.
+bool splitRunning = false;
+bool closeAsked = false;  // the main window was closed during the split
+
+// While a split runs on the main thread, the progress window lets events
+// through: only its own input may reach a window then. Closing the main
+// window (from the window manager) cancels the split, and the window closes
+// once it has stopped.
+class InputGate : public QObject {
+ public:
+  explicit InputGate(QWidget *hostWindow) : hostWindow_(hostWindow) { qApp->installEventFilter(this); }
+  ~InputGate() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::Close && watched == hostWindow_) {
+      closeAsked = true;
+      Form3->butCancelClick(Form3->butCancel);
+      event->ignore();
+      return true;
+    }
+    if (!isInput(event->type())) return false;
+    if (auto *w = qobject_cast<QWidget *>(watched)) return w->window() != Form3;
+    if (auto *w = qobject_cast<QWindow *>(watched)) return w != Form3->windowHandle();
+    return false;
+  }
+
+ private:
+  static bool isInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::MouseButtonPress: case QEvent::MouseButtonRelease: case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove: case QEvent::KeyPress: case QEvent::KeyRelease: case QEvent::ShortcutOverride:
+      case QEvent::Shortcut: case QEvent::Wheel: case QEvent::ContextMenu: case QEvent::DragEnter:
+      case QEvent::DragMove: case QEvent::Drop: case QEvent::TouchBegin: case QEvent::TouchUpdate:
+      case QEvent::TouchEnd: case QEvent::TabletPress: case QEvent::TabletRelease: case QEvent::TabletMove:
+        return true;
+      default:
+        return false;
+    }
+  }
+  QPointer<QWidget> hostWindow_;
+};
 }  // namespace
 
-// The progress window lets paint events through during a split, and with them
+// The progress window lets events through during a split, and with them
 // another worker's turn could come: that worker waits until the split has ended.
 void SplitWorker::run() {
   bool done = false;
@@ -28,12 +72,36 @@ void SplitWorker::run() {
           done = true;
           if (!hostWindow_) return;
           splitRunning = true;
-          guard([this] { DoSplit(); });
+          split::requestStop(false);
+          closeAsked = false;
+          {
+            InputGate gate(hostWindow_);
+            guard([this] { DoSplit(); });
+          }
+          split::requestStop(false);
           splitRunning = false;
+          if (closeAsked && hostWindow_) hostWindow_->close();
         },
         Qt::BlockingQueuedConnection);
     if (!done) QThread::msleep(10);
   }
+}
+
+bool SplitWorker::cancelled(const split::Outcome &outcome) {
+  if (outcome.completed || !Form3->CancelRequested) return false;
+  hideProgress();
+  if (hostWindow_ && !closeAsked) {
+    const qsizetype n = outcome.pieces.size();
+    const QString folder = n > 0 ? QFileInfo(outcome.pieces.first()).absolutePath() : QString();
+    const QString text = n == 0 ? QStringLiteral("The split was cancelled before a piece was complete.")
+                         : QStringLiteral("The split was cancelled: %1 %2 written to the folder %3; the unfinished "
+                                          "piece was removed.")
+                               .arg(n)
+                               .arg(n == 1 ? QStringLiteral("piece was") : QStringLiteral("pieces were"),
+                                    QDir::toNativeSeparators(folder));
+    platform().messageBox(hostWindow_, text, QString(), Platform::Icon::None);
+  }
+  return true;
 }
 
 void SplitWorker::showProgress(bool repaintCancel) {
@@ -63,9 +131,12 @@ void ProgressReporter::step() { Form3->advance(); }
 void ProgressReporter::complete() { Form3->setProgress(0, Form3->Progress->maximum(), Form3->Progress->maximum()); }
 
 void ProgressReporter::fail(const split::Message &message) {
-  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
+  // Cancelled: the worker says what was left.
+  if (!Form3->CancelRequested) platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
   Form3->close();
 }
+
+void ProgressReporter::bytesCopied(std::int64_t, std::int64_t) { Form3->keepDrawn(); }
 
 void ProgressReporter::notice(const split::Message &message) {
   platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);

@@ -24,6 +24,9 @@ class SplitWorker : public QThread {
   // Writes the join batch after a run that completed with pieces; exact
   // pieces are joined by tranchette-cli.
   void writeJoin(const split::Outcome &outcome, bool wanted, bool exact);
+  // After a run that Cancel stopped: hides the progress window, says how
+  // many pieces were written and where, and returns true.
+  bool cancelled(const split::Outcome &outcome);
 
   SplitHost &host_;
 
@@ -32,13 +35,15 @@ class SplitWorker : public QThread {
   QPointer<QWidget> hostWindow_;
 };
 
-// Moves the progress window's bar and shows failures in a message box.
+// Moves the progress window's bar, keeps it drawn and its Cancel button
+// heard, and shows failures in a message box.
 class ProgressReporter : public split::Reporter {
  public:
   void start(std::int64_t maximum) override;
   void step() override;
   void complete() override;
   void pieceWritten(const QString &) override {}
+  void bytesCopied(std::int64_t done, std::int64_t total) override;
   void fail(const split::Message &message) override;
   void notice(const split::Message &message) override;
 };

@@ -11,7 +11,7 @@ void TSplitThread_3::DoSplit() {
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitBySize(host_.GetSourceFile(), page.parameter->text(),
                                                     page.savePath->text(), reporter, page.exact->isChecked());
-  if (!outcome.completed) return;
+  if (cancelled(outcome) || !outcome.completed) return;
   hideProgress();
   writeJoin(outcome, page.join->isChecked(), page.exact->isChecked());
 }

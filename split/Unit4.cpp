@@ -10,7 +10,7 @@ void TSplitThread_2::DoSplit() {
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
                                                     page.savePath->text(), reporter, page.exact->isChecked());
-  if (!outcome.completed) return;
+  if (cancelled(outcome) || !outcome.completed) return;
   hideProgress();
   writeJoin(outcome, page.join->isChecked(), page.exact->isChecked());
 }

@@ -14,5 +14,5 @@ void TSplitThread_1::DoSplit() {
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitAtBreakpoints(host_.GetSourceFile(), host_.GetFrameCount(), breakpoints,
                                                            page.savePath->text(), reporter, page.exact->isChecked());
-  if (outcome.completed) hideProgress();
+  if (!cancelled(outcome) && outcome.completed) hideProgress();
 }

@@ -5,6 +5,7 @@
 #include <QWindow>
 
 #include "Platform.h"
+#include "SplitEngine.h"
 
 TForm3 *Form3 = nullptr;
 
@@ -25,22 +26,26 @@ void TForm3::FormShow(QObject *) {
   if (mainWindow_) move(mainWindow_->x() + 150, mainWindow_->y() + 100);
 }
 
-void TForm3::butCancelClick(QObject *) {}
+void TForm3::butCancelClick(QObject *) {
+  CancelRequested = true;
+  split::requestStop();
+}
 
 void TForm3::showBusy() {
+  CancelRequested = false;
   show();
   // The window system maps the window and asks for its contents a moment later.
   QElapsedTimer waited;
   waited.start();
   while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 500) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents();
     if (!windowHandle()->isExposed()) QThread::msleep(2);
   }
   drawNow();
 }
 
 void TForm3::drawNow() {
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  QCoreApplication::processEvents();
   lastDrawn_.start();
 }
 
@@ -53,5 +58,9 @@ void TForm3::setProgress(int minimum, int maximum, int position) {
 void TForm3::advance() {
   Progress->setValue(Progress->value() + 1);
   Progress->repaint();
+  keepDrawn();
+}
+
+void TForm3::keepDrawn() {
   if (isVisible() && (!lastDrawn_.isValid() || lastDrawn_.elapsed() >= kDrawInterval)) drawNow();
 }

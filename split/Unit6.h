@@ -7,8 +7,9 @@
 #include "ui_Unit6.h"
 
 // The progress window of a split: "Please wait...", a bar and a Cancel button
-// that is there to be seen (a split cannot be cancelled). It opens at a fixed
-// offset from the main window's top-left corner on every show.
+// that stops the split after the piece being written (whose unfinished file
+// goes). It opens at a fixed offset from the main window's top-left corner on
+// every show.
 class TForm3 : public QWidget, public Ui::TForm3 {
   Q_OBJECT
 
@@ -19,13 +20,18 @@ class TForm3 : public QWidget, public Ui::TForm3 {
   void butCancelClick(QObject *Sender);
 
   // A split runs on the main thread, which handles no events while it copies:
-  // showBusy() shows the window and lets the window system's expose and paint
-  // events through until it is drawn, and every move of the bar repaints it and,
-  // at most every kDrawInterval ms, lets those events through again. Input
-  // stays queued until the split has ended.
+  // showBusy() shows the window and lets the window system's events through
+  // until it is drawn, and every move of the bar repaints it and, at most
+  // every kDrawInterval ms, lets those events through again (keepDrawn()
+  // does the same between moves). The split's worker keeps the input of
+  // every other window out meanwhile, so that only Cancel can be pressed.
   void showBusy();
   void setProgress(int minimum, int maximum, int position);
   void advance();
+  void keepDrawn();
+
+  // Whether Cancel was pressed since the window was last shown busy.
+  bool CancelRequested = false;
 
   static constexpr int kDrawInterval = 40;
 

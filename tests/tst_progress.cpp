@@ -17,6 +17,16 @@ class TestProgress : public QObject {
   QTemporaryDir settingsDir_;
   QTemporaryDir work_;
 
+  // MPEG audio frames, then zeros up to `size` bytes: a source that the split
+  // by size takes, quick to make.
+  static QString longSource(const QString &path, qint64 size) {
+    QFile::remove(path);
+    QFile::copy(media(QStringLiteral("cbr-noinfo.mp3")), path);
+    QFile source(path);
+    if (!source.open(QIODevice::ReadWrite) || !source.resize(size)) return QString();
+    return QFileInfo(path).absoluteFilePath();
+  }
+
   // The pixels in rows [top, bottom) of two images of one size that differ.
   static int differing(const QImage &a, const QImage &b, int top, int bottom) {
     int n = 0;
@@ -37,11 +47,7 @@ class TestProgress : public QObject {
     startProgram({{"Top", 100}, {"Left", 100}, {"Offset", 200}, {"Method", 3}});
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
     // 512 MB in pieces of 1 MB: seconds of copying, the main thread busy all along.
-    {
-      QFile source(QStringLiteral("long.mp3"));
-      QVERIFY(source.open(QIODevice::WriteOnly) && source.resize(512LL << 20));
-    }
-    Form1->Edit1->setText(QDir::current().filePath(QStringLiteral("long.mp3")));
+    Form1->Edit1->setText(longSource(QStringLiteral("long.mp3"), 512LL << 20));
     Form1->butNextClick(nullptr);
     Form1->editSize->setText(QStringLiteral("1024"));
     Form1->chkJoin3->setChecked(false);
@@ -84,6 +90,80 @@ class TestProgress : public QObject {
     QVERIFY2(widths.size() >= 3, "the progress window was not seen on the screen");
     QVERIFY(std::is_sorted(widths.begin(), widths.end()));
     QVERIFY2(widths.first() < widths.last() && widths.last() <= fullWidth, "the bar did not grow on the screen");
+    stopProgram();
+  }
+
+  // Cancel, clicked on the screen while the split runs, stops it: the pieces
+  // complete stay, the unfinished one goes, no join file is written for the
+  // incomplete set, and the user is told how many were written, and where.
+  // The main window takes no click meanwhile; closing it cancels as well.
+  void cancelStopsTheSplit_data() {
+    QTest::addColumn<bool>("closeTheWindow");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("the main window closed") << true;
+  }
+  void cancelStopsTheSplit() {
+    QFETCH(bool, closeTheWindow);
+    FakePlatform *fake = startProgram({{"Top", 100}, {"Left", 100}, {"Offset", 200}, {"Method", 3}});
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    const QString folder = QDir::current().filePath(QStringLiteral("cancel"));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    // 64 MB in pieces of 1 KB: seconds of creating files.
+    Form1->Edit1->setText(longSource(folder + QStringLiteral("/long.mp3"), 64LL << 20));
+    Form1->butNextClick(nullptr);
+    Form1->editSize->setText(QStringLiteral("1"));
+    Form1->editSavePath3->setText(folder + QStringLiteral("/long-%track%.mp3"));
+    QVERIFY(Form1->chkJoin3->isChecked());
+    // A hand on the mouse, once the progress window is up: a click on Next
+    // (refused), then on Cancel or the main window's close.
+    const QPoint next = Form1->butNext->mapToGlobal(Form1->butNext->rect().center());
+    const QString script =
+        QStringLiteral("w=$(xdotool search --sync --onlyvisible --name '^Create...$' | head -n 1); sleep 0.3; "
+                       "xdotool mousemove %1 %2 click 1; sleep 0.2; ")
+            .arg(next.x())
+            .arg(next.y()) +
+        (closeTheWindow ? QStringLiteral("touch close-now")
+                        : QStringLiteral("eval $(xdotool getwindowgeometry --shell $w); "
+                                         "xdotool mousemove $((X + 104)) $((Y + 84)) click 1"));
+    QProcess hand;
+    hand.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    QVERIFY(hand.waitForStarted());
+    // The window manager's close reaches the window as a close event.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (QFile::remove(QStringLiteral("close-now"))) Form1->close();
+    });
+    closer.start(20);
+    Form1->butNextClick(nullptr);
+    QSignalSpy done(Form1->SplitThread3, &QObject::destroyed);
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 120000);
+    QVERIFY(hand.state() == QProcess::NotRunning || hand.waitForFinished(10000));
+
+    QDir out(folder);
+    const QStringList pieces = out.entryList({QStringLiteral("long-*.mp3")}, QDir::Files, QDir::Name);
+    QVERIFY2(pieces.size() < 65536, "the split was not stopped");
+    for (int k = 1; k <= pieces.size(); ++k)
+      QCOMPARE(QFileInfo(out.filePath(QStringLiteral("long-%1.mp3").arg(k, 3, 10, QChar(u'0')))).size(), 1024);
+    QCOMPARE(out.entryList({QStringLiteral(".tranchette-*"), QStringLiteral("Join_*")}, QDir::Files | QDir::Hidden),
+             QStringList());
+    QVERIFY(!Form3->isVisible());
+    if (closeTheWindow) {
+      QVERIFY(fake->messages.isEmpty());
+      QTRY_VERIFY(!Form1->isVisible());
+    } else {
+      QCOMPARE(fake->messages.size(), 1);
+      QCOMPARE(fake->messages[0].text,
+               QStringLiteral("The split was cancelled: %1 pieces were written to the folder %2; the unfinished piece "
+                              "was removed.")
+                   .arg(pieces.size())
+                   .arg(folder));
+      QVERIFY(Form1->isVisible());
+      QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
+      // The click on Next during the split started nothing.
+      QTest::qWait(300);
+      QCOMPARE(out.entryList({QStringLiteral("long-*.mp3")}, QDir::Files).size(), pieces.size());
+    }
     stopProgram();
   }
 };
