@@ -1,5 +1,9 @@
 #include "HelpWindow.h"
 
+#include <QApplication>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "Platform.h"
@@ -19,4 +23,10 @@ THelpWindow::THelpWindow(QWidget *mainWindow) : QWidget(mainWindow, Qt::Window) 
   layout->setContentsMargins(8, 8, 8, 8);
   layout->addWidget(Browser);
   Browser->setSource(FirstPage);
+  // The window's white would leave the scroll bars' thumbs white on white.
+  const QPalette standard = QApplication::style()->standardPalette();
+  Browser->verticalScrollBar()->setPalette(standard);
+  Browser->horizontalScrollBar()->setPalette(standard);
+  auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
 }

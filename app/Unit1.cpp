@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyleHints>
 #include <QThread>
 #include <QTimer>
@@ -151,6 +153,7 @@ TForm1::TForm1(QWidget *parent)
   on(imgFastf, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastfMouseUp(imgFastf); });
   on(imgFastr, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastrMouseDown(imgFastr); });
   on(imgFastr, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastrMouseUp(imgFastr); });
+  addPreviewKeys();
 
   try {
     FormCreate(this);
@@ -449,7 +452,7 @@ void TForm1::enterMethod1() {
   Mp3Play.Close();
   XPlayer->InputOpen(SourceFile, facts);
   XPlayer->SetInputPositionRange(FrameCount);
-  XPlayer->Play();
+  play();
   Slider->setMax(FrameCount + FrameCorrection);
   Slider->setFrequency(FrameCount / 10);
   if (ListBox->count() == 0) ListBox->insertItem(0, QStringLiteral("0"));
@@ -492,6 +495,7 @@ void TForm1::butBackClick(QObject *) {
   QWidget *active = PageControl1->currentWidget();
   if (active == TabSheet3) {
     XPlayer->Stop();
+    playing_ = false;
     XPlayer->InputClose();
     ListBox->clear();
   }
@@ -606,7 +610,7 @@ void TForm1::XPlayerNotifyInputPosition(QObject *, std::uint32_t position, std::
   labFrame->setText(p < 0 ? QStringLiteral("0") : QString::number(p));
   if (PlayingToBreakpoint && p >= selectedBreakpoint()) {
     PlayingToBreakpoint = false;
-    XPlayer->Pause();
+    pause();
   }
 }
 
@@ -618,12 +622,82 @@ void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint
   labSec->setText(u':' + two(Seconds));
 }
 
-void TForm1::imgPlayClick(QObject *) { XPlayer->Play(); }
-void TForm1::imgPuClick(QObject *) { XPlayer->Pause(); }
+void TForm1::imgPlayClick(QObject *) { play(); }
+void TForm1::imgPuClick(QObject *) { pause(); }
 void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, FrameCount); }
 void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount); }
 
 void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
+
+void TForm1::play() {
+  XPlayer->Play();
+  playing_ = true;
+}
+
+void TForm1::pause() {
+  XPlayer->Pause();
+  playing_ = false;
+}
+
+// The breakpoint page from the keyboard. The keys belong to the page while
+// it shows; an edit box with the focus keeps those it edits with.
+void TForm1::addPreviewKeys() {
+  QList<QShortcut *> keys;
+  auto key = [&](const QKeySequence &sequence, auto handler) {
+    auto *shortcut = new QShortcut(sequence, this);
+    shortcut->setEnabled(false);
+    on(shortcut, &QShortcut::activated, this, handler);
+    keys << shortcut;
+  };
+  key(Qt::Key_Space, [this] { playing_ ? imgPuClick(imgPu) : imgPlayClick(imgPlay); });
+  key(Qt::Key_Left, [this] { seekBy(-1); });
+  key(Qt::Key_Right, [this] { seekBy(+1); });
+  key(Qt::Key_PageDown, [this] { seekBy(-10); });
+  key(Qt::Key_PageUp, [this] { seekBy(+10); });
+  key(Qt::Key_Home, [this] { imgFastbClick(imgFastb); });
+  key(Qt::Key_End, [this] { imgFasteClick(imgFaste); });
+  for (const QKeySequence &add : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_B)})
+    key(add, [this] { butAddMouseDown(butAdd, Qt::LeftButton); });
+  // Alt+B, the button's own mnemonic, adds as a press on it does.
+  butAdd->installEventFilter(this);
+  key(Qt::Key_Delete, [this] {
+    if (ListBox->item(GetSelectedIndex())) DeletethisbreakpointClick(Deletethisbreakpoint);
+  });
+  for (const QKeySequence &menu : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+    key(menu, [this] { openBreakpointMenu(); });
+  connect(PageControl1, &QStackedWidget::currentChanged, this, [this, keys] {
+    for (QShortcut *shortcut : keys) shortcut->setEnabled(PageControl1->currentWidget() == TabSheet3);
+  });
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == butAdd && event->type() == QEvent::Shortcut) {
+    guard([this] { butAddMouseDown(butAdd, Qt::LeftButton); });
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// Seeks `seconds` away from the frame shown, and shows where.
+void TForm1::seekBy(int seconds) {
+  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const int to = std::clamp(Slider->value() + static_cast<int>(std::lround(seconds * framesPerSecond)),
+                            Slider->minimum(), Slider->maximum());
+  Slider->setValue(to);
+  labFrame->setText(QString::number(to));
+  XPlayer->InputSeek(static_cast<std::uint32_t>(to), FrameCount);
+}
+
+// The list's menu, from the keyboard: at the selected breakpoint (the
+// current one selected if none is), below its line.
+void TForm1::openBreakpointMenu() {
+  QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) item = ListBox->currentItem() ? ListBox->currentItem() : ListBox->item(0);
+  if (!item) return;
+  item->setSelected(true);
+  const QRect line = ListBox->visualItemRect(item);
+  platform().popupMenu(RightPopupMenu, ListBox->viewport()->mapToGlobal(line.bottomLeft()));
+}
 
 // Winds the slider at kWindSpeed times the playing speed until the button is
 // released; the release arrives inside the loop and clears the flag. The
@@ -632,7 +706,7 @@ void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
 void TForm1::fastWind(bool &flag, int step) {
   TrackPosition = false;
   flag = true;
-  XPlayer->Pause();
+  pause();
   const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
   const int from = Slider->value();
   QElapsedTimer held;
@@ -655,7 +729,7 @@ void TForm1::endFastWind(bool &flag, TImage *image) {
   TrackPosition = true;
   flag = false;
   XPlayer->InputSeek(static_cast<std::uint32_t>(Slider->value()), FrameCount);
-  XPlayer->Play();
+  play();
 }
 
 void TForm1::imgFastfMouseDown(QObject *) {
@@ -672,25 +746,25 @@ void TForm1::imgFastrMouseUp(QObject *) { endFastWind(FastReversing, imgFastr); 
 void TForm1::Play3SecsAfterClick(QObject *) {
   const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
   if (!item) return;
-  XPlayer->Pause();
+  pause();
   XPlayer->InputSeek(static_cast<std::uint32_t>(StrToInt(item->text())), FrameCount);
   labFrame->setText(item->text());
   if (!Timer->isActive()) Timer->start();
-  XPlayer->Play();
+  play();
 }
 
 void TForm1::Play3SecsBeforeClick(QObject *) {
   if (!ListBox->item(GetSelectedIndex())) return;
-  XPlayer->Pause();
+  pause();
   PlayingToBreakpoint = true;
   const std::int32_t b = selectedBreakpoint();
   // A lead-in that would begin before the file begins at its start.
   XPlayer->InputSeek(b < 128 ? 0u : static_cast<std::uint32_t>(b - 128), FrameCount);
   labFrame->setText(QString::number(b - 128));
-  XPlayer->Play();
+  play();
 }
 
 void TForm1::TimerTimer(QObject *) {
   Timer->stop();
-  XPlayer->Pause();
+  pause();
 }

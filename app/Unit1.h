@@ -148,8 +148,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   // What the position slider drives.
   void setSliderDragging(bool dragging) override { SliderDragging = dragging; }
   void showFrame(const QString &text) override { labFrame->setText(text); }
-  void playerPause() override { XPlayer->Pause(); }
-  void playerPlay() override { XPlayer->Play(); }
+  void playerPause() override { pause(); }
+  void playerPlay() override { play(); }
   void playerSeek(std::uint32_t offset, std::int32_t range) override { XPlayer->InputSeek(offset, range); }
   void pumpOneMessage() override { PumpOneMessage(); }
 
@@ -158,6 +158,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void closeEvent(QCloseEvent *) override;
   void dragEnterEvent(QDragEnterEvent *) override;
   void dropEvent(QDropEvent *) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   bool sourceServes(int method);
@@ -174,11 +175,17 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void fastWind(bool &flag, int step);
   void endFastWind(bool &flag, TImage *image);
   std::int32_t selectedBreakpoint() const;
+  void play();
+  void pause();
+  void addPreviewKeys();
+  void seekBy(int seconds);
+  void openBreakpointMenu();
 
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
   QElapsedTimer pageChanged_;  // since the last change of page
+  bool playing_ = false;       // as the page last asked the player
 };
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.

@@ -46,7 +46,10 @@ bool TForm7::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     const auto *key = static_cast<QKeyEvent *>(event);
     guard([&] { FormKeyDown(this, key->key()); });
-    if (key->key() == Qt::Key_Escape) return true;  // Esc does not close the window
+    if (key->key() == Qt::Key_Escape) {
+      close();
+      return true;
+    }
   }
   return QDialog::eventFilter(watched, event);
 }

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QUrl>
@@ -729,8 +731,27 @@ class TestApp : public QObject {
     QTest::keyClick(help->Browser, Qt::Key_Return);
     QCOMPARE(help->Browser->source(), QUrl(QStringLiteral("qrc:/help/method1.html")));
     QVERIFY(help->Browser->toPlainText().contains(QStringLiteral("Method 1")));
-    // Contents again shows the first page in the same window.
-    help->close();
+    // Its scroll bar's thumb shows on the white.
+    help->resize(300, 200);
+    QScrollBar *bar = help->Browser->verticalScrollBar();
+    QTRY_VERIFY(bar->isVisible());
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    const QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    const QImage drawn = bar->grab().toImage();
+    QVERIFY(!thumb.isEmpty());
+    const QPoint groove(thumb.center().x(), thumb.bottom() + 20);
+    QVERIFY(groove.y() < drawn.height() - 20);
+    QVERIFY(qAbs(QColor(drawn.pixel(thumb.center())).lightness() - QColor(drawn.pixel(groove)).lightness()) > 10);
+    // Escape closes it; Contents again shows the first page in the same window.
+    QTest::keyClick(help->Browser, Qt::Key_Escape);
+    QVERIFY(!help->isVisible());
     Form1->mnuContentsClick(nullptr);
     QCOMPARE(Form1->HelpWindow, help);
     QVERIFY(help->isVisible());
@@ -836,8 +857,6 @@ class TestApp : public QObject {
     QVERIFY(fake_->messages[0].text.endsWith(QStringLiteral("\r\nwww.example.org")));
     QVERIFY(fake_->messages[1].text.endsWith(QStringLiteral("\r\nsupport@example.org")));
     QCOMPARE(fake_->messages[1].caption, QStringLiteral("About Tranchette"));
-    QTest::keyClick(Form7, Qt::Key_Escape);  // does not close it
-    QVERIFY(Form7->isVisible());
     QTest::keyClick(Form7->butOK, Qt::Key_T, Qt::ShiftModifier);  // the window sees keys first
     QVERIFY(!Form7->butWebsite->isVisible() && !Form7->Label4->isVisible() && !Form7->Label5->isVisible());
     QVERIFY(Form7->Label7->isVisible());
@@ -851,7 +870,8 @@ class TestApp : public QObject {
     QCOMPARE(Form7->butOK->glyph().toImage(), QPixmap(QStringLiteral(":/skin/OK.bmp")).toImage());
     Form7->show();  // the credits stay for the rest of the run
     QVERIFY(Form7->Label7->isVisible() && !Form7->butWebsite->isVisible());
-    Form7->close();
+    QTest::keyClick(Form7->butOK, Qt::Key_Escape);
+    QVERIFY(!Form7->isVisible());
   }
 
   void titleStripAndKnobs() {

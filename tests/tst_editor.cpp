@@ -235,6 +235,78 @@ class TestEditor : public QObject {
     QTRY_COMPARE(pos.last(), 1u);
   }
 
+  // The whole page from the keyboard, wherever the focus is outside the edit box.
+  void thePreviewFromTheKeyboard() {
+    enterPage();
+    Positions pos(Form1->XPlayer);
+    Form1->butNext->setFocus();
+    auto press = [](QKeySequence key) {
+      QTest::keyClick(QApplication::focusWidget(), key[0].key(), key[0].keyboardModifiers());
+    };
+    press(Qt::Key_Space);  // pauses what plays since the entry
+    QTRY_COMPARE(Form1->Slider->value(), Form1->labFrame->text().toInt());
+    QTest::qWait(200);
+    const int paused = pos.offsets.size();
+    QTest::qWait(200);
+    QCOMPARE(pos.offsets.size(), paused);
+    // Right seeks a second on (38.4 frames of this file), Left one back.
+    press(Qt::Key_Home);
+    QTRY_COMPARE(pos.last(), 1u);
+    Form1->Slider->setFocus();  // the slider's own arrow keys would move its thumb only
+    press(Qt::Key_Right);
+    press(Qt::Key_Right);
+    press(Qt::Key_Right);
+    press(Qt::Key_Left);
+    const int expected = 1 + 2 * 38;
+    QCOMPARE(Form1->Slider->value(), expected);
+    QCOMPARE(Form1->labFrame->text(), QString::number(expected));
+    press(Qt::Key_Space);  // plays on from there
+    QTRY_VERIFY(pos.offsets.size() > paused + 1);
+    QVERIFY2(qAbs(int(pos.offsets.last()) - expected) < 20, qPrintable(QString::number(pos.offsets.last())));
+    press(Qt::Key_Space);
+    // Page Up and Down: ten seconds, within the file.
+    press(Qt::Key_PageUp);
+    QCOMPARE(Form1->Slider->value(), Form1->Slider->maximum());
+    press(Qt::Key_PageDown);
+    QCOMPARE(Form1->Slider->value(), Form1->Slider->maximum() - 384);
+    // B, Insert and Alt+B add the frame shown; Delete removes the selected one.
+    press(Qt::Key_End);
+    QTRY_COMPARE(pos.last(), 384u);
+    Form1->labFrame->setText(QStringLiteral("100"));
+    press(Qt::Key_B);
+    Form1->labFrame->setText(QStringLiteral("200"));
+    press(Qt::Key_Insert);
+    Form1->labFrame->setText(QStringLiteral("300"));
+    press(QKeySequence(Qt::ALT | Qt::Key_B));
+    QCOMPARE(items(), (QStringList{"0", "100", "200", "300"}));
+    Form1->ListBox->setFocus();
+    select(0);
+    QTest::keyClick(Form1->ListBox, Qt::Key_Down);
+    press(Qt::Key_Delete);
+    QCOMPARE(items(), (QStringList{"0", "200", "300"}));
+    // The menu key and Shift+F10 open the list's menu below the selected line.
+    select(1);
+    fake_->menuAnswers.push_back(QStringLiteral("Delete this breakpoint"));
+    press(Qt::Key_Menu);
+    QCOMPARE(items(), (QStringList{"0", "300"}));
+    select(1);
+    press(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    const QRect line = Form1->ListBox->visualItemRect(Form1->ListBox->item(1));
+    QCOMPARE(fake_->menus.last(), Form1->ListBox->viewport()->mapToGlobal(line.bottomLeft()));
+    // In the edit box the keys edit; on page 1 they are the page's own.
+    Form1->editBreakPoint->setFocus();
+    QTest::keyClicks(Form1->editBreakPoint, QStringLiteral("42"));
+    press(Qt::Key_Left);
+    press(Qt::Key_Delete);
+    QCOMPARE(Form1->editBreakPoint->text(), QStringLiteral("4"));
+    QCOMPARE(items(), (QStringList{"0", "300"}));
+    click(Form1->butBack);
+    Form1->Slider->setValue(50);
+    Form1->RadioButton2->setFocus();
+    press(Qt::Key_Right);
+    QCOMPARE(Form1->Slider->value(), 50);
+  }
+
   void releaseArithmetic_data() {
     QTest::addColumn<int>("x");
     QTest::addColumn<int>("offset");  // -1: no seek
