@@ -13,6 +13,7 @@
 #include <QMimeDatabase>
 #include <QPixmap>
 #include <QProcess>
+#include <QSettings>
 #include <QStringList>
 
 namespace {
@@ -71,16 +72,40 @@ class DesktopPlatform final : public Platform {
 
   static std::optional<QString> run(QWidget *parent, const FileDialog &d, QFileDialog::AcceptMode mode) {
     releaseCapture();
+    const NoDialogSettings noSettings;
     QFileDialog dialog(parent, d.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The filters show by their names alone, as they are named.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     if (!d.filter.isEmpty()) dialog.setNameFilter(qtFilter(d.filter));
     if (!d.defaultExt.isEmpty()) dialog.setDefaultSuffix(d.defaultExt);
     if (!d.fileName.isEmpty()) dialog.selectFile(d.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().constFirst();
   }
+
+  // Qt's file dialog keeps its own settings (the folders last visited, its
+  // size) in the user's QtProject.conf. The program writes no file of the
+  // user's but its own settings: while a dialog lives, the user's settings
+  // folder is one that cannot be made, so that nothing is written there.
+  class NoDialogSettings {
+   public:
+    NoDialogSettings()
+        : userFolder_(QFileInfo(QFileInfo(QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                                    QStringLiteral("o"), QStringLiteral("a"))
+                                              .fileName())
+                                    .path())
+                          .path()) {
+      QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null/none"));
+    }
+    ~NoDialogSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userFolder_); }
+    NoDialogSettings(const NoDialogSettings &) = delete;
+    NoDialogSettings &operator=(const NoDialogSettings &) = delete;
+
+   private:
+    QString userFolder_;  // where <organization>/<application>.conf files go
+  };
 };
 
 std::unique_ptr<Platform> &current() {

@@ -29,7 +29,7 @@ bool TRegistry::OpenKey(const QString &key, bool canCreate) {
   settings_.reset();
   if (normalised(key).compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0) return true;
   if (!isApplicationKey(key)) return false;
-  auto settings = std::make_unique<QSettings>(kOrganization, kApplication);
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
   if (!canCreate && !QFileInfo(settings->fileName()).dir().exists()) return false;
   if (settings->status() != QSettings::NoError) return false;
   settings_ = std::move(settings);
@@ -37,7 +37,7 @@ bool TRegistry::OpenKey(const QString &key, bool canCreate) {
 }
 
 void TRegistry::CreateKey(const QString &key) {
-  const QString folder = QFileInfo(QSettings(kOrganization, kApplication).fileName()).absolutePath();
+  const QString folder = QFileInfo(QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication).fileName()).absolutePath();
   if (!isApplicationKey(key) || !QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
     throw ERegistryException(QStringLiteral("Failed to create key %1").arg(normalised(key)).toStdString());
 }

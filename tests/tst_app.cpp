@@ -6,6 +6,8 @@
 #include <deque>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -502,6 +504,27 @@ class TestApp : public QObject {
     QCOMPARE(file({"song.mp3"}), QByteArray("song.mp3"));
     QCOMPARE(file({}), QByteArray());
     QCOMPARE(file({"--bogus", "song.mp3"}), std::nullopt);
+  }
+
+  // The desktop's own Open dialog: its filters shown by the names they are
+  // given, and no file of the user's written but the program's settings.
+  void theRealOpenDialog() {
+    setPlatform(nullptr);
+    TFileDialog open(TFileDialog::Kind::Open, QStringLiteral("Select a MP3 file"),
+                     QStringLiteral("MP3 File (*.mp3)|*.mp3;*.mp2;*.mp1|All Files (*.*)|*.*"), QString());
+    QStringList filters;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+      for (int i = 0; types && i < types->count(); ++i) filters << types->itemText(i);
+      dialog->reject();
+    });
+    poll.start(10);
+    QVERIFY(!open.Execute(nullptr));
+    QCOMPARE(filters, (QStringList{"MP3 File (*.mp3)", "All Files (*.*)"}));
+    QCOMPARE(QDir(settingsDir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
   }
 
   void numberBoxesTakeDigitsOnly() {
