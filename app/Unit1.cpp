@@ -243,10 +243,33 @@ void TForm1::showEvent(QShowEvent *e) {
       move(s.left() + (s.width() - width()) / 2, s.top() + (s.height() - height()) / 2);
     }
   }
+  keepOnScreen();
   if (!shownOnce_) {
     shownOnce_ = true;
     guard([this] { FormShow(this); });
   }
+}
+
+// A place stored on another screen, or at another scale, could leave the
+// window partly off every screen, its buttons out of reach: it moves onto the
+// screen that holds most of it (the primary one if none does), whole where
+// it fits, its top-left corner first where it does not.
+void TForm1::keepOnScreen() {
+  const QRect window = frameGeometry();
+  const QScreen *best = QGuiApplication::primaryScreen();
+  qint64 most = 0;
+  for (const QScreen *screen : QGuiApplication::screens()) {
+    const QRect shared = screen->geometry().intersected(window);
+    if (const qint64 area = qint64(shared.width()) * shared.height(); area > most) {
+      most = area;
+      best = screen;
+    }
+  }
+  if (!best) return;
+  const QRect room = best->availableGeometry();
+  const int left = std::max(room.left(), std::min(window.left(), room.right() + 1 - window.width()));
+  const int top = std::max(room.top(), std::min(window.top(), room.bottom() + 1 - window.height()));
+  if (left != window.left() || top != window.top()) move(pos() + QPoint(left - window.left(), top - window.top()));
 }
 
 void TForm1::FormShow(QObject *) {

@@ -171,6 +171,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void readSettings();
   void writeSettings();
   void openSettingsKey();
+  void keepOnScreen();
   void endProgram();
   void fastWind(bool &flag, int step);
   void endFastWind(bool &flag, TImage *image);

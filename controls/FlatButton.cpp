@@ -108,6 +108,7 @@ flat::ButtonLook TFlatButton::look() const {
   l.margin = Margin;
   l.spacing = Spacing;
   l.focusCue = focusCue_.shown(hasFocus());
+  l.dpr = devicePixelRatioF();
   return l;
 }
 

@@ -177,7 +177,8 @@ int cellFor(ButtonState state, int numGlyphs) {
 }  // namespace
 
 QImage renderButton(const ButtonLook &look) {
-  QImage img(look.size, QImage::Format_RGB32);
+  QImage img(look.size * look.dpr, QImage::Format_RGB32);
+  img.setDevicePixelRatio(look.dpr);
   QPainter p(&img);
   ButtonState state = look.state;
   if (look.enabled && state == ButtonState::Disabled)
@@ -189,7 +190,7 @@ QImage renderButton(const ButtonLook &look) {
   if (state == ButtonState::Up && in) face = look.colorFocused;
   if (state == ButtonState::Down) face = look.colorDown;
   if (state == ButtonState::Exclusive) face = in ? look.colorFocused : look.colorDown;
-  p.fillRect(img.rect(), face);
+  p.fillRect(QRect(QPoint(), look.size), face);
 
   QColor topLeft = look.colorBorder, bottomRight = look.colorBorder;
   if (state == ButtonState::Up && in) {
@@ -208,7 +209,9 @@ QImage renderButton(const ButtonLook &look) {
   p.drawLine(w - 1, 0, w - 1, h - 1);
 
   const int cells = std::max(1, look.numGlyphs);
-  const QSize glyphSize = look.glyph.isNull() ? QSize(0, 0) : QSize(look.glyph.width() / cells, look.glyph.height());
+  // The glyph's cells in device pixels, and in pixels of the layout.
+  const QSize cellPixels = look.glyph.isNull() ? QSize(0, 0) : QSize(look.glyph.width() / cells, look.glyph.height());
+  const QSize glyphSize = cellPixels / look.glyph.devicePixelRatio();
   const QFontMetrics fm(look.font);
   const QSize textSize =
       look.caption.isEmpty() ? QSize(0, 0) : fm.size(Qt::TextSingleLine | Qt::TextShowMnemonic, look.caption);
@@ -218,11 +221,12 @@ QImage renderButton(const ButtonLook &look) {
   if (!look.glyph.isNull()) {
     const QImage glyph = look.glyph.toImage();
     QRgb transparent = glyph.pixel(0, glyph.height() - 1);
-    QImage cell = glyph.copy(cellFor(state, cells) * glyphSize.width(), 0, glyphSize.width(), glyphSize.height());
+    QImage cell = glyph.copy(cellFor(state, cells) * cellPixels.width(), 0, cellPixels.width(), cellPixels.height());
     if (cells == 1 && state == ButtonState::Disabled) {
       cell = emboss(cell, transparent, look);
       transparent = cell.pixel(0, cell.height() - 1);
     }
+    cell.setDevicePixelRatio(look.glyph.devicePixelRatio());
     drawTransparent(p, at.glyph, cell, transparent);
   }
   if (!look.caption.isEmpty()) {
@@ -230,7 +234,8 @@ QImage renderButton(const ButtonLook &look) {
     drawCaption(p, QRect(at.text, textSize), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
                 look.caption, state == ButtonState::Disabled, look.text, look.btnHighlight, look.btnShadow);
   }
-  if (look.focusCue) drawFocusCue(img, img.rect().adjusted(2, 2, -2, -2), look.text);
+  const int inset = qRound(2 * look.dpr);
+  if (look.focusCue) drawFocusCue(img, img.rect().adjusted(inset, inset, -inset, -inset), look.text);
   return img;
 }
 

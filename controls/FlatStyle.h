@@ -63,7 +63,9 @@ struct ButtonLook {
   GlyphLayout layout = GlyphLayout::Top;
   int margin = -1, spacing = 4;
   bool focusCue = false;  // a dotted frame inside the border
+  qreal dpr = 1;          // device pixels to a pixel of the layout
 };
+// The image has `dpr` device pixels to a pixel of the look's size.
 QImage renderButton(const ButtonLook &look);
 
 struct CheckLook {

@@ -167,7 +167,18 @@ void handleApplicationError(const std::exception &error) {
 
 void PumpOneMessage() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents); }
 
-QPixmap skinBitmap(const QString &name) { return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name)); }
+QPixmap skinBitmap(const QString &name) {
+  // On a screen of more than one device pixel to a pixel of the layout, the
+  // bitmap drawn at twice the size, shown at the size of the 1x one.
+  if (qApp && qApp->devicePixelRatio() > 1) {
+    QPixmap sharp(QStringLiteral(":/skin/%1@2x.bmp").arg(name));
+    if (!sharp.isNull()) {
+      sharp.setDevicePixelRatio(2);
+      return sharp;
+    }
+  }
+  return QPixmap(QStringLiteral(":/skin/%1.bmp").arg(name));
+}
 
 QIcon programIcon() {
   QIcon icon;

@@ -95,7 +95,8 @@ QFont windowFont();
 class QSize;
 void dressWindow(QWidget *window, const QSize &clientSize);
 
-// A skin bitmap from the resources, loaded afresh on every call.
+// A skin bitmap from the resources, loaded afresh on every call; on a dense
+// screen, drawn at twice the size with a device pixel ratio of 2.
 class QPixmap;
 QPixmap skinBitmap(const QString &name);
 

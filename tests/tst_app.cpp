@@ -144,6 +144,29 @@ class TestApp : public QObject {
     QCOMPARE(Form1->butNext->toolTip(), QStringLiteral("Click to continue"));
   }
 
+  // At any scale (the tests run at 1x, and at 2x on a real display): the
+  // window whole on the screen whatever place was stored, and the skin drawn
+  // for the screen's density, not blown up from 1x.
+  void sharpAndOnScreenAtAnyScale() {
+    start({{"Top", 5000}, {"Left", -4000}, {"Offset", 200}, {"Method", 1}});
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    QTRY_VERIFY2(Form1->screen()->availableGeometry().contains(Form1->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2").arg(Form1->x()).arg(Form1->y())));
+    const qreal dpr = Form1->devicePixelRatioF();
+    for (QWidget *skinned : std::initializer_list<QWidget *>{Form1->butNext, Form1->Image1}) {
+      const QImage drawn = skinned->grab().toImage();
+      QCOMPARE(drawn.size(), skinned->size() * dpr);
+      if (dpr < 2) continue;
+      // A 1x bitmap blown up fills every 2x2 block with one colour.
+      int mixed = 0;
+      for (int y = 0; y + 1 < drawn.height(); y += 2)
+        for (int x = 0; x + 1 < drawn.width(); x += 2)
+          mixed += drawn.pixel(x, y) != drawn.pixel(x + 1, y) || drawn.pixel(x, y) != drawn.pixel(x, y + 1) ||
+                   drawn.pixel(x, y) != drawn.pixel(x + 1, y + 1);
+      QVERIFY2(mixed > drawn.width() / 2, qPrintable(skinned->objectName()));
+    }
+  }
+
   void storedSettingsAreApplied_data() {
     QTest::addColumn<QVariantMap>("settings");
     QTest::addColumn<bool>("centred");

@@ -16,17 +16,26 @@
 namespace {
 
 QString outDir;
+int scale = 1;  // device pixels to a pixel of the layout: the 2x set is NAME@2x.bmp
+
+// An image of w by h pixels of the layout, drawn at the scale in force.
+QImage canvas(int w, int h, QImage::Format format = QImage::Format_RGB32) {
+  QImage img(w * scale, h * scale, format);
+  img.setDevicePixelRatio(scale);
+  return img;
+}
 
 void save(const QImage &image, const QString &name) {
+  const QString file = outDir + "/" + name + (scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale)) + ".bmp";
   // 24-bit BMP: the RGB888 format is written without an alpha channel.
-  if (!image.convertToFormat(QImage::Format_RGB888).save(outDir + "/" + name + ".bmp", "BMP")) {
+  if (!image.convertToFormat(QImage::Format_RGB888).save(file, "BMP")) {
     std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(name));
     std::exit(1);
   }
 }
 
 QImage capsule(int w, int h, const QString &caption, bool hover) {
-  QImage img(w, h, QImage::Format_RGB32);
+  QImage img = canvas(w, h);
   img.fill(Qt::white);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
@@ -55,7 +64,7 @@ QImage capsule(int w, int h, const QString &caption, bool hover) {
 }
 
 QImage knob(const QColor &colour, char sign) {
-  QImage img(15, 23, QImage::Format_RGB32);
+  QImage img = canvas(15, 23);
   img.fill(QColor(236, 240, 248));
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
@@ -82,7 +91,7 @@ QImage knob(const QColor &colour, char sign) {
 }
 
 QImage titleStrip() {
-  QImage img(538, 22, QImage::Format_RGB32);
+  QImage img = canvas(538, 22);
   QPainter p(&img);
   QLinearGradient g(0, 0, 0, 22);
   g.setColorAt(0, QColor(248, 250, 255));
@@ -100,7 +109,7 @@ QImage titleStrip() {
 }
 
 QImage sidePicture() {
-  QImage img(129, 241, QImage::Format_RGB32);
+  QImage img = canvas(129, 241);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   QLinearGradient g(0, 0, 0, 241);
@@ -128,7 +137,7 @@ QImage sidePicture() {
 }
 
 QImage transport(int w, int h, const QString &shape) {
-  QImage img(w, h, QImage::Format_RGB32);
+  QImage img = canvas(w, h);
   img.fill(Qt::white);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
@@ -188,7 +197,7 @@ void drawBubble(QPainter &p) {
 }
 
 QImage bubble() {
-  QImage img(40, 39, QImage::Format_RGB32);
+  QImage img = canvas(40, 39);
   img.fill(Qt::white);
   QPainter p(&img);
   drawBubble(p);
@@ -206,18 +215,8 @@ QImage icon(int size) {
   return img;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: skingen DIR\n");
-    return 2;
-  }
-  outDir = QString::fromLocal8Bit(argv[1]);
-  QDir().mkpath(outDir);
-
+// Every skin bitmap, at the scale in force.
+void drawSkin() {
   struct Button {
     const char *name;
     int width;
@@ -242,6 +241,21 @@ int main(int argc, char **argv) {
   save(transport(10, 9, "FASTF"), "FASTF");
   save(transport(14, 9, "FASTE"), "FASTE");
   save(bubble(), "MP3");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: skingen DIR\n");
+    return 2;
+  }
+  outDir = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(outDir);
+
+  for (scale = 1; scale <= 2; ++scale) drawSkin();
   // The program's icon in the sizes desktops look for.
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
     if (!icon(size).save(outDir + QStringLiteral("/tranchette-%1.png").arg(size), "PNG")) {
@@ -250,3 +264,4 @@ int main(int argc, char **argv) {
     }
   return 0;
 }
+
