@@ -30,6 +30,7 @@
 
 #include "Convert.h"
 #include "FileName.h"
+#include "FitText.h"
 #include "HelpWindow.h"
 #include "SplitEngine.h"
 #include "Unit10.h"
@@ -77,6 +78,7 @@ TForm1::TForm1(QWidget *parent)
   for (QLabel *label : findChildren<QLabel *>())
     if (!qobject_cast<TImage *>(label) && label != labHour && label != labMin && label != labSec && label != labFrame)
       label->adjustSize();
+  fitTexts(this);
 
   FlatHint1 = new TFlatHint(this);
   XPlayer = new TXaudioPlayer(this);

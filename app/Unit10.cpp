@@ -1,5 +1,6 @@
 #include "Unit10.h"
 
+#include "FitText.h"
 #include "Platform.h"
 #include "Unit1.h"
 
@@ -10,6 +11,7 @@ TfrmAdjust::TfrmAdjust(QWidget *mainWindow)
       mainWindow_(mainWindow) {
   setupUi(this);
   dressWindow(this, QSize(258, 136));
+  fitTexts(this);
   connect(TrackBar1, &QSlider::valueChanged, this, [this] { guard([this] { TrackBar1Change(TrackBar1); }); });
   connect(butOK, &QAbstractButton::clicked, this, [this] { guard([this] { butOKClick(butOK); }); });
   connect(butReset, &QAbstractButton::clicked, this, [this] { guard([this] { butResetClick(butReset); }); });

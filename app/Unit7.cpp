@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QUrl>
 
+#include "FitText.h"
 #include "Platform.h"
 
 TForm7 *Form7 = nullptr;
@@ -21,6 +22,7 @@ TForm7::TForm7(QWidget *mainWindow)
   dressWindow(this, QSize(300, 195));
   butWebsite->setText(WebSite);
   butSupport->setText(SupportAddress);
+  fitTexts(this);
   // Keyboard preview: the window sees every key before its controls do.
   for (QWidget *child : findChildren<QWidget *>()) child->installEventFilter(this);
   installEventFilter(this);

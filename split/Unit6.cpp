@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QWindow>
 
+#include "FitText.h"
 #include "Platform.h"
 #include "SplitEngine.h"
 
@@ -13,6 +14,7 @@ TForm3::TForm3(QWidget *mainWindow)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), mainWindow_(mainWindow) {
   setupUi(this);
   dressWindow(this, QSize(208, 106));
+  fitTexts(this);
   Progress->setRange(0, 100);
   connect(butCancel, &QAbstractButton::clicked, this, [this] { guard([this] { butCancelClick(butCancel); }); });
 }

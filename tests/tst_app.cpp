@@ -167,6 +167,54 @@ class TestApp : public QObject {
     }
   }
 
+  // Every text of every window shows whole, in whatever sans font the
+  // desktop has (the tests run with the fonts the layout was drawn for, and
+  // without them): none is cut short, none overlaps another.
+  void everyTextShowsWhole() {
+    start();
+    QStringList problems;
+    for (QWidget *window : std::initializer_list<QWidget *>{Form1, Form3, Form7, frmAdjust}) {
+      struct Text {
+        QWidget *widget;
+        QRect drawn;  // where its text is, in its parent
+      };
+      QList<Text> texts;
+      for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (w->window() != window) continue;
+        const QFontMetrics fm(w->font());
+        QString text;
+        int before = 0, after = 0;  // room the widget keeps beside its text
+        if (auto *label = qobject_cast<QLabel *>(w); label && !qobject_cast<TImage *>(w)) {
+          text = label->text();
+        } else if (auto *check = qobject_cast<TFlatCheckBase *>(w)) {
+          text = check->text();
+          before = 16;
+          after = 1;
+        } else if (auto *button = qobject_cast<TFlatButton *>(w)) {
+          text = button->text();
+          before = after = 1;
+        }
+        if (text.isEmpty() || w->isHidden()) continue;
+        const QSize need = fm.boundingRect(QRect(), Qt::TextShowMnemonic, text).size();
+        const QString name = window->objectName() + u'.' + w->objectName();
+        if (need.width() > w->width() - before - after || fm.height() > w->height())
+          problems << QStringLiteral("%1 \"%2\" needs %3x%4, has %5x%6")
+                          .arg(name, text)
+                          .arg(need.width() + before + after)
+                          .arg(fm.height())
+                          .arg(w->width())
+                          .arg(w->height());
+        texts.append({w, QRect(w->geometry().topLeft() + QPoint(before, 0), QSize(need.width(), w->height()))});
+      }
+      for (qsizetype i = 0; i < texts.size(); ++i)
+        for (qsizetype j = i + 1; j < texts.size(); ++j)
+          if (texts[i].widget->parentWidget() == texts[j].widget->parentWidget() &&
+              texts[i].drawn.intersects(texts[j].drawn))
+            problems << QStringLiteral("%1 and %2 overlap").arg(texts[i].widget->objectName(), texts[j].widget->objectName());
+    }
+    QVERIFY2(problems.isEmpty(), qPrintable(QFontInfo(Form1->font()).family() + u'\n' + problems.join(u'\n')));
+  }
+
   void storedSettingsAreApplied_data() {
     QTest::addColumn<QVariantMap>("settings");
     QTest::addColumn<bool>("centred");
