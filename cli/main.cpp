@@ -381,6 +381,9 @@ int run(int argc, char *argv[]) {
 
 int main(int argc, char *argv[]) {
   const int status = run(argc, argv);
+  // A stop by a signal is said already; a write to stdout that the signal
+  // broke off is part of it, not a fault of the output.
+  if (caughtSignal && (outputError == 0 || outputError == EINTR)) return status;
   // What was printed must have reached stdout: a list of pieces lost to a
   // full disk is no success.
   if (std::fflush(stdout) != 0 && outputError == 0) outputError = errno;
