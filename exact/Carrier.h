@@ -1,0 +1,71 @@
+#pragma once
+
+// What leads an exact Layer III piece: its Info frame, and the carrier frame
+// that brings the bit reservoir its first frames reach back into.
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+#include <variant>
+#include <vector>
+
+
+#include "ExactSource.h"
+#include "Run.h"
+
+namespace split {
+
+// The Info frame of a piece of Layer III audio frames; `offsetOf(i)` is where
+// audio frame i begins, counted from the Info frame's first byte.
+template <typename OffsetOf>
+std::vector<unsigned char> infoFrameFor(const unsigned char *header, std::int64_t frames, std::int64_t audioBytes,
+                                        bool vbr, int delay, int padding, std::uint16_t crc,
+                                        const std::vector<unsigned char> &extra, OffsetOf offsetOf) {
+  mpeg::InfoFields f;
+  f.vbr = vbr;
+  f.frames = static_cast<std::uint32_t>(frames);
+  f.delay = delay;
+  f.padding = padding;
+  f.musicCrc = crc;
+  f.extra = extra;
+  const auto size = static_cast<std::int64_t>(mpeg::makeInfoFrame(header, f).size());
+  f.bytes = static_cast<std::uint32_t>(size + audioBytes);
+  f.toc = mpeg::makeToc(frames, size + audioBytes, [&](std::int64_t i) { return size + offsetOf(i); });
+  return mpeg::makeInfoFrame(header, f);
+}
+
+// The carrier frame before source frame `first`: the stream's header at the
+// highest bitrate, no checksum, side information all zero (its granules
+// decode to silence and read no main data), and at the end of its payload
+// the main data bytes that come before frame `first`, as many as a frame's
+// main_data_begin can reach back.
+bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<unsigned char> &out);
+
+// The CRC of the file's bytes [offset, offset + length); nothing with errno
+// set when they cannot be read.
+std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t length);
+
+// Puts a Layer III piece's Info frame and carrier frames after its tag in
+// `parts`; false with errno set when the source cannot be read.
+// `frameSum`: the CRC of the piece's source frames, where known.
+bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
+                  PieceParts &parts, std::optional<std::uint16_t> frameSum);
+
+}  // namespace split

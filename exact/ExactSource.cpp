@@ -1,0 +1,120 @@
+#include "ExactSource.h"
+
+namespace split {
+
+void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+std::uint64_t getBig(const unsigned char *p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+std::vector<unsigned char> encodeMark(const Mark &m) {
+  std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
+  out.push_back(1);  // the mark's version
+  out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0) | (m.length.empty() ? 0 : 1)));
+  putBig(out, m.piece, 4);
+  putBig(out, m.count, 4);
+  putBig(out, m.source, 8);
+  putBig(out, static_cast<std::uint64_t>(m.first), 8);
+  out.push_back(static_cast<unsigned char>(m.id3v1Track));
+  putBig(out, m.id3v2Size, 4);
+  const std::size_t lengthBytes = m.length.empty() ? 0 : 1 + m.length.size();
+  const std::string track = m.track.substr(0, kMarkSize - out.size() - 1 - lengthBytes);
+  out.push_back(static_cast<unsigned char>(track.size()));
+  out.insert(out.end(), track.begin(), track.end());
+  if (lengthBytes > 0) {
+    out.push_back(static_cast<unsigned char>(m.length.size()));
+    out.insert(out.end(), m.length.begin(), m.length.end());
+  }
+  out.resize(kMarkSize, 0);
+  return out;
+}
+
+std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
+  if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) || b[4] != 1)
+    return std::nullopt;
+  Mark m;
+  m.carriers = b[5] >> 2;
+  m.untrimmed = b[5] & 2;
+  m.piece = static_cast<std::uint32_t>(getBig(&b[6], 4));
+  m.count = static_cast<std::uint32_t>(getBig(&b[10], 4));
+  m.source = getBig(&b[14], 8);
+  m.first = static_cast<std::int64_t>(getBig(&b[22], 8));
+  m.id3v1Track = b[30];
+  m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
+  const std::size_t length = std::min<std::size_t>(b[35], kMarkSize - 36);
+  m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
+  if ((b[5] & 1) && 37 + length <= kMarkSize) {
+    const std::size_t at = 36 + length;
+    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], kMarkSize - at - 1));
+  }
+  return m;
+}
+
+bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
+  file.layout.stream = stream;
+  file.id3v2.resize(static_cast<std::size_t>(stream.tagEnd));
+  file.id3v1.resize(stream.id3v1 ? 128 : 0);
+  file.firstFrame.resize(static_cast<std::size_t>(stream.first.size));
+  return mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
+         mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.audioEnd + stream.apeTag) &&
+         mpeg::readAt(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
+         mpeg::readAt(fd, file.header, 4, stream.audioStart);
+}
+
+bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
+                  const mpeg::BytesRead &onBytes) {
+  file = MpegFile();
+  errno = 0;
+  if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+  std::vector<std::int64_t> &offsets = file.layout.offsets;
+  std::optional<mpeg::Stream> stream;
+  try {
+    stream = mpeg::walk(
+        fd,
+        [&](std::int64_t index, std::int64_t offset) {
+          offsets.push_back(offset);
+          if (onFrame) onFrame(index, offset);
+        },
+        true, onBytes);
+  } catch (const mpeg::ReadError &) {
+    return false;
+  }
+  // A tag that counts other frames than the stream holds is read
+  // differently by every decoder.
+  if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
+  offsets.push_back(stream->audioEnd);
+  return completeMpegFile(fd, *stream, file);
+}
+
+std::optional<MpegFile> guessMpegFile(int fd) {
+  const auto stream = mpeg::estimate(fd);
+  MpegFile file;
+  if (!stream || !completeMpegFile(fd, *stream, file)) return std::nullopt;
+  file.layout.offsets.assign(static_cast<std::size_t>(stream->frames) + 1, 0);
+  return file;
+}
+
+bool sameFrame(const MpegFile &guess, const MpegFile &real) {
+  return guess.id3v2 == real.id3v2 && guess.id3v1 == real.id3v1 && guess.firstFrame == real.firstFrame &&
+         std::equal(std::begin(guess.header), std::end(guess.header), std::begin(real.header)) &&
+         (guess.layout.stream.trimBegin == 0) == (real.layout.stream.trimBegin == 0);
+}
+
+std::uint64_t sourceIdOf(int fd, const mpeg::Stream &stream) {
+  std::uint64_t h = 14695981039346656037ull;
+  auto mix = [&h](std::uint64_t byte) { h = (h ^ byte) * 1099511628211ull; };
+  const std::int64_t audio = stream.audioEnd - stream.audioStart;
+  for (std::uint64_t v : {static_cast<std::uint64_t>(stream.frames), static_cast<std::uint64_t>(audio)})
+    for (int i = 0; i < 8; ++i) mix((v >> (8 * i)) & 0xFF);
+  std::vector<unsigned char> head(static_cast<std::size_t>(std::min<std::int64_t>(65536, audio)));
+  if (mpeg::readAt(fd, head.data(), head.size(), stream.audioStart))
+    for (unsigned char c : head) mix(c);
+  return h;
+}
+
+}  // namespace split

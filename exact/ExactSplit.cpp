@@ -1,0 +1,547 @@
+#include "ExactSplit.h"
+
+#include "Carrier.h"
+#include "Convert.h"
+#include "ExactSource.h"
+
+namespace split {
+
+namespace {
+
+// Makes the parts of an exact run's pieces.
+class ExactPieces {
+ public:
+  ExactPieces(int fd, const MpegFile &src, std::int64_t count)
+      : fd_(fd),
+        src_(src),
+        count_(count),
+        id_(sourceIdOf(fd, src.layout.stream)),
+        sourceTrack_(mpeg::trackOf(src.id3v2)),
+        sourceLength_(mpeg::lengthOf(src.id3v2)),
+        sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
+
+  std::uint64_t id() const { return id_; }
+  std::int64_t count() const { return count_; }
+
+  // The parts of piece k, `p`; false with errno set when the source cannot
+  // be read. `frameSum`: the CRC of its source frames, where known.
+  bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts,
+               std::optional<std::uint16_t> frameSum = std::nullopt) const {
+    const exact::Layout &layout = src_.layout;
+    const auto &offsets = layout.offsets;
+    parts.head = tagOf(k);
+    if (const std::string length = ownLength(p); !length.empty()) mpeg::setLength(parts.head, length);
+    parts.offset = offsets[static_cast<std::size_t>(p.first)];
+    parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
+    parts.tail = src_.id3v1;
+    if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    const std::vector<unsigned char> extra = markOf(k, p);
+    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
+    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
+    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts, frameSum);
+  }
+
+  // The size of partsOf's head, from where the piece begins alone.
+  std::size_t headSize(std::int64_t k, const exact::Piece &p) const {
+    const std::vector<unsigned char> extra = markOf(k, p);
+    if (!src_.layout.layer3()) return mpeg::withPrivate(tagOf(k), kMarkOwner, extra).size();
+    mpeg::Header h;
+    mpeg::parseHeader(src_.header, h);
+    return tagOf(k).size() + mpeg::makeInfoFrame(src_.header, mpeg::InfoFields{.extra = extra}).size() +
+           static_cast<std::size_t>(p.carriers * mpeg::frameSizeAt(h, 14));
+  }
+
+ private:
+  mpeg::Bytes tagOf(std::int64_t k) const {
+    if (src_.id3v2.empty()) return {};
+    return mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+  }
+
+  // The piece's own TLEN, or "" where the source has none or it would take
+  // more digits than the source's.
+  std::string ownLength(const exact::Piece &p) const {
+    if (sourceLength_.empty() || sourceLength_.size() > kMaxLengthDigits) return {};
+    const auto rate = static_cast<double>(src_.layout.stream.first.rate);
+    const std::string ms = std::to_string(std::llround(static_cast<double>(p.samples()) * 1000 / rate));
+    return ms.size() <= sourceLength_.size() ? ms : std::string();
+  }
+
+  std::vector<unsigned char> markOf(std::int64_t k, const exact::Piece &p) const {
+    Mark mark;
+    mark.carriers = p.carriers;
+    mark.untrimmed = src_.layout.stream.trimBegin == 0;
+    mark.piece = static_cast<std::uint32_t>(k);
+    mark.count = static_cast<std::uint32_t>(count_);
+    mark.source = id_;
+    mark.first = p.first;
+    mark.id3v1Track = sourceV1Track_;
+    mark.track = sourceTrack_;
+    mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
+    if (!ownLength(p).empty()) mark.length = sourceLength_;
+    return encodeMark(mark);
+  }
+
+  static constexpr std::size_t kMaxLengthDigits = 15;  // the mark keeps them with room for the track
+  int fd_;
+  const MpegFile &src_;
+  std::int64_t count_;
+  std::uint64_t id_;
+  std::string sourceTrack_;
+  std::string sourceLength_;
+  int sourceV1Track_;
+};
+
+// Writes the planned pieces of an exact run; those written `ahead`, by
+// track, are only put under their final names.
+Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces,
+                         std::map<std::int64_t, std::unique_ptr<PendingFile>> ahead = {}) {
+  const auto &offsets = src.layout.offsets;
+  const std::int64_t count = static_cast<std::int64_t>(pieces.size());
+  const ExactPieces maker(run.fd(), src, count);
+  std::int64_t total = 0, done = 0;
+  for (std::int64_t k = 1; k <= count; ++k) {
+    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
+    const std::int64_t bytes = offsets[static_cast<std::size_t>(p.end)] - offsets[static_cast<std::size_t>(p.first)];
+    total += bytes;
+    if (ahead.count(k)) done += bytes;
+  }
+  run.reporter().start(count);
+  run.restartProgress(done, total);
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
+  for (std::int64_t k = 1; k <= count; ++k) {
+    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
+    if (p.samples() == 0) {
+      run.outcome().skipped++;
+    } else if (const auto early = ahead.find(k); early != ahead.end()) {
+      if (!run.commit(k, *early->second)) return run.stopped();
+    } else {
+      PieceParts parts;
+      if (!maker.partsOf(k, p, parts)) {
+        const int error = errno;
+        if (!run.shrank())
+          run.refuse({run.source(),
+                      QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
+                      QStringLiteral("cannot read it: %1").arg(systemError(error))});
+        return run.stopped();
+      }
+      if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
+    }
+    run.reporter().step();
+  }
+  run.reporter().complete();
+  return run.finish();
+}
+
+// Whether the first frame after the ID3v2 tag is of free format (bitrate
+// index 0), which the frame walk does not take.
+bool startsFreeFormat(int fd) {
+  unsigned char b[10] = {};
+  std::int64_t at = 0;
+  if (mpeg::readAt(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
+    at = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+  mpeg::Header h;
+  return mpeg::readAt(fd, b, 4, at) && (b[2] >> 4) == 0 &&
+         mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
+}
+
+// Tells why the source cannot be cut exactly, errno as readMpegFile left it.
+void refuseExact(Run &run) {
+  if (errno != 0) {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
+                QStringLiteral("cannot read it: %1").arg(systemError(errno))});
+  } else if (startsFreeFormat(run.fd())) {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot cut %1 exactly: it is free format, whose frames exact cuts do not take. Split "
+                               "it without exact cuts.")
+                    .arg(run.source()),
+                QStringLiteral("cannot cut it exactly: free format (split it without exact cuts)")});
+  } else {
+    run.refuse({run.source(),
+                QStringLiteral("Cannot cut %1 exactly: it is not a plain MPEG audio stream (something other than "
+                               "frames of one format between its tags, such as a damaged frame or a change of format). "
+                               "Split it without exact cuts.")
+                    .arg(run.source()),
+                QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
+  }
+}
+
+// What decoders pass over goes into no piece; the user hears of it.
+void noticePassedOver(Run &run, const mpeg::Stream &st) {
+  QStringList left;
+  if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
+  if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
+  if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
+  if (!left.isEmpty())
+    run.reporter().notice(
+        {run.source(),
+         QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
+             .arg(run.source(), left.join(QStringLiteral(", "))),
+         QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
+}
+
+// The pieces of an exact run of `src`, or nothing when there can be none;
+// with `tell`, the run hears why, and what it should know of the plan.
+using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, bool tell)>;
+
+// The pieces planned from a guess at the source, one at a time as
+// exact::SizePlan gives them, and how many there will be (a guess as well).
+struct GuessedPlan {
+  std::int64_t count = 0;
+  std::function<exact::SizePlan::Step(exact::Piece &, const std::function<bool(std::int64_t)> &reach)> next;
+  std::function<std::optional<exact::Piece>()> upcoming;  // as exact::SizePlan::upcoming
+};
+using GuessPlanner = std::function<std::optional<GuessedPlan>(const MpegFile &guess)>;
+
+// A plan made whole at once, given one piece at a time.
+GuessedPlan oneByOne(std::vector<exact::Piece> pieces) {
+  auto all = std::make_shared<std::vector<exact::Piece>>(std::move(pieces));
+  auto at = std::make_shared<std::size_t>(0);
+  return {static_cast<std::int64_t>(all->size()),
+          [all, at](exact::Piece &piece, const std::function<bool(std::int64_t)> &) {
+            if (*at == all->size()) return exact::SizePlan::Step::end;
+            piece = (*all)[(*at)++];
+            return exact::SizePlan::Step::piece;
+          },
+          [all, at]() -> std::optional<exact::Piece> {
+            if (*at == all->size()) return std::nullopt;
+            return (*all)[*at];
+          }};
+}
+
+// A plan made whole from the guess alone, which needs no frame's offset.
+GuessPlanner fromTheGuess(const ExactPlanner &plan) {
+  return [plan](const MpegFile &guess) -> std::optional<GuessedPlan> {
+    auto pieces = plan(guess, false);
+    if (!pieces) return std::nullopt;
+    return oneByOne(std::move(*pieces));
+  };
+}
+
+// A piece written ahead of the walk, and what its head is made of.
+struct AheadPiece {
+  exact::Piece piece;
+  std::unique_ptr<PendingFile> file;
+  std::size_t headSize = 0;
+  std::uint16_t frameSum = 0;  // the CRC of its source frames
+};
+
+// The pieces of a guessed plan written from the bytes the walk reads, as it
+// hands them over: each piece takes its frames' bytes there, after room
+// kept for its head, which is written last, once the walk has passed the
+// piece (its frame count and seek table are then known). Gives up
+// quietly where a piece fails or the plan outruns the guess; the pieces
+// complete are kept under temporary names.
+class ExactAhead {
+ public:
+  ExactAhead(Run &run, Walker &walker, const MpegFile &guess, GuessedPlan &plan, const ExactPieces &maker)
+      : run_(run), walker_(walker), guess_(guess), plan_(plan), maker_(maker) {}
+
+  // The next bytes of the source, in order.
+  void take(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+    const std::int64_t end = offset + static_cast<std::int64_t>(size);
+    if (!going_ || (open_.empty() && end <= guess_.layout.stream.audioStart)) return;  // no frame yet
+    walker_.waitPast(end);
+    advance(offset, end);
+    for (Open &piece : open_) {
+      const std::int64_t from = std::max(piece.at, offset);
+      const std::int64_t to = std::min(piece.bodyEnd, end);
+      if (from < to && (from != piece.at || !add(piece, bytes + (from - offset), to - from))) return giveUp();
+    }
+    finishBodies();
+  }
+
+  // The walk has ended: the pieces it completed are finished.
+  void end() {
+    advance(INT64_MAX, INT64_MAX, false);
+    finishBodies();
+  }
+
+  // Whether it still writes what it is given.
+  bool going() const { return going_; }
+  // The pieces complete, under temporary names.
+  std::map<std::int64_t, AheadPiece> written() { return std::move(ahead_); }
+
+ private:
+  struct Open {
+    std::int64_t k;
+    exact::Piece piece;
+    bool planned = false;
+    std::int64_t bodyStart = 0, at = 0, bodyEnd = INT64_MAX;  // of the source: its frames, written up to `at`
+    std::size_t headSize = 0;
+    std::unique_ptr<PendingFile> file;
+    mpeg::Crc16 crc;  // of its frames written
+  };
+
+  // Plans the pieces that the bytes before `end` reach into, every frame
+  // that begins before `end` being known, and opens those that begin there;
+  // the bytes at hand begin at `blockStart`.
+  void advance(std::int64_t blockStart, std::int64_t end, bool mayOpen = true) {
+    const auto &offsets = guess_.layout.offsets;
+    const std::int64_t known = walker_.known();
+    const std::int64_t room = guess_.layout.frames();
+    const auto reach = [known](std::int64_t i) { return i < known; };
+    exact::Piece p;
+    while (going_) {
+      if (!open_.empty() && !open_.back().planned) {
+        const auto step = plan_.next(p, reach);
+        if (step == exact::SizePlan::Step::unreachable) break;  // it goes on past `end`
+        if (step != exact::SizePlan::Step::piece || p.first != open_.back().piece.first) return giveUp();
+        open_.back().piece = p;
+        open_.back().planned = true;
+      }
+      // Where their frames end; the last piece's, where the audio ends,
+      // which the walk tells at its end only: till then as guessed.
+      for (Open &piece : open_) {
+        if (!piece.planned || piece.bodyEnd != INT64_MAX) continue;
+        piece.bodyEnd = piece.piece.end < known   ? offsets[static_cast<std::size_t>(piece.piece.end)]
+                        : piece.piece.end == room ? guess_.layout.stream.audioEnd
+                                                  : INT64_MAX;
+        if (piece.bodyEnd != INT64_MAX)
+          piece.file->reserve(static_cast<std::int64_t>(piece.headSize) + piece.bodyEnd - piece.bodyStart);
+      }
+      const auto upcoming = plan_.upcoming();
+      if (!mayOpen || !upcoming || upcoming->first >= known) break;
+      if (upcoming->samples() == 0) {  // a piece of nothing is not written
+        plan_.next(p, reach);
+        ++next_;
+        continue;
+      }
+      const std::int64_t start = offsets[static_cast<std::size_t>(upcoming->first)];
+      if (start >= end) break;
+      if (!open(*upcoming, start, blockStart)) return giveUp();
+    }
+  }
+
+  // Opens the piece that begins at `start`, with its bytes before the ones
+  // at hand (its warm-up frames, at most) read anew.
+  bool open(const exact::Piece &upcoming, std::int64_t start, std::int64_t blockStart) {
+    const std::int64_t k = next_++;
+    if (ahead_.size() + open_.size() >= kMaxAhead || held_ >= kMaxHeldAhead || blockStart - start > kBlock)
+      return false;
+    Open piece;
+    piece.k = k;
+    piece.piece = upcoming;
+    piece.bodyStart = piece.at = start;
+    piece.headSize = maker_.headSize(k, upcoming);
+    piece.file = run_.create(k, QString());
+    if (!piece.file || ::lseek(piece.file->fd(), static_cast<off_t>(piece.headSize), SEEK_SET) < 0) return false;
+    // Space for its frames at the guess's average frame size until the walk
+    // has passed them; then for what they take (advance()).
+    const mpeg::Stream &stream = guess_.layout.stream;
+    if (stream.frames > 0)
+      piece.file->reserve(static_cast<std::int64_t>(piece.headSize) +
+                          scaled(stream.audioEnd - stream.audioStart, upcoming.end - upcoming.first, stream.frames));
+    held_ += piece.file->holdsSameNamed() ? 1 : 0;
+    if (start < blockStart) {
+      std::vector<unsigned char> before(static_cast<std::size_t>(blockStart - start));
+      if (!mpeg::readAt(run_.fd(), before.data(), before.size(), start) ||
+          !add(piece, before.data(), blockStart - start))
+        return false;
+    }
+    open_.push_back(std::move(piece));
+    return true;
+  }
+
+  bool add(Open &piece, const unsigned char *bytes, std::int64_t size) {
+    if (!run_.append(*piece.file, bytes, static_cast<std::size_t>(size))) return false;
+    piece.crc.update(bytes, static_cast<std::size_t>(size));
+    piece.at += size;
+    return true;
+  }
+
+  // Pieces whose frames are all written get their heads and tails.
+  void finishBodies() {
+    while (going_ && !open_.empty() && open_.front().at == open_.front().bodyEnd &&
+           open_.front().piece.end < walker_.known()) {
+      Open piece = std::move(open_.front());
+      open_.pop_front();
+      PieceParts parts;
+      if (!maker_.partsOf(piece.k, piece.piece, parts, piece.crc.value()) || parts.head.size() != piece.headSize ||
+          parts.offset != piece.bodyStart || parts.length != piece.bodyEnd - piece.bodyStart ||
+          ::pwrite(piece.file->fd(), parts.head.data(), parts.head.size(), 0) !=
+              static_cast<ssize_t>(parts.head.size()) ||
+          !writeBytes(piece.file->fd(), parts.tail) || !piece.file->close())
+        return giveUp();
+      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size(), piece.crc.value()});
+    }
+  }
+
+  void giveUp() {
+    going_ = false;
+    open_.clear();
+  }
+
+  Run &run_;
+  Walker &walker_;
+  const MpegFile &guess_;
+  GuessedPlan &plan_;
+  const ExactPieces &maker_;
+  std::deque<Open> open_;
+  std::map<std::int64_t, AheadPiece> ahead_;
+  std::int64_t next_ = 1;
+  std::size_t held_ = 0;
+  bool going_ = true;
+};
+
+// An exact run: the source is walked on a second thread while the pieces
+// planned from a guess at it (its first frame and its size) are written
+// ahead under temporary names, as far as the walk has passed them. Then
+// each piece that the walked source plans alike is kept, its head made anew
+// for the whole as walked; the rest are dropped and written again.
+Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPlan, MpegFile *walked = nullptr,
+                 std::vector<exact::Piece> *planned = nullptr) {
+  std::optional<MpegFile> guess = guessMpegFile(run.fd());
+  std::optional<GuessedPlan> guessed = guess ? guessPlan(*guess) : std::nullopt;
+  BytesBetween between(guessed.has_value());
+  Walker walker(run.fd(), guess ? &guess->layout : nullptr, guessed ? &between : nullptr);
+  std::map<std::int64_t, AheadPiece> ahead;
+  std::optional<ExactPieces> guessMaker;
+  if (guessed) {
+    guessMaker.emplace(run.fd(), *guess, guessed->count);
+    run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
+    run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+    ExactAhead writer(run, walker, *guess, *guessed, *guessMaker);
+    while (auto block = between.take()) {
+      writer.take(block->offset, block->bytes.data(), block->bytes.size());
+      between.giveBack(std::move(*block), writer.going());
+    }
+    writer.end();
+    ahead = writer.written();
+    run.setQuiet(false);
+  }
+
+  // What was written ahead goes before the user hears why it is not kept.
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
+  MpegFile src;
+  const bool whole = walker.result(src);
+  const int walkError = errno;
+  if (!whole && stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
+  if (run.shrank()) return run.stopped();
+  if (!whole) {
+    errno = walkError;
+    refuseExact(run);
+    return run.stopped();
+  }
+  noticePassedOver(run, src.layout.stream);
+  const auto pieces = plan(src, true);
+  if (!pieces) return run.stopped();
+
+  std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
+  if (!ahead.empty() && sameFrame(*guess, src)) {
+    const ExactPieces maker(run.fd(), src, static_cast<std::int64_t>(pieces->size()));
+    const bool sameHeads = maker.count() == guessMaker->count() && maker.id() == guessMaker->id();
+    for (auto &[k, early] : ahead) {
+      if (k > maker.count() || (*pieces)[static_cast<std::size_t>(k - 1)] != early.piece) continue;
+      if (!sameHeads) {
+        PieceParts parts;
+        if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
+            !early.file->rewrite(parts.head, 0))
+          continue;
+      }
+      kept.emplace(k, std::move(early.file));
+    }
+  }
+  ahead.clear();
+  const Outcome outcome = writeExactPieces(run, src, *pieces, std::move(kept));
+  if (walked) *walked = std::move(src);
+  if (planned) *planned = *pieces;
+  return outcome;
+}
+
+// The bytes every piece of `src` holds besides its frames: tags and Info
+// frame, at their largest.
+std::int64_t fixedBytes(const MpegFile &src) {
+  std::int64_t fixed = static_cast<std::int64_t>(src.id3v1.size());
+  mpeg::Bytes tag = src.id3v2.empty() ? src.id3v2 : mpeg::withTrack(src.id3v2, std::string(21, '9'));
+  if (!src.layout.layer3()) tag = mpeg::withPrivate(tag, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1));
+  fixed += static_cast<std::int64_t>(tag.size());
+  if (src.layout.layer3())
+    fixed += static_cast<std::int64_t>(
+        mpeg::makeInfoFrame(src.header, mpeg::InfoFields{.extra = std::vector<unsigned char>(kMarkSize)}).size());
+  return fixed;
+}
+
+}  // namespace
+
+Outcome exactBySize(Run &run, std::int64_t limit) {
+  const auto carrierOf = [](const MpegFile &src) {
+    mpeg::Header h;
+    mpeg::parseHeader(src.header, h);
+    return src.layout.layer3() ? std::int64_t{mpeg::frameSizeAt(h, 14)} : 0;
+  };
+  const ExactPlanner plan = [&](const MpegFile &src, bool tell) {
+    const std::int64_t fixed = fixedBytes(src), carrier = carrierOf(src);
+    auto pieces = exact::piecesBySize(src.layout, limit, fixed, carrier);
+    if (!pieces && tell) {
+      QString text =
+          QStringLiteral("Pieces of %1 KB cannot hold a frame of %2 with the tags and headers every exact piece has")
+              .arg(limit / 1024)
+              .arg(run.source());
+      // The least that can, halving between what cannot and one piece of it all.
+      std::int64_t cannot = limit / 1024, can = (src.layout.offsets.back() + fixed + 8 * carrier) / 1024 + 1;
+      if (exact::piecesBySize(src.layout, can * 1024, fixed, carrier)) {
+        while (can - cannot > 1) {
+          const std::int64_t mid = cannot + (can - cannot) / 2;
+          (exact::piecesBySize(src.layout, mid * 1024, fixed, carrier) ? can : cannot) = mid;
+        }
+        text += QStringLiteral("; the least that can is %1 KB").arg(can);
+      }
+      run.refuse(parameterError(text + u'.'));
+    }
+    return pieces;
+  };
+  // Planned as the walk goes; how many pieces there are is known at its end
+  // only, and guessed meanwhile from the audio's size.
+  const GuessPlanner guessPlan = [&](const MpegFile &guess) -> std::optional<GuessedPlan> {
+    const std::int64_t fixed = fixedBytes(guess);
+    const mpeg::Stream &st = guess.layout.stream;
+    auto sizePlan = std::make_shared<exact::SizePlan>(guess.layout, limit, fixed, carrierOf(guess));
+    return GuessedPlan{
+        std::max<std::int64_t>(1, (st.audioEnd - st.audioStart) / std::max<std::int64_t>(1, limit - fixed) + 1),
+        [sizePlan](exact::Piece &piece, const std::function<bool(std::int64_t)> &reach) {
+          return sizePlan->next(piece, reach);
+        },
+        [sizePlan] { return sizePlan->upcoming(); }};
+  };
+  return runExact(run, plan, guessPlan);
+}
+
+// `points` are rising frame numbers.
+Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
+  if (!run.openSource()) return {};
+  MpegFile src;
+  std::vector<exact::Piece> pieces;
+  const ExactPlanner plan = [&](const MpegFile &file, bool) -> std::optional<std::vector<exact::Piece>> {
+    std::vector<std::int64_t> boundaries;
+    for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(file.layout, point));
+    return exact::piecesBetween(file.layout, boundaries);
+  };
+  const Outcome outcome = runExact(run, plan, fromTheGuess(plan), &src, &pieces);
+  if (!outcome.completed) return outcome;
+  QStringList empty;
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    if (pieces[i].samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
+  return finishBreakpoints(run, run.source(), src.layout.frames(), points, empty);
+}
+
+Outcome exactByTime(Run &run, double seconds) {
+  const ExactPlanner plan = [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
+    const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
+    if (!(length >= 1)) {
+      if (tell)
+        run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
+      return std::nullopt;
+    }
+    if (!src.layout.layer3() && tell)
+      run.reporter().notice(
+          {run.source(),
+           QStringLiteral("%1 has no gapless tag for its layer: its pieces are cut to the frame, not to the sample.")
+               .arg(run.source()),
+           QStringLiteral("cut to the frame, not to the sample: its layer has no gapless tag")});
+    return exact::piecesBetween(src.layout, exact::timeBoundaries(src.layout, length));
+  };
+  return runExact(run, plan, fromTheGuess(plan));
+}
+
+}  // namespace split

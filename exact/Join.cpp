@@ -1,0 +1,192 @@
+#include "Carrier.h"
+#include "ExactSource.h"
+#include "OutputFile.h"
+#include "SplitEngine.h"
+
+namespace split {
+
+namespace {
+
+// One exact piece as a join reads it.
+struct JoinPiece {
+  QString name;
+  struct stat checked {};  // the file as it was read for its frames: open one at a time, it must stay so
+  MpegFile mpeg;
+  Mark mark;
+  std::int64_t own = 0;  // its first audio frame that the join keeps
+};
+
+Message joinRefusal(const QString &file, const QString &why) {
+  return {file, QStringLiteral("Cannot join %1: %2.").arg(file, why), why};
+}
+
+// Copies [offset, offset + length) of `in` to `out`, through the CRC; false
+// with errno set, and `readFailed` where it was reading `in` that failed.
+bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg::Crc16 &crc,
+                 std::vector<unsigned char> &buffer, bool &readFailed) {
+  buffer.resize(static_cast<std::size_t>(kCopyBuffer));
+  while (length > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length, kCopyBuffer));
+    if (stopAsked) {
+      errno = EINTR;
+      return false;
+    }
+    if (!mpeg::readAt(in, buffer.data(), n, offset)) return readFailed = true, false;
+    if (!writeAll(out, reinterpret_cast<const char *>(buffer.data()), n)) return false;
+    crc.update(buffer.data(), n);
+    offset += static_cast<std::int64_t>(n);
+    length -= static_cast<std::int64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output) {
+  std::vector<JoinPiece> in(static_cast<std::size_t>(pieces.size()));
+  struct stat outStat {};
+  const bool outExists = ::stat(encodeFileName(output).constData(), &outStat) == 0;
+  for (qsizetype i = 0; i < pieces.size(); ++i) {
+    JoinPiece &p = in[static_cast<std::size_t>(i)];
+    p.name = pieces[i];
+    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat &st = p.checked;
+    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
+      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
+    if (!S_ISREG(st.st_mode))
+      return joinRefusal(p.name, QStringLiteral("it is %1, not a regular file").arg(kindOf(st.st_mode)));
+    if (outExists && st.st_dev == outStat.st_dev && st.st_ino == outStat.st_ino)
+      return joinRefusal(p.name, QStringLiteral("it is the output file as well"));
+    ::fcntl(file.fd(), F_SETFL, ::fcntl(file.fd(), F_GETFL) & ~O_NONBLOCK);
+    std::optional<Mark> mark;
+    if (readMpegFile(file.fd(), p.mpeg))
+      mark = decodeMark(p.mpeg.layout.layer3()
+                            ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
+                            : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
+    if (!mark) {
+      if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
+      return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
+    }
+    p.mark = *mark;
+    if (i == 0) continue;
+    const JoinPiece &before = in[static_cast<std::size_t>(i - 1)];
+    if (p.mark.source != before.mark.source)
+      return joinRefusal(p.name,
+                         QStringLiteral("it is not a piece of the source that %1 is a piece of").arg(before.name));
+    if (p.mark.count != before.mark.count)
+      return joinRefusal(p.name, QStringLiteral("it is one of %1 pieces of the source, and %2 one of %3: pieces of two "
+                                                "cuts do not join")
+                                     .arg(p.mark.count)
+                                     .arg(before.name)
+                                     .arg(before.mark.count));
+    if (p.mark.piece != before.mark.piece + 1)
+      return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2, and does not follow %3, which is piece %4")
+                                     .arg(p.mark.piece)
+                                     .arg(p.mark.count)
+                                     .arg(before.name)
+                                     .arg(before.mark.piece));
+  }
+  if (in.empty()) return joinRefusal(output, QStringLiteral("no piece is given"));
+
+  // The frames kept: the first piece's all (its carrier only where the
+  // source did not start with one's worth of silence), then of every later
+  // piece those after the frames already kept.
+  JoinPiece &head = in.front();
+  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carriers > 0;
+  head.own = plainStart ? head.mark.carriers : 0;
+  std::int64_t next = head.mark.first + head.mpeg.layout.frames() - head.mark.carriers;
+  std::vector<std::int64_t> sizes;
+  auto keep = [&sizes](const JoinPiece &p) {
+    for (std::int64_t f = p.own; f < p.mpeg.layout.frames(); ++f) sizes.push_back(p.mpeg.layout.frameSize(f));
+  };
+  keep(head);
+  for (std::size_t i = 1; i < in.size(); ++i) {
+    JoinPiece &p = in[i];
+    const std::int64_t carrier = p.mark.carriers;
+    if (p.mark.first > next)
+      return joinRefusal(p.name, QStringLiteral("it starts at frame %1 of the source, after the end of %2 at frame %3")
+                                     .arg(p.mark.first)
+                                     .arg(in[i - 1].name)
+                                     .arg(next));
+    p.own = carrier + next - p.mark.first;
+    next = std::max(next, p.mark.first + p.mpeg.layout.frames() - carrier);
+    keep(p);
+  }
+
+  PendingFile out;
+  // Who may read the joined file: no one the first piece keeps out.
+  const mode_t mode = in.empty() ? 0666 : 0600 | (in.front().checked.st_mode & 0066);
+  if (!out.open(encodeFileName(output), {}, mode)) {
+    const int error = errno;
+    return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, out.whyNot(error)),
+                   QStringLiteral("cannot create it: %1").arg(out.whyNotBriefly(error))};
+  }
+  auto writeFailed = [&output, &out] {
+    if (stopAsked)
+      return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),
+                     QStringLiteral("stopped before it was complete; removed")};
+    const int error = errno;
+    return Message{output, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(output, out.whyNot(error)),
+                   QStringLiteral("cannot write it: %1").arg(out.whyNotBriefly(error))};
+  };
+  std::vector<unsigned char> id3v2;
+  if (head.mark.id3v2Size > 0) {
+    mpeg::Bytes tag = head.mpeg.id3v2;
+    if (!head.mark.length.empty()) mpeg::setLength(tag, head.mark.length);
+    id3v2 = mpeg::withTrack(mpeg::withPrivate(tag, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
+  }
+  if (!writeBytes(out.fd(), id3v2)) return writeFailed();
+
+  // The Info frame, unless the source had none (then the join is its frames).
+  const bool info = !plainStart && head.mpeg.layout.layer3();
+  std::vector<std::int64_t> offsets{0};
+  for (std::int64_t size : sizes) offsets.push_back(offsets.back() + size);
+  out.reserve(static_cast<std::int64_t>(id3v2.size() + head.mpeg.id3v1.size()) + offsets.back());
+  const auto frames = static_cast<std::int64_t>(sizes.size());
+  const bool vbr = std::adjacent_find(sizes.begin(), sizes.end(), [](std::int64_t a, std::int64_t b) {
+                     return std::abs(a - b) > 1;
+                   }) != sizes.end();
+  auto infoFrame = [&](std::uint16_t crc) {
+    return infoFrameFor(head.mpeg.header, frames, offsets.back(), vbr, head.mpeg.layout.stream.info.delay,
+                        in.back().mpeg.layout.stream.info.padding, crc, {},
+                        [&](std::int64_t i) { return offsets[static_cast<std::size_t>(i)]; });
+  };
+  if (info && !writeBytes(out.fd(), infoFrame(0))) return writeFailed();
+  mpeg::Crc16 crc;
+  std::vector<unsigned char> buffer;
+  for (const JoinPiece &p : in) {
+    const auto &o = p.mpeg.layout.offsets;
+    const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
+    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
+      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
+    if (st.st_dev != p.checked.st_dev || st.st_ino != p.checked.st_ino || st.st_size != p.checked.st_size ||
+        st.st_mtim.tv_sec != p.checked.st_mtim.tv_sec || st.st_mtim.tv_nsec != p.checked.st_mtim.tv_nsec)
+      return joinRefusal(p.name, QStringLiteral("it changed while the join read it"));
+    bool readFailed = false;
+    if (!copyThrough(file.fd(), out.fd(), from, o.back() - from, crc, buffer, readFailed)) {
+      if (!readFailed || stopAsked) return writeFailed();
+      const int error = errno;
+      return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
+                                     ? QStringLiteral("it ended at byte %1 of the %2 it had (it shrank while the join "
+                                                      "read it)")
+                                           .arg(st.st_size)
+                                           .arg(p.checked.st_size)
+                                     : QStringLiteral("cannot read it: %1").arg(systemError(error)));
+    }
+  }
+  std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
+  if (!id3v1.empty()) mpeg::setTrack(id3v1.data(), head.mark.id3v1Track);
+  if (!writeBytes(out.fd(), id3v1)) return writeFailed();
+  if (info) {
+    const std::vector<unsigned char> bytes = infoFrame(crc.value());
+    if (::pwrite(out.fd(), bytes.data(), bytes.size(), static_cast<off_t>(id3v2.size())) !=
+        static_cast<ssize_t>(bytes.size()))
+      return writeFailed();
+  }
+  if (!out.commit()) return writeFailed();
+  return std::nullopt;
+}
+
+}  // namespace split

@@ -1,0 +1,123 @@
+#include "SplitEngine.h"
+
+#include "ByteLayout.h"
+#include "Convert.h"
+#include "ExactSplit.h"
+#include "Frame.h"
+#include "ReadOnce.h"
+#include "Run.h"
+
+namespace split {
+
+Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter,
+                    bool exactCuts) {
+  if (sizeText.isEmpty()) return {};
+  Run run(source, outputTemplate, reporter);
+  if (!run.openSource()) return {};
+  std::int64_t kilobytes = 0;
+  try {
+    kilobytes = StrToInt(sizeText);
+  } catch (const EConvertError &) {
+    kilobytes = -1;
+  }
+  if (kilobytes <= 0) {
+    run.refuse(parameterError(
+        QStringLiteral("The size of the parts must be a whole number of kilobytes from 1 to 2147483647, not \"%1\".")
+            .arg(sizeText)));
+    return {};
+  }
+  if (exactCuts) return exactBySize(run, kilobytes * 1024);
+  QStringList none;
+  const std::int64_t size = run.size();
+  if (!writeLayout(
+          run, size, [&](std::int64_t) { return Plan(fixedLayout(size, kilobytes * 1024)); }, none))
+    return run.stopped();
+  run.reporter().complete();
+  return run.finish();
+}
+
+Outcome splitByTime(const QString &source, const QString &lengthText, const Fact &totalTimeMs,
+                    const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
+  Run run(source, outputTemplate, reporter);
+  if (!run.openSource()) return {};
+  double milliseconds = 0;
+  try {
+    milliseconds = StrToFloat(lengthText) * 1000;
+  } catch (const EConvertError &) {
+    run.refuse(parameterError(
+        QStringLiteral("The length of the parts must be a number of seconds above 0, not \"%1\".").arg(lengthText)));
+    return {};
+  }
+  if (exactCuts) return exactByTime(run, milliseconds / 1000);
+  const std::int64_t size = run.size();
+  // How long one frame of the source plays, from its first frame.
+  const auto stream = mpeg::estimate(run.fd());
+  const double frameMs = stream && stream->first.rate > 0 ? stream->first.samples * 1000.0 / stream->first.rate : 0;
+  const auto planOf = [&](std::int64_t totalMs) -> Plan {
+    if (totalMs <= 0)
+      return Message{source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),
+                     QStringLiteral("cannot split it by time: its playing time is 0")};
+    // Longer than the file, to infinity: one piece.
+    const double exact = static_cast<double>(size) * milliseconds / static_cast<double>(totalMs);
+    if (!(exact >= 1))
+      return Message{source,
+                     QStringLiteral("Parts of %1 seconds would hold no whole byte of %2.").arg(lengthText, source),
+                     QStringLiteral("parts of %1 seconds would hold no whole byte").arg(lengthText)};
+    const auto oneFrame = static_cast<std::int64_t>(std::min(frameMs * static_cast<double>(size) / static_cast<double>(totalMs), 9.0e18));
+    return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)), oneFrame);
+  };
+  QStringList none;
+  if (!writeLayout(run, totalTimeMs, planOf, none)) return run.stopped();
+  run.reporter().complete();
+  return run.finish();
+}
+
+Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStringList &breakpoints,
+                           const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
+  if (breakpoints.size() < 2) return {};
+  Run run(source, outputTemplate, reporter);
+  std::vector<std::int64_t> points;
+  for (const QString &item : breakpoints) {
+    if (item.startsWith(u'-') && isFrameNumber(item.mid(1))) {
+      run.refuse(parameterError(QStringLiteral("The breakpoint %1 lies before the start of the file.").arg(item)));
+      return {};
+    }
+    bool ok = false;
+    const std::int64_t value = item.toLongLong(&ok);
+    if (!isFrameNumber(item) || !ok) {
+      run.refuse(parameterError(
+          QStringLiteral("The breakpoint \"%1\" is not a frame number from 0 to 9223372036854775807.").arg(item)));
+      return {};
+    }
+    if (!points.empty() && value <= points.back()) {
+      run.refuse(
+          parameterError(QStringLiteral("The breakpoints must rise: %1 follows %2.").arg(value).arg(points.back())));
+      return {};
+    }
+    points.push_back(value);
+  }
+  if (exactCuts) return exactAtBreakpoints(run, points);
+  if (!run.openSource()) return {};
+  const std::int64_t size = run.size();
+  const auto planOf = [&](std::int64_t frameCount) -> Plan {
+    if (frameCount <= 0)
+      return Message{source, QStringLiteral("Cannot split %1 at frames: its frame count is 0.").arg(source),
+                     QStringLiteral("cannot split it at frames: its frame count is 0")};
+    // A breakpoint past the last frame stands for the end of the file.
+    auto offsetOf = [=](std::int64_t frame) { return frame >= frameCount ? size : scaled(size, frame, frameCount); };
+    const auto pieces = static_cast<std::int64_t>(points.size()) - 1;
+    return Layout{pieces, offsetOf(points.back()) - offsetOf(points.front()),
+                  [=, &points](std::int64_t track) {
+                    const auto i = static_cast<std::size_t>(track);
+                    const std::int64_t start = offsetOf(points[i - 1]);
+                    return Range{start, offsetOf(points[i]) - start, QStringLiteral("Cannot create the file: ")};
+                  },
+                  pieces};
+  };
+  QStringList empty;
+  const auto known = writeLayout(run, frames, planOf, empty);
+  if (!known) return run.stopped();
+  return finishBreakpoints(run, source, *known, points, empty);
+}
+
+}  // namespace split

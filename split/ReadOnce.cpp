@@ -1,0 +1,76 @@
+#include "ReadOnce.h"
+
+namespace split {
+
+std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,
+                                        QStringList &empty) {
+  FactValue value = fact.known;
+  Ahead ahead;
+  bool stopped = false;
+  std::optional<std::int64_t> unfinished;  // the piece being copied ahead when a stop came
+  if (fact.measure) {
+    const Plan guessed = fact.guess > 0 ? planOf(fact.guess) : Plan(Message());
+    const auto *layout = std::get_if<Layout>(&guessed);
+    if (layout) run.setTotal(layout->bytes);
+    CopyAsRead copier(run, layout);
+    BytesBetween between(layout != nullptr);
+    std::thread measuring([&] {
+      try {
+        value = fact.measure(run.fd(), [&](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
+          between.put(offset, bytes, size);
+        });
+      } catch (const Stopped &) {
+        stopped = true;
+      } catch (const std::exception &e) {
+        const QString why = QString::fromLocal8Bit(e.what());
+        value = Message{run.source(), run.source() + QStringLiteral(": ") + why, why};
+      }
+      between.end();
+    });
+    run.setQuiet(true);  // what fails here fails again in its turn, and is told then
+    while (auto block = between.take()) {
+      if (copier.writes()) copier(block->offset, block->bytes.data(), block->bytes.size());
+      between.giveBack(std::move(*block), copier.writes());
+    }
+    measuring.join();
+    run.setQuiet(false);
+    unfinished = copier.track();
+    ahead = copier.take();
+  }  // the piece it was copying, if any, goes with it
+
+  // What was written ahead goes before the user hears why it is not kept.
+  const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
+  if (stopped) return run.stoppedAt(unfinished), std::nullopt;
+  if (fact.measure && run.shrank()) return std::nullopt;
+  if (const auto *why = std::get_if<Message>(&value)) return run.refuse(*why), std::nullopt;
+  const std::int64_t known = std::get<std::int64_t>(value);
+  const Plan plan = planOf(known);
+  if (const auto *why = std::get_if<Message>(&plan)) return run.refuse(*why), std::nullopt;
+  const Layout &layout = std::get<Layout>(plan);
+  std::int64_t kept = 0;
+  for (auto it = ahead.begin(); it != ahead.end();) {
+    const Range &wrote = it->second.first;
+    const Range range = it->first <= layout.count ? layout.piece(it->first) : Range{};
+    if (range.offset == wrote.offset && range.length == wrote.length) {
+      kept += range.length;
+      ++it;
+    } else {
+      it = ahead.erase(it);
+    }
+  }
+  run.reporter().start(layout.steps);
+  run.restartProgress(kept, layout.bytes);
+  for (std::int64_t track = 1; track <= layout.count; ++track) {
+    const Range range = layout.piece(track);
+    const auto early = ahead.find(track);
+    if (range.length == 0)
+      empty << pieceName(run.templateText(), track);
+    else if (early != ahead.end() ? !run.commit(track, *early->second.second)
+                                  : !run.writePiece(track, range.offset, range.length, range.createPrefix))
+      return std::nullopt;
+    if (track <= layout.steps) run.reporter().step();
+  }
+  return known;
+}
+
+}  // namespace split
