@@ -1,5 +1,10 @@
 #include "Carrier.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 namespace split {
 
 bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<unsigned char> &out) {

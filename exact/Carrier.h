@@ -3,29 +3,9 @@
 // What leads an exact Layer III piece: its Info frame, and the carrier frame
 // that brings the bit reservoir its first frames reach back into.
 
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <cerrno>
-#include <cmath>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <deque>
-#include <fcntl.h>
-#include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <tuple>
-#include <unistd.h>
-#include <utility>
-#include <variant>
+#include <cstdint>
+#include <optional>
 #include <vector>
-
 
 #include "ExactSource.h"
 #include "Run.h"

@@ -1,5 +1,14 @@
 #include "ExactSource.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
 namespace split {
 
 void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes) {

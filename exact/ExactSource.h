@@ -5,28 +5,17 @@
 // carries to be joined again.
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <deque>
-#include <fcntl.h>
+#include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <optional>
+#include <string>
 #include <thread>
-#include <tuple>
-#include <unistd.h>
 #include <utility>
-#include <variant>
 #include <vector>
-
 
 #include "ExactPlan.h"
 #include "Id3.h"

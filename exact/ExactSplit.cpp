@@ -1,5 +1,21 @@
 #include "ExactSplit.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
 #include "Carrier.h"
 #include "Convert.h"
 #include "ExactSource.h"

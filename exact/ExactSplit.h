@@ -3,6 +3,9 @@
 // Exact cuts: pieces on the source's frames, each with its own length and
 // the warm-up that makes the pieces play one after the other as the source.
 
+#include <cstdint>
+#include <vector>
+
 #include "Run.h"
 
 namespace split {

@@ -1,7 +1,17 @@
+#include "SplitEngine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 #include "Carrier.h"
 #include "ExactSource.h"
 #include "OutputFile.h"
-#include "SplitEngine.h"
 
 namespace split {
 

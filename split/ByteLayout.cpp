@@ -1,5 +1,8 @@
 #include "ByteLayout.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace split {
 
 Layout fixedLayout(std::int64_t size, std::int64_t pieceSize, std::int64_t joinTailBelow) {

@@ -3,29 +3,10 @@
 // Byte layouts: the pieces of a proportional split as ranges of the source,
 // made as they are wanted, and the end of a split at breakpoints.
 
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <cerrno>
-#include <cmath>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <deque>
-#include <fcntl.h>
+#include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <tuple>
-#include <unistd.h>
-#include <utility>
 #include <variant>
 #include <vector>
-
 
 #include "Run.h"
 

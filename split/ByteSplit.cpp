@@ -1,5 +1,9 @@
 #include "SplitEngine.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include "ByteLayout.h"
 #include "Convert.h"
 #include "ExactSplit.h"

@@ -1,5 +1,10 @@
 #include "SplitEngine.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <sys/stat.h>
+
 #include "FileName.h"
 #include "OutputFile.h"
 

@@ -1,5 +1,12 @@
 #include "OutputFile.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 namespace split {
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }

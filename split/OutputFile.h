@@ -4,29 +4,15 @@
 // its own folder and renamed over its final name once complete; the file
 // descriptors, the copy sizes and the error texts that go with them.
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <deque>
+#include <cstdint>
 #include <fcntl.h>
-#include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
-#include <tuple>
 #include <unistd.h>
 #include <utility>
-#include <variant>
 #include <vector>
-
 
 #include <QByteArray>
 #include <QString>

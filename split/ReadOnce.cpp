@@ -1,5 +1,12 @@
 #include "ReadOnce.h"
 
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <variant>
+
 namespace split {
 
 std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,

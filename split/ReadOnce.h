@@ -5,28 +5,16 @@
 // the split's thread, so that the source is read once.
 
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <cerrno>
-#include <cmath>
 #include <condition_variable>
-#include <csignal>
-#include <cstring>
+#include <cstdint>
 #include <deque>
-#include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <tuple>
-#include <unistd.h>
+#include <optional>
 #include <utility>
-#include <variant>
 #include <vector>
-
 
 #include "ByteLayout.h"
 #include "Run.h"

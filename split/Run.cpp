@@ -1,5 +1,8 @@
 #include "Run.h"
 
+#include <csignal>
+#include <cstdint>
+
 namespace split {
 
 volatile std::sig_atomic_t stopAsked = 0;

@@ -4,28 +4,17 @@
 // the writing of each piece with what it tells the user; the stop flag.
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
-#include <cmath>
-#include <condition_variable>
 #include <csignal>
-#include <cstring>
-#include <deque>
+#include <cstdint>
 #include <fcntl.h>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <sys/file.h>
+#include <optional>
 #include <sys/stat.h>
-#include <thread>
-#include <tuple>
 #include <unistd.h>
 #include <utility>
-#include <variant>
 #include <vector>
-
 
 #include "OutputFile.h"
 #include "SplitEngine.h"
