@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,10 +51,10 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg
   return true;
 }
 
-}  // namespace
-
-std::optional<Message> joinPieces(const QStringList &pieces, const QString &output) {
-  std::vector<JoinPiece> in(static_cast<std::size_t>(pieces.size()));
+// Reads every piece's frames and mark into `in`, and checks that each
+// follows the one before it.
+std::optional<Message> readPieces(const QStringList &pieces, const QString &output, std::vector<JoinPiece> &in) {
+  in.resize(static_cast<std::size_t>(pieces.size()));
   struct stat outStat {};
   const bool outExists = ::stat(encodeFileName(output).constData(), &outStat) == 0;
   for (qsizetype i = 0; i < pieces.size(); ++i) {
@@ -97,15 +98,17 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
                                      .arg(before.mark.piece));
   }
   if (in.empty()) return joinRefusal(output, QStringLiteral("no piece is given"));
+  return std::nullopt;
+}
 
-  // The frames kept: the first piece's all (its carrier only where the
-  // source did not start with one's worth of silence), then of every later
-  // piece those after the frames already kept.
+// The frames kept: the first piece's all (its carrier only where the source
+// did not start with one's worth of silence), then of every later piece
+// those after the frames already kept. Sets each piece's `own` and gives
+// the sizes of the frames kept, in order.
+std::optional<Message> keepFrames(std::vector<JoinPiece> &in, bool plainStart, std::vector<std::int64_t> &sizes) {
   JoinPiece &head = in.front();
-  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carriers > 0;
   head.own = plainStart ? head.mark.carriers : 0;
   std::int64_t next = head.mark.first + head.mpeg.layout.frames() - head.mark.carriers;
-  std::vector<std::int64_t> sizes;
   auto keep = [&sizes](const JoinPiece &p) {
     for (std::int64_t f = p.own; f < p.mpeg.layout.frames(); ++f) sizes.push_back(p.mpeg.layout.frameSize(f));
   };
@@ -122,16 +125,58 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     next = std::max(next, p.mark.first + p.mpeg.layout.frames() - carrier);
     keep(p);
   }
+  return std::nullopt;
+}
+
+// Copies the kept frames of every piece to `out`, through the CRC, each
+// piece opened anew and checked to be the file that was read.
+std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpeg::Crc16 &crc,
+                                  const std::function<Message()> &writeFailed) {
+  std::vector<unsigned char> buffer;
+  for (const JoinPiece &p : in) {
+    const auto &o = p.mpeg.layout.offsets;
+    const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
+    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
+      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
+    if (st.st_dev != p.checked.st_dev || st.st_ino != p.checked.st_ino || st.st_size != p.checked.st_size ||
+        st.st_mtim.tv_sec != p.checked.st_mtim.tv_sec || st.st_mtim.tv_nsec != p.checked.st_mtim.tv_nsec)
+      return joinRefusal(p.name, QStringLiteral("it changed while the join read it"));
+    bool readFailed = false;
+    if (!copyThrough(file.fd(), out, from, o.back() - from, crc, buffer, readFailed)) {
+      if (!readFailed || stopAsked) return writeFailed();
+      const int error = errno;
+      return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
+                                     ? QStringLiteral("it ended at byte %1 of the %2 it had (it shrank while the join "
+                                                      "read it)")
+                                           .arg(st.st_size)
+                                           .arg(p.checked.st_size)
+                                     : QStringLiteral("cannot read it: %1").arg(systemError(error)));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output) {
+  std::vector<JoinPiece> in;
+  if (auto refused = readPieces(pieces, output, in)) return refused;
+  const JoinPiece &head = in.front();
+  const bool plainStart = head.mark.first == 0 && head.mark.untrimmed && head.mark.carriers > 0;
+  std::vector<std::int64_t> sizes;
+  if (auto refused = keepFrames(in, plainStart, sizes)) return refused;
 
   PendingFile out;
   // Who may read the joined file: no one the first piece keeps out.
-  const mode_t mode = in.empty() ? 0666 : 0600 | (in.front().checked.st_mode & 0066);
+  const mode_t mode = 0600 | (head.checked.st_mode & 0066);
   if (!out.open(encodeFileName(output), {}, mode)) {
     const int error = errno;
     return Message{output, QStringLiteral("Cannot create file: %1 !\r\n%2").arg(output, out.whyNot(error)),
                    QStringLiteral("cannot create it: %1").arg(out.whyNotBriefly(error))};
   }
-  auto writeFailed = [&output, &out] {
+  const std::function<Message()> writeFailed = [&output, &out] {
     if (stopAsked)
       return Message{output, QStringLiteral("The join was stopped; the unfinished %1 was removed.").arg(output),
                      QStringLiteral("stopped before it was complete; removed")};
@@ -163,29 +208,7 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   };
   if (info && !writeBytes(out.fd(), infoFrame(0))) return writeFailed();
   mpeg::Crc16 crc;
-  std::vector<unsigned char> buffer;
-  for (const JoinPiece &p : in) {
-    const auto &o = p.mpeg.layout.offsets;
-    const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
-    File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
-      return joinRefusal(p.name, QStringLiteral("cannot open it: %1").arg(systemError(errno)));
-    if (st.st_dev != p.checked.st_dev || st.st_ino != p.checked.st_ino || st.st_size != p.checked.st_size ||
-        st.st_mtim.tv_sec != p.checked.st_mtim.tv_sec || st.st_mtim.tv_nsec != p.checked.st_mtim.tv_nsec)
-      return joinRefusal(p.name, QStringLiteral("it changed while the join read it"));
-    bool readFailed = false;
-    if (!copyThrough(file.fd(), out.fd(), from, o.back() - from, crc, buffer, readFailed)) {
-      if (!readFailed || stopAsked) return writeFailed();
-      const int error = errno;
-      return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
-                                     ? QStringLiteral("it ended at byte %1 of the %2 it had (it shrank while the join "
-                                                      "read it)")
-                                           .arg(st.st_size)
-                                           .arg(p.checked.st_size)
-                                     : QStringLiteral("cannot read it: %1").arg(systemError(error)));
-    }
-  }
+  if (auto failed = copyFrames(in, out.fd(), crc, writeFailed)) return failed;
   std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
   if (!id3v1.empty()) mpeg::setTrack(id3v1.data(), head.mark.id3v1Track);
   if (!writeBytes(out.fd(), id3v1)) return writeFailed();
