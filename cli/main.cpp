@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <variant>
 #include <unistd.h>
 
 #include "Convert.h"
@@ -225,31 +226,26 @@ void reportLeft(const QString &source, const QStringList &pieces) {
           QStringLiteral("%1 pieces were completed: %2 to %3").arg(pieces.size()).arg(pieces.first(), pieces.last()));
 }
 
-// The command line's work; main() checks its output.
-int run(int argc, char *argv[]) {
-  // No QCoreApplication: nothing here needs one, and its start costs a
-  // millisecond of every run. The locale is taken as it would take it.
-  std::setlocale(LC_ALL, "");
-  if (argc < 2) return usageError(QStringLiteral("a command is needed"));
-  const std::string command = argv[1];
-  if (command == "-h" || command == "--help" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (command == "--version") {
-    std::printf("tranchette-cli %s\n", TRANCHETTE_VERSION);
-    return 0;
-  }
-
+// What the command line asks for.
+struct Options {
+  std::string command;
   QString outputTemplate;
-  bool haveTemplate = false, join = false, quiet = false, options = true, exact = false, anyFile = false;
+  bool haveTemplate = false, join = false, quiet = false, exact = false, anyFile = false;
   QStringList positional;
+};
+
+// The options after the command, or the exit status where the program ends
+// here (a usage error, --help).
+std::variant<Options, int> readOptions(int argc, char *argv[]) {
+  Options o;
+  o.command = argv[1];
+  bool options = true;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     // A value such as "-1" is a value, refused later for its range.
     const bool option = options && arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
     if (!option) {
-      positional << decodeFileName(QByteArray(argv[i]));
+      o.positional << decodeFileName(QByteArray(argv[i]));
     } else if (arg == "--") {
       options = false;
     } else if (arg == "-h" || arg == "--help") {
@@ -257,51 +253,40 @@ int run(int argc, char *argv[]) {
       return 0;
     } else if (arg == "-o") {
       if (++i == argc) return usageError(QStringLiteral("-o needs a template"));
-      outputTemplate = decodeFileName(QByteArray(argv[i]));
-      if (outputTemplate.isEmpty()) return usageError(QStringLiteral("-o needs a template, not an empty text"));
-      haveTemplate = true;
+      o.outputTemplate = decodeFileName(QByteArray(argv[i]));
+      if (o.outputTemplate.isEmpty()) return usageError(QStringLiteral("-o needs a template, not an empty text"));
+      o.haveTemplate = true;
     } else if (arg == "--join") {
-      join = true;
+      o.join = true;
     } else if (arg == "--exact") {
-      exact = true;
+      o.exact = true;
     } else if (arg == "--any-file") {
-      anyFile = true;
+      o.anyFile = true;
     } else if (arg == "-q") {
-      quiet = true;
+      o.quiet = true;
     } else {
       return usageError(QStringLiteral("unknown option %1").arg(decodeFileName(QByteArray(argv[i]))));
     }
   }
+  return o;
+}
 
-  if (command == "info") {
-    if (positional.size() != 1 || join || haveTemplate || exact)
-      return usageError(QStringLiteral("info takes one FILE"));
-    return info(positional[0]);
+int join(const Options &o) {
+  if (!o.haveTemplate) return usageError(QStringLiteral("join needs -o NAME.mp3"));
+  if (o.positional.isEmpty()) return usageError(QStringLiteral("join needs the pieces to join"));
+  if (o.join || o.exact) return usageError(QStringLiteral("join takes no --join or --exact"));
+  catchSignals();
+  if (const auto problem = split::joinPieces(o.positional, o.outputTemplate)) {
+    error(problem->file, problem->brief);
+    return caughtSignal ? 128 + caughtSignal : 1;
   }
-  if (command == "join") {
-    if (!haveTemplate) return usageError(QStringLiteral("join needs -o NAME.mp3"));
-    if (positional.isEmpty()) return usageError(QStringLiteral("join needs the pieces to join"));
-    if (join || exact) return usageError(QStringLiteral("join takes no --join or --exact"));
-    catchSignals();
-    if (const auto problem = split::joinPieces(positional, outputTemplate)) {
-      error(problem->file, problem->brief);
-      return caughtSignal ? 128 + caughtSignal : 1;
-    }
-    printLine(stdout, outputTemplate);
-    return 0;
-  }
-  if (command != "size" && command != "time" && command != "frames")
-    return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
-  if (positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
-  if (command == "frames" && join) return usageError(QStringLiteral("--join goes with size and time"));
-  if (command != "size" && anyFile) return usageError(QStringLiteral("--any-file goes with size"));
+  printLine(stdout, o.outputTemplate);
+  return 0;
+}
 
-  const QString value = positional[0];
-  const QString source = positional[1];
-  if (!haveTemplate) outputTemplate = split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
-
-  // The parameters are checked before the source is read.
-  QStringList breakpoints;
+// Checks the split's value before the source is read: 0, or the exit status
+// of a usage error. The breakpoints of `frames` go to `breakpoints`.
+int checkValue(const std::string &command, const QString &value, QStringList &breakpoints) {
   if (command == "size") {
     bool ok = false;
     const qlonglong kilobytes = value.toLongLong(&ok);
@@ -331,32 +316,48 @@ int run(int argc, char *argv[]) {
       previous = frame;
     }
   }
+  return 0;
+}
 
-  // A split by size cuts bytes, and would cut anything: only MPEG audio
-  // unless asked for. Exact cuts check the stream themselves.
+// A split by size cuts bytes, and would cut anything: only MPEG audio unless
+// asked for. Exact cuts check the stream themselves, and the split says why
+// a file that cannot be read cannot be cut.
+bool refusedAsNoMpegAudio(const Options &o, const QString &source) {
   struct stat st {};
   const bool readable = ::stat(encodeFileName(source).constData(), &st) == 0 && S_ISREG(st.st_mode);
-  if (command == "size" && !anyFile && !exact && readable) {  // the split says why another cannot be read
-    try {
-      audio::requireMpegAudio(encodeFileName(source).toStdString());
-    } catch (const std::exception &e) {
-      error(source, reasonOf(source, e) + QStringLiteral(" (--any-file cuts it by its bytes all the same)"));
-      return 1;
-    }
+  if (o.command != "size" || o.anyFile || o.exact || !readable) return false;
+  try {
+    audio::requireMpegAudio(encodeFileName(source).toStdString());
+    return false;
+  } catch (const std::exception &e) {
+    error(source, reasonOf(source, e) + QStringLiteral(" (--any-file cuts it by its bytes all the same)"));
+    return true;
   }
+}
+
+int splitFile(const Options &o) {
+  if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
+  if (o.command == "frames" && o.join) return usageError(QStringLiteral("--join goes with size and time"));
+  if (o.command != "size" && o.anyFile) return usageError(QStringLiteral("--any-file goes with size"));
+  const QString value = o.positional[0];
+  const QString source = o.positional[1];
+  const QString outputTemplate =
+      o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
+  QStringList breakpoints;
+  if (const int status = checkValue(o.command, value, breakpoints)) return status;
+  if (refusedAsNoMpegAudio(o, source)) return 1;
 
   catchSignals();
-
-  TerminalReporter reporter(!quiet);
+  TerminalReporter reporter(!o.quiet);
   split::Outcome outcome;
-  if (command == "size") {
-    outcome = split::splitBySize(source, value, outputTemplate, reporter, exact);
+  if (o.command == "size") {
+    outcome = split::splitBySize(source, value, outputTemplate, reporter, o.exact);
   } else {
-    const bool byTime = command == "time";
-    bool known = exact;
-    const split::Fact fact = exact ? split::Fact(0) : factOf(source, byTime, known);
-    outcome = byTime ? split::splitByTime(source, value, fact, outputTemplate, reporter, exact)
-                     : split::splitAtBreakpoints(source, fact, breakpoints, outputTemplate, reporter, exact);
+    const bool byTime = o.command == "time";
+    bool known = o.exact;
+    const split::Fact fact = o.exact ? split::Fact(0) : factOf(source, byTime, known);
+    outcome = byTime ? split::splitByTime(source, value, fact, outputTemplate, reporter, o.exact)
+                     : split::splitAtBreakpoints(source, fact, breakpoints, outputTemplate, reporter, o.exact);
     // Where the facts could not be had, that is all there is to say.
     if (!outcome.completed && !known && !caughtSignal) return 1;
   }
@@ -366,8 +367,8 @@ int run(int argc, char *argv[]) {
     reportLeft(source, outcome.pieces);
     return caughtSignal ? 128 + caughtSignal : 1;
   }
-  if (join && !outcome.pieces.isEmpty()) {
-    const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), exact);
+  if (o.join && !outcome.pieces.isEmpty()) {
+    const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), o.exact);
     if (!written.skipped.isEmpty()) error(QString(), written.skipped);  // a notice: the rest is there
     if (!written.failed.isEmpty()) {
       for (const QString &line : written.failed.split(QStringLiteral("\r\n"))) error(QString(), line);
@@ -375,6 +376,35 @@ int run(int argc, char *argv[]) {
     }
   }
   return outcome.skipped > 0 ? 1 : 0;
+}
+
+// The command line's work; main() checks its output.
+int run(int argc, char *argv[]) {
+  // No QCoreApplication: nothing here needs one, and its start costs a
+  // millisecond of every run. The locale is taken as it would take it.
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) return usageError(QStringLiteral("a command is needed"));
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("tranchette-cli %s\n", TRANCHETTE_VERSION);
+    return 0;
+  }
+  const auto read = readOptions(argc, argv);
+  if (const int *status = std::get_if<int>(&read)) return *status;
+  const Options &o = std::get<Options>(read);
+  if (command == "info") {
+    if (o.positional.size() != 1 || o.join || o.haveTemplate || o.exact)
+      return usageError(QStringLiteral("info takes one FILE"));
+    return info(o.positional[0]);
+  }
+  if (command == "join") return join(o);
+  if (command != "size" && command != "time" && command != "frames")
+    return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
+  return splitFile(o);
 }
 
 }  // namespace
