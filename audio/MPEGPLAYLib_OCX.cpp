@@ -13,6 +13,7 @@
 
 #include "FileName.h"
 #include "Frame.h"
+#include "SystemFiles.h"
 
 namespace audio {
 namespace {
@@ -39,13 +40,7 @@ struct FdCloser {
 };
 
 [[noreturn]] void notRegular(const std::string &path, mode_t mode) {
-  const char *kind = S_ISDIR(mode)    ? "a folder"
-                     : S_ISFIFO(mode) ? "a FIFO"
-                     : S_ISSOCK(mode) ? "a socket"
-                     : S_ISCHR(mode)  ? "a character device"
-                     : S_ISBLK(mode)  ? "a block device"
-                                      : "not a plain file";
-  throw StreamError(path + ": not a regular file but " + kind);
+  throw StreamError(path + ": not a regular file but " + sys::fileKind(mode));
 }
 
 // Only a regular file is read, and opening never waits (a FIFO without a

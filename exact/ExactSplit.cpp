@@ -152,9 +152,7 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
 // index 0), which the frame walk does not take.
 bool startsFreeFormat(int fd) {
   unsigned char b[10] = {};
-  std::int64_t at = 0;
-  if (mpeg::readAt(fd, b, 10, 0) && std::memcmp(b, "ID3", 3) == 0)
-    at = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+  const std::int64_t at = mpeg::readAt(fd, b, 10, 0) ? mpeg::id3v2Size(b) : 0;
   mpeg::Header h;
   return mpeg::readAt(fd, b, 4, at) && (b[2] >> 4) == 0 &&
          mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Id3.h"
+#include "SystemFiles.h"
+
 namespace mpeg {
 namespace {
 
@@ -114,29 +117,12 @@ bool trim(Stream &s) {
   return s.trimEnd > s.trimBegin;
 }
 
-// The bytes of the ID3v2 tag that the ten bytes at `t` begin, its header
-// and footer included; 0 where they begin no tag, -1 where its size is
-// malformed.
-std::int64_t id3v2Bytes(const unsigned char *t) {
-  if (std::memcmp(t, "ID3", 3) != 0) return 0;
-  if ((t[6] | t[7] | t[8] | t[9]) & 0x80) return -1;
-  return 10 + ((t[5] & 0x10) ? 10 : 0) + ((std::int64_t{t[6]} << 21) | (t[7] << 14) | (t[8] << 7) | t[9]);
-}
-
 }  // namespace
 
 bool readAt(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
-  for (std::size_t done = 0; done < size;) {
-    const ssize_t got =
-        ::pread(fd, to + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
+  return sys::whole(size, [&](std::size_t done) {
+    return ::pread(fd, to + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+  });
 }
 
 bool parseHeader(const unsigned char *p, Header &h) {
@@ -229,7 +215,7 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
 
   // One ID3v2 tag may come first.
   if (in.want(10) >= 10) {
-    const std::int64_t tag = id3v2Bytes(in.data());
+    const std::int64_t tag = id3v2Size(in.data());
     if (tag < 0) return std::nullopt;
     for (auto size = static_cast<std::size_t>(tag); size > 0;) {
       const std::size_t step = std::min<std::size_t>(size, in.want(std::min<std::size_t>(size, 1 << 20)));
@@ -312,7 +298,7 @@ std::optional<Stream> estimate(int fd) {
   const std::int64_t size = st.st_size;
   unsigned char head[10];
   Stream s;
-  if (readAt(fd, head, 10, 0)) s.tagEnd = id3v2Bytes(head);
+  if (readAt(fd, head, 10, 0)) s.tagEnd = id3v2Size(head);
   if (s.tagEnd < 0) return std::nullopt;
   std::vector<unsigned char> frame(kMaxFrame);
   if (!readAt(fd, frame.data(), 4, s.tagEnd) || !parseHeader(frame.data(), s.first) ||

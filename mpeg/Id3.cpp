@@ -27,8 +27,10 @@ void putSize(unsigned char *p, std::size_t v, bool safe) {
 bool framesOf(const Bytes &tag, std::vector<TagFrame> &frames, std::size_t &firstFrame, std::size_t &end) {
   if (tag.size() < 10 || std::memcmp(tag.data(), "ID3", 3) != 0) return false;
   const int version = tag[3];
-  if ((version != 3 && version != 4) || (tag[5] & 0x80)) return false;
-  end = std::min(tag.size(), 10 + synchsafe(tag.data() + 6));
+  const std::int64_t whole = id3v2Size(tag.data());
+  if ((version != 3 && version != 4) || (tag[5] & 0x80) || whole < 0) return false;
+  // The frames end where the footer, if any, begins.
+  end = std::min(tag.size(), static_cast<std::size_t>(whole) - ((tag[5] & 0x10) ? 10 : 0));
   std::size_t at = 10;
   if (tag[5] & 0x40) {  // an extended header
     if (end < 14) return false;
@@ -48,6 +50,12 @@ bool framesOf(const Bytes &tag, std::vector<TagFrame> &frames, std::size_t &firs
 }
 
 }  // namespace
+
+std::int64_t id3v2Size(const unsigned char *t) {
+  if (std::memcmp(t, "ID3", 3) != 0) return 0;
+  if ((t[6] | t[7] | t[8] | t[9]) & 0x80) return -1;
+  return 10 + ((t[5] & 0x10) ? 10 : 0) + static_cast<std::int64_t>(synchsafe(t + 6));
+}
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,11 @@
 namespace mpeg {
 
 using Bytes = std::vector<unsigned char>;
+
+// The bytes of the ID3v2 tag that the ten bytes at `t` begin, its header and
+// footer included; 0 where they begin no tag, -1 where its size is malformed
+// (a size byte with its high bit set).
+std::int64_t id3v2Size(const unsigned char *t);
 
 // The tag with its TRCK frame set to `track` (Latin-1 text, such as "3/12"),
 // or removed when `track` is empty; the other frames stay as they are, and

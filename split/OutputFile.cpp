@@ -7,32 +7,18 @@
 #include <unistd.h>
 #include <vector>
 
+#include "SystemFiles.h"
+
 namespace split {
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-QString kindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return QStringLiteral("a folder");
-  if (S_ISFIFO(mode)) return QStringLiteral("a FIFO");
-  if (S_ISSOCK(mode)) return QStringLiteral("a socket");
-  if (S_ISCHR(mode)) return QStringLiteral("a character device");
-  if (S_ISBLK(mode)) return QStringLiteral("a block device");
-  return QStringLiteral("not a plain file");
-}
+QString kindOf(mode_t mode) { return QString::fromLatin1(sys::fileKind(mode)); }
 
 QByteArray folderOf(const QByteArray &path) { return path.left(path.lastIndexOf('/') + 1); }
 
 bool writeAll(int fd, const char *bytes, std::size_t size) {
-  for (std::size_t done = 0; done < size;) {
-    const ssize_t put = ::write(fd, bytes + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return sys::whole(size, [&](std::size_t done) { return ::write(fd, bytes + done, size - done); });
 }
 
 std::int64_t scaled(std::int64_t a, std::int64_t b, std::int64_t c) {
