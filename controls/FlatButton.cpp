@@ -117,19 +117,6 @@ void TFlatButton::paintEvent(QPaintEvent *) {
   p.drawImage(0, 0, flat::renderButton(look()));
 }
 
-void TFlatButton::mouseEnter() {
-  if (!isEnabled() || mouseIn_) return;
-  mouseIn_ = true;
-  update();
-}
-
-void TFlatButton::mouseLeave() {
-  if (!isEnabled() || !mouseIn_ || dragging_) return;
-  mouseIn_ = false;
-  tracker().forget(this);
-  update();
-}
-
 void TFlatButton::mousePressEvent(QMouseEvent *e) {
   emit mousePressed(e->button(), e->position().toPoint());
   if (e->button() != Qt::LeftButton || !isEnabled()) return;

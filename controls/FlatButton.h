@@ -65,8 +65,6 @@ class TFlatButton : public QAbstractButton, public flat::HoverTarget {
   QSize sizeHint() const override { return {25, 25}; }
 
   QWidget *widget() override { return this; }
-  void mouseEnter() override;
-  void mouseLeave() override;
 
  signals:
   void mousePressed(Qt::MouseButton button, QPoint pos);
@@ -88,12 +86,14 @@ class TFlatButton : public QAbstractButton, public flat::HoverTarget {
   void applyAdvColors();
   void setState(State s);
   static flat::HoverTracker &tracker();
+  flat::HoverTracker &hoverTracker() const override { return tracker(); }
+  // Held down, it stays lit until released.
+  bool keepsHover() const override { return dragging_; }
 
   QString skin_;
   QPixmap glyph_;
   State state_ = State::Up;
   bool down_ = false;
-  bool mouseIn_ = false;
   bool dragging_ = false;
   bool useAdvColors_ = false;
   flat::FocusCue focusCue_;

@@ -54,21 +54,6 @@ void TFlatCheckBase::paintEvent(QPaintEvent *) {
   p.drawImage(0, 0, flat::renderCheck(look()));
 }
 
-void TFlatCheckBase::mouseEnter() {
-  if (!isEnabled() || mouseIn_) return;
-  mouseIn_ = true;
-  update();
-}
-
-// Unlike a flat button, a pressed box lets go of the pointer-over mark, so a
-// press that is released elsewhere does not toggle it.
-void TFlatCheckBase::mouseLeave() {
-  if (!isEnabled() || !mouseIn_) return;
-  mouseIn_ = false;
-  tracker().forget(this);
-  update();
-}
-
 void TFlatCheckBase::mousePressEvent(QMouseEvent *e) {
   if (e->button() != Qt::LeftButton || !isEnabled()) return;
   setFocus(Qt::MouseFocusReason);

@@ -36,8 +36,6 @@ class TFlatCheckBase : public QWidget, public flat::HoverTarget {
   QSize sizeHint() const override { return {121, 17}; }
 
   QWidget *widget() override { return this; }
-  void mouseEnter() override;
-  void mouseLeave() override;
 
  signals:
   void clicked();
@@ -54,12 +52,14 @@ class TFlatCheckBase : public QWidget, public flat::HoverTarget {
   virtual void released(bool inside) = 0;
   virtual void accelerator() = 0;
   virtual flat::HoverTracker &tracker() const = 0;
+  // Unlike a flat button, a pressed box lets go of the pointer-over mark
+  // when the pointer leaves, so a press released elsewhere does not toggle it.
+  flat::HoverTracker &hoverTracker() const override { return tracker(); }
 
   bool checked_ = false;
 
  private:
   bool round_;
-  bool mouseIn_ = false;
   bool pressed_ = false;
   flat::FocusCue focusCue_;
   QString text_;

@@ -369,6 +369,19 @@ QTimer *HoverTracker::timer() {
   return timer_;
 }
 
+void HoverTarget::mouseEnter() {
+  if (!widget()->isEnabled() || mouseIn_) return;
+  mouseIn_ = true;
+  widget()->update();
+}
+
+void HoverTarget::mouseLeave() {
+  if (!widget()->isEnabled() || !mouseIn_ || keepsHover()) return;
+  mouseIn_ = false;
+  hoverTracker().forget(this);
+  widget()->update();
+}
+
 void HoverTracker::mouseMoved(HoverTarget *control) {
   if (control == tracked_) return;
   if (QApplication::widgetAt(QCursor::pos()) != control->widget()) return;

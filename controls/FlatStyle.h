@@ -113,12 +113,21 @@ QImage renderHint(const HintLook &look);
 
 // Hover tracking shared by all controls of one class: the control under the
 // pointer is tracked, and a 100 ms timer notices when the pointer has left it.
+class HoverTracker;
 class HoverTarget {
  public:
   virtual ~HoverTarget() = default;
   virtual QWidget *widget() = 0;
-  virtual void mouseEnter() = 0;
-  virtual void mouseLeave() = 0;
+  // The pointer came over the control, or left it: lit or not, drawn anew.
+  void mouseEnter();
+  void mouseLeave();
+
+ protected:
+  // The tracker of the control's class.
+  virtual HoverTracker &hoverTracker() const = 0;
+  // Whether it stays lit though the pointer left (a button held down does).
+  virtual bool keepsHover() const { return false; }
+  bool mouseIn_ = false;
 };
 
 class HoverTracker {
