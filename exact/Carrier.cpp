@@ -76,7 +76,7 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
   crc.update(carrier.data(), carrier.size());
   const std::uint16_t music = mpeg::Crc16::combine(crc.value(), *frameSum, static_cast<std::uint64_t>(parts.length));
   const std::vector<unsigned char> info =
-      infoFrameFor(src.header, frames, audio, vbr, p.delay, p.padding, music, extra, offsetOf);
+      infoFrameFor(src.header, frames, audio, vbr, {.delay = p.delay, .padding = p.padding}, music, extra, offsetOf);
   parts.head.insert(parts.head.end(), info.begin(), info.end());
   parts.head.insert(parts.head.end(), carrier.begin(), carrier.end());
   return true;

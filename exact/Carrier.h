@@ -12,17 +12,24 @@
 
 namespace split {
 
+// The samples a gapless decoder trims from a piece's decoded stream, as its
+// LAME tag says: the encoder delay at the start, the padding at the end.
+struct Trim {
+  int delay = 0;
+  int padding = 0;
+};
+
 // The Info frame of a piece of Layer III audio frames; `offsetOf(i)` is where
 // audio frame i begins, counted from the Info frame's first byte.
 template <typename OffsetOf>
 std::vector<unsigned char> infoFrameFor(const unsigned char *header, std::int64_t frames, std::int64_t audioBytes,
-                                        bool vbr, int delay, int padding, std::uint16_t crc,
+                                        bool vbr, Trim trim, std::uint16_t crc,
                                         const std::vector<unsigned char> &extra, OffsetOf offsetOf) {
   mpeg::InfoFields f;
   f.vbr = vbr;
   f.frames = static_cast<std::uint32_t>(frames);
-  f.delay = delay;
-  f.padding = padding;
+  f.delay = trim.delay;
+  f.padding = trim.padding;
   f.musicCrc = crc;
   f.extra = extra;
   const auto size = static_cast<std::int64_t>(mpeg::makeInfoFrame(header, f).size());

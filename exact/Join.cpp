@@ -202,8 +202,8 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
                      return std::abs(a - b) > 1;
                    }) != sizes.end();
   auto infoFrame = [&](std::uint16_t crc) {
-    return infoFrameFor(head.mpeg.header, frames, offsets.back(), vbr, head.mpeg.layout.stream.info.delay,
-                        in.back().mpeg.layout.stream.info.padding, crc, {},
+    const Trim trim{.delay = head.mpeg.layout.stream.info.delay, .padding = in.back().mpeg.layout.stream.info.padding};
+    return infoFrameFor(head.mpeg.header, frames, offsets.back(), vbr, trim, crc, {},
                         [&](std::int64_t i) { return offsets[static_cast<std::size_t>(i)]; });
   };
   if (info && !writeBytes(out.fd(), infoFrame(0))) return writeFailed();

@@ -1,15 +1,15 @@
 #include "Run.h"
 
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 
 namespace split {
 
-volatile std::sig_atomic_t stopAsked = 0;
+std::atomic<bool> stopAsked{false};
 
 Fact::Fact(std::int64_t value) : known(value) {}
 
-void requestStop(bool stop) noexcept { stopAsked = stop ? 1 : 0; }
+void requestStop(bool stop) noexcept { stopAsked = stop; }
 
 QString createPrefix(std::int64_t pieceSize) {
   return pieceSize <= kBlock ? QStringLiteral("Cannot create file: ") : QStringLiteral("Can not create file: ");

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
@@ -22,8 +22,9 @@
 namespace split {
 
 // Set by requestStop(), from any thread or a signal handler; the run looks
-// at it between blocks.
-extern volatile std::sig_atomic_t stopAsked;
+// at it between blocks. Lock-free, so that a signal handler may set it.
+extern std::atomic<bool> stopAsked;
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // What a piece holds: bytes made for it, a range of the source, bytes made
 // for it.
