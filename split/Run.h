@@ -4,8 +4,8 @@
 // the writing of each piece with what it tells the user; the stop flag.
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
