@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
+#include <utility>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -44,17 +45,22 @@ TForm1 *Form1 = nullptr;
 namespace {
 const QString kSettingsKey = QStringLiteral("Software\\Velmora\\Tranchette");
 
+// Runs a handler through the application-wide error guard, with the
+// signal's arguments where it takes them.
+template <typename Handler, typename... Args>
+void callGuarded(const Handler &handler, Args &&...args) {
+  guard([&] {
+    if constexpr (std::is_invocable_v<const Handler &, Args...>)
+      handler(std::forward<Args>(args)...);
+    else
+      handler();
+  });
+}
+
 // Connects a signal to a handler through the application-wide error guard.
 template <typename Sender, typename Signal, typename Handler>
 void on(Sender *sender, Signal signal, TForm1 *form, Handler handler) {
-  QObject::connect(sender, signal, form, [=](auto &&...args) {
-    guard([&] {
-      if constexpr (std::is_invocable_v<Handler, decltype(args)...>)
-        handler(args...);
-      else
-        handler();
-    });
-  });
+  QObject::connect(sender, signal, form, [=](auto &&...args) { callGuarded(handler, args...); });
 }
 }  // namespace
 
