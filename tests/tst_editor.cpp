@@ -166,14 +166,24 @@ class TestEditor : public QObject {
     QCOMPARE(Form1->labFrame->text(), QStringLiteral("1000"));
   }
 
+  // Asked for while paused past the breakpoint, the lead-in plays up to it:
+  // a report of the place before the seek must not end it at once.
   void leadInOnARealPlayer() {
     enterPage();
     Form1->InsertBreakpoint(QStringLiteral("150"));
     select(1);
     Positions pos(Form1->XPlayer);
+    Form1->XPlayer->InputSeek(300, 384);
+    QTRY_VERIFY(pos.last() >= 300);
+    Form1->XPlayer->Pause();
+    QTest::qWait(100);
+    const qsizetype before = pos.offsets.size();
     Form1->Play3SecsBeforeClick(nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
     QTest::qWait(200);
+    const QList<std::uint32_t> heard = pos.offsets.mid(before);
+    QVERIFY(!heard.isEmpty());
+    QVERIFY2(*std::min_element(heard.begin(), heard.end()) < 150, "the lead-in was not played");
     // Paused at most a couple of frames past the breakpoint.
     QVERIFY2(pos.last() >= 150 && pos.last() <= 152, qPrintable(QString::number(pos.last())));
   }
