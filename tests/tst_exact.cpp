@@ -1,6 +1,7 @@
 // Exact cuts, judged by decoders: libmpg123 (gapless, as the program's
 // player uses it) and ffmpeg decode the source and the pieces, and what they
 // hear must agree to the sample.
+#include <fcntl.h>
 #include <memory>
 #include <mpg123.h>
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include "ExactSource.h"
 #include "Frame.h"
 #include "InfoFrame.h"
 #include "SplitEngine.h"
@@ -308,6 +310,41 @@ class TestExact : public QObject {
   }
 
   // Joined, exact pieces give back the source's frames and its sound.
+  // By size, a piece takes every frame that fits: with the next frame of the
+  // source it would be over the limit. (At 8 KB, pieces of this file often
+  // fill the limit to the byte.)
+  void aPieceBySizeTakesEveryFrameThatFits() {
+    freshFolder();
+    Recorder r;
+    const QString source = media(QStringLiteral("vbr-xing.mp3"));
+    const split::Outcome out = split(QStringLiteral("size"), source, QStringLiteral("8"), r);
+    QVERIFY(out.completed && out.pieces.size() > 10);
+    auto walk = [](const QString &path, split::MpegFile &file) {
+      const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+      const bool read = fd >= 0 && split::readMpegFile(fd, file);
+      if (fd >= 0) ::close(fd);
+      return read;
+    };
+    split::MpegFile walked;
+    QVERIFY(walk(source, walked));
+    for (qsizetype k = 0; k + 1 < out.pieces.size(); ++k) {
+      split::MpegFile piece;
+      QVERIFY(walk(out.pieces[k], piece));
+      const auto mark = split::decodeMark(
+          mpeg::extraBytes(piece.firstFrame.data(), piece.layout.stream.first, split::kMarkSize));
+      QVERIFY(mark);
+      const std::int64_t next = mark->first + piece.layout.frames() - mark->carriers;
+      const qint64 size = QFileInfo(out.pieces[k]).size();
+      QVERIFY(size <= 8192);
+      QVERIFY2(size + walked.layout.frameSize(next) > 8192,
+               qPrintable(QStringLiteral("%1: %2 bytes, and frame %3 of %4 would fit")
+                              .arg(out.pieces[k])
+                              .arg(size)
+                              .arg(next)
+                              .arg(walked.layout.frameSize(next))));
+    }
+  }
+
   void joinGivesBackTheSource_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("method");
