@@ -32,20 +32,28 @@ class TestAudio : public QObject {
   };
 
  private slots:
+  // The facts equal libmpg123's full scan. Plain streams are read by the
+  // frame header walk itself: a walk that failed on them would hide behind
+  // the scan it falls back to.
   void streamFactsMatchLibmpg123_data() {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<bool>("walked");
     for (const char *name : {"cbr-info.mp3", "cbr-noinfo.mp3", "vbr-xing.mp3", "mpeg2-mono.mp3", "mpeg25-mono.mp3",
-                             "layer2.mp2", "big-id3.mp3", "junk-front.mp3", "cut-mid-frame.mp3", "damaged-info.mp3",
-                             "info-no-lame.mp3", "shine.mp3", "crc-vbr.mp3"})
-      QTest::newRow(name) << QString::fromLatin1(name) << 0LL;
+                             "layer2.mp2", "big-id3.mp3", "damaged-info.mp3", "info-no-lame.mp3", "crc-vbr.mp3"})
+      QTest::newRow(name) << QString::fromLatin1(name) << true;
+    // Anything unusual is left to libmpg123.
+    for (const char *name : {"junk-front.mp3", "cut-mid-frame.mp3", "shine.mp3"})
+      QTest::newRow(name) << QString::fromLatin1(name) << false;
   }
   void streamFactsMatchLibmpg123() {
     QFETCH(QString, file);
+    QFETCH(bool, walked);
     if (!QFileInfo::exists(media(file))) QSKIP("made only where shineenc is installed");
     const std::string path = media(file).toStdString();
     const audio::StreamFacts reference = audio::scanWithLibmpg123(path);
-    const audio::StreamFacts ours = audio::readStreamFacts(path);
+    const auto walk = audio::walkFrameHeaders(path);
+    QCOMPARE(walk.has_value(), walked);
+    const audio::StreamFacts ours = walk ? *walk : audio::readStreamFacts(path);
     QCOMPARE(ours.frames, reference.frames);
     QCOMPARE(ours.samples, reference.samples);
     QCOMPARE(ours.rate, reference.rate);
@@ -80,25 +88,6 @@ class TestAudio : public QObject {
     QCOMPARE(guess->frames, reference.frames);
     QCOMPARE(guess->samples, reference.samples);
     QCOMPARE(guess->rate, reference.rate);
-  }
-
-  void headerWalkCoversPlainStreams_data() {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("walked");
-    QTest::newRow("cbr") << "cbr-info.mp3" << true;
-    QTest::newRow("vbr") << "vbr-xing.mp3" << true;
-    QTest::newRow("id3v2") << "big-id3.mp3" << true;
-    QTest::newRow("layer 2") << "layer2.mp2" << true;
-    QTest::newRow("mpeg 2.5") << "mpeg25-mono.mp3" << true;
-    // Anything unusual is left to libmpg123.
-    QTest::newRow("junk first") << "junk-front.mp3" << false;
-    QTest::newRow("cut frame") << "cut-mid-frame.mp3" << false;
-    QTest::newRow("text") << "text.mp3" << false;
-  }
-  void headerWalkCoversPlainStreams() {
-    QFETCH(QString, file);
-    QFETCH(bool, walked);
-    QCOMPARE(audio::walkFrameHeaders(media(file).toStdString()).has_value(), walked);
   }
 
   void notMpegAudioIsRefused_data() {
