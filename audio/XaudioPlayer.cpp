@@ -4,6 +4,7 @@
 #include <mpg123.h>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -29,8 +30,16 @@ class PlayerEngine : public QObject {
     tick_.setInterval(kTickMs);
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, &PlayerEngine::onTick);
+    watch_.setParent(this);
+    watch_.setInterval(kWatchMs);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+      if (!playing_) keepOutput();
+    });
   }
-  ~PlayerEngine() override { close(); }  // the output goes before the server
+  ~PlayerEngine() override {
+    close();
+    output_.reset();  // the output goes before the server
+  }
 
   void open(const QString &path, std::shared_ptr<const StreamFacts> facts) {
     close();
@@ -56,10 +65,12 @@ class PlayerEngine : public QObject {
     range_ = frames_;
     measureDelay();
     seekDecoder(0);
+    watch_.start();
   }
 
   void close() {
     tick_.stop();
+    watch_.stop();
     playing_ = false;
     output_.reset();
     if (mh_) {
@@ -74,18 +85,13 @@ class PlayerEngine : public QObject {
   void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
   void setRange(std::int32_t range) { range_ = range; }
 
-  // Resumes a paused output, or opens one on the sound server (the silent
-  // output when there is none or it cannot take the stream).
+  // Resumes a paused output; the tick opens one where there is none.
   void play() {
     if (!mh_ || playing_ || atEnd()) return;
-    if (output_) {
-      output_->resume();
-    } else {
-      if (!server_ || !server_->isUp()) server_ = SoundServer::connect();
-      if (server_) output_ = DeviceOutput::open(*server_, static_cast<int>(rate_), channels_);
-      if (!output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
-    }
     playing_ = true;
+    // Play is also the user's way of asking to try the sound server again.
+    if (sound_ != Sound::Heard && sound_ != Sound::Silent) retry_.invalidate();
+    if (output_) output_->resume();
     tick_.start();
     onTick();
   }
@@ -93,9 +99,13 @@ class PlayerEngine : public QObject {
   void pause() {
     if (!mh_) return;
     if (playing_) {
-      output_->pause();
       playing_ = false;
       tick_.stop();
+      // A stream still being set up has played nothing: it is simply dropped.
+      if (output_ && !output_->ready())
+        output_.reset();
+      else if (output_)
+        output_->pause();
     }
     report();
   }
@@ -119,7 +129,7 @@ class PlayerEngine : public QObject {
     else
       target = static_cast<std::int64_t>(offset) * frames_ / range;
     // What was buffered for the old place is never heard.
-    if (playing_)
+    if (playing_ && output_)
       output_->flush();
     else
       output_.reset();
@@ -132,9 +142,122 @@ class PlayerEngine : public QObject {
   void position(std::uint32_t offset, std::uint32_t range, std::uint64_t epoch);
   void timecode(std::uint8_t hours, std::uint8_t minutes, std::uint8_t seconds, std::uint8_t fractions,
                 std::uint64_t epoch);
+  // Why nothing is heard, in words for the window; empty when sound is heard.
+  void soundProblem(const QString &text);
 
  private:
   static constexpr int kTickMs = 10;  // 100 reports a second while playing
+  static constexpr int kWatchMs = 100;
+  // How long a server may take to answer (to connect, or to set up a stream)
+  // before it is taken for one that never will.
+  static constexpr int kAnswerMs = 2000;
+  // Connecting for longer than this is worth a word in the window.
+  static constexpr int kSlowMs = 300;
+  // Between tries to reach a server that went away; one that was never there
+  // is looked for less often.
+  static constexpr int kRetryLostMs = 1000;
+  static constexpr int kRetryAbsentMs = 5000;
+
+  // Where the sound goes. Heard: a stream on the server plays. Silent: the
+  // silent output was asked for. Connecting: waiting for a server, nothing
+  // plays. Absent and NotAnswering: no server could be reached since the
+  // player started, so the silent output keeps the clock. Lost: a server
+  // that played went away; the place holds until it or another comes back.
+  enum class Sound { Unknown, Heard, Silent, Connecting, Absent, NotAnswering, Lost };
+
+  static QString describe(Sound s) {
+    switch (s) {
+      case Sound::Connecting: return QStringLiteral("Waiting for the sound server...");
+      case Sound::Absent: return QStringLiteral("No sound server: the preview plays silently");
+      case Sound::NotAnswering: return QStringLiteral("The sound server does not answer: the preview plays silently");
+      case Sound::Lost: return QStringLiteral("The sound server went away: waiting for it to come back");
+      default: return {};
+    }
+  }
+
+  void say(Sound s) {
+    if (s == sound_) return;
+    const QString before = describe(sound_);
+    sound_ = s;
+    if (describe(s) != before) emit soundProblem(describe(s));
+  }
+
+  bool holding() const { return sound_ == Sound::Lost; }
+  bool onDevice() const { return dynamic_cast<DeviceOutput *>(output_.get()) != nullptr; }
+
+  // Keeps the output where it should be: a stream on the sound server when
+  // one answers, else the silent output (or, after a server went away,
+  // nothing, so that the place holds). Never waits for the server: called on
+  // every tick while playing and every kWatchMs otherwise.
+  void keepOutput() {
+    if (!mh_) return;
+    if (SoundServer::silentAsked()) {
+      if (playing_ && !output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      say(Sound::Silent);
+      return;
+    }
+    if (onDevice() && output_->lost()) {
+      // Hold at the frame heard last, and go on from there when sound is back.
+      const std::int64_t frame = heardFrame();
+      output_.reset();
+      seekDecoder(frame);
+      report();
+      failed(Sound::Lost);
+    }
+    if (onDevice() && !output_->ready() && opened_.elapsed() > kAnswerMs) failed(Sound::NotAnswering);
+    if (onDevice() && output_->ready()) hadServer_ = true;
+    const bool wanted = playing_ || (sound_ != Sound::Heard && sound_ != Sound::Unknown);
+    if (!server_ && wanted && (!retry_.isValid() || retry_.elapsed() >= retryMs())) {
+      server_ = SoundServer::start();
+      attempt_.start();
+      if (!server_) failed(Sound::Absent);
+    }
+    if (!server_) {
+      if (playing_ && !output_ && !holding())
+        output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      return;
+    }
+    switch (server_->state()) {
+      case SoundServer::State::Failed: failed(Sound::Absent); return;
+      case SoundServer::State::Connecting:
+        if (attempt_.elapsed() > kAnswerMs)
+          failed(Sound::NotAnswering);
+        else if (attempt_.elapsed() > kSlowMs && (sound_ == Sound::Unknown || sound_ == Sound::Heard))
+          say(Sound::Connecting);
+        return;
+      case SoundServer::State::Ready: break;
+    }
+    if (onDevice()) return;
+    if (output_) {
+      // From the silent output onto the server, at the frame heard.
+      const std::int64_t frame = heardFrame();
+      output_.reset();
+      seekDecoder(frame);
+    }
+    if (!playing_) {
+      if (sound_ != Sound::Unknown) say(Sound::Heard);
+      return;
+    }
+    output_ = DeviceOutput::open(*server_, static_cast<int>(rate_), channels_);
+    if (!output_) {
+      failed(Sound::Absent);
+      return;
+    }
+    opened_.start();
+    say(Sound::Heard);
+  }
+
+  // A try at the server came to nothing.
+  void failed(Sound why) {
+    if (onDevice()) output_.reset();
+    server_.reset();
+    retry_.start();
+    say(hadServer_ ? Sound::Lost : why);
+    if (playing_ && !output_ && !holding())
+      output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+  }
+
+  int retryMs() const { return hadServer_ ? kRetryLostMs : kRetryAbsentMs; }
 
   // The frame index of the header walk where there is one, else libmpg123's
   // own scan of the whole file.
@@ -195,7 +318,8 @@ class PlayerEngine : public QObject {
 
   void onTick() {
     if (!playing_) return;
-    fill();
+    keepOutput();
+    if (output_) fill();
     if (atEnd()) {
       // Everything decoded has been heard: hold at the end.
       playing_ = false;
@@ -235,9 +359,15 @@ class PlayerEngine : public QObject {
   }
 
   QTimer tick_;
+  QTimer watch_;  // keeps an eye on the sound server while not playing
   mpg123_handle *mh_ = nullptr;
   std::unique_ptr<SoundServer> server_;
-  std::unique_ptr<AudioOutput> output_;
+  std::unique_ptr<AudioOutput> output_;  // goes before server_
+  bool hadServer_ = false;               // a stream played since the player started
+  Sound sound_ = Sound::Unknown;
+  QElapsedTimer attempt_;  // since the try at the server began
+  QElapsedTimer opened_;   // since the stream was asked for
+  QElapsedTimer retry_;    // since the last try failed
   std::vector<char> pcm_;      // decoded, not yet taken by the output
   std::vector<char> block_;    // what one decoding step fills
   std::vector<char> silence_;  // played out behind the last samples
@@ -287,6 +417,10 @@ void TXaudioPlayer::Init() {
           [this](std::uint8_t h, std::uint8_t m, std::uint8_t s, std::uint8_t f, std::uint64_t epoch) {
             if (epoch == epoch_) emit OnNotifyInputTimecode(this, h, m, s, f);
           });
+  connect(engine, &audio::PlayerEngine::soundProblem, this, [this](const QString &text) {
+    soundProblem_ = text;
+    emit soundProblemChanged(text);
+  });
   thread_ = thread.release();
   engine_ = engine;
 }
@@ -295,7 +429,7 @@ template <typename F>
 void TXaudioPlayer::send(F &&command) {
   Init();
   QMetaObject::invokeMethod(
-      engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::BlockingQueuedConnection);
+      engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::QueuedConnection);
 }
 
 template <typename F>
