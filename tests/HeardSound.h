@@ -249,7 +249,10 @@ inline Stretch stretchAfter(const Recorder &recorder, const Reference &reference
   constexpr int kBlock = 64;
   for (std::int64_t r = *begin; r + 4096 < static_cast<std::int64_t>(rec.size()); r += 441) {
     const Match m = find(rec, r, ref, sampleOfFrame(reference, frame), radiusFrames * reference.samplesPerFrame);
-    if (m.score < 0.9) continue;
+    // A window that straddles the start of the sound still scores well, but
+    // the stretch is followed out from its first block: anchor only on a
+    // window that lies wholly in the sound.
+    if (m.score < 0.98) continue;
     auto same = [&](std::int64_t j) {
       const std::int64_t a = r + j, b = m.sample + j;
       if (a < 0 || b < 0 || a + kBlock > static_cast<std::int64_t>(rec.size()) ||
