@@ -78,6 +78,13 @@ TForm1::TForm1(QWidget *parent)
 
   FlatHint1 = new TFlatHint(this);
   XPlayer = new TXaudioPlayer(this);
+  // Below the breakpoint box, where the page has room for two lines.
+  labSound = new QLabel(TabSheet3);
+  labSound->setObjectName(QStringLiteral("labSound"));
+  labSound->setGeometry(120, 130, 233, 30);
+  labSound->setWordWrap(true);
+  labSound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  labSound->hide();
   HelpPopupMenu = new QMenu(this);
   mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
   mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
@@ -143,6 +150,7 @@ TForm1::TForm1(QWidget *parent)
      [this](QObject *sender, std::uint8_t h, std::uint8_t m, std::uint8_t sec, std::uint8_t fr) {
        XPlayerNotifyInputTimecode(sender, h, m, sec, fr);
      });
+  on(XPlayer, &TXaudioPlayer::soundProblemChanged, this, [this](const QString &text) { showSoundProblem(text); });
   on(imgPlay, &TImage::clicked, this, [this] { imgPlayClick(imgPlay); });
   on(imgPu, &TImage::clicked, this, [this] { imgPuClick(imgPu); });
   on(imgFastb, &TImage::clicked, this, [this] { imgFastbClick(imgFastb); });
@@ -601,6 +609,15 @@ void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint
   labHour->setText(two(Hours));
   labMin->setText(u':' + two(Minutes));
   labSec->setText(u':' + two(Seconds));
+}
+
+// Said in the window, not in a message box: the preview goes on (silently,
+// or holding its place) and the user need not answer anything.
+void TForm1::showSoundProblem(const QString &text) {
+  labSound->setText(text);
+  labSound->setVisible(!text.isEmpty());
+  const QString play = QStringLiteral("Play this mp3 file");
+  imgPlay->setToolTip(text.isEmpty() ? play : play + QStringLiteral("\n") + text);
 }
 
 void TForm1::imgPlayClick(QObject *) { XPlayer->Play(); }

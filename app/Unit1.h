@@ -62,6 +62,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   // Components.
   TMp3Play Mp3Play;
   TXaudioPlayer *XPlayer = nullptr;
+  // Why the preview is not heard (no sound server, or it went away); empty
+  // and hidden while sound is heard. The play image's hint says it too.
+  QLabel *labSound = nullptr;
   TFileDialog OpenDialog;
   TFileDialog SaveDialog;
   TFlatHint *FlatHint1 = nullptr;
@@ -129,6 +132,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void XPlayerNotifyInputPosition(QObject *Sender, std::uint32_t Position, std::uint32_t Range);
   void XPlayerNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
                                   std::uint8_t Fractions);
+  void showSoundProblem(const QString &text);
   void imgPlayClick(QObject *Sender);
   void imgPuClick(QObject *Sender);
   void imgFastbClick(QObject *Sender);
