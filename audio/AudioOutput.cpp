@@ -123,6 +123,7 @@ bool DeviceOutput::start() {
   written_ = 0;
   heard_ = 0;
   corked_ = false;
+  asked_.start();
   pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate_), static_cast<std::uint8_t>(channels_)};
   stream_ = pa_stream_new(server_.context(), "Preview", &format, nullptr);
   if (!stream_) return false;
@@ -155,6 +156,8 @@ bool DeviceOutput::ready() {
   Locked lock(server_.loop());
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
+
+std::int64_t DeviceOutput::waitingMs() { return ready() ? 0 : asked_.elapsed(); }
 
 bool DeviceOutput::lost() {
   if (!stream_) return true;

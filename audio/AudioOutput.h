@@ -32,6 +32,8 @@ class AudioOutput {
   virtual bool lost() { return false; }
   // Whether the output takes sound yet (a stream being set up does not).
   virtual bool ready() { return true; }
+  // How long the output has been waiting to become ready (0 once it is).
+  virtual std::int64_t waitingMs() { return 0; }
 };
 
 // Plays nothing, but takes samples at the pace of a real-time clock, so that
@@ -108,6 +110,7 @@ class DeviceOutput final : public AudioOutput {
   void flush() override;
   bool lost() override;
   bool ready() override;
+  std::int64_t waitingMs() override;
 
  private:
   DeviceOutput(SoundServer &server, int rate, int channels);
@@ -118,6 +121,7 @@ class DeviceOutput final : public AudioOutput {
   int rate_;
   int channels_;
   pa_stream *stream_ = nullptr;
+  QElapsedTimer asked_;  // since the stream was asked for
   bool corked_ = false;
   std::int64_t written_ = 0;  // sample frames since the stream started
   std::int64_t heard_ = 0;    // never goes back

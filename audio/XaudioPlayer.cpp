@@ -204,7 +204,8 @@ class PlayerEngine : public QObject {
       report();
       failed(Sound::Lost);
     }
-    if (onDevice() && !output_->ready() && opened_.elapsed() > kAnswerMs) failed(Sound::NotAnswering);
+    // A stream the server does not set up (after a seek too, which asks for a new one).
+    if (onDevice() && output_->waitingMs() > kAnswerMs) failed(Sound::NotAnswering);
     if (onDevice() && output_->ready()) hadServer_ = true;
     const bool wanted = playing_ || (sound_ != Sound::Heard && sound_ != Sound::Unknown);
     if (!server_ && wanted && (!retry_.isValid() || retry_.elapsed() >= retryMs())) {
@@ -243,7 +244,6 @@ class PlayerEngine : public QObject {
       failed(Sound::Absent);
       return;
     }
-    opened_.start();
     say(Sound::Heard);
   }
 
@@ -366,7 +366,6 @@ class PlayerEngine : public QObject {
   bool hadServer_ = false;               // a stream played since the player started
   Sound sound_ = Sound::Unknown;
   QElapsedTimer attempt_;  // since the try at the server began
-  QElapsedTimer opened_;   // since the stream was asked for
   QElapsedTimer retry_;    // since the last try failed
   std::vector<char> pcm_;      // decoded, not yet taken by the output
   std::vector<char> block_;    // what one decoding step fills
