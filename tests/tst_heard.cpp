@@ -277,6 +277,35 @@ class TestHeard : public QObject {
              qPrintable(QStringLiteral("held %1, heard %2 to %3").arg(held).arg(s.firstFrame).arg(s.lastFrame)));
   }
 
+  // Streams started by seeks while two other programs keep both cores busy
+  // play unbroken from their first sound: a stream starts only once it
+  // holds enough to ride out the load.
+  void seeksPlayUnbrokenOnABusyMachine() {
+    std::vector<std::unique_ptr<QProcess>> load;
+    for (int i = 0; i < 2; ++i) {
+      load.push_back(std::make_unique<QProcess>());
+      load.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+      QVERIFY(load.back()->waitForStarted());
+    }
+    const auto unload = qScopeGuard([&] {
+      for (auto &p : load) {
+        p->kill();
+        p->waitForFinished();
+      }
+    });
+    enterPage();
+    wait(1000);
+    for (const int frame : {400, 900, 1400, 1900, 2400}) {
+      const std::int64_t asked = heard::nowNs();
+      Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(frame), Form1->FrameCount);
+      wait(2000);
+      const heard::Stretch s = stretchAfter(asked, frame, 10);
+      const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
+      QVERIFY2(s.recStart >= 0 && std::abs(s.firstFrame - frame) <= 2 && seconds >= 1.8,
+               qPrintable(QStringLiteral("sought %1: heard from %2 for %3 s").arg(frame).arg(s.firstFrame).arg(seconds)));
+    }
+  }
+
   // Closed by the window manager while sound plays: the program ends as
   // usual and keeps its settings.
   void closingWhilePlayingEndsCleanly() {
