@@ -41,7 +41,7 @@ class PlayerEngine : public QObject {
     output_.reset();  // the output goes before the server
   }
 
-  void open(const QString &path, std::shared_ptr<const StreamFacts> facts) {
+  void open(const QString &path, std::shared_ptr<const StreamFacts> facts, bool indexToCome) {
     close();
     int err = MPG123_OK;
     mh_ = mpg123_new(nullptr, &err);
@@ -52,7 +52,8 @@ class PlayerEngine : public QObject {
     size_t count = 0;
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(mh_, encodeFileName(path).constData()) != MPG123_OK || !index(facts.get())) {
+    if (mpg123_open(mh_, encodeFileName(path).constData()) != MPG123_OK ||
+        !(indexToCome ? guess(facts.get()) : index(facts.get()))) {
       close();
       return;
     }
@@ -80,6 +81,24 @@ class PlayerEngine : public QObject {
     }
     frames_ = 0;
     pcm_.clear();
+    indexToCome_ = false;
+    awaitingIndex_ = false;
+  }
+
+  void setFacts(std::shared_ptr<const StreamFacts> facts) {
+    if (!mh_ || !indexToCome_) return;
+    indexToCome_ = false;
+    if (facts) {
+      std::vector<off_t> offsets(facts->frameOffsets.begin(), facts->frameOffsets.end());
+      if (!offsets.empty())
+        mpg123_set_index(mh_, offsets.data(), static_cast<off_t>(facts->frameStep), offsets.size());
+      frames_ = facts->frames;
+    }
+    if (awaitingIndex_) {
+      // The seek that waited for the index is made now.
+      seekDecoder(baseFrame_);
+      if (playing_) onTick();
+    }
   }
 
   void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
@@ -133,6 +152,19 @@ class PlayerEngine : public QObject {
       output_->flush();
     else
       output_.reset();
+    if (indexToCome_ && target > readUpTo_ + kReadAhead) {
+      // Far beyond what libmpg123 has read: finding the frame would mean
+      // reading the file up to it, which the walk is doing already. The
+      // place is shown and held until the index comes.
+      awaitingIndex_ = true;
+      pcm_.clear();
+      written_ = 0;
+      baseFrame_ = std::min(target, frames_);
+      baseSample_ = std::max<std::int64_t>(0, baseFrame_ * samplesPerFrame_ - delay_);
+      decoderDone_ = false;
+      report();
+      return;
+    }
     seekDecoder(target);
     report();
     if (playing_) onTick();
@@ -274,6 +306,16 @@ class PlayerEngine : public QObject {
     return true;
   }
 
+  // The file is played before its frames are all known: a guess of their
+  // number, and libmpg123's own index as it reads.
+  bool guess(const StreamFacts *facts) {
+    if (!facts || facts->frames <= 0) return index(facts);
+    frames_ = facts->frames;
+    indexToCome_ = true;
+    readUpTo_ = 0;
+    return true;
+  }
+
   // The samples that a decode from the start drops before frame 0's first.
   void measureDelay() {
     delay_ = 0;
@@ -283,6 +325,7 @@ class PlayerEngine : public QObject {
   }
 
   void seekDecoder(std::int64_t frame) {
+    awaitingIndex_ = false;
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
     pcm_.clear();
     written_ = 0;
@@ -295,7 +338,7 @@ class PlayerEngine : public QObject {
     if (landed < 0) decoderDone_ = true;
   }
 
-  bool atEnd() const { return decoderDone_ && pcm_.empty() && heardSinceSeek() >= written_; }
+  bool atEnd() const { return !awaitingIndex_ && decoderDone_ && pcm_.empty() && heardSinceSeek() >= written_; }
 
   std::int64_t heardSinceSeek() const { return output_ ? std::min(output_->samplesHeard(), written_) : 0; }
 
@@ -331,6 +374,7 @@ class PlayerEngine : public QObject {
   }
 
   void fill() {
+    if (awaitingIndex_) return;
     for (;;) {
       if (pcm_.empty() && !decoderDone_) decodeSome();
       if (pcm_.empty()) break;
@@ -355,6 +399,7 @@ class PlayerEngine : public QObject {
     size_t done = 0;
     const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block_.data()), block_.size(), &done);
     pcm_.insert(pcm_.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(done));
+    if (indexToCome_) readUpTo_ = std::max<std::int64_t>(readUpTo_, mpg123_tellframe(mh_));
     if (r != MPG123_OK && r != MPG123_NEW_FORMAT) decoderDone_ = true;
   }
 
@@ -363,6 +408,12 @@ class PlayerEngine : public QObject {
   mpg123_handle *mh_ = nullptr;
   std::unique_ptr<SoundServer> server_;
   std::unique_ptr<AudioOutput> output_;  // goes before server_
+  // Opened on a guess: the index is still being read. A seek further than
+  // kReadAhead frames past what libmpg123 has read waits for it.
+  static constexpr std::int64_t kReadAhead = 400;
+  bool indexToCome_ = false;
+  bool awaitingIndex_ = false;
+  std::int64_t readUpTo_ = 0;  // the furthest frame libmpg123 has read
   bool hadServer_ = false;               // a stream played since the player started
   Sound sound_ = Sound::Unknown;
   QElapsedTimer attempt_;  // since the try at the server began
@@ -441,8 +492,12 @@ void TXaudioPlayer::relocate(F &&command) {
   });
 }
 
-void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts) {
-  relocate([path, facts](audio::PlayerEngine &e) { e.open(path, facts); });
+void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts,
+                              bool indexToCome) {
+  relocate([path, facts, indexToCome](audio::PlayerEngine &e) { e.open(path, facts, indexToCome); });
+}
+void TXaudioPlayer::InputFacts(std::shared_ptr<const audio::StreamFacts> facts) {
+  send([facts](audio::PlayerEngine &e) { e.setFacts(facts); });
 }
 void TXaudioPlayer::InputClose() {
   relocate([](audio::PlayerEngine &e) { e.close(); });
