@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
+#include <utility>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -406,6 +408,8 @@ void TForm1::butNextClick(QObject *) {
     if (StrToFloat(editSize->text()) == 0) return;
     SplitThread3 = new TSplitThread_3(*this);
   } else if (active == TabSheet3) {
+    // The cuts need the frames as they are, not as guessed.
+    if (factsReader_) applyFacts(factsReader_->wait());
     SplitThread1 = new TSplitThread_1(*this);
   }
 }
@@ -429,12 +433,20 @@ bool TForm1::sourceServes(int method) {
   } else if (const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC); fd < 0) {
     reason = QString::fromLocal8Bit(std::strerror(errno));
   } else if (::close(fd), method != 3) {
-    try {
-      Mp3Play.Open(SourceFile, QString());
-    } catch (const audio::StreamError &error) {
-      reason = QString::fromLocal8Bit(error.what());
-      const QString prefix = SourceFile + QStringLiteral(": ");
-      if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
+    guessed_.reset();
+    // However large the file, method 1 opens at once on a guess from its
+    // first frame; enterMethod1 has the frames read meanwhile.
+    if (method == 1)
+      if (const auto guess = audio::guessStreamFacts(name.toStdString()))
+        guessed_ = std::make_shared<const audio::StreamFacts>(*guess);
+    if (!guessed_) {
+      try {
+        Mp3Play.Open(SourceFile, QString());
+      } catch (const audio::StreamError &error) {
+        reason = QString::fromLocal8Bit(error.what());
+        const QString prefix = SourceFile + QStringLiteral(": ");
+        if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
+      }
     }
   }
   if (reason.isEmpty()) return true;
@@ -444,19 +456,54 @@ bool TForm1::sourceServes(int method) {
   return false;
 }
 
+namespace {
+std::int32_t clampTo32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
+}
+}  // namespace
+
 void TForm1::enterMethod1() {
   PageControl1->setCurrentWidget(TabSheet3);
-  FrameCount = Mp3Play.FrameCount();
-  TotalTime = Mp3Play.TotalTime();
-  const auto facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
-  Mp3Play.Close();
-  XPlayer->InputOpen(SourceFile, facts);
+  std::shared_ptr<const audio::StreamFacts> facts;
+  factsReader_.reset();
+  if (guessed_) {
+    // Played at once on the guess; the frames and their index follow.
+    facts = std::exchange(guessed_, nullptr);
+    FrameCount = clampTo32(facts->frames);
+    TotalTime = clampTo32(facts->totalTimeMs());
+    factsReader_ = std::make_unique<audio::FactsReader>(SourceFile);
+    connect(factsReader_.get(), &audio::FactsReader::ready, this,
+            [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
+  } else {
+    FrameCount = Mp3Play.FrameCount();
+    TotalTime = Mp3Play.TotalTime();
+    facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
+    Mp3Play.Close();
+  }
+  XPlayer->InputOpen(SourceFile, facts, factsReader_ != nullptr);
   XPlayer->SetInputPositionRange(FrameCount);
   XPlayer->Play();
   Slider->setMax(FrameCount + FrameCorrection);
   Slider->setFrequency(FrameCount / 10);
   if (ListBox->count() == 0) ListBox->insertItem(0, QStringLiteral("0"));
   buildDefaultTemplate(editSavePath);
+}
+
+// The frames of the file that method 1 opened on a guess, once read: the
+// range of positions and the slider follow them, and the player seeks with
+// their index. Nothing when the file could not be read after all: the guess
+// stays.
+void TForm1::applyFacts(std::shared_ptr<const audio::StreamFacts> facts) {
+  if (factsReader_) factsReader_.release()->deleteLater();  // this may run inside its signal
+  if (facts) {
+    FrameCount = clampTo32(facts->frames);
+    TotalTime = clampTo32(facts->totalTimeMs());
+  }
+  XPlayer->InputFacts(facts);
+  if (!facts) return;
+  XPlayer->SetInputPositionRange(FrameCount);
+  Slider->setMax(FrameCount + FrameCorrection);
+  Slider->setFrequency(FrameCount / 10);
 }
 
 void TForm1::enterMethod2() {
@@ -480,6 +527,7 @@ void TForm1::buildDefaultTemplate(TFlatEdit *outputBox) {
 void TForm1::butBackClick(QObject *) {
   QWidget *active = PageControl1->currentWidget();
   if (active == TabSheet3) {
+    factsReader_.reset();  // stops the walk
     XPlayer->Stop();
     XPlayer->InputClose();
     ListBox->clear();

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include "FactsReader.h"
 #include "FlatButton.h"
 #include "FlatCheck.h"
 #include "FlatEdit.h"
@@ -176,11 +177,16 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void fastWind(bool &flag, int step);
   void endFastWind(bool &flag, TImage *image);
   std::int32_t selectedBreakpoint() const;
+  void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
   QElapsedTimer pageChanged_;  // since the last change of page
+  // Method 1 opens at once on a guess from the file's first frame, and reads
+  // the frames meanwhile.
+  std::shared_ptr<const audio::StreamFacts> guessed_;
+  std::unique_ptr<audio::FactsReader> factsReader_;
 };
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.
