@@ -211,6 +211,32 @@ class TestAudio : public QObject {
     QCOMPARE(l.last(), frame);
   }
 
+  // Opened on a guess while the frames are read elsewhere: playing starts
+  // at once, a seek near what libmpg123 has read is made, and one far beyond
+  // shows its place and waits for the index, then plays from there.
+  void aFarSeekWaitsForTheIndex() {
+    const std::string path = media(QStringLiteral("heard.mp3")).toStdString();
+    const auto guess = audio::guessStreamFacts(path);
+    QVERIFY(guess);
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    player.InputOpen(media(QStringLiteral("heard.mp3")), std::make_shared<const audio::StreamFacts>(*guess), true);
+    player.SetInputPositionRange(static_cast<std::int32_t>(guess->frames));
+    player.Play();
+    QTRY_VERIFY(l.last() != 0xFFFFFFFFu && l.last() >= 5);
+    player.InputSeek(100, static_cast<std::int32_t>(guess->frames));
+    QTRY_VERIFY(l.last() >= 105 && l.last() < 130);
+
+    player.InputSeek(2000, static_cast<std::int32_t>(guess->frames));
+    QTRY_COMPARE(l.last(), 2000u);
+    QTest::qWait(300);
+    QCOMPARE(l.last(), 2000u);  // held, playing
+    player.InputFacts(std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(path)));
+    QTRY_VERIFY(l.last() >= 2005);
+    QVERIFY(l.last() < 2030);
+  }
+
   void positionsCountTheRange() {
     TXaudioPlayer player;
     Listener l;
