@@ -73,9 +73,7 @@ void let(pa_operation *op) {
 
 }  // namespace
 
-bool SoundServer::silentAsked() {
-  return qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == QLatin1String("silent");
-}
+bool SoundServer::silentAsked() { return qEnvironmentVariable("TRANCHETTE_AUDIO_OUTPUT") == QLatin1String("silent"); }
 
 std::unique_ptr<SoundServer> SoundServer::start() {
   if (silentAsked()) return nullptr;
@@ -135,8 +133,8 @@ bool DeviceOutput::start() {
   attr.fragsize = static_cast<std::uint32_t>(-1);
   // No PA_STREAM_ADJUST_LATENCY: the buffer is the stream's own and does not
   // make the sink play further ahead.
-  const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_NOT_MONOTONIC);
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                    PA_STREAM_NOT_MONOTONIC);
   if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) == 0) return true;
   pa_stream_unref(stream_);
   stream_ = nullptr;

@@ -90,8 +90,7 @@ class PlayerEngine : public QObject {
     indexToCome_ = false;
     if (facts) {
       std::vector<off_t> offsets(facts->frameOffsets.begin(), facts->frameOffsets.end());
-      if (!offsets.empty())
-        mpg123_set_index(mh_, offsets.data(), static_cast<off_t>(facts->frameStep), offsets.size());
+      if (!offsets.empty()) mpg123_set_index(mh_, offsets.data(), static_cast<off_t>(facts->frameStep), offsets.size());
       frames_ = facts->frames;
     }
     if (awaitingIndex_) {
@@ -414,10 +413,10 @@ class PlayerEngine : public QObject {
   bool indexToCome_ = false;
   bool awaitingIndex_ = false;
   std::int64_t readUpTo_ = 0;  // the furthest frame libmpg123 has read
-  bool hadServer_ = false;               // a stream played since the player started
+  bool hadServer_ = false;     // a stream played since the player started
   Sound sound_ = Sound::Unknown;
-  QElapsedTimer attempt_;  // since the try at the server began
-  QElapsedTimer retry_;    // since the last try failed
+  QElapsedTimer attempt_;      // since the try at the server began
+  QElapsedTimer retry_;        // since the last try failed
   std::vector<char> pcm_;      // decoded, not yet taken by the output
   std::vector<char> block_;    // what one decoding step fills
   std::vector<char> silence_;  // played out behind the last samples
@@ -492,8 +491,7 @@ void TXaudioPlayer::relocate(F &&command) {
   });
 }
 
-void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts,
-                              bool indexToCome) {
+void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts, bool indexToCome) {
   relocate([path, facts, indexToCome](audio::PlayerEngine &e) { e.open(path, facts, indexToCome); });
 }
 void TXaudioPlayer::InputFacts(std::shared_ptr<const audio::StreamFacts> facts) {

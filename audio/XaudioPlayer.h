@@ -49,8 +49,7 @@ class TXaudioPlayer : public QObject {
   // it seeks with their frame index. With `indexToCome`, `facts` are a guess
   // (no index): the player plays from the start at once, and a seek beyond
   // what it has read waits, its place shown, until InputFacts brings them.
-  void InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts = {},
-                 bool indexToCome = false);
+  void InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts = {}, bool indexToCome = false);
   // The facts of the file opened on a guess; nothing when they could not be
   // read, and the player then seeks without an index.
   void InputFacts(std::shared_ptr<const audio::StreamFacts> facts);

@@ -19,9 +19,9 @@
 #include <QtTest>
 
 #include "AppFixture.h"
-#include "MPEGPLAYLib_OCX.h"
 #include "FileName.h"
 #include "HelpWindow.h"
+#include "MPEGPLAYLib_OCX.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit10.h"

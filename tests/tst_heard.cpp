@@ -301,8 +301,9 @@ class TestHeard : public QObject {
       wait(2000);
       const heard::Stretch s = stretchAfter(asked, frame, 10);
       const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
-      QVERIFY2(s.recStart >= 0 && std::abs(s.firstFrame - frame) <= 2 && seconds >= 1.8,
-               qPrintable(QStringLiteral("sought %1: heard from %2 for %3 s").arg(frame).arg(s.firstFrame).arg(seconds)));
+      QVERIFY2(
+          s.recStart >= 0 && std::abs(s.firstFrame - frame) <= 2 && seconds >= 1.8,
+          qPrintable(QStringLiteral("sought %1: heard from %2 for %3 s").arg(frame).arg(s.firstFrame).arg(seconds)));
     }
   }
 
