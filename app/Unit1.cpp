@@ -472,8 +472,8 @@ void TForm1::enterMethod1() {
     FrameCount = clampTo32(facts->frames);
     TotalTime = clampTo32(facts->totalTimeMs());
     factsReader_ = std::make_unique<audio::FactsReader>(SourceFile);
-    connect(factsReader_.get(), &audio::FactsReader::ready, this,
-            [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
+    on(factsReader_.get(), &audio::FactsReader::ready, this,
+       [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
   } else {
     FrameCount = Mp3Play.FrameCount();
     TotalTime = Mp3Play.TotalTime();
@@ -498,12 +498,15 @@ void TForm1::applyFacts(std::shared_ptr<const audio::StreamFacts> facts) {
   if (facts) {
     FrameCount = clampTo32(facts->frames);
     TotalTime = clampTo32(facts->totalTimeMs());
+    Slider->setMax(FrameCount + FrameCorrection);
+    Slider->setFrequency(FrameCount / 10);
   }
-  XPlayer->InputFacts(facts);
-  if (!facts) return;
-  XPlayer->SetInputPositionRange(FrameCount);
-  Slider->setMax(FrameCount + FrameCorrection);
-  Slider->setFrequency(FrameCount / 10);
+  // A player that cannot start must not keep the count from the split.
+  try {
+    XPlayer->InputFacts(facts);
+    if (facts) XPlayer->SetInputPositionRange(FrameCount);
+  } catch (const EXaudioException &) {
+  }
 }
 
 void TForm1::enterMethod2() {
