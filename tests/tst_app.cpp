@@ -605,6 +605,31 @@ class TestApp : public QObject {
     QCOMPARE(QFileInfo(QStringLiteral("vbr-noxing-001.mp3")).size(), size * 1000 / frames);
   }
 
+  // Where the player cannot start, the page entry stops at the player, but
+  // the frames are still read and the split still cuts on them.
+  void withoutAPlayerTheSplitStillCutsOnTheFramesRead() {
+    const std::int64_t frames = audio::scanWithLibmpg123(media(QStringLiteral("vbr-noxing.mp3")).toStdString()).frames;
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", "off");
+    const auto restore = qScopeGuard([] { qputenv("TRANCHETTE_AUDIO_OUTPUT", "silent"); });
+    start();
+    const QString source = copyOf(QStringLiteral("vbr-noxing.mp3"));
+    Form1->Edit1->setText(source);
+    click(Form1->RadioButton1);
+    QVERIFY_THROWS_EXCEPTION(EXaudioException, Form1->butNextClick(Form1->butNext));
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    Form1->ListBox->addItem(QStringLiteral("0"));
+    Form1->ListBox->addItem(QStringLiteral("1000"));
+    QThread::msleep(static_cast<unsigned long>(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50));
+    Form1->butNextClick(Form1->butNext);
+    QVERIFY(Form1->SplitThread1);
+    QCOMPARE(Form1->FrameCount, frames);
+    QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    // The entry stopped before the output name was set: the page's default.
+    const QString piece = Form1->editSavePath->text().replace(QStringLiteral("%track%"), QStringLiteral("001"));
+    QCOMPARE(QFileInfo(piece).size(), QFileInfo(source).size() * 1000 / frames);
+  }
+
   // The progress window lets events through while a split runs; a second
   // worker's turn must still wait until the first split has ended.
   void aSecondSplitWaitsForTheFirst() {
