@@ -63,8 +63,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   // Components.
   TMp3Play Mp3Play;
   TXaudioPlayer *XPlayer = nullptr;
-  // Why the preview is not heard (no sound server, or it went away); empty
-  // and hidden while sound is heard. The play image's hint says it too.
+  // Why the preview is not heard (no sound server, it went away, a seek
+  // waits for the file to be read); empty and hidden while sound is heard.
+  // The play image's hint says it too.
   QLabel *labSound = nullptr;
   TFileDialog OpenDialog;
   TFileDialog SaveDialog;

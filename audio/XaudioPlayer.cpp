@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mpg123.h>
+#include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -82,7 +83,7 @@ class PlayerEngine : public QObject {
     frames_ = 0;
     pcm_.clear();
     indexToCome_ = false;
-    awaitingIndex_ = false;
+    if (std::exchange(awaitingIndex_, false)) announce();
   }
 
   void setFacts(std::shared_ptr<const StreamFacts> facts) {
@@ -161,6 +162,7 @@ class PlayerEngine : public QObject {
       baseFrame_ = std::min(target, frames_);
       baseSample_ = std::max<std::int64_t>(0, baseFrame_ * samplesPerFrame_ - delay_);
       decoderDone_ = false;
+      announce();
       report();
       return;
     }
@@ -207,10 +209,18 @@ class PlayerEngine : public QObject {
   }
 
   void say(Sound s) {
-    if (s == sound_) return;
-    const QString before = describe(sound_);
     sound_ = s;
-    if (describe(s) != before) emit soundProblem(describe(s));
+    announce();
+  }
+
+  // Tells the window why nothing is heard, when that changed: a seek that
+  // waits for the frame index first, else the sound server.
+  void announce() {
+    const QString text = awaitingIndex_ ? QStringLiteral("Reading the file up to this frame: it plays once read")
+                                        : describe(sound_);
+    if (text == announced_) return;
+    announced_ = text;
+    emit soundProblem(text);
   }
 
   bool holding() const { return sound_ == Sound::Lost; }
@@ -324,7 +334,7 @@ class PlayerEngine : public QObject {
   }
 
   void seekDecoder(std::int64_t frame) {
-    awaitingIndex_ = false;
+    if (std::exchange(awaitingIndex_, false)) announce();
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
     pcm_.clear();
     written_ = 0;
@@ -415,6 +425,7 @@ class PlayerEngine : public QObject {
   std::int64_t readUpTo_ = 0;  // the furthest frame libmpg123 has read
   bool hadServer_ = false;     // a stream played since the player started
   Sound sound_ = Sound::Unknown;
+  QString announced_;  // what the window was last told
   QElapsedTimer attempt_;      // since the try at the server began
   QElapsedTimer retry_;        // since the last try failed
   std::vector<char> pcm_;      // decoded, not yet taken by the output

@@ -74,8 +74,9 @@ class TXaudioPlayer : public QObject {
   void OnNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
                              std::uint8_t Fractions);
   // Why nothing is heard, in words for the user (no server, a server that
-  // does not answer, one that went away); empty once sound is heard again.
-  // Sent when it changes.
+  // does not answer, one that went away, a seek waiting for the file to be
+  // read up to its frame); empty once sound is heard again. Sent when it
+  // changes.
   void soundProblemChanged(const QString &text);
 
  private:
