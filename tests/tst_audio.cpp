@@ -231,10 +231,12 @@ class TestAudio : public QObject {
     player.InputSeek(2000, static_cast<std::int32_t>(guess->frames));
     QTRY_COMPARE(l.last(), 2000u);
     QTest::qWait(300);
-    QCOMPARE(l.last(), 2000u);  // held, playing
+    QCOMPARE(l.last(), 2000u);  // held, playing, and said so
+    QVERIFY2(player.soundProblem().contains(QStringLiteral("Reading the file")), qPrintable(player.soundProblem()));
     player.InputFacts(std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(path)));
     QTRY_VERIFY(l.last() >= 2005);
     QVERIFY(l.last() < 2030);
+    QVERIFY(player.soundProblem().isEmpty());
   }
 
   void positionsCountTheRange() {
