@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
@@ -88,6 +89,13 @@ TForm1::TForm1(QWidget *parent)
 
   FlatHint1 = new TFlatHint(this);
   XPlayer = new TXaudioPlayer(this);
+  // Below the breakpoint box, where the page has room for two lines.
+  labSound = new QLabel(TabSheet3);
+  labSound->setObjectName(QStringLiteral("labSound"));
+  labSound->setGeometry(120, 130, 233, 30);
+  labSound->setWordWrap(true);
+  labSound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  labSound->hide();
   HelpPopupMenu = new QMenu(this);
   mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
   mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
@@ -153,6 +161,7 @@ TForm1::TForm1(QWidget *parent)
      [this](QObject *sender, std::uint8_t h, std::uint8_t m, std::uint8_t sec, std::uint8_t fr) {
        XPlayerNotifyInputTimecode(sender, h, m, sec, fr);
      });
+  on(XPlayer, &TXaudioPlayer::soundProblemChanged, this, [this](const QString &text) { showSoundProblem(text); });
   on(imgPlay, &TImage::clicked, this, [this] { imgPlayClick(imgPlay); });
   on(imgPu, &TImage::clicked, this, [this] { imgPuClick(imgPu); });
   on(imgFastb, &TImage::clicked, this, [this] { imgFastbClick(imgFastb); });
@@ -432,6 +441,8 @@ void TForm1::butNextClick(QObject *) {
     if (StrToFloat(editSize->text()) == 0) return;
     SplitThread3 = new TSplitThread_3(*this);
   } else if (active == TabSheet3) {
+    // The cuts need the frames as they are, not as guessed.
+    if (factsReader_) applyFacts(factsReader_->wait());
     SplitThread1 = new TSplitThread_1(*this);
   }
 }
@@ -456,16 +467,24 @@ bool TForm1::sourceServes(int method) {
     reason = QString::fromLocal8Bit(std::strerror(errno));
   } else {
     ::close(fd);
-    try {
-      // Method 3 cuts bytes, but of MPEG audio only: a quick look will do.
-      if (method == 3)
-        audio::requireMpegAudio(name.toStdString());
-      else
-        Mp3Play.Open(SourceFile, QString());
-    } catch (const audio::StreamError &error) {
-      reason = QString::fromLocal8Bit(error.what());
-      const QString prefix = SourceFile + QStringLiteral(": ");
-      if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
+    guessed_.reset();
+    // However large the file, method 1 opens at once on a guess from its
+    // first frame; enterMethod1 has the frames read meanwhile.
+    if (method == 1)
+      if (const auto guess = audio::guessStreamFacts(name.toStdString()))
+        guessed_ = std::make_shared<const audio::StreamFacts>(*guess);
+    if (!guessed_) {
+      try {
+        // Method 3 cuts bytes, but of MPEG audio only: a quick look will do.
+        if (method == 3)
+          audio::requireMpegAudio(name.toStdString());
+        else
+          Mp3Play.Open(SourceFile, QString());
+      } catch (const audio::StreamError &error) {
+        reason = QString::fromLocal8Bit(error.what());
+        const QString prefix = SourceFile + QStringLiteral(": ");
+        if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
+      }
     }
   }
   if (reason.isEmpty()) return true;
@@ -475,19 +494,57 @@ bool TForm1::sourceServes(int method) {
   return false;
 }
 
+namespace {
+std::int32_t clampTo32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
+}
+}  // namespace
+
 void TForm1::enterMethod1() {
   PageControl1->setCurrentWidget(TabSheet3);
-  FrameCount = Mp3Play.FrameCount();
-  TotalTime = Mp3Play.TotalTime();
-  const auto facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
-  Mp3Play.Close();
-  XPlayer->InputOpen(SourceFile, facts);
+  std::shared_ptr<const audio::StreamFacts> facts;
+  factsReader_.reset();
+  if (guessed_) {
+    // Played at once on the guess; the frames and their index follow.
+    facts = std::exchange(guessed_, nullptr);
+    FrameCount = clampTo32(facts->frames);
+    TotalTime = clampTo32(facts->totalTimeMs());
+    factsReader_ = std::make_unique<audio::FactsReader>(SourceFile);
+    on(factsReader_.get(), &audio::FactsReader::ready, this,
+       [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
+  } else {
+    FrameCount = Mp3Play.FrameCount();
+    TotalTime = Mp3Play.TotalTime();
+    facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
+    Mp3Play.Close();
+  }
+  XPlayer->InputOpen(SourceFile, facts, factsReader_ != nullptr);
   XPlayer->SetInputPositionRange(FrameCount);
   play();
   Slider->setMax(FrameCount + FrameCorrection);
   Slider->setFrequency(FrameCount / 10);
   if (ListBox->count() == 0) ListBox->insertItem(0, QStringLiteral("0"));
   buildDefaultTemplate(editSavePath);
+}
+
+// The frames of the file that method 1 opened on a guess, once read: the
+// range of positions and the slider follow them, and the player seeks with
+// their index. Nothing when the file could not be read after all: the guess
+// stays.
+void TForm1::applyFacts(std::shared_ptr<const audio::StreamFacts> facts) {
+  if (factsReader_) factsReader_.release()->deleteLater();  // this may run inside its signal
+  if (facts) {
+    FrameCount = clampTo32(facts->frames);
+    TotalTime = clampTo32(facts->totalTimeMs());
+    Slider->setMax(FrameCount + FrameCorrection);
+    Slider->setFrequency(FrameCount / 10);
+  }
+  // A player that cannot start must not keep the count from the split.
+  try {
+    XPlayer->InputFacts(facts);
+    if (facts) XPlayer->SetInputPositionRange(FrameCount);
+  } catch (const EXaudioException &) {
+  }
 }
 
 void TForm1::enterMethod2() {
@@ -525,6 +582,7 @@ QString TForm1::outputFolder(const QString &outputTemplate) {
 void TForm1::butBackClick(QObject *) {
   QWidget *active = PageControl1->currentWidget();
   if (active == TabSheet3) {
+    factsReader_.reset();  // stops the walk
     XPlayer->Stop();
     playing_ = false;
     XPlayer->InputClose();
@@ -651,6 +709,15 @@ void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint
   labHour->setText(two(Hours));
   labMin->setText(u':' + two(Minutes));
   labSec->setText(u':' + two(Seconds));
+}
+
+// Said in the window, not in a message box: the preview goes on (silently,
+// or holding its place) and the user need not answer anything.
+void TForm1::showSoundProblem(const QString &text) {
+  labSound->setText(text);
+  labSound->setVisible(!text.isEmpty());
+  const QString play = QStringLiteral("Play this mp3 file");
+  imgPlay->setToolTip(text.isEmpty() ? play : play + QStringLiteral("\n") + text);
 }
 
 void TForm1::imgPlayClick(QObject *) { play(); }

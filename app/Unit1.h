@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include "FactsReader.h"
 #include "FlatButton.h"
 #include "FlatCheck.h"
 #include "FlatEdit.h"
@@ -62,6 +63,10 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   // Components.
   TMp3Play Mp3Play;
   TXaudioPlayer *XPlayer = nullptr;
+  // Why the preview is not heard (no sound server, it went away, a seek
+  // waits for the file to be read); empty and hidden while sound is heard.
+  // The play image's hint says it too.
+  QLabel *labSound = nullptr;
   TFileDialog OpenDialog;
   TFileDialog SaveDialog;
   TFlatHint *FlatHint1 = nullptr;
@@ -130,6 +135,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void XPlayerNotifyInputPosition(QObject *Sender, std::uint32_t Position, std::uint32_t Range);
   void XPlayerNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
                                   std::uint8_t Fractions);
+  void showSoundProblem(const QString &text);
   void imgPlayClick(QObject *Sender);
   void imgPuClick(QObject *Sender);
   void imgFastbClick(QObject *Sender);
@@ -181,12 +187,17 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void addPreviewKeys();
   void seekBy(int seconds);
   void openBreakpointMenu();
+  void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
   QElapsedTimer pageChanged_;  // since the last change of page
   bool playing_ = false;       // as the page last asked the player
+  // Method 1 opens at once on a guess from the file's first frame, and reads
+  // the frames meanwhile.
+  std::shared_ptr<const audio::StreamFacts> guessed_;
+  std::unique_ptr<audio::FactsReader> factsReader_;
 };
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.

@@ -27,6 +27,13 @@ class AudioOutput {
   virtual void resume() = 0;
   // Drops everything buffered; counting starts again at 0.
   virtual void flush() = 0;
+  // The output can take nothing more, ever: its sound server went away or
+  // refused the stream. samplesHeard() keeps the last count it knew.
+  virtual bool lost() { return false; }
+  // Whether the output takes sound yet (a stream being set up does not).
+  virtual bool ready() { return true; }
+  // How long the output has been waiting to become ready (0 once it is).
+  virtual std::int64_t waitingMs() { return 0; }
 };
 
 // Plays nothing, but takes samples at the pace of a real-time clock, so that
@@ -51,19 +58,25 @@ class SilentOutput final : public AudioOutput {
   bool paused_ = false;
 };
 
-// A connection to the sound server (PulseAudio, or PipeWire in its place),
-// kept for as long as the player lives. Every call waits for the server's
-// answer on a condition, never in an event loop.
+// A connection to the sound server (PulseAudio, or PipeWire in its place).
+// Nothing here waits for the server: connecting goes on in libpulse's own
+// thread, and the owner asks for the state when it needs it, so a server that
+// accepts and never answers holds up no one; the owner decides how long to
+// give it.
 class SoundServer {
  public:
-  // Nothing when TRANCHETTE_AUDIO_OUTPUT=silent asks for the silent output
-  // or no server answers.
-  static std::unique_ptr<SoundServer> connect();
+  enum class State { Connecting, Ready, Failed };
+
+  // Starts connecting and returns at once. Nothing when
+  // TRANCHETTE_AUDIO_OUTPUT=silent asks for the silent output or libpulse
+  // cannot even begin (then there is no server to talk to either).
+  static std::unique_ptr<SoundServer> start();
+  static bool silentAsked();
   ~SoundServer();
   SoundServer(const SoundServer &) = delete;
   SoundServer &operator=(const SoundServer &) = delete;
 
-  bool isUp() const;
+  State state() const;
   pa_threaded_mainloop *loop() const { return loop_; }
   pa_context *context() const { return context_; }
 
@@ -76,10 +89,17 @@ class SoundServer {
 // A playback stream on the server's default sink. The stream's own clock
 // tells which sample is being heard; pausing corks it, and a flush replaces
 // it with a fresh one, so that what was buffered for the old place is never
-// heard.
+// heard. Opening does not wait: the stream takes nothing until the server has
+// set it up, and starts playing only once it holds kPrebufferMs of sound.
 class DeviceOutput final : public AudioOutput {
  public:
-  // Nothing when the server does not take the stream.
+  // What the server holds for the stream: a busy machine may leave the
+  // decoder without a turn for this long before anything is missed. The
+  // position comes from the stream's clock, so the length costs no accuracy.
+  static constexpr int kBufferMs = 1000;
+  static constexpr int kPrebufferMs = 500;
+
+  // Nothing when the server is not ready or cannot make a stream.
   static std::unique_ptr<DeviceOutput> open(SoundServer &server, int rate, int channels);
   ~DeviceOutput() override;
   std::int64_t bytesFree() override;
@@ -88,17 +108,21 @@ class DeviceOutput final : public AudioOutput {
   void pause() override;
   void resume() override;
   void flush() override;
+  bool lost() override;
+  bool ready() override;
+  std::int64_t waitingMs() override;
 
  private:
   DeviceOutput(SoundServer &server, int rate, int channels);
   bool start();
   void close();
-  void cork(bool on);
 
   SoundServer &server_;
   int rate_;
   int channels_;
   pa_stream *stream_ = nullptr;
+  QElapsedTimer asked_;  // since the stream was asked for
+  bool corked_ = false;
   std::int64_t written_ = 0;  // sample frames since the stream started
   std::int64_t heard_ = 0;    // never goes back
 };

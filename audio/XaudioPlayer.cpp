@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <mpg123.h>
+#include <utility>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -29,10 +31,18 @@ class PlayerEngine : public QObject {
     tick_.setInterval(kTickMs);
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, &PlayerEngine::onTick);
+    watch_.setParent(this);
+    watch_.setInterval(kWatchMs);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+      if (!playing_) keepOutput();
+    });
   }
-  ~PlayerEngine() override { close(); }  // the output goes before the server
+  ~PlayerEngine() override {
+    close();
+    output_.reset();  // the output goes before the server
+  }
 
-  void open(const QString &path, std::shared_ptr<const StreamFacts> facts) {
+  void open(const QString &path, std::shared_ptr<const StreamFacts> facts, bool indexToCome) {
     close();
     int err = MPG123_OK;
     mh_ = mpg123_new(nullptr, &err);
@@ -43,7 +53,8 @@ class PlayerEngine : public QObject {
     size_t count = 0;
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(mh_, encodeFileName(path).constData()) != MPG123_OK || !index(facts.get())) {
+    if (mpg123_open(mh_, encodeFileName(path).constData()) != MPG123_OK ||
+        !(indexToCome ? guess(facts.get()) : index(facts.get()))) {
       close();
       return;
     }
@@ -56,10 +67,12 @@ class PlayerEngine : public QObject {
     range_ = frames_;
     measureDelay();
     seekDecoder(0);
+    watch_.start();
   }
 
   void close() {
     tick_.stop();
+    watch_.stop();
     playing_ = false;
     output_.reset();
     if (mh_) {
@@ -69,23 +82,35 @@ class PlayerEngine : public QObject {
     }
     frames_ = 0;
     pcm_.clear();
+    indexToCome_ = false;
+    if (std::exchange(awaitingIndex_, false)) announce();
+  }
+
+  void setFacts(std::shared_ptr<const StreamFacts> facts) {
+    if (!mh_ || !indexToCome_) return;
+    indexToCome_ = false;
+    if (facts) {
+      std::vector<off_t> offsets(facts->frameOffsets.begin(), facts->frameOffsets.end());
+      if (!offsets.empty()) mpg123_set_index(mh_, offsets.data(), static_cast<off_t>(facts->frameStep), offsets.size());
+      frames_ = facts->frames;
+    }
+    if (awaitingIndex_) {
+      // The seek that waited for the index is made now.
+      seekDecoder(baseFrame_);
+      if (playing_) onTick();
+    }
   }
 
   void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
   void setRange(std::int32_t range) { range_ = range; }
 
-  // Resumes a paused output, or opens one on the sound server (the silent
-  // output when there is none or it cannot take the stream).
+  // Resumes a paused output; the tick opens one where there is none.
   void play() {
     if (!mh_ || playing_ || atEnd()) return;
-    if (output_) {
-      output_->resume();
-    } else {
-      if (!server_ || !server_->isUp()) server_ = SoundServer::connect();
-      if (server_) output_ = DeviceOutput::open(*server_, static_cast<int>(rate_), channels_);
-      if (!output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
-    }
     playing_ = true;
+    // Play is also the user's way of asking to try the sound server again.
+    if (sound_ != Sound::Heard && sound_ != Sound::Silent) retry_.invalidate();
+    if (output_) output_->resume();
     tick_.start();
     onTick();
   }
@@ -93,9 +118,13 @@ class PlayerEngine : public QObject {
   void pause() {
     if (!mh_) return;
     if (playing_) {
-      output_->pause();
       playing_ = false;
       tick_.stop();
+      // A stream still being set up has played nothing: it is simply dropped.
+      if (output_ && !output_->ready())
+        output_.reset();
+      else if (output_)
+        output_->pause();
     }
     report();
   }
@@ -119,10 +148,24 @@ class PlayerEngine : public QObject {
     else
       target = static_cast<std::int64_t>(offset) * frames_ / range;
     // What was buffered for the old place is never heard.
-    if (playing_)
+    if (playing_ && output_)
       output_->flush();
     else
       output_.reset();
+    if (indexToCome_ && target > readUpTo_ + kReadAhead) {
+      // Far beyond what libmpg123 has read: finding the frame would mean
+      // reading the file up to it, which the walk is doing already. The
+      // place is shown and held until the index comes.
+      awaitingIndex_ = true;
+      pcm_.clear();
+      written_ = 0;
+      baseFrame_ = std::min(target, frames_);
+      baseSample_ = std::max<std::int64_t>(0, baseFrame_ * samplesPerFrame_ - delay_);
+      decoderDone_ = false;
+      announce();
+      report();
+      return;
+    }
     seekDecoder(target);
     report();
     if (playing_) onTick();
@@ -132,9 +175,130 @@ class PlayerEngine : public QObject {
   void position(std::uint32_t offset, std::uint32_t range, std::uint64_t epoch);
   void timecode(std::uint8_t hours, std::uint8_t minutes, std::uint8_t seconds, std::uint8_t fractions,
                 std::uint64_t epoch);
+  // Why nothing is heard, in words for the window; empty when sound is heard.
+  void soundProblem(const QString &text);
 
  private:
   static constexpr int kTickMs = 10;  // 100 reports a second while playing
+  static constexpr int kWatchMs = 100;
+  // How long a server may take to answer (to connect, or to set up a stream)
+  // before it is taken for one that never will.
+  static constexpr int kAnswerMs = 2000;
+  // Connecting for longer than this is worth a word in the window.
+  static constexpr int kSlowMs = 300;
+  // Between tries to reach a server that went away; one that was never there
+  // is looked for less often.
+  static constexpr int kRetryLostMs = 1000;
+  static constexpr int kRetryAbsentMs = 5000;
+
+  // Where the sound goes. Heard: a stream on the server plays. Silent: the
+  // silent output was asked for. Connecting: waiting for a server, nothing
+  // plays. Absent and NotAnswering: no server could be reached since the
+  // player started, so the silent output keeps the clock. Lost: a server
+  // that played went away; the place holds until it or another comes back.
+  enum class Sound { Unknown, Heard, Silent, Connecting, Absent, NotAnswering, Lost };
+
+  static QString describe(Sound s) {
+    switch (s) {
+      case Sound::Connecting: return QStringLiteral("Waiting for the sound server...");
+      case Sound::Absent: return QStringLiteral("No sound server: the preview plays silently");
+      case Sound::NotAnswering: return QStringLiteral("The sound server does not answer: the preview plays silently");
+      case Sound::Lost: return QStringLiteral("The sound server went away: waiting for it to come back");
+      default: return {};
+    }
+  }
+
+  void say(Sound s) {
+    sound_ = s;
+    announce();
+  }
+
+  // Tells the window why nothing is heard, when that changed: a seek that
+  // waits for the frame index first, else the sound server.
+  void announce() {
+    const QString text = awaitingIndex_ ? QStringLiteral("Reading the file up to this frame: it plays once read")
+                                        : describe(sound_);
+    if (text == announced_) return;
+    announced_ = text;
+    emit soundProblem(text);
+  }
+
+  bool holding() const { return sound_ == Sound::Lost; }
+  bool onDevice() const { return dynamic_cast<DeviceOutput *>(output_.get()) != nullptr; }
+
+  // Keeps the output where it should be: a stream on the sound server when
+  // one answers, else the silent output (or, after a server went away,
+  // nothing, so that the place holds). Never waits for the server: called on
+  // every tick while playing and every kWatchMs otherwise.
+  void keepOutput() {
+    if (!mh_) return;
+    if (SoundServer::silentAsked()) {
+      if (playing_ && !output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      say(Sound::Silent);
+      return;
+    }
+    if (onDevice() && output_->lost()) {
+      // Hold at the frame heard last, and go on from there when sound is back.
+      const std::int64_t frame = heardFrame();
+      output_.reset();
+      seekDecoder(frame);
+      report();
+      failed(Sound::Lost);
+    }
+    // A stream the server does not set up (after a seek too, which asks for a new one).
+    if (onDevice() && output_->waitingMs() > kAnswerMs) failed(Sound::NotAnswering);
+    if (onDevice() && output_->ready()) hadServer_ = true;
+    const bool wanted = playing_ || (sound_ != Sound::Heard && sound_ != Sound::Unknown);
+    if (!server_ && wanted && (!retry_.isValid() || retry_.elapsed() >= retryMs())) {
+      server_ = SoundServer::start();
+      attempt_.start();
+      if (!server_) failed(Sound::Absent);
+    }
+    if (!server_) {
+      if (playing_ && !output_ && !holding())
+        output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      return;
+    }
+    switch (server_->state()) {
+      case SoundServer::State::Failed: failed(Sound::Absent); return;
+      case SoundServer::State::Connecting:
+        if (attempt_.elapsed() > kAnswerMs)
+          failed(Sound::NotAnswering);
+        else if (attempt_.elapsed() > kSlowMs && (sound_ == Sound::Unknown || sound_ == Sound::Heard))
+          say(Sound::Connecting);
+        return;
+      case SoundServer::State::Ready: break;
+    }
+    if (onDevice()) return;
+    if (output_) {
+      // From the silent output onto the server, at the frame heard.
+      const std::int64_t frame = heardFrame();
+      output_.reset();
+      seekDecoder(frame);
+    }
+    if (!playing_) {
+      if (sound_ != Sound::Unknown) say(Sound::Heard);
+      return;
+    }
+    output_ = DeviceOutput::open(*server_, static_cast<int>(rate_), channels_);
+    if (!output_) {
+      failed(Sound::Absent);
+      return;
+    }
+    say(Sound::Heard);
+  }
+
+  // A try at the server came to nothing.
+  void failed(Sound why) {
+    if (onDevice()) output_.reset();
+    server_.reset();
+    retry_.start();
+    say(hadServer_ ? Sound::Lost : why);
+    if (playing_ && !output_ && !holding())
+      output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+  }
+
+  int retryMs() const { return hadServer_ ? kRetryLostMs : kRetryAbsentMs; }
 
   // The frame index of the header walk where there is one, else libmpg123's
   // own scan of the whole file.
@@ -151,6 +315,16 @@ class PlayerEngine : public QObject {
     return true;
   }
 
+  // The file is played before its frames are all known: a guess of their
+  // number, and libmpg123's own index as it reads.
+  bool guess(const StreamFacts *facts) {
+    if (!facts || facts->frames <= 0) return index(facts);
+    frames_ = facts->frames;
+    indexToCome_ = true;
+    readUpTo_ = 0;
+    return true;
+  }
+
   // The samples that a decode from the start drops before frame 0's first.
   void measureDelay() {
     delay_ = 0;
@@ -160,6 +334,7 @@ class PlayerEngine : public QObject {
   }
 
   void seekDecoder(std::int64_t frame) {
+    if (std::exchange(awaitingIndex_, false)) announce();
     frame = std::clamp<std::int64_t>(frame, 0, frames_);
     pcm_.clear();
     written_ = 0;
@@ -172,7 +347,7 @@ class PlayerEngine : public QObject {
     if (landed < 0) decoderDone_ = true;
   }
 
-  bool atEnd() const { return decoderDone_ && pcm_.empty() && heardSinceSeek() >= written_; }
+  bool atEnd() const { return !awaitingIndex_ && decoderDone_ && pcm_.empty() && heardSinceSeek() >= written_; }
 
   std::int64_t heardSinceSeek() const { return output_ ? std::min(output_->samplesHeard(), written_) : 0; }
 
@@ -195,7 +370,8 @@ class PlayerEngine : public QObject {
 
   void onTick() {
     if (!playing_) return;
-    fill();
+    keepOutput();
+    if (output_) fill();
     if (atEnd()) {
       // Everything decoded has been heard: hold at the end.
       playing_ = false;
@@ -207,6 +383,7 @@ class PlayerEngine : public QObject {
   }
 
   void fill() {
+    if (awaitingIndex_) return;
     for (;;) {
       if (pcm_.empty() && !decoderDone_) decodeSome();
       if (pcm_.empty()) break;
@@ -231,13 +408,26 @@ class PlayerEngine : public QObject {
     size_t done = 0;
     const int r = mpg123_read(mh_, reinterpret_cast<unsigned char *>(block_.data()), block_.size(), &done);
     pcm_.insert(pcm_.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(done));
+    if (indexToCome_) readUpTo_ = std::max<std::int64_t>(readUpTo_, mpg123_tellframe(mh_));
     if (r != MPG123_OK && r != MPG123_NEW_FORMAT) decoderDone_ = true;
   }
 
   QTimer tick_;
+  QTimer watch_;  // keeps an eye on the sound server while not playing
   mpg123_handle *mh_ = nullptr;
   std::unique_ptr<SoundServer> server_;
-  std::unique_ptr<AudioOutput> output_;
+  std::unique_ptr<AudioOutput> output_;  // goes before server_
+  // Opened on a guess: the index is still being read. A seek further than
+  // kReadAhead frames past what libmpg123 has read waits for it.
+  static constexpr std::int64_t kReadAhead = 400;
+  bool indexToCome_ = false;
+  bool awaitingIndex_ = false;
+  std::int64_t readUpTo_ = 0;  // the furthest frame libmpg123 has read
+  bool hadServer_ = false;     // a stream played since the player started
+  Sound sound_ = Sound::Unknown;
+  QString announced_;  // what the window was last told
+  QElapsedTimer attempt_;      // since the try at the server began
+  QElapsedTimer retry_;        // since the last try failed
   std::vector<char> pcm_;      // decoded, not yet taken by the output
   std::vector<char> block_;    // what one decoding step fills
   std::vector<char> silence_;  // played out behind the last samples
@@ -287,6 +477,10 @@ void TXaudioPlayer::Init() {
           [this](std::uint8_t h, std::uint8_t m, std::uint8_t s, std::uint8_t f, std::uint64_t epoch) {
             if (epoch == epoch_) emit OnNotifyInputTimecode(this, h, m, s, f);
           });
+  connect(engine, &audio::PlayerEngine::soundProblem, this, [this](const QString &text) {
+    soundProblem_ = text;
+    emit soundProblemChanged(text);
+  });
   thread_ = thread.release();
   engine_ = engine;
 }
@@ -295,7 +489,7 @@ template <typename F>
 void TXaudioPlayer::send(F &&command) {
   Init();
   QMetaObject::invokeMethod(
-      engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::BlockingQueuedConnection);
+      engine_, [e = engine_, c = std::forward<F>(command)] { c(*e); }, Qt::QueuedConnection);
 }
 
 template <typename F>
@@ -308,8 +502,11 @@ void TXaudioPlayer::relocate(F &&command) {
   });
 }
 
-void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts) {
-  relocate([path, facts](audio::PlayerEngine &e) { e.open(path, facts); });
+void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts, bool indexToCome) {
+  relocate([path, facts, indexToCome](audio::PlayerEngine &e) { e.open(path, facts, indexToCome); });
+}
+void TXaudioPlayer::InputFacts(std::shared_ptr<const audio::StreamFacts> facts) {
+  send([facts](audio::PlayerEngine &e) { e.setFacts(facts); });
 }
 void TXaudioPlayer::InputClose() {
   relocate([](audio::PlayerEngine &e) { e.close(); });

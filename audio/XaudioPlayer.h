@@ -27,10 +27,17 @@ class EXaudioException : public std::runtime_error {
 // raises EXaudioException when it cannot. TRANCHETTE_AUDIO_OUTPUT=off stands
 // for a machine on which the player cannot start at all.
 //
-// Commands wait for the player's thread to carry them out, but never run an
-// event loop, so no handler of the window is entered from inside another.
-// A notification describes the place as it was after the latest command:
-// one sent before a later Play, Pause, Stop or InputSeek is dropped.
+// Commands are queued to the player's thread, in order, and return at once:
+// the window never waits for the player, so a sound server that is slow to
+// answer, or never does, holds up nothing but the sound. They never run an
+// event loop either, so no handler of the window is entered from inside
+// another. A notification describes the place as it was after the latest
+// command: one sent before a later Play, Pause, Stop or InputSeek is dropped.
+//
+// When the sound server goes away, the place heard last holds (the position
+// notifications stand still) until a server answers again, by itself or when
+// Play is pressed, and playing goes on from there. With no server from the
+// start, a silent output paced by a clock plays instead.
 class TXaudioPlayer : public QObject {
   Q_OBJECT
 
@@ -39,8 +46,13 @@ class TXaudioPlayer : public QObject {
   ~TXaudioPlayer() override;
 
   // `facts` from the header walk spare the player a scan of the whole file:
-  // it seeks with their frame index.
-  void InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts = {});
+  // it seeks with their frame index. With `indexToCome`, `facts` are a guess
+  // (no index): the player plays from the start at once, and a seek beyond
+  // what it has read waits, its place shown, until InputFacts brings them.
+  void InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts = {}, bool indexToCome = false);
+  // The facts of the file opened on a guess; nothing when they could not be
+  // read, and the player then seeks without an index.
+  void InputFacts(std::shared_ptr<const audio::StreamFacts> facts);
   void InputClose();
   // Positions count `range` steps over the stream from now on.
   void SetInputPositionRange(std::int32_t range);
@@ -52,6 +64,8 @@ class TXaudioPlayer : public QObject {
   void InputSeek(std::uint32_t offset, std::int32_t range);
 
   bool isStarted() const { return engine_ != nullptr; }
+  // The latest soundProblemChanged text.
+  QString soundProblem() const { return soundProblem_; }
 
  signals:
   // The frame being heard, counted out of the position range.
@@ -59,6 +73,11 @@ class TXaudioPlayer : public QObject {
   // The time being heard; Fractions in hundredths of a second.
   void OnNotifyInputTimecode(QObject *Sender, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
                              std::uint8_t Fractions);
+  // Why nothing is heard, in words for the user (no server, a server that
+  // does not answer, one that went away, a seek waiting for the file to be
+  // read up to its frame); empty once sound is heard again. Sent when it
+  // changes.
+  void soundProblemChanged(const QString &text);
 
  private:
   void Init();
@@ -71,4 +90,5 @@ class TXaudioPlayer : public QObject {
   QThread *thread_ = nullptr;
   audio::PlayerEngine *engine_ = nullptr;
   std::uint64_t epoch_ = 0;
+  QString soundProblem_;
 };

@@ -40,8 +40,9 @@ inline std::int64_t nowNs() {
   return std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
-// The source as libmpg123 decodes it (gapless, mono), and where each frame
-// begins in that decode.
+// The source as libmpg123 decodes it (gapless), mixed down to mono as the
+// sound server mixes it for a mono recording (the mean of the channels), and
+// where each frame begins in that decode.
 struct Reference {
   std::vector<float> samples;
   int samplesPerFrame = 1152;
@@ -50,14 +51,17 @@ struct Reference {
   explicit Reference(const QString &path) {
     mpg123_init();
     mpg123_handle *mh = mpg123_new(nullptr, nullptr);
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_FORCE_MONO, 0);
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
     mpg123_format_none(mh);
-    mpg123_format(mh, kRate, MPG123_MONO, MPG123_ENC_SIGNED_16);
+    mpg123_format(mh, kRate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
     if (mpg123_open(mh, QFile::encodeName(path).constData()) != MPG123_OK || mpg123_scan(mh) != MPG123_OK) {
       mpg123_delete(mh);
       return;
     }
     samplesPerFrame = mpg123_spf(mh);
+    long rate = 0;
+    int channels = 1, encoding = 0;
+    mpg123_getformat(mh, &rate, &channels, &encoding);
     // Frame n begins where a decode sought to it begins.
     mpg123_seek_frame(mh, 10, SEEK_SET);
     delay = 10 * samplesPerFrame - mpg123_tell(mh);
@@ -68,7 +72,11 @@ struct Reference {
     while ((r = mpg123_read(mh, reinterpret_cast<unsigned char *>(block.data()), block.size() * 2, &done)) ==
                MPG123_OK ||
            r == MPG123_NEW_FORMAT)
-      for (size_t i = 0; i < done / 2; ++i) samples.push_back(block[i] / 32768.0f);
+      for (size_t i = 0; i + channels <= done / 2; i += channels) {
+        float sum = 0;
+        for (int c = 0; c < channels; ++c) sum += block[i + c];
+        samples.push_back(sum / channels / 32768.0f);
+      }
     mpg123_close(mh);
     mpg123_delete(mh);
   }
@@ -249,7 +257,10 @@ inline Stretch stretchAfter(const Recorder &recorder, const Reference &reference
   constexpr int kBlock = 64;
   for (std::int64_t r = *begin; r + 4096 < static_cast<std::int64_t>(rec.size()); r += 441) {
     const Match m = find(rec, r, ref, sampleOfFrame(reference, frame), radiusFrames * reference.samplesPerFrame);
-    if (m.score < 0.9) continue;
+    // A window that straddles the start of the sound still scores well, but
+    // the stretch is followed out from its first block: anchor only on a
+    // window that lies wholly in the sound.
+    if (m.score < 0.98) continue;
     auto same = [&](std::int64_t j) {
       const std::int64_t a = r + j, b = m.sample + j;
       if (a < 0 || b < 0 || a + kBlock > static_cast<std::int64_t>(rec.size()) ||

@@ -26,6 +26,7 @@
 #include "CommandLine.h"
 #include "FileName.h"
 #include "HelpWindow.h"
+#include "MPEGPLAYLib_OCX.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit10.h"
@@ -713,6 +714,62 @@ class TestApp : public QObject {
     QVERIFY(readAll(QStringLiteral("cbr-noinfo-002.mp3")) == bytes.mid(40124, 80248 - 40124));
     QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-noinfo-003.mp3")));
     QVERIFY(!Form3->isVisible());
+  }
+
+  // Method 1 opens a file on a guess from its first frame and reads the
+  // frames meanwhile: a stream whose first frame does not tell its length
+  // gets the count read, on the slider too, and a split asked for at once
+  // cuts on the frames read, not on the guess.
+  void aGuessedFrameCountGivesWayToTheFramesRead() {
+    const std::string name = media(QStringLiteral("vbr-noxing.mp3")).toStdString();
+    const auto guess = audio::guessStreamFacts(name);
+    const std::int64_t frames = audio::scanWithLibmpg123(name).frames;
+    QVERIFY(guess && guess->frames != frames);  // the case is worth testing
+    start();
+    const QString source = copyOf(QStringLiteral("vbr-noxing.mp3"));
+    next(source, Form1->RadioButton1);
+    QTRY_COMPARE(Form1->FrameCount, frames);
+    QCOMPARE(Form1->Slider->maximum(), frames + Form1->FrameCorrection);
+    click(Form1->butBack);
+
+    // Next on the page before the frames were handed over (no event is
+    // handled in between) waits for them.
+    Form1->Edit1->setText(source);
+    Form1->butNextClick(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    Form1->ListBox->addItem(QStringLiteral("1000"));
+    QThread::msleep(static_cast<unsigned long>(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50));
+    Form1->butNextClick(Form1->butNext);
+    QCOMPARE(Form1->FrameCount, frames);
+    QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    const qint64 size = QFileInfo(source).size();
+    QCOMPARE(QFileInfo(QStringLiteral("vbr-noxing-001.mp3")).size(), size * 1000 / frames);
+  }
+
+  // Where the player cannot start, the page entry stops at the player, but
+  // the frames are still read and the split still cuts on them.
+  void withoutAPlayerTheSplitStillCutsOnTheFramesRead() {
+    const std::int64_t frames = audio::scanWithLibmpg123(media(QStringLiteral("vbr-noxing.mp3")).toStdString()).frames;
+    qputenv("TRANCHETTE_AUDIO_OUTPUT", "off");
+    const auto restore = qScopeGuard([] { qputenv("TRANCHETTE_AUDIO_OUTPUT", "silent"); });
+    start();
+    const QString source = copyOf(QStringLiteral("vbr-noxing.mp3"));
+    Form1->Edit1->setText(source);
+    click(Form1->RadioButton1);
+    QVERIFY_THROWS_EXCEPTION(EXaudioException, Form1->butNextClick(Form1->butNext));
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    Form1->ListBox->addItem(QStringLiteral("0"));
+    Form1->ListBox->addItem(QStringLiteral("1000"));
+    QThread::msleep(static_cast<unsigned long>(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50));
+    Form1->butNextClick(Form1->butNext);
+    QVERIFY(Form1->SplitThread1);
+    QCOMPARE(Form1->FrameCount, frames);
+    QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    // The entry stopped before the output name was set: the page's default.
+    const QString piece = Form1->editSavePath->text().replace(QStringLiteral("%track%"), QStringLiteral("001"));
+    QCOMPARE(QFileInfo(piece).size(), QFileInfo(source).size() * 1000 / frames);
   }
 
   // The progress window lets events through while a split runs; a second

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "MPEGPLAYLib_OCX.h"
+#include "SoundServers.h"
 #include "TestSupport.h"
 #include "XaudioPlayer.h"
 
@@ -154,7 +155,7 @@ class TestAudio : public QObject {
     QTest::qWait(1000);
     const qint64 elapsed = clock.elapsed();
     player.Pause();
-    QCoreApplication::processEvents();
+    QTest::qWait(50);  // the pause reports where it holds
     // 38.28 frames a second at 44.1 kHz: one second is about 38 frames.
     const double expected = elapsed / 1000.0 * 44100 / 1152;
     QVERIFY2(std::abs(l.last() - expected) < 6,
@@ -199,6 +200,34 @@ class TestAudio : public QObject {
     QCOMPARE(l.last(), frame);
   }
 
+  // Opened on a guess while the frames are read elsewhere: playing starts
+  // at once, a seek near what libmpg123 has read is made, and one far beyond
+  // shows its place and waits for the index, then plays from there.
+  void aFarSeekWaitsForTheIndex() {
+    const std::string path = media(QStringLiteral("heard.mp3")).toStdString();
+    const auto guess = audio::guessStreamFacts(path);
+    QVERIFY(guess);
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    player.InputOpen(media(QStringLiteral("heard.mp3")), std::make_shared<const audio::StreamFacts>(*guess), true);
+    player.SetInputPositionRange(static_cast<std::int32_t>(guess->frames));
+    player.Play();
+    QTRY_VERIFY(l.last() != 0xFFFFFFFFu && l.last() >= 5);
+    player.InputSeek(100, static_cast<std::int32_t>(guess->frames));
+    QTRY_VERIFY(l.last() >= 105 && l.last() < 130);
+
+    player.InputSeek(2000, static_cast<std::int32_t>(guess->frames));
+    QTRY_COMPARE(l.last(), 2000u);
+    QTest::qWait(300);
+    QCOMPARE(l.last(), 2000u);  // held, playing, and said so
+    QVERIFY2(player.soundProblem().contains(QStringLiteral("Reading the file")), qPrintable(player.soundProblem()));
+    player.InputFacts(std::make_shared<const audio::StreamFacts>(audio::readStreamFacts(path)));
+    QTRY_VERIFY(l.last() >= 2005);
+    QVERIFY(l.last() < 2030);
+    QVERIFY(player.soundProblem().isEmpty());
+  }
+
   void positionsCountTheRange() {
     TXaudioPlayer player;
     Listener l;
@@ -218,6 +247,79 @@ class TestAudio : public QObject {
     player.Play();
     player.InputSeek(3, 10);
     QVERIFY(player.isStarted());
+  }
+
+  // With no sound server at all the preview plays on its clock, and says
+  // once why nothing is heard.
+  void noServerIsSaidOnceAndTheClockRuns() {
+    QTemporaryDir dir;
+    ScopedEnv output("TRANCHETTE_AUDIO_OUTPUT", QByteArray());
+    ScopedEnv server("PULSE_SERVER", "unix:" + QFile::encodeName(dir.filePath(QStringLiteral("none.sock"))));
+    TXaudioPlayer player;
+    Listener l;
+    l.attach(player);
+    QSignalSpy said(&player, &TXaudioPlayer::soundProblemChanged);
+    player.InputOpen(media(QStringLiteral("cbr-info.mp3")));
+    player.SetInputPositionRange(384);
+    player.Play();
+    QTest::qWait(1000);
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(player.soundProblem().contains(QStringLiteral("No sound server")), qPrintable(player.soundProblem()));
+    QVERIFY2(l.last() >= 30 && l.last() <= 45, qPrintable(QString::number(l.last())));
+    // Pause and play again do not say it again.
+    player.Pause();
+    player.Play();
+    QTest::qWait(200);
+    QCOMPARE(said.size(), 1);
+  }
+
+  // A server that takes the connection and never answers holds up neither
+  // the window nor its end: commands return at once, the window's thread
+  // keeps turning, the player gives the server up and plays on its clock.
+  void aServerThatNeverAnswersHoldsUpNothing() {
+    SilentSocket silent;
+    QVERIFY(silent.listening());
+    ScopedEnv output("TRANCHETTE_AUDIO_OUTPUT", QByteArray());
+    ScopedEnv server("PULSE_SERVER", silent.address());
+    auto player = std::make_unique<TXaudioPlayer>();
+    Listener l;
+    l.attach(*player);
+    QSignalSpy said(player.get(), &TXaudioPlayer::soundProblemChanged);
+
+    // The longest the window's thread went without handling its events.
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    QTimer turn;
+    turn.setTimerType(Qt::PreciseTimer);
+    connect(&turn, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTurn.restart()); });
+    turn.start(5);
+
+    qint64 longestCommand = 0;
+    auto timed = [&](auto command) {
+      QElapsedTimer t;
+      t.start();
+      command();
+      longestCommand = std::max(longestCommand, t.elapsed());
+    };
+    timed([&] { player->InputOpen(media(QStringLiteral("cbr-info.mp3"))); });
+    timed([&] { player->SetInputPositionRange(384); });
+    timed([&] { player->Play(); });
+    QTest::qWait(300);
+    timed([&] { player->Pause(); });
+    timed([&] { player->InputSeek(100, 384); });
+    timed([&] { player->Play(); });
+    QTRY_VERIFY_WITH_TIMEOUT(player->soundProblem().contains(QStringLiteral("does not answer")), 4000);
+    // Then it plays on the silent clock.
+    const std::uint32_t from = l.last();
+    QTest::qWait(500);
+    QVERIFY2(l.last() >= from + 12, qPrintable(QStringLiteral("%1 to %2").arg(from).arg(l.last())));
+    timed([&] { player->Stop(); });
+    timed([&] { player->InputClose(); });
+    timed([&] { player.reset(); });
+    turn.stop();
+    QVERIFY2(longestCommand < 50, qPrintable(QStringLiteral("a command took %1 ms").arg(longestCommand)));
+    QVERIFY2(longestGap < 80, qPrintable(QStringLiteral("the thread stood for %1 ms").arg(longestGap)));
   }
 
   void aPlayerThatCannotStartRaises() {

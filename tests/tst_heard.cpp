@@ -4,6 +4,7 @@
 
 #include "AppFixture.h"
 #include "HeardSound.h"
+#include "SoundServers.h"
 #include "TestSupport.h"
 
 // The preview as a listener meets it: the window plays through a real sound
@@ -46,8 +47,8 @@ class TestHeard : public QObject {
     return heard::stretchAfter(*rec_, *ref_, from, frame, radiusFrames);
   }
 
-  void enterPage() {
-    Form1->Edit1->setText(media(QStringLiteral("heard.mp3")));
+  void enterPage(const QString &file = QStringLiteral("heard.mp3")) {
+    Form1->Edit1->setText(media(file));
     click(Form1->RadioButton1);
     click(Form1->butNext);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
@@ -79,11 +80,19 @@ class TestHeard : public QObject {
   }
 
   // The frame shown is the frame heard, and a breakpoint added from it cuts
-  // where the listener heard it.
+  // where the listener heard it; in mono and in stereo.
+  void shownIsHeard_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("mono") << QStringLiteral("heard.mp3");
+    QTest::newRow("stereo") << QStringLiteral("heard-stereo.mp3");
+  }
   void shownIsHeard() {
+    QFETCH(QString, file);
+    ref_ = std::make_unique<heard::Reference>(media(file));
+    const auto restore = qScopeGuard([this] { ref_ = std::make_unique<heard::Reference>(media("heard.mp3")); });
     Shown shown;
     const std::int64_t start = heard::nowNs();
-    enterPage();
+    enterPage(file);
     wait(2000);
     const std::int64_t added = heard::nowNs();
     QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
@@ -221,6 +230,81 @@ class TestHeard : public QObject {
         s.firstFrame <= 1 && seconds >= 60,
         qPrintable(
             QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame).arg(s.lastFrame).arg(seconds)));
+  }
+
+  // The sound server goes away while the preview plays, and comes back: the
+  // window says so in its page, the frame shown holds (Pause and Play do not
+  // run it on, a breakpoint added is that frame), and once the server is
+  // back the sound goes on from that frame by itself.
+  void aServerRestartIsHeardFromTheHeldFrame() {
+    if (!PrivateSoundServer::available()) QSKIP("needs pulseaudio");
+    PrivateSoundServer server;
+    QVERIFY(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    rec_ = std::make_unique<heard::Recorder>(QString::fromLatin1(PrivateSoundServer::kSink));
+    QVERIFY(rec_->running());
+    enterPage();
+    wait(1500);
+    QVERIFY(!Form1->labSound->isVisible());
+
+    server.stop(SIGKILL);
+    QTRY_VERIFY_WITH_TIMEOUT(Form1->labSound->isVisible(), 500);
+    QVERIFY2(Form1->labSound->text().contains(QStringLiteral("went away")), qPrintable(Form1->labSound->text()));
+    QVERIFY(Form1->imgPlay->toolTip().contains(Form1->labSound->text()));
+    QVERIFY(fake_->messages.isEmpty());  // no message box
+    const int held = Form1->labFrame->text().toInt();
+    QVERIFY2(held > 30, qPrintable(QString::number(held)));
+    wait(400);
+    click(Form1->imgPu);
+    click(Form1->imgPlay);
+    wait(600);
+    QCOMPARE(Form1->labFrame->text().toInt(), held);
+    QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(Form1->ListBox->item(Form1->ListBox->count() - 1)->text().toInt(), held);
+
+    QVERIFY(server.start());
+    rec_ = std::make_unique<heard::Recorder>(QString::fromLatin1(PrivateSoundServer::kSink));
+    QVERIFY(rec_->running());
+    const std::int64_t back = heard::nowNs();
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->labSound->isVisible(), 3000);
+    QCOMPARE(Form1->imgPlay->toolTip(), QStringLiteral("Play this mp3 file"));
+    wait(1500);
+    QVERIFY(Form1->labFrame->text().toInt() > held + 20);
+    const heard::Stretch s = stretchAfter(back, held);
+    QVERIFY(s.recStart >= 0);
+    QVERIFY2(std::abs(s.firstFrame - held) <= 2 && s.lastFrame > held + 20,
+             qPrintable(QStringLiteral("held %1, heard %2 to %3").arg(held).arg(s.firstFrame).arg(s.lastFrame)));
+  }
+
+  // Streams started by seeks while two other programs keep both cores busy
+  // play unbroken from their first sound: a stream starts only once it
+  // holds enough to ride out the load.
+  void seeksPlayUnbrokenOnABusyMachine() {
+    std::vector<std::unique_ptr<QProcess>> load;
+    for (int i = 0; i < 2; ++i) {
+      load.push_back(std::make_unique<QProcess>());
+      load.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+      QVERIFY(load.back()->waitForStarted());
+    }
+    const auto unload = qScopeGuard([&] {
+      for (auto &p : load) {
+        p->kill();
+        p->waitForFinished();
+      }
+    });
+    enterPage();
+    wait(1000);
+    for (const int frame : {400, 900, 1400, 1900, 2400}) {
+      const std::int64_t asked = heard::nowNs();
+      Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(frame), Form1->FrameCount);
+      wait(2000);
+      const heard::Stretch s = stretchAfter(asked, frame, 10);
+      const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
+      QVERIFY2(
+          s.recStart >= 0 && std::abs(s.firstFrame - frame) <= 2 && seconds >= 1.8,
+          qPrintable(QStringLiteral("sought %1: heard from %2 for %3 s").arg(frame).arg(s.firstFrame).arg(seconds)));
+    }
   }
 
   // Closed by the window manager while sound plays: the program ends as
