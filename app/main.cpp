@@ -9,10 +9,10 @@
 #include "CommandLine.h"
 #include "FileName.h"
 #include "Platform.h"
-#include "Unit1.h"
-#include "Unit10.h"
-#include "Unit6.h"
-#include "Unit7.h"
+#include "MainWindow.h"
+#include "OffsetDialog.h"
+#include "ProgressWindow.h"
+#include "AboutWindow.h"
 
 namespace {
 class QuitOnFirstPaint : public QObject {

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 
 namespace audio {
 

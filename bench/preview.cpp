@@ -20,11 +20,11 @@
 #include <QTimer>
 
 #include "HeardSound.h"
-#include "MPEGPLAYLib_OCX.h"
-#include "Unit1.h"
-#include "Unit10.h"
-#include "Unit6.h"
-#include "Unit7.h"
+#include "StreamFacts.h"
+#include "MainWindow.h"
+#include "OffsetDialog.h"
+#include "ProgressWindow.h"
+#include "AboutWindow.h"
 
 namespace {
 void waitFor(int ms) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 
 int main(int argc, char **argv) {
   if (argc != 2) return 2;

@@ -14,7 +14,7 @@
 
 #include "Convert.h"
 #include "FileName.h"
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 #include "SplitEngine.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <QtTest>
 
 #include "Platform.h"
-#include "Unit1.h"
-#include "Unit10.h"
-#include "Unit6.h"
-#include "Unit7.h"
+#include "MainWindow.h"
+#include "OffsetDialog.h"
+#include "ProgressWindow.h"
+#include "AboutWindow.h"
 
 namespace {
 

@@ -26,15 +26,15 @@
 #include "CommandLine.h"
 #include "FileName.h"
 #include "HelpWindow.h"
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 #include "TestSupport.h"
-#include "Unit1.h"
-#include "Unit10.h"
-#include "Unit2.h"
-#include "Unit4.h"
-#include "Unit5.h"
-#include "Unit6.h"
-#include "Unit7.h"
+#include "MainWindow.h"
+#include "OffsetDialog.h"
+#include "SizeSplitWorker.h"
+#include "TimeSplitWorker.h"
+#include "BreakpointSplitWorker.h"
+#include "ProgressWindow.h"
+#include "AboutWindow.h"
 
 class TestApp : public QObject {
   Q_OBJECT

@@ -4,10 +4,10 @@
 #include <QThread>
 #include <QtTest>
 
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 #include "SoundServers.h"
 #include "TestSupport.h"
-#include "XaudioPlayer.h"
+#include "PreviewPlayer.h"
 
 class TestAudio : public QObject {
   Q_OBJECT

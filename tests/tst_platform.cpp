@@ -2,7 +2,7 @@
 
 #include "Convert.h"
 #include "Platform.h"
-#include "Registry.h"
+#include "Settings.h"
 #include "TestSupport.h"
 
 class TestPlatform : public QObject {

@@ -7,9 +7,9 @@
 
 #include "AppFixture.h"
 #include "TestSupport.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit6.h"
+#include "MainWindow.h"
+#include "SizeSplitWorker.h"
+#include "ProgressWindow.h"
 
 class TestProgress : public QObject {
   Q_OBJECT

@@ -16,7 +16,7 @@
 #include <QStringList>
 
 #include "FileName.h"
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 #include "SplitEngine.h"
 
 namespace {

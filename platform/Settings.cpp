@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "Settings.h"
 
 #include <QDir>
 #include <QFileInfo>

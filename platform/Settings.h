@@ -1,5 +1,8 @@
 #pragma once
 
+// The per-user settings store (TRegistry): the four integer values and the
+// exact-cuts box, in QSettings under the registry key's name.
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>

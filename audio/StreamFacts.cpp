@@ -1,4 +1,4 @@
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "Unit6.h"
+#include "ProgressWindow.h"
 
 #include <QCoreApplication>
 #include <QThread>

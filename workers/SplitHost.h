@@ -1,5 +1,8 @@
 #pragma once
 
+// What a split worker reads from the main window: the stream facts and the
+// controls of its method's page.
+
 #include <cstdint>
 
 #include <QString>

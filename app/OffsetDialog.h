@@ -3,7 +3,7 @@
 #include <QDialog>
 
 #include "FlatButton.h"
-#include "ui_Unit10.h"
+#include "ui_OffsetDialog.h"
 
 // "Advanced options...": the offset between the player's position and the
 // displayed frame, from -200 to +200 frames.

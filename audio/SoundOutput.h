@@ -1,5 +1,8 @@
 #pragma once
 
+// Where the preview's samples go: a PulseAudio stream whose clock tells what
+// is heard, or a silent output paced by a clock where there is no server.
+
 #include <cstdint>
 #include <memory>
 
@@ -15,9 +18,9 @@ namespace audio {
 // style: the decoder writes what bytesFree() allows on every tick and asks how
 // much has been heard. An output lives on the player's thread and is only
 // ever called there, so no call into the sound system holds up the window.
-class AudioOutput {
+class SoundOutput {
  public:
-  virtual ~AudioOutput() = default;
+  virtual ~SoundOutput() = default;
   virtual std::int64_t bytesFree() = 0;
   virtual std::int64_t write(const char *data, std::int64_t bytes) = 0;
   // Sample frames heard since the output opened or was last flushed.
@@ -38,7 +41,7 @@ class AudioOutput {
 
 // Plays nothing, but takes samples at the pace of a real-time clock, so that
 // positions and timecodes flow as they would with a device.
-class SilentOutput final : public AudioOutput {
+class SilentOutput final : public SoundOutput {
  public:
   SilentOutput(int rate, int channels);
   std::int64_t bytesFree() override;
@@ -91,7 +94,7 @@ class SoundServer {
 // it with a fresh one, so that what was buffered for the old place is never
 // heard. Opening does not wait: the stream takes nothing until the server has
 // set it up, and starts playing only once it holds kPrebufferMs of sound.
-class DeviceOutput final : public AudioOutput {
+class DeviceOutput final : public SoundOutput {
  public:
   // What the server holds for the stream: a busy machine may leave the
   // decoder without a turn for this long before anything is missed. The

@@ -1,14 +1,15 @@
-#include "Unit4.h"
+#include "SizeSplitWorker.h"
 
 #include <QLineEdit>
 
 #include "FlatCheck.h"
 
-void TSplitThread_2::DoSplit() {
-  const SplitPage page = host_.page(2);
-  showProgress(true);
+void TSplitThread_3::DoSplit() {
+  const SplitPage page = host_.page(3);
+  if (page.parameter->text().isEmpty()) return;
+  showProgress(false);
   ProgressReporter reporter;
-  const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
+  const split::Outcome outcome = split::splitBySize(host_.GetSourceFile(), page.parameter->text(),
                                                     page.savePath->text(), reporter, page.exact->isChecked());
   if (cancelled(outcome) || !outcome.completed) return;
   hideProgress();

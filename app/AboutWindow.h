@@ -4,7 +4,7 @@
 
 #include "FlatButton.h"
 #include "Image.h"
-#include "ui_Unit7.h"
+#include "ui_AboutWindow.h"
 
 // The about window: name and version, the web site and the support address,
 // and the credits behind the T key.

@@ -1,4 +1,4 @@
-#include "Unit5.h"
+#include "BreakpointSplitWorker.h"
 
 #include <QLineEdit>
 #include <QListWidget>

@@ -1,15 +1,14 @@
-#include "Unit2.h"
+#include "TimeSplitWorker.h"
 
 #include <QLineEdit>
 
 #include "FlatCheck.h"
 
-void TSplitThread_3::DoSplit() {
-  const SplitPage page = host_.page(3);
-  if (page.parameter->text().isEmpty()) return;
-  showProgress(false);
+void TSplitThread_2::DoSplit() {
+  const SplitPage page = host_.page(2);
+  showProgress(true);
   ProgressReporter reporter;
-  const split::Outcome outcome = split::splitBySize(host_.GetSourceFile(), page.parameter->text(),
+  const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
                                                     page.savePath->text(), reporter, page.exact->isChecked());
   if (cancelled(outcome) || !outcome.completed) return;
   hideProgress();

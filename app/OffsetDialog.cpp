@@ -1,8 +1,8 @@
-#include "Unit10.h"
+#include "OffsetDialog.h"
 
 #include "FitText.h"
 #include "Platform.h"
-#include "Unit1.h"
+#include "MainWindow.h"
 
 TfrmAdjust *frmAdjust = nullptr;
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// The stream facts (TMp3Play): the frame count and playing time of an MPEG
+// audio file, by the frame walk or libmpg123's scan.
+
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "AudioOutput.h"
+#include "SoundOutput.h"
 
 #include <algorithm>
 

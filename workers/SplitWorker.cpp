@@ -9,7 +9,7 @@
 #include <QWindow>
 
 #include "Platform.h"
-#include "Unit6.h"
+#include "ProgressWindow.h"
 
 SplitWorker::SplitWorker(SplitHost &host) : host_(host), hostWindow_(host.hostWindow()) {
   connect(this, &QThread::finished, this, &QObject::deleteLater);

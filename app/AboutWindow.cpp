@@ -1,4 +1,4 @@
-#include "Unit7.h"
+#include "AboutWindow.h"
 
 #include <QKeyEvent>
 #include <QUrl>

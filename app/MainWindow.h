@@ -1,5 +1,8 @@
 #pragma once
 
+// The main window (TForm1): the wizard's four pages, the breakpoint list and
+// the preview's controls, and the hub the other windows and workers read.
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,14 +17,14 @@
 #include "FlatHint.h"
 #include "Image.h"
 #include "ListBox.h"
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 #include "Platform.h"
-#include "Registry.h"
+#include "Settings.h"
 #include "SplitEngine.h"
 #include "SplitHost.h"
-#include "Trackbar1.h"
-#include "XaudioPlayer.h"
-#include "ui_Unit1.h"
+#include "PositionSlider.h"
+#include "PreviewPlayer.h"
+#include "ui_MainWindow.h"
 
 class QMenu;
 class QTimer;

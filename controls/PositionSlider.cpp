@@ -1,4 +1,4 @@
-#include "Trackbar1.h"
+#include "PositionSlider.h"
 
 #include <QMouseEvent>
 

@@ -4,7 +4,7 @@
 #include <QWidget>
 
 #include "FlatButton.h"
-#include "ui_Unit6.h"
+#include "ui_ProgressWindow.h"
 
 // The progress window of a split: "Please wait...", a bar and a Cancel button
 // that stops the split after the piece being written (whose unfinished file

@@ -1,5 +1,8 @@
 #pragma once
 
+// The preview player (TXaudioPlayer) of the breakpoint page: libmpg123
+// decoding on a thread of its own into the sound output.
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>

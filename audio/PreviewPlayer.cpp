@@ -1,4 +1,4 @@
-#include "XaudioPlayer.h"
+#include "PreviewPlayer.h"
 
 #include <algorithm>
 #include <mpg123.h>
@@ -9,9 +9,9 @@
 #include <QThread>
 #include <QTimer>
 
-#include "AudioOutput.h"
+#include "SoundOutput.h"
 #include "FileName.h"
-#include "MPEGPLAYLib_OCX.h"
+#include "StreamFacts.h"
 
 namespace audio {
 
@@ -416,7 +416,7 @@ class PlayerEngine : public QObject {
   QTimer watch_;  // keeps an eye on the sound server while not playing
   mpg123_handle *mh_ = nullptr;
   std::unique_ptr<SoundServer> server_;
-  std::unique_ptr<AudioOutput> output_;  // goes before server_
+  std::unique_ptr<SoundOutput> output_;  // goes before server_
   // Opened on a guess: the index is still being read. A seek further than
   // kReadAhead frames past what libmpg123 has read waits for it.
   static constexpr std::int64_t kReadAhead = 400;
@@ -527,4 +527,4 @@ void TXaudioPlayer::InputSeek(std::uint32_t offset, std::int32_t range) {
   relocate([offset, range](audio::PlayerEngine &e) { e.seek(offset, range); });
 }
 
-#include "XaudioPlayer.moc"
+#include "PreviewPlayer.moc"

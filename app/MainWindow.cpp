@@ -1,4 +1,4 @@
-#include "Unit1.h"
+#include "MainWindow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,11 +35,11 @@
 #include "FitText.h"
 #include "HelpWindow.h"
 #include "SplitEngine.h"
-#include "Unit10.h"
-#include "Unit2.h"
-#include "Unit4.h"
-#include "Unit5.h"
-#include "Unit7.h"
+#include "OffsetDialog.h"
+#include "SizeSplitWorker.h"
+#include "TimeSplitWorker.h"
+#include "BreakpointSplitWorker.h"
+#include "AboutWindow.h"
 
 TForm1 *Form1 = nullptr;
 
