@@ -17,13 +17,13 @@
 #include "FlatHint.h"
 #include "Image.h"
 #include "ListBox.h"
-#include "StreamFacts.h"
 #include "Platform.h"
+#include "PositionSlider.h"
+#include "PreviewPlayer.h"
 #include "Settings.h"
 #include "SplitEngine.h"
 #include "SplitHost.h"
-#include "PositionSlider.h"
-#include "PreviewPlayer.h"
+#include "StreamFacts.h"
 #include "ui_MainWindow.h"
 
 class QMenu;

@@ -1,8 +1,8 @@
 #include "OffsetDialog.h"
 
 #include "FitText.h"
-#include "Platform.h"
 #include "MainWindow.h"
+#include "Platform.h"
 
 TfrmAdjust *frmAdjust = nullptr;
 

@@ -6,13 +6,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "AboutWindow.h"
 #include "CommandLine.h"
 #include "FileName.h"
-#include "Platform.h"
 #include "MainWindow.h"
 #include "OffsetDialog.h"
+#include "Platform.h"
 #include "ProgressWindow.h"
-#include "AboutWindow.h"
 
 namespace {
 class QuitOnFirstPaint : public QObject {

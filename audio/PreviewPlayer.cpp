@@ -9,8 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
-#include "SoundOutput.h"
 #include "FileName.h"
+#include "SoundOutput.h"
 #include "StreamFacts.h"
 
 namespace audio {

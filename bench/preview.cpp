@@ -19,12 +19,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "AboutWindow.h"
 #include "HeardSound.h"
-#include "StreamFacts.h"
 #include "MainWindow.h"
 #include "OffsetDialog.h"
 #include "ProgressWindow.h"
-#include "AboutWindow.h"
+#include "StreamFacts.h"
 
 namespace {
 void waitFor(int ms) {

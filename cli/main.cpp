@@ -14,8 +14,8 @@
 
 #include "Convert.h"
 #include "FileName.h"
-#include "StreamFacts.h"
 #include "SplitEngine.h"
+#include "StreamFacts.h"
 
 namespace {
 

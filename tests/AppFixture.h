@@ -10,11 +10,11 @@
 #include <QStyleHints>
 #include <QtTest>
 
-#include "Platform.h"
+#include "AboutWindow.h"
 #include "MainWindow.h"
 #include "OffsetDialog.h"
+#include "Platform.h"
 #include "ProgressWindow.h"
-#include "AboutWindow.h"
 
 namespace {
 

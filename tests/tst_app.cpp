@@ -22,19 +22,19 @@
 #include <QStyleHints>
 #include <QtTest>
 
+#include "AboutWindow.h"
 #include "AppFixture.h"
+#include "BreakpointSplitWorker.h"
 #include "CommandLine.h"
 #include "FileName.h"
 #include "HelpWindow.h"
-#include "StreamFacts.h"
-#include "TestSupport.h"
 #include "MainWindow.h"
 #include "OffsetDialog.h"
-#include "SizeSplitWorker.h"
-#include "TimeSplitWorker.h"
-#include "BreakpointSplitWorker.h"
 #include "ProgressWindow.h"
-#include "AboutWindow.h"
+#include "SizeSplitWorker.h"
+#include "StreamFacts.h"
+#include "TestSupport.h"
+#include "TimeSplitWorker.h"
 
 class TestApp : public QObject {
   Q_OBJECT

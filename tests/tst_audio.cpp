@@ -4,10 +4,10 @@
 #include <QThread>
 #include <QtTest>
 
-#include "StreamFacts.h"
-#include "SoundServers.h"
-#include "TestSupport.h"
 #include "PreviewPlayer.h"
+#include "SoundServers.h"
+#include "StreamFacts.h"
+#include "TestSupport.h"
 
 class TestAudio : public QObject {
   Q_OBJECT

@@ -6,10 +6,10 @@
 #include <QtTest>
 
 #include "AppFixture.h"
-#include "TestSupport.h"
 #include "MainWindow.h"
-#include "SizeSplitWorker.h"
 #include "ProgressWindow.h"
+#include "SizeSplitWorker.h"
+#include "TestSupport.h"
 
 class TestProgress : public QObject {
   Q_OBJECT

@@ -16,8 +16,8 @@
 #include <QStringList>
 
 #include "FileName.h"
-#include "StreamFacts.h"
 #include "SplitEngine.h"
+#include "StreamFacts.h"
 
 namespace {
 

@@ -1,0 +1,266 @@
+#include "MainWindow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include <QKeySequence>
+#include <QListWidget>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QThread>
+#include <QTimer>
+
+#include "Convert.h"
+#include "GuardedConnect.h"
+#include "OffsetDialog.h"
+#include "SplitEngine.h"
+
+// The breakpoint page (method 1) of the main window: the breakpoint list, the
+// preview's transport and its keys.
+
+// The breakpoint list: the list box's items are the breakpoints, decimal frame
+// numbers in strictly ascending order.
+
+void TForm1::InsertBreakpoint(const QString &text) {
+  // Only non-negative decimal numbers go in: the split reads every item as one.
+  if (!split::isFrameNumber(text)) return;
+  const std::int32_t v = StrToInt(text);
+  const int n = ListBox->count();
+  if (n == 0) {
+    ListBox->insertItem(0, text);
+    ListBox->repaint();
+    return;
+  }
+  int k = n;
+  while (k > 0 && StrToInt(ListBox->item(k - 1)->text()) > v) --k;
+  if (k > 0 && StrToInt(ListBox->item(k - 1)->text()) == v) return;
+  ListBox->insertItem(k, text);
+  ListBox->repaint();
+}
+
+std::int32_t TForm1::GetSelectedIndex() const {
+  const int n = ListBox->count();
+  for (int i = 0; i < n; ++i)
+    if (ListBox->item(i)->isSelected()) return i;
+  return n;
+}
+
+std::int32_t TForm1::selectedBreakpoint() const {
+  const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) throw EConvertError("no breakpoint is selected");
+  return StrToInt(item->text());
+}
+
+void TForm1::butAddMouseDown(QObject *, Qt::MouseButton) { InsertBreakpoint(labFrame->text()); }
+
+void TForm1::butAddPointClick(QObject *) {
+  const QString text = editBreakPoint->text().trimmed();
+  if (text.isEmpty()) return;
+  InsertBreakpoint(text);
+}
+
+void TForm1::editBreakPointKeyPress(QObject *, QChar &Key) {
+  if (Key == QChar(8)) return;
+  if (Key == QChar(13)) {
+    butAddPointClick(nullptr);
+    Key = QChar();
+    return;
+  }
+  if (Key < u'0' || Key > u'9') Key = QChar();
+}
+
+void TForm1::ListBoxMouseDown(QObject *, Qt::MouseButton Button) {
+  if (Button != Qt::LeftButton) return;
+  platform().popupMenu(RightPopupMenu, platform().cursorPos());
+}
+
+void TForm1::DeletethisbreakpointClick(QObject *) {
+  delete ListBox->item(GetSelectedIndex());
+  ListBox->clearSelection();  // the list box would select a neighbour
+  ListBox->repaint();
+}
+
+void TForm1::Deleteallbreakpoints1Click(QObject *) {
+  ListBox->clear();
+  ListBox->repaint();
+}
+
+void TForm1::AdjustClick(QObject *) { frmAdjust->exec(); }
+
+// The preview.
+
+void TForm1::XPlayerNotifyInputPosition(QObject *, std::uint32_t position, std::uint32_t) {
+  if (SliderDragging || !TrackPosition || !Slider) return;
+  const std::int32_t p = static_cast<std::int32_t>(position + static_cast<std::uint32_t>(FrameCorrection));
+  Slider->setValue(p);
+  labFrame->setText(p < 0 ? QStringLiteral("0") : QString::number(p));
+  if (PlayingToBreakpoint && p >= selectedBreakpoint()) {
+    PlayingToBreakpoint = false;
+    pause();
+  }
+}
+
+void TForm1::XPlayerNotifyInputTimecode(QObject *, std::uint8_t Hours, std::uint8_t Minutes, std::uint8_t Seconds,
+                                        std::uint8_t) {
+  auto two = [](int v) { return v < 10 ? QStringLiteral("0") + QString::number(v) : QString::number(v); };
+  labHour->setText(two(Hours));
+  labMin->setText(u':' + two(Minutes));
+  labSec->setText(u':' + two(Seconds));
+}
+
+// Said in the window, not in a message box: the preview goes on (silently,
+// or holding its place) and the user need not answer anything.
+void TForm1::showSoundProblem(const QString &text) {
+  labSound->setText(text);
+  labSound->setVisible(!text.isEmpty());
+  const QString play = QStringLiteral("Play this mp3 file");
+  imgPlay->setToolTip(text.isEmpty() ? play : play + QStringLiteral("\n") + text);
+}
+
+void TForm1::imgPlayClick(QObject *) { play(); }
+void TForm1::imgPuClick(QObject *) { pause(); }
+void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, FrameCount); }
+void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount); }
+
+void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
+
+void TForm1::play() {
+  XPlayer->Play();
+  playing_ = true;
+}
+
+void TForm1::pause() {
+  XPlayer->Pause();
+  playing_ = false;
+}
+
+// The breakpoint page from the keyboard. The keys belong to the page while
+// it shows; an edit box with the focus keeps those it edits with.
+void TForm1::addPreviewKeys() {
+  QList<QShortcut *> keys;
+  auto key = [&](const QKeySequence &sequence, auto handler) {
+    auto *shortcut = new QShortcut(sequence, this);
+    shortcut->setEnabled(false);
+    on(shortcut, &QShortcut::activated, this, handler);
+    keys << shortcut;
+  };
+  key(Qt::Key_Space, [this] { playing_ ? imgPuClick(imgPu) : imgPlayClick(imgPlay); });
+  key(Qt::Key_Left, [this] { seekBy(-1); });
+  key(Qt::Key_Right, [this] { seekBy(+1); });
+  key(Qt::Key_PageDown, [this] { seekBy(-10); });
+  key(Qt::Key_PageUp, [this] { seekBy(+10); });
+  key(Qt::Key_Home, [this] { imgFastbClick(imgFastb); });
+  key(Qt::Key_End, [this] { imgFasteClick(imgFaste); });
+  for (const QKeySequence &add : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_B)})
+    key(add, [this] { butAddMouseDown(butAdd, Qt::LeftButton); });
+  // Alt+B, the button's own mnemonic, adds as a press on it does.
+  butAdd->installEventFilter(this);
+  key(Qt::Key_Delete, [this] {
+    if (ListBox->item(GetSelectedIndex())) DeletethisbreakpointClick(Deletethisbreakpoint);
+  });
+  for (const QKeySequence &menu : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+    key(menu, [this] { openBreakpointMenu(); });
+  connect(PageControl1, &QStackedWidget::currentChanged, this, [this, keys] {
+    for (QShortcut *shortcut : keys) shortcut->setEnabled(PageControl1->currentWidget() == TabSheet3);
+  });
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == butAdd && event->type() == QEvent::Shortcut) {
+    guard([this] { butAddMouseDown(butAdd, Qt::LeftButton); });
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// Seeks `seconds` away from the frame shown, and shows where.
+void TForm1::seekBy(int seconds) {
+  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const int to = std::clamp(Slider->value() + static_cast<int>(std::lround(seconds * framesPerSecond)),
+                            Slider->minimum(), Slider->maximum());
+  Slider->setValue(to);
+  labFrame->setText(QString::number(to));
+  XPlayer->InputSeek(static_cast<std::uint32_t>(to), FrameCount);
+}
+
+// The list's menu, from the keyboard: at the selected breakpoint (the
+// current one selected if none is), below its line.
+void TForm1::openBreakpointMenu() {
+  QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) item = ListBox->currentItem() ? ListBox->currentItem() : ListBox->item(0);
+  if (!item) return;
+  item->setSelected(true);
+  const QRect line = ListBox->visualItemRect(item);
+  platform().popupMenu(RightPopupMenu, ListBox->viewport()->mapToGlobal(line.bottomLeft()));
+}
+
+// Winds the slider at kWindSpeed times the playing speed until the button is
+// released; the release arrives inside the loop and clears the flag. The
+// place follows the clock, not the number of events handled, and a timer
+// keeps events coming whatever the sound system posts.
+void TForm1::fastWind(bool &flag, int step) {
+  TrackPosition = false;
+  flag = true;
+  pause();
+  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const int from = Slider->value();
+  QElapsedTimer held;
+  held.start();
+  QTimer wake;
+  wake.start(15);
+  for (;;) {
+    PumpOneMessage();
+    if (!flag) break;  // released: the player went on from the place shown
+    const auto wound = static_cast<std::int64_t>(held.nsecsElapsed() * 1e-9 * framesPerSecond * kWindSpeed);
+    Slider->setValue(
+        static_cast<int>(std::clamp<std::int64_t>(from + step * wound, Slider->minimum(), Slider->maximum())));
+    QThread::yieldCurrentThread();
+    labFrame->setText(QString::number(Slider->value()));
+  }
+}
+
+void TForm1::endFastWind(bool &flag, TImage *image) {
+  image->releaseMouse();
+  TrackPosition = true;
+  flag = false;
+  XPlayer->InputSeek(static_cast<std::uint32_t>(Slider->value()), FrameCount);
+  play();
+}
+
+void TForm1::imgFastfMouseDown(QObject *) {
+  imgFastf->grabMouse();  // a release anywhere ends the wind
+  fastWind(FastForwarding, +1);
+}
+void TForm1::imgFastfMouseUp(QObject *) { endFastWind(FastForwarding, imgFastf); }
+void TForm1::imgFastrMouseDown(QObject *) {
+  imgFastr->grabMouse();
+  fastWind(FastReversing, -1);
+}
+void TForm1::imgFastrMouseUp(QObject *) { endFastWind(FastReversing, imgFastr); }
+
+void TForm1::Play3SecsAfterClick(QObject *) {
+  const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) return;
+  pause();
+  XPlayer->InputSeek(static_cast<std::uint32_t>(StrToInt(item->text())), FrameCount);
+  labFrame->setText(item->text());
+  if (!Timer->isActive()) Timer->start();
+  play();
+}
+
+void TForm1::Play3SecsBeforeClick(QObject *) {
+  if (!ListBox->item(GetSelectedIndex())) return;
+  pause();
+  PlayingToBreakpoint = true;
+  const std::int32_t b = selectedBreakpoint();
+  // A lead-in that would begin before the file begins at its start.
+  XPlayer->InputSeek(b < 128 ? 0u : static_cast<std::uint32_t>(b - 128), FrameCount);
+  labFrame->setText(QString::number(b - 128));
+  play();
+}
+
+void TForm1::TimerTimer(QObject *) {
+  Timer->stop();
+  pause();
+}
