@@ -19,6 +19,38 @@
 // The breakpoint page (method 1) of the main window: the breakpoint list, the
 // preview's transport and its keys.
 
+// The page's controls, through the application-wide error guard.
+void TForm1::connectBreakpointPage() {
+  on(butAdd, &TFlatButton::mousePressed, this, [this](Qt::MouseButton b, QPoint) { butAddMouseDown(butAdd, b); });
+  on(butAddPoint, &QAbstractButton::clicked, this, [this] { butAddPointClick(butAddPoint); });
+  on(editBreakPoint, &TFlatEdit::keyPressed, this, [this](QChar &key) { editBreakPointKeyPress(editBreakPoint, key); });
+  on(ListBox, &TListBox::mouseDown, this, [this](Qt::MouseButton b) { ListBoxMouseDown(ListBox, b); });
+  on(Play3SecsBefore, &QAction::triggered, this, [this] { Play3SecsBeforeClick(Play3SecsBefore); });
+  on(Play3SecsAfter, &QAction::triggered, this, [this] { Play3SecsAfterClick(Play3SecsAfter); });
+  on(Deletethisbreakpoint, &QAction::triggered, this, [this] { DeletethisbreakpointClick(Deletethisbreakpoint); });
+  on(Deleteallbreakpoints1, &QAction::triggered, this, [this] { Deleteallbreakpoints1Click(Deleteallbreakpoints1); });
+  on(Adjust, &QAction::triggered, this, [this] { AdjustClick(Adjust); });
+  on(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
+  on(XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
+     [this](QObject *sender, std::uint32_t offset, std::uint32_t range) {
+       XPlayerNotifyInputPosition(sender, offset, range);
+     });
+  on(XPlayer, &TXaudioPlayer::OnNotifyInputTimecode, this,
+     [this](QObject *sender, std::uint8_t h, std::uint8_t m, std::uint8_t sec, std::uint8_t fr) {
+       XPlayerNotifyInputTimecode(sender, h, m, sec, fr);
+     });
+  on(XPlayer, &TXaudioPlayer::soundProblemChanged, this, [this](const QString &text) { showSoundProblem(text); });
+  on(imgPlay, &TImage::clicked, this, [this] { imgPlayClick(imgPlay); });
+  on(imgPu, &TImage::clicked, this, [this] { imgPuClick(imgPu); });
+  on(imgFastb, &TImage::clicked, this, [this] { imgFastbClick(imgFastb); });
+  on(imgFaste, &TImage::clicked, this, [this] { imgFasteClick(imgFaste); });
+  on(imgFastf, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastfMouseDown(imgFastf); });
+  on(imgFastf, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastfMouseUp(imgFastf); });
+  on(imgFastr, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastrMouseDown(imgFastr); });
+  on(imgFastr, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastrMouseUp(imgFastr); });
+  addPreviewKeys();
+}
+
 // The breakpoint list: the list box's items are the breakpoints, decimal frame
 // numbers in strictly ascending order.
 

@@ -80,21 +80,7 @@ TForm1::TForm1(QWidget *parent)
   labSound->setWordWrap(true);
   labSound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   labSound->hide();
-  HelpPopupMenu = new QMenu(this);
-  mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
-  mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
-  RightPopupMenu = new QMenu(this);
-  Play3SecsBefore = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs Before"));
-  Play3SecsAfter = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs After"));
-  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
-  Deletethisbreakpoint = RightPopupMenu->addAction(QStringLiteral("Delete this breakpoint"));
-  Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
-  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
-  Adjust = RightPopupMenu->addAction(QStringLiteral("Advanced options..."));
-  Adjust->setVisible(false);
-  Timer = new QTimer(this);
-  Timer->setInterval(3000);
-  Timer->setTimerType(Qt::PreciseTimer);  // a coarse timer may be 150 ms off
+  makeMenus();
 
   // Files dropped anywhere on the window, the source box included, reach the window.
   setAcceptDrops(true);
@@ -127,40 +113,32 @@ TForm1::TForm1(QWidget *parent)
   on(Image1, &TImage::mouseDragged, this, [this](QPoint at) { Image1MouseDrag(at); });
   on(Image1, &TImage::mouseReleased, this, [this](Qt::MouseButton) { dragFrom_.reset(); });
 
-  on(butAdd, &TFlatButton::mousePressed, this, [this](Qt::MouseButton b, QPoint) { butAddMouseDown(butAdd, b); });
-  on(butAddPoint, &QAbstractButton::clicked, this, [this] { butAddPointClick(butAddPoint); });
-  on(editBreakPoint, &TFlatEdit::keyPressed, this, [this](QChar &key) { editBreakPointKeyPress(editBreakPoint, key); });
-  on(ListBox, &TListBox::mouseDown, this, [this](Qt::MouseButton b) { ListBoxMouseDown(ListBox, b); });
-  on(Play3SecsBefore, &QAction::triggered, this, [this] { Play3SecsBeforeClick(Play3SecsBefore); });
-  on(Play3SecsAfter, &QAction::triggered, this, [this] { Play3SecsAfterClick(Play3SecsAfter); });
-  on(Deletethisbreakpoint, &QAction::triggered, this, [this] { DeletethisbreakpointClick(Deletethisbreakpoint); });
-  on(Deleteallbreakpoints1, &QAction::triggered, this, [this] { Deleteallbreakpoints1Click(Deleteallbreakpoints1); });
-  on(Adjust, &QAction::triggered, this, [this] { AdjustClick(Adjust); });
-  on(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
-  on(XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
-     [this](QObject *sender, std::uint32_t offset, std::uint32_t range) {
-       XPlayerNotifyInputPosition(sender, offset, range);
-     });
-  on(XPlayer, &TXaudioPlayer::OnNotifyInputTimecode, this,
-     [this](QObject *sender, std::uint8_t h, std::uint8_t m, std::uint8_t sec, std::uint8_t fr) {
-       XPlayerNotifyInputTimecode(sender, h, m, sec, fr);
-     });
-  on(XPlayer, &TXaudioPlayer::soundProblemChanged, this, [this](const QString &text) { showSoundProblem(text); });
-  on(imgPlay, &TImage::clicked, this, [this] { imgPlayClick(imgPlay); });
-  on(imgPu, &TImage::clicked, this, [this] { imgPuClick(imgPu); });
-  on(imgFastb, &TImage::clicked, this, [this] { imgFastbClick(imgFastb); });
-  on(imgFaste, &TImage::clicked, this, [this] { imgFasteClick(imgFaste); });
-  on(imgFastf, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastfMouseDown(imgFastf); });
-  on(imgFastf, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastfMouseUp(imgFastf); });
-  on(imgFastr, &TImage::mousePressed, this, [this](Qt::MouseButton) { imgFastrMouseDown(imgFastr); });
-  on(imgFastr, &TImage::mouseReleased, this, [this](Qt::MouseButton) { imgFastrMouseUp(imgFastr); });
-  addPreviewKeys();
+  connectBreakpointPage();
 
   try {
     FormCreate(this);
   } catch (const std::exception &error) {
     handleApplicationError(error);
   }
+}
+
+// The help and breakpoint pop-up menus, and the timer of "Play 3 Secs After".
+void TForm1::makeMenus() {
+  HelpPopupMenu = new QMenu(this);
+  mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
+  mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
+  RightPopupMenu = new QMenu(this);
+  Play3SecsBefore = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs Before"));
+  Play3SecsAfter = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs After"));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
+  Deletethisbreakpoint = RightPopupMenu->addAction(QStringLiteral("Delete this breakpoint"));
+  Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
+  Adjust = RightPopupMenu->addAction(QStringLiteral("Advanced options..."));
+  Adjust->setVisible(false);
+  Timer = new QTimer(this);
+  Timer->setInterval(3000);
+  Timer->setTimerType(Qt::PreciseTimer);  // a coarse timer may be 150 ms off
 }
 
 TForm1::~TForm1() {

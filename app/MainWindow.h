@@ -185,6 +185,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void fastWind(bool &flag, int step);
   void endFastWind(bool &flag, TImage *image);
   std::int32_t selectedBreakpoint() const;
+  void makeMenus();
+  void connectBreakpointPage();
   void play();
   void pause();
   void addPreviewKeys();
