@@ -33,6 +33,11 @@ Outcome splitBySize(const QString &source, const QString &sizeText, const QStrin
   if (exactCuts) return exactBySize(run, kilobytes * 1024);
   QStringList none;
   const std::int64_t size = run.size();
+  if (size == 0) {
+    run.refuse({source, QStringLiteral("Cannot split %1: the file is empty.").arg(source),
+                QStringLiteral("cannot split it: the file is empty")});
+    return {};
+  }
   if (!writeLayout(
           run, size, [&](std::int64_t) { return Plan(fixedLayout(size, kilobytes * 1024)); }, none))
     return run.stopped();

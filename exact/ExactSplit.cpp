@@ -342,10 +342,13 @@ class ExactAhead {
     if (!piece.file || ::lseek(piece.file->fd(), static_cast<off_t>(piece.headSize), SEEK_SET) < 0) return false;
     // Space for its frames at the guess's average frame size until the walk
     // has passed them; then for what they take (advance()).
+    // A piece by size is open-ended until its frames are known: it reaches
+    // the end of the guess at most.
     const mpeg::Stream &stream = guess_.layout.stream;
-    if (stream.frames > 0)
+    const std::int64_t frames = std::min(upcoming.end, stream.frames) - upcoming.first;
+    if (stream.frames > 0 && frames > 0)
       piece.file->reserve(static_cast<std::int64_t>(piece.headSize) +
-                          scaled(stream.audioEnd - stream.audioStart, upcoming.end - upcoming.first, stream.frames));
+                          scaled(stream.audioEnd - stream.audioStart, frames, stream.frames));
     held_ += piece.file->holdsSameNamed() ? 1 : 0;
     if (start < blockStart) {
       std::vector<unsigned char> before(static_cast<std::size_t>(blockStart - start));

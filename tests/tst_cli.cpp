@@ -349,6 +349,12 @@ class TestCli : public QObject {
         run({QStringLiteral("size"), QStringLiteral("1"), QStringLiteral("--any-file"), QStringLiteral("notes.txt")});
     QCOMPARE(cut.status, 0);
     QCOMPARE(cut.out.count(u'\n'), 5);
+    // Nothing to cut is no success either.
+    writeFile(QStringLiteral("empty.bin"), {});
+    const Result empty =
+        run({QStringLiteral("size"), QStringLiteral("1"), QStringLiteral("--any-file"), QStringLiteral("empty.bin")});
+    QCOMPARE(empty.status, 1);
+    QCOMPARE(empty.err, QStringLiteral("tranchette-cli: empty.bin: cannot split it: the file is empty\n"));
   }
 
   // 160,913 bytes in 10 s: pieces of 5 s would leave 1 byte, less than a
