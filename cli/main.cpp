@@ -42,8 +42,8 @@ const char kUsage[] =
     "           breakpoint past the last frame stands for the end of the file\n"
     "  join     join exact pieces, given in order, into NAME.mp3: the source's\n"
     "           frames again, without the pieces' headers and warm-up frames;\n"
-    "           pieces that are not consecutive exact pieces of one source are\n"
-    "           refused\n"
+    "           pieces that are not the whole set of consecutive exact pieces\n"
+    "           of one source are refused\n"
     "\n"
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
@@ -83,9 +83,29 @@ extern "C" void onSignal(int signal) {
 // Why stdout could not be written, where it could not (errno).
 int outputError = 0;
 
+// Control characters of a name, as C writes them (\n, \t, \x1b): printed raw,
+// a newline in a name would read as the end of one.
+QString escaped(const QString &text) {
+  QString out;
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u >= 0x20 && u != 0x7F)
+      out += c;
+    else if (u == u'\n')
+      out += QStringLiteral("\\n");
+    else if (u == u'\r')
+      out += QStringLiteral("\\r");
+    else if (u == u'\t')
+      out += QStringLiteral("\\t");
+    else
+      out += QStringLiteral("\\x%1").arg(QString::number(u, 16).rightJustified(2, u'0'));
+  }
+  return out;
+}
+
 // Lines for the terminal: text to the bytes of the names it holds.
 void printLine(std::FILE *stream, const QString &line) {
-  const QByteArray bytes = encodeFileName(line) + '\n';
+  const QByteArray bytes = encodeFileName(escaped(line)) + '\n';
   std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
   if (std::fflush(stream) != 0 && stream == stdout && outputError == 0) outputError = errno;
 }
@@ -369,11 +389,9 @@ int splitFile(const Options &o) {
   }
   if (o.join && !outcome.pieces.isEmpty()) {
     const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), o.exact);
-    if (!written.skipped.isEmpty()) error(QString(), written.skipped);  // a notice: the rest is there
-    if (!written.failed.isEmpty()) {
-      for (const QString &line : written.failed.split(QStringLiteral("\r\n"))) error(QString(), line);
-      return 1;
-    }
+    if (written.skipped) error(written.skipped->file, written.skipped->brief);  // a notice: the rest is there
+    for (const split::Message &failure : written.failed) error(failure.file, failure.brief);
+    if (!written.failed.empty()) return 1;
   }
   return outcome.skipped > 0 ? 1 : 0;
 }

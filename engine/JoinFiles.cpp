@@ -24,7 +24,7 @@ std::optional<QChar> unsafeCharacter(const QString &name) {
 QString describe(QChar c) {
   if (c == u'"') return QStringLiteral("the double quote (\")");
   if (c == u'!') return QStringLiteral("the exclamation mark (!)");
-  return QStringLiteral("the control character U+%1").arg(c.unicode(), 4, 16, QChar(u'0')).toUpper();
+  return QStringLiteral("the control character U+%1").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
 }
 
 QStringList joinedNames(const QStringList &pieces, const QString &joinName) {
@@ -35,16 +35,17 @@ QStringList joinedNames(const QStringList &pieces, const QString &joinName) {
 
 // Writes `bytes` to `name` anew (with `mode` when given, else as the umask
 // says); returns the message for the user when it cannot.
-std::optional<QString> writeFile(const QString &name, const QByteArray &bytes, std::optional<mode_t> mode = {}) {
+std::optional<Message> writeFile(const QString &name, const QByteArray &bytes, std::optional<mode_t> mode = {}) {
   PendingFile file;
-  if (!file.open(encodeFileName(name))) {
-    const int error = errno;
-    return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, file.whyNot(error));
-  }
+  const auto failed = [&](int error) {
+    return Message{name, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, file.whyNot(error)),
+                   QStringLiteral("cannot write it: %1").arg(file.whyNotBriefly(error))};
+  };
+  if (!file.open(encodeFileName(name))) return failed(errno);
   if (mode) file.setMode(*mode);
   if (writeAll(file.fd(), bytes.constData(), static_cast<std::size_t>(bytes.size())) && file.commit())
     return std::nullopt;
-  return QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, file.whyNot(errno));
+  return failed(errno);
 }
 
 }  // namespace
@@ -105,26 +106,26 @@ QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool e
 
 JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   JoinFiles result;
-  QStringList failed;
   const QString batch = QStringLiteral("Join_") + joinName + QStringLiteral(".bat");
   for (const QString &name : joinedNames(pieces, joinName))
-    if (const auto c = unsafeCharacter(name); c && result.skipped.isEmpty())
-      result.skipped = QStringLiteral("No file %1 was written: the name \"%2\" holds %3, which cmd cannot take safely.")
-                           .arg(batch, name, describe(*c));
-  if (result.skipped.isEmpty()) {
+    if (const auto c = unsafeCharacter(name); c && !result.skipped) {
+      const QString why = QStringLiteral("the name \"%1\" holds %2, which cmd cannot take safely").arg(name, describe(*c));
+      result.skipped = Message{batch, QStringLiteral("No file %1 was written: %2.").arg(batch, why),
+                               QStringLiteral("not written: %1").arg(why)};
+    }
+  if (!result.skipped) {
     const QString command = joinCommand(pieces, joinName, exactPieces);
 #ifdef Q_OS_WIN
     const QByteArray line = command.startsWith(QStringLiteral("chcp")) ? command.toUtf8() : command.toLocal8Bit();
 #else
     const QByteArray line = encodeFileName(command);
 #endif
-    if (auto error = writeFile(batch, line)) failed << *error;
+    if (auto error = writeFile(batch, line)) result.failed.push_back(*error);
   }
 #ifndef Q_OS_WIN
   const QString script = QStringLiteral("Join_") + joinName + QStringLiteral(".sh");
-  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) failed << *error;
+  if (auto error = writeFile(script, joinScript(pieces, joinName, exactPieces), 0755)) result.failed.push_back(*error);
 #endif
-  result.failed = failed.join(QStringLiteral("\r\n"));
   return result;
 }
 

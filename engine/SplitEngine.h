@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -159,8 +160,8 @@ QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool e
 
 // What writing the join files has to tell the user.
 struct JoinFiles {
-  QString skipped;  // why no batch file was written, where none was: a notice
-  QString failed;   // what could not be written: an error
+  std::optional<Message> skipped;  // why no batch file was written, where none was: a notice
+  std::vector<Message> failed;     // the files that could not be written: errors
 };
 
 // Writes "Join_<joinName>.bat" in the current folder and, except on Windows,

@@ -79,7 +79,15 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
       return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
     }
     p.mark = *mark;
-    if (i == 0) continue;
+    if (p.mark.piece < 1 || p.mark.piece > p.mark.count)
+      return joinRefusal(p.name, QStringLiteral("its record says it is piece %1 of %2").arg(p.mark.piece).arg(p.mark.count));
+    if (i == 0) {
+      if (p.mark.piece != 1)
+        return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2: piece 1 is missing before it")
+                                       .arg(p.mark.piece)
+                                       .arg(p.mark.count));
+      continue;
+    }
     const JoinPiece &before = in[static_cast<std::size_t>(i - 1)];
     if (p.mark.source != before.mark.source)
       return joinRefusal(p.name,
@@ -90,6 +98,12 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
                                      .arg(p.mark.count)
                                      .arg(before.name)
                                      .arg(before.mark.count));
+    if (p.mark.piece > before.mark.piece + 1)
+      return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2: piece %3 is missing between %4 and it")
+                                     .arg(p.mark.piece)
+                                     .arg(p.mark.count)
+                                     .arg(before.mark.piece + 1)
+                                     .arg(before.name));
     if (p.mark.piece != before.mark.piece + 1)
       return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2, and does not follow %3, which is piece %4")
                                      .arg(p.mark.piece)
@@ -98,6 +112,13 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
                                      .arg(before.mark.piece));
   }
   if (in.empty()) return joinRefusal(output, QStringLiteral("no piece is given"));
+  // A whole set: the last piece given is the last of the cut.
+  const JoinPiece &last = in.back();
+  if (last.mark.piece != last.mark.count)
+    return joinRefusal(last.name, QStringLiteral("it is piece %1 of %2: piece %3 is missing after it")
+                                      .arg(last.mark.piece)
+                                      .arg(last.mark.count)
+                                      .arg(last.mark.piece + 1));
   return std::nullopt;
 }
 

@@ -375,9 +375,20 @@ class TestCli : public QObject {
     QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("wow!.mp3")));
     const Result r = run({QStringLiteral("size"), QStringLiteral("100"), QStringLiteral("wow!.mp3"), QStringLiteral("--join")});
     QCOMPARE(r.status, 0);
-    QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: No file Join_wow!.bat was written")), qPrintable(r.err));
+    QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: Join_wow!.bat: not written: the name \"wow!-001.mp3\" holds "
+                                             "the exclamation mark (!), which cmd cannot take safely\n")),
+             qPrintable(r.err));
     QVERIFY(QFileInfo::exists(QStringLiteral("Join_wow!.sh")));
     QVERIFY(!QFileInfo::exists(QStringLiteral("Join_wow!.bat")));
+  }
+
+  // A control character in a name is printed as C writes it: one name a line.
+  void controlCharactersInNamesArePrintedEscaped() {
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("a\nb\tc.mp3")));
+    const Result r = run({QStringLiteral("size"), QStringLiteral("100"), QStringLiteral("a\nb\tc.mp3")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("a\\nb\\tc-001.mp3\na\\nb\\tc-002.mp3\n"));
+    QVERIFY(QFileInfo::exists(QStringLiteral("a\nb\tc-002.mp3")));
   }
 
   void timeUsesThePlayingTime() {

@@ -487,8 +487,12 @@ class TestExact : public QObject {
       QStringList pieces;
       QString named, says;
     } cases[] = {
-        {{a.pieces[0], a.pieces[2]}, a.pieces[2], QStringLiteral("does not follow")},
-        {{a.pieces[1], a.pieces[0]}, a.pieces[0], QStringLiteral("does not follow")},
+        // A set that is not whole: the first piece missing is named.
+        {{a.pieces[0], a.pieces[2]}, a.pieces[2], QStringLiteral("piece 2 is missing between")},
+        {a.pieces.mid(1), a.pieces[1], QStringLiteral("piece 1 is missing before it")},
+        {a.pieces.mid(0, a.pieces.size() - 1), a.pieces[a.pieces.size() - 2],
+         QStringLiteral("piece %1 is missing after it").arg(a.pieces.size())},
+        {{a.pieces[0], a.pieces[1], a.pieces[1]}, a.pieces[1], QStringLiteral("does not follow")},
         {{a.pieces[0], b.pieces[1]}, b.pieces[1], QStringLiteral("not a piece of the source")},
         {{a.pieces[0], other.pieces[1]}, other.pieces[1], QStringLiteral("pieces of two cuts do not join")},
         {{a.pieces[0], media(QStringLiteral("cbr-info.mp3"))},

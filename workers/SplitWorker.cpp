@@ -118,8 +118,11 @@ void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted, bool exa
   if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
   // The pieces are written all the same; only the files that glue them are missing.
   const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, host_.GetJoinName(), exact);
-  for (const QString &problem : {written.skipped, written.failed})
-    if (!problem.isEmpty()) platform().messageBox(hostWindow_, problem, QString(), Platform::Icon::None);
+  QStringList problems;
+  if (written.skipped) problems << written.skipped->text;
+  for (const split::Message &failure : written.failed) problems << failure.text;
+  if (!problems.isEmpty())
+    platform().messageBox(hostWindow_, problems.join(QStringLiteral("\r\n")), QString(), Platform::Icon::None);
 }
 
 namespace {
