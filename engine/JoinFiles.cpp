@@ -92,16 +92,16 @@ QString joinCommand(const QStringList &pieces, const QString &joinName, bool exa
 QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces) {
   // The pieces as they were written, folders included: the shell reads paths
   // as this system does, so a piece in another folder is found as well.
-  const QString joined = joinName + QStringLiteral(".mp3");
-  const QStringList paths = QStringList(pieces) << joined << joined + QStringLiteral(".part");
+  const QStringList paths = QStringList(pieces) << joinName + QStringLiteral(".mp3");
   QByteArrayList names;
   for (const QString &name : paths) names << '\'' + encodeFileName(name).replace('\'', QByteArray("'\\''")) + '\'';
-  const QByteArray part = names.takeLast(), target = names.takeLast();
+  const QByteArray target = names.takeLast();
   if (exactPieces) return "#!/bin/sh\nexec tranchette-cli join -o " + target + " -- " + names.join(' ') + '\n';
   // The joined file replaces one of its name only once every piece is read:
-  // often that is the source itself.
-  return "#!/bin/sh\ncat -- " + names.join(' ') + " > " + part + " && exec mv -f -- " + part + ' ' + target +
-         "\nrm -f -- " + part + "\nexit 1\n";
+  // often that is the source itself. Its temporary name is short, whatever
+  // the length of the joined file's.
+  return "#!/bin/sh\npart=./.Join-$$.part\ncat -- " + names.join(' ') + " > \"$part\" && exec mv -f -- \"$part\" " + target +
+         "\nrm -f -- \"$part\"\nexit 1\n";
 }
 
 JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, bool exactPieces) {

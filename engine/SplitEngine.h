@@ -154,7 +154,8 @@ std::optional<QChar> unsafeForBatch(const QStringList &pieces, const QString &jo
 
 // The shell script that joins the pieces into <joinName>.mp3: "#!/bin/sh" and
 // one "cat" line with every name single-quoted, the pieces with the folders
-// they were written to.
+// they were written to, into a temporary file that replaces <joinName>.mp3
+// once every piece is read.
 // Exact pieces: "exec tranchette-cli join" instead of "cat".
 QByteArray joinScript(const QStringList &pieces, const QString &joinName, bool exactPieces = false);
 

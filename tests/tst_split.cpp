@@ -885,6 +885,23 @@ class TestSplit : public QObject {
     QCOMPARE(QDir().entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden), QStringList());
   }
 
+  // A name as long as a piece's may be (247 bytes, and "-001.mp3"): its join
+  // script runs, though "<name>.mp3.part" would be too long a name.
+  void theLongestNameStillJoins() {
+    const QString source = makeSource(3000);
+    const QString joinName(247, u'n');
+    Recorder r;
+    const split::Outcome out =
+        split::splitBySize(source, QStringLiteral("1"), joinName + QStringLiteral("-%track%.mp3"), r);
+    QCOMPARE(out.pieces.size(), 3);
+    // "Join_<name>.bat" is a byte too long, and says so; the script is not.
+    const split::JoinFiles written = split::writeJoinFiles(out.pieces, joinName);
+    QCOMPARE(written.failed.size(), 1u);
+    QCOMPARE(written.failed[0].file, QStringLiteral("Join_") + joinName + QStringLiteral(".bat"));
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("Join_") + joinName + QStringLiteral(".sh")}), 0);
+    QVERIFY(readAll(joinName + QStringLiteral(".mp3")) == readAll(source));
+  }
+
   void joinBatch_data() {
     QTest::addColumn<QStringList>("pieces");
     QTest::addColumn<QString>("joinName");
