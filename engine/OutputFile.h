@@ -209,6 +209,11 @@ class PendingFile {
   File lock_;
 };
 
+// Removes the temporaries (".tranchette-<process>-<n>.part") that processes
+// no longer running on this machine left in `folder` ("" for the current
+// one); never a live one's. Returns how many were removed.
+std::int64_t removeStaleTemporaries(const QByteArray &folder);
+
 // Writes all of `bytes` to fd; false with errno set.
 bool writeAll(int fd, const char *bytes, std::size_t size);
 

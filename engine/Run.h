@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -132,6 +133,7 @@ class Run {
   // returns nothing when it cannot.
   std::unique_ptr<PendingFile> create(std::int64_t track, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
+    sweep(name);
     auto piece = std::make_unique<PendingFile>();
     if (!piece->open(encodeFileName(name), sourceId_, pieceMode_)) {
       const int error = errno;
@@ -142,6 +144,21 @@ class Run {
       return nullptr;
     }
     return piece;
+  }
+
+  // The first time a piece goes to a folder: the temporaries that runs which
+  // no longer exist left there (killed, or the machine stopped) go, and the
+  // user hears of it.
+  void sweep(const QString &piece) {
+    const QByteArray folder = folderOf(encodeFileName(piece));
+    if (!swept_.insert(folder).second) return;
+    const std::int64_t removed = removeStaleTemporaries(folder);
+    if (removed == 0) return;
+    const QString where = folder.isEmpty() ? QStringLiteral("the current folder") : decodeFileName(folder);
+    const QString what = removed == 1 ? QStringLiteral("1 temporary file") : QStringLiteral("%1 temporary files").arg(removed);
+    reporter_.notice({QString(), QStringLiteral("%1 left in %2 by a split that was stopped %3 removed.")
+                                     .arg(what, where, removed == 1 ? QStringLiteral("was") : QStringLiteral("were")),
+                      QStringLiteral("removed %1 left in %2 by a split that was stopped").arg(what, where)});
   }
 
   // Adds bytes of the source read elsewhere to a piece that create() made,
@@ -313,6 +330,7 @@ class Run {
   Fault fault_ = Fault::none;
   std::int64_t faultAt_ = 0;
   int faultErrno_ = 0;
+  std::set<QByteArray> swept_;  // folders cleared of stale temporaries
   Outcome outcome_;
   bool quiet_ = false;
   std::function<void()> dropFirst_;

@@ -227,6 +227,31 @@ class TestSplit : public QObject {
     checkPieces(source, QStringLiteral("live-%track%.mp3"), expected);
   }
 
+  // Temporaries that a killed run left in the output folder go with the next
+  // run into that folder, and the user hears of it; a live process's stay.
+  void temporariesOfRunsThatEndedGo() {
+    const QString source = makeSource(3000);
+    QDir().mkpath(QStringLiteral("out"));
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    QVERIFY(gone > 0);
+    ::waitpid(gone, nullptr, 0);
+    const QString stale = QStringLiteral("out/.tranchette-%1-7.part").arg(gone);
+    const QString live = QStringLiteral("out/.tranchette-%1-2.part").arg(::getppid());
+    writeFile(stale, patternBytes(100));
+    writeFile(live, patternBytes(100));
+    Recorder r;
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), r);
+    QVERIFY(out.completed);
+    QVERIFY(!QFileInfo::exists(stale));
+    QVERIFY(QFileInfo::exists(live));
+    QCOMPARE(r.notices, QStringList{QStringLiteral("1 temporary file left in out/ by a split that was stopped was removed.")});
+    // Once a run: the next finds nothing to say.
+    Recorder again;
+    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), again).completed);
+    QVERIFY(again.notices.isEmpty());
+  }
+
   // An empty source has nothing to cut: that is said, not taken for success.
   void anEmptySourceIsRefused() {
     const QString source = makeSource(0);
