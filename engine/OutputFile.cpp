@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -22,12 +24,47 @@ QString kindOf(mode_t mode) { return QString::fromLatin1(sys::fileKind(mode)); }
 
 QByteArray folderOf(const QByteArray &path) { return path.left(path.lastIndexOf('/') + 1); }
 
+OutputLock::~OutputLock() {
+  // Unlinked while held: a run that opened it meanwhile finds it gone, and
+  // makes a new one.
+  if (file_.isOpen()) ::unlink(path_.constData());
+}
+
+bool OutputLock::take(const QByteArray &firstPiece, const QString &outputTemplate) {
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a of the template, for a name of fixed length
+  for (char c : outputTemplate.toUtf8()) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  path_ = folderOf(firstPiece) + ".tranchette-" + QByteArray::number(static_cast<qulonglong>(h), 16) + ".lock";
+  for (;;) {
+    file_.reset(::open(path_.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!file_.isOpen()) return false;
+    if (::flock(file_.fd(), LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      file_.close();
+      errno = error;
+      return false;
+    }
+    struct stat held {}, named {};
+    if (::fstat(file_.fd(), &held) == 0 && ::stat(path_.constData(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev)
+      return true;
+    file_.close();  // removed by the run that held it: take the new one
+  }
+}
+
 std::int64_t removeStaleTemporaries(const QByteArray &folder) {
   DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
   if (!dir) return 0;
   static const QRegularExpression temporary(QStringLiteral("^\\.tranchette-(\\d+)-\\d+\\.part$"));
+  static const QRegularExpression lock(QStringLiteral("^\\.tranchette-[0-9a-f]+\\.lock$"));
   std::int64_t removed = 0;
   while (const dirent *entry = ::readdir(dir)) {
+    // A lock that no run holds: its run was killed.
+    if (lock.match(QString::fromLatin1(entry->d_name)).hasMatch()) {
+      File held(::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+      if (held.isOpen() && ::flock(held.fd(), LOCK_EX | LOCK_NB) == 0 && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+        ++removed;
+      continue;
+    }
     const QRegularExpressionMatch m = temporary.match(QString::fromLatin1(entry->d_name));
     if (!m.hasMatch()) continue;
     bool ok = false;

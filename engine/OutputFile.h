@@ -209,9 +209,29 @@ class PendingFile {
   File lock_;
 };
 
+// Holds the set of pieces of one output template for one run, so that two
+// runs never write the same names at once: a lock on a hidden file in the
+// pieces' folder, named after the template, removed when the run ends.
+class OutputLock {
+ public:
+  OutputLock() = default;
+  OutputLock(const OutputLock &) = delete;
+  OutputLock &operator=(const OutputLock &) = delete;
+  ~OutputLock();
+  // Takes the lock of the pieces that `firstPiece` begins (its folder, and
+  // `outputTemplate`); false, with errno EWOULDBLOCK where another run holds
+  // it, or as the system set it.
+  bool take(const QByteArray &firstPiece, const QString &outputTemplate);
+
+ private:
+  QByteArray path_;
+  File file_;
+};
+
 // Removes the temporaries (".tranchette-<process>-<n>.part") that processes
 // no longer running on this machine left in `folder` ("" for the current
-// one); never a live one's. Returns how many were removed.
+// one), never a live one's, and the output locks that no run holds. Returns
+// how many were removed.
 std::int64_t removeStaleTemporaries(const QByteArray &folder);
 
 // Writes all of `bytes` to fd; false with errno set.

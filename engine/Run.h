@@ -133,6 +133,7 @@ class Run {
   // returns nothing when it cannot.
   std::unique_ptr<PendingFile> create(std::int64_t track, const QString &createPrefix) {
     const QString name = pieceName(template_, track);
+    if (!lockPieces(name)) return nullptr;
     sweep(name);
     auto piece = std::make_unique<PendingFile>();
     if (!piece->open(encodeFileName(name), sourceId_, pieceMode_)) {
@@ -144,6 +145,21 @@ class Run {
       return nullptr;
     }
     return piece;
+  }
+
+  // Before the first piece: the run holds its set of names, or refuses to
+  // write where another run writes them now.
+  bool lockPieces(const QString &firstPiece) {
+    if (locked_) return true;
+    locked_ = true;
+    // Where no lock can be made, no piece can be either: the piece says why.
+    if (lock_.take(encodeFileName(firstPiece), template_) || errno != EWOULDBLOCK) return true;
+    locked_ = false;
+    return refuse({firstPiece,
+                   QStringLiteral("Another split is writing %1 and the pieces after it now. Try again once it has "
+                                  "ended.")
+                       .arg(firstPiece),
+                   QStringLiteral("another split is writing these pieces now")});
   }
 
   // The first time a piece goes to a folder: the temporaries that runs which
@@ -330,6 +346,8 @@ class Run {
   Fault fault_ = Fault::none;
   std::int64_t faultAt_ = 0;
   int faultErrno_ = 0;
+  OutputLock lock_;  // taken before the first piece
+  bool locked_ = false;
   std::set<QByteArray> swept_;  // folders cleared of stale temporaries
   Outcome outcome_;
   bool quiet_ = false;

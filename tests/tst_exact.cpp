@@ -31,7 +31,7 @@ struct Recorder : split::Reporter {
   }
   void fail(const split::Message &message) override {
     failures << message.text;
-    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden);
+    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*.part")}, QDir::Files | QDir::Hidden);
   }
   void notice(const split::Message &message) override { notices << message.text; }
 };

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "OutputFile.h"
 #include "SplitEngine.h"
 #include "TestSupport.h"
 
@@ -41,7 +42,7 @@ struct Recorder : split::Reporter {
   QStringList leftWhenTold;
   void fail(const split::Message &message) override {
     failures << message.text;
-    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden);
+    leftWhenTold << QDir().entryList({QStringLiteral(".tranchette-*.part")}, QDir::Files | QDir::Hidden);
   }
   void notice(const split::Message &message) override { notices << message.text; }
   // Bytes copied: all told, and those copied ahead of the facts and kept.
@@ -250,6 +251,23 @@ class TestSplit : public QObject {
     Recorder again;
     QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), again).completed);
     QVERIFY(again.notices.isEmpty());
+  }
+
+  // Two runs never write the same names at once: the second is refused at
+  // once, before it writes anything, and the first goes on.
+  void twoRunsIntoTheSameNamesNeverMix() {
+    const QString source = makeSource(5000);
+    split::OutputLock first;
+    QVERIFY(first.take(QByteArrayLiteral("s-001.mp3"), QStringLiteral("s-%track%.mp3")));
+    Recorder r;
+    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("s-%track%.mp3"), r).completed);
+    QCOMPARE(r.failures,
+             QStringList{QStringLiteral("Another split is writing s-001.mp3 and the pieces after it now. Try again once "
+                                        "it has ended.")});
+    QVERIFY(!QFileInfo::exists(QStringLiteral("s-001.mp3")));
+    // Other names in the same folder are free.
+    Recorder other;
+    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("t-%track%.mp3"), other).completed);
   }
 
   // An empty source has nothing to cut: that is said, not taken for success.
