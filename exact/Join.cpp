@@ -51,6 +51,21 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg
   return true;
 }
 
+// The mark of a file whose frames could not be walked, from its head alone:
+// an exact piece cut short or damaged still says what it is there.
+std::optional<Mark> markAtHead(int fd) {
+  const auto stream = mpeg::estimate(fd);
+  if (!stream) return std::nullopt;
+  if (stream->first.layer == 3) {
+    std::vector<unsigned char> frame(static_cast<std::size_t>(stream->first.size));
+    if (!mpeg::readAt(fd, frame.data(), frame.size(), stream->firstFrame)) return std::nullopt;
+    return decodeMark(mpeg::extraBytes(frame.data(), stream->first, kMarkSize));
+  }
+  std::vector<unsigned char> tag(static_cast<std::size_t>(stream->tagEnd));
+  if (!mpeg::readAt(fd, tag.data(), tag.size(), 0)) return std::nullopt;
+  return decodeMark(mpeg::privateOf(tag, kMarkOwner));
+}
+
 // Reads every piece's frames and mark into `in`, and checks that each
 // follows the one before it.
 std::optional<Message> readPieces(const QStringList &pieces, const QString &output, std::vector<JoinPiece> &in) {
@@ -76,6 +91,9 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
                             : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
     if (!mark) {
       if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
+      if (markAtHead(file.fd()))
+        return joinRefusal(p.name, QStringLiteral("it is an exact piece, but cut short or damaged: its frames do not "
+                                                  "run whole to its end"));
       return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
     }
     p.mark = *mark;

@@ -483,6 +483,8 @@ class TestExact : public QObject {
                                                     QStringLiteral("c-%track%.mp3"), r, true);
     QVERIFY(a.pieces.size() >= 3 && b.pieces.size() >= 3 && other.pieces.size() > a.pieces.size());
     const QString out = QStringLiteral("joined.mp3");
+    const QByteArray second = readAll(a.pieces[1]);
+    writeFile(QStringLiteral("cut.mp3"), second.left(second.size() - 100));  // a download cut short
     const struct {
       QStringList pieces;
       QString named, says;
@@ -499,6 +501,7 @@ class TestExact : public QObject {
          media(QStringLiteral("cbr-info.mp3")),
          QStringLiteral("not an exact piece")},
         {{a.pieces[0], QStringLiteral("missing.mp3")}, QStringLiteral("missing.mp3"), QStringLiteral("cannot open")},
+        {{a.pieces[0], QStringLiteral("cut.mp3")}, QStringLiteral("cut.mp3"), QStringLiteral("an exact piece, but cut short")},
         {{a.pieces[0], out}, out, QStringLiteral("cannot open")},
     };
     for (const auto &c : cases) {
