@@ -296,11 +296,14 @@ int join(const Options &o) {
   if (o.positional.isEmpty()) return usageError(QStringLiteral("join needs the pieces to join"));
   if (o.join || o.exact) return usageError(QStringLiteral("join takes no --join or --exact"));
   catchSignals();
-  if (const auto problem = split::joinPieces(o.positional, o.outputTemplate)) {
+  QString joinedAs;
+  if (const auto problem = split::joinPieces(o.positional, o.outputTemplate, &joinedAs)) {
     error(problem->file, problem->brief);
     return caughtSignal ? 128 + caughtSignal : 1;
   }
-  printLine(stdout, o.outputTemplate);
+  if (joinedAs != o.outputTemplate)
+    error(o.outputTemplate, QStringLiteral("holds other bytes than the join, and stays; the join went to %1").arg(joinedAs));
+  printLine(stdout, joinedAs);
   return 0;
 }
 

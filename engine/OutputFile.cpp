@@ -24,6 +24,25 @@ QString kindOf(mode_t mode) { return QString::fromLatin1(sys::fileKind(mode)); }
 
 QByteArray folderOf(const QByteArray &path) { return path.left(path.lastIndexOf('/') + 1); }
 
+bool sameBytes(const QByteArray &a, const QByteArray &b) {
+  File one(::open(a.constData(), O_RDONLY | O_CLOEXEC)), two(::open(b.constData(), O_RDONLY | O_CLOEXEC));
+  struct stat sa {}, sb {};
+  if (!one.isOpen() || !two.isOpen() || ::fstat(one.fd(), &sa) != 0 || ::fstat(two.fd(), &sb) != 0 ||
+      sa.st_size != sb.st_size)
+    return false;
+  std::vector<char> x(static_cast<std::size_t>(kCopyBuffer)), y(x.size());
+  for (;;) {
+    const ssize_t n = ::read(one.fd(), x.data(), x.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!sys::whole(static_cast<std::size_t>(n), [&](std::size_t done) {
+          return ::read(two.fd(), y.data() + done, static_cast<std::size_t>(n) - done);
+        }) ||
+        std::memcmp(x.data(), y.data(), static_cast<std::size_t>(n)) != 0)
+      return false;
+  }
+}
+
 OutputLock::~OutputLock() {
   // Unlinked while held: a run that opened it meanwhile finds it gone, and
   // makes a new one.

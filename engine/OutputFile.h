@@ -64,6 +64,9 @@ class File {
 // The folder part of a path, with its last "/", or "" for a bare name.
 QByteArray folderOf(const QByteArray &path);
 
+// Whether the two files hold the same bytes; false where either cannot be read.
+bool sameBytes(const QByteArray &a, const QByteArray &b);
+
 // A file written under a fresh temporary name in the folder of its final name
 // and renamed over that name only by commit(); until then the final name is
 // untouched, and the temporary is removed when the object goes. An existing
@@ -175,6 +178,22 @@ class PendingFile {
       return failWith(EEXIST);
     }
     if (::rename(temp_.constData(), final_.constData()) != 0) return false;  // also where renameat2 is not had
+    temp_.clear();
+    return true;
+  }
+
+  // Whether the file would replace a file of other bytes under its final
+  // name (the file written and closed).
+  bool replacesOther() const { return existed_ && !sameBytes(temp_, final_); }
+  // Puts the file under `other` instead of its final name: where a file
+  // stands there, only if it holds the very same bytes. False with errno set
+  // (EEXIST where it holds others).
+  bool commitAs(const QByteArray &other) {
+    if (!close()) return false;
+    if (::link(temp_.constData(), other.constData()) != 0) {
+      if (errno != EEXIST || !sameBytes(temp_, other)) return false;
+    }
+    ::unlink(temp_.constData());
     temp_.clear();
     return true;
   }

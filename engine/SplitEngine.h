@@ -177,6 +177,9 @@ JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, boo
 // whole. All the pieces of a source give back its frames byte for byte.
 // Refuses pieces that are not consecutive exact pieces of one source, saying
 // which. Returns nothing when all is written, or else the message.
-std::optional<Message> joinPieces(const QStringList &pieces, const QString &output);
+// A file of other bytes under `output` is not replaced: the join goes to
+// "<output>-joined.<ext>" beside it (refused where that too holds others);
+// `joinedAs` tells where it went.
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs = nullptr);
 
 }  // namespace split

@@ -199,7 +199,7 @@ std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpe
 
 }  // namespace
 
-std::optional<Message> joinPieces(const QStringList &pieces, const QString &output) {
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs) {
   std::vector<JoinPiece> in;
   if (auto refused = readPieces(pieces, output, in)) return refused;
   const JoinPiece &head = in.front();
@@ -257,7 +257,23 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
         static_cast<ssize_t>(bytes.size()))
       return writeFailed();
   }
-  if (!out.commit()) return writeFailed();
+  // A join of exact pieces rebuilds the stream, which may differ from the
+  // file it was cut from (junk before the first frame, its own Info frame):
+  // that file, often the source, stays as it is.
+  QString as = output;
+  if (!out.close()) return writeFailed();
+  if (out.replacesOther()) {
+    as = insertBeforeExtension(output, QStringLiteral("-joined"));
+    if (!out.commitAs(encodeFileName(as))) {
+      if (errno != EEXIST) return writeFailed();
+      return joinRefusal(output, QStringLiteral("it holds other bytes than the join, and so does %1; neither is "
+                                                "replaced")
+                                     .arg(as));
+    }
+  } else if (!out.commit()) {
+    return writeFailed();
+  }
+  if (joinedAs) *joinedAs = as;
   return std::nullopt;
 }
 

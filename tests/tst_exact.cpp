@@ -510,6 +510,26 @@ class TestExact : public QObject {
                qPrintable(refused ? refused->text : c.named));
       QVERIFY(!QFileInfo::exists(out));
     }
+    // A file of other bytes under the name (the source, with junk before its
+    // first frame) stays: the join goes beside it, and again there.
+    writeFile(QStringLiteral("whole.mp3"), QByteArray("not the join"));
+    QString joinedAs;
+    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
+    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
+    QCOMPARE(readAll(QStringLiteral("whole.mp3")), QByteArray("not the join"));
+    const QByteArray joined = readAll(joinedAs);
+    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
+    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
+    // The very same bytes are replaced by themselves.
+    writeFile(QStringLiteral("same.mp3"), joined);
+    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("same.mp3"), &joinedAs), std::nullopt);
+    QCOMPARE(joinedAs, QStringLiteral("same.mp3"));
+    // Where the name beside holds other bytes too, neither is replaced.
+    writeFile(QStringLiteral("whole-joined.mp3"), QByteArray("nor this"));
+    const auto both = split::joinPieces(a.pieces, QStringLiteral("whole.mp3"));
+    QVERIFY(both && both->brief.contains(QStringLiteral("neither is replaced")));
+    QCOMPARE(readAll(QStringLiteral("whole-joined.mp3")), QByteArray("nor this"));
+    QCOMPARE(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden), QStringList());
     // Writing over one of its own pieces is refused as well.
     const auto over = split::joinPieces({a.pieces[0], a.pieces[1]}, a.pieces[1]);
     QVERIFY(over && over->file == a.pieces[1]);
