@@ -23,7 +23,7 @@ std::uint64_t getBig(const unsigned char *p, int bytes) {
 
 std::vector<unsigned char> encodeMark(const Mark &m) {
   std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
-  out.push_back(1);  // the mark's version
+  out.push_back(2);  // the mark's version: 2 ends in a checksum of the rest
   out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0) | (m.length.empty() ? 0 : 1)));
   putBig(out, m.piece, 4);
   putBig(out, m.count, 4);
@@ -32,20 +32,31 @@ std::vector<unsigned char> encodeMark(const Mark &m) {
   out.push_back(static_cast<unsigned char>(m.id3v1Track));
   putBig(out, m.id3v2Size, 4);
   const std::size_t lengthBytes = m.length.empty() ? 0 : 1 + m.length.size();
-  const std::string track = m.track.substr(0, kMarkSize - out.size() - 1 - lengthBytes);
+  const std::string track = m.track.substr(0, kMarkSize - 2 - out.size() - 1 - lengthBytes);
   out.push_back(static_cast<unsigned char>(track.size()));
   out.insert(out.end(), track.begin(), track.end());
   if (lengthBytes > 0) {
     out.push_back(static_cast<unsigned char>(m.length.size()));
     out.insert(out.end(), m.length.begin(), m.length.end());
   }
-  out.resize(kMarkSize, 0);
+  out.resize(kMarkSize - 2, 0);
+  mpeg::Crc16 crc;
+  crc.update(out.data(), out.size());
+  putBig(out, crc.value(), 2);
   return out;
 }
 
 std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
-  if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) || b[4] != 1)
+  if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) ||
+      (b[4] != 1 && b[4] != 2))
     return std::nullopt;
+  // Version 1, of pieces cut before the checksum, is taken as it stands.
+  const std::size_t end = b[4] == 2 ? kMarkSize - 2 : kMarkSize;
+  if (b[4] == 2) {
+    mpeg::Crc16 crc;
+    crc.update(b.data(), end);
+    if (crc.value() != getBig(&b[end], 2)) return std::nullopt;
+  }
   Mark m;
   m.carriers = b[5] >> 2;
   m.untrimmed = b[5] & 2;
@@ -55,11 +66,11 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   m.first = static_cast<std::int64_t>(getBig(&b[22], 8));
   m.id3v1Track = b[30];
   m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
-  const std::size_t length = std::min<std::size_t>(b[35], kMarkSize - 36);
+  const std::size_t length = std::min<std::size_t>(b[35], end - 36);
   m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
-  if ((b[5] & 1) && 37 + length <= kMarkSize) {
+  if ((b[5] & 1) && 37 + length <= end) {
     const std::size_t at = 36 + length;
-    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], kMarkSize - at - 1));
+    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], end - at - 1));
   }
   return m;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,16 +25,18 @@ struct JoinPiece {
   struct stat checked {};  // the file as it was read for its frames: open one at a time, it must stay so
   MpegFile mpeg;
   Mark mark;
-  std::int64_t own = 0;  // its first audio frame that the join keeps
+  std::int64_t own = 0;                   // its first audio frame that the join keeps
+  std::optional<std::uint16_t> musicCrc;  // of its audio frames, as its LAME tag says
 };
 
 Message joinRefusal(const QString &file, const QString &why) {
   return {file, QStringLiteral("Cannot join %1: %2.").arg(file, why), why};
 }
 
-// Copies [offset, offset + length) of `in` to `out`, through the CRC; false
-// with errno set, and `readFailed` where it was reading `in` that failed.
-bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg::Crc16 &crc,
+// Copies [offset, offset + length) of `in` to `out` (none: reads only),
+// through the CRCs; false with errno set, and `readFailed` where it was
+// reading `in` that failed.
+bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, std::initializer_list<mpeg::Crc16 *> crcs,
                  std::vector<unsigned char> &buffer, bool &readFailed) {
   buffer.resize(static_cast<std::size_t>(kCopyBuffer));
   while (length > 0) {
@@ -43,8 +46,8 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, mpeg
       return false;
     }
     if (!mpeg::readAt(in, buffer.data(), n, offset)) return readFailed = true, false;
-    if (!writeAll(out, reinterpret_cast<const char *>(buffer.data()), n)) return false;
-    crc.update(buffer.data(), n);
+    if (out >= 0 && !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n)) return false;
+    for (mpeg::Crc16 *crc : crcs) crc->update(buffer.data(), n);
     offset += static_cast<std::int64_t>(n);
     length -= static_cast<std::int64_t>(n);
   }
@@ -66,6 +69,31 @@ std::optional<Mark> markAtHead(int fd) {
   return decodeMark(mpeg::privateOf(tag, kMarkOwner));
 }
 
+// Why the piece's record cannot be what the split wrote, if it cannot: every
+// field within what the piece holds. Takes its music CRC meanwhile.
+std::optional<QString> checkRecord(JoinPiece &p) {
+  const Mark &m = p.mark;
+  const auto damaged = [](const QString &what) { return QStringLiteral("its record is damaged: %1").arg(what); };
+  if (m.piece < 1 || m.piece > m.count) return damaged(QStringLiteral("piece %1 of %2").arg(m.piece).arg(m.count));
+  if (m.carriers > p.mpeg.layout.frames() || m.first < 0)
+    return damaged(QStringLiteral("%1 frames made before frame %2, of %3 frames")
+                       .arg(m.carriers)
+                       .arg(m.first)
+                       .arg(p.mpeg.layout.frames()));
+  // The source's tag became the piece's with its track number: about as large.
+  if (m.id3v2Size > p.mpeg.id3v2.size() + 1024)
+    return damaged(QStringLiteral("a tag of %1 bytes, where the piece holds %2").arg(m.id3v2Size).arg(p.mpeg.id3v2.size()));
+  if (m.length.size() > 10 || !std::all_of(m.length.begin(), m.length.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return damaged(QStringLiteral("a length that is no number of milliseconds"));
+  if (p.mpeg.layout.layer3()) {
+    const mpeg::InfoTag tag = mpeg::readInfoTag(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first);
+    if (tag.lameAt >= 0 && static_cast<std::size_t>(tag.lameAt) + 34 <= p.mpeg.firstFrame.size())
+      p.musicCrc = static_cast<std::uint16_t>(p.mpeg.firstFrame[static_cast<std::size_t>(tag.lameAt) + 32] << 8 |
+                                              p.mpeg.firstFrame[static_cast<std::size_t>(tag.lameAt) + 33]);
+  }
+  return std::nullopt;
+}
+
 // Reads every piece's frames and mark into `in`, and checks that each
 // follows the one before it.
 std::optional<Message> readPieces(const QStringList &pieces, const QString &output, std::vector<JoinPiece> &in) {
@@ -85,10 +113,15 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
       return joinRefusal(p.name, QStringLiteral("it is the output file as well"));
     ::fcntl(file.fd(), F_SETFL, ::fcntl(file.fd(), F_GETFL) & ~O_NONBLOCK);
     std::optional<Mark> mark;
-    if (readMpegFile(file.fd(), p.mpeg))
-      mark = decodeMark(p.mpeg.layout.layer3()
-                            ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
-                            : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner));
+    std::vector<unsigned char> record;
+    if (readMpegFile(file.fd(), p.mpeg)) {
+      record = p.mpeg.layout.layer3()
+                   ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
+                   : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner);
+      mark = decodeMark(record);
+    }
+    if (!mark && record.size() == kMarkSize && std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), record.begin()))
+      return joinRefusal(p.name, QStringLiteral("its record is damaged: its checksum does not hold"));
     if (!mark) {
       if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
       if (markAtHead(file.fd()))
@@ -97,8 +130,7 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
       return joinRefusal(p.name, QStringLiteral("it is not an exact piece (its Info frame does not say so)"));
     }
     p.mark = *mark;
-    if (p.mark.piece < 1 || p.mark.piece > p.mark.count)
-      return joinRefusal(p.name, QStringLiteral("its record says it is piece %1 of %2").arg(p.mark.piece).arg(p.mark.count));
+    if (auto wrong = checkRecord(p)) return joinRefusal(p.name, *wrong);
     if (i == 0) {
       if (p.mark.piece != 1)
         return joinRefusal(p.name, QStringLiteral("it is piece %1 of %2: piece 1 is missing before it")
@@ -161,6 +193,10 @@ std::optional<Message> keepFrames(std::vector<JoinPiece> &in, bool plainStart, s
                                      .arg(in[i - 1].name)
                                      .arg(next));
     p.own = carrier + next - p.mark.first;
+    if (p.own >= p.mpeg.layout.frames())
+      return joinRefusal(p.name, QStringLiteral("it brings no frame after the end of %1 at frame %2")
+                                     .arg(in[i - 1].name)
+                                     .arg(next));
     next = std::max(next, p.mark.first + p.mpeg.layout.frames() - carrier);
     keep(p);
   }
@@ -182,8 +218,11 @@ std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpe
     if (st.st_dev != p.checked.st_dev || st.st_ino != p.checked.st_ino || st.st_size != p.checked.st_size ||
         st.st_mtim.tv_sec != p.checked.st_mtim.tv_sec || st.st_mtim.tv_nsec != p.checked.st_mtim.tv_nsec)
       return joinRefusal(p.name, QStringLiteral("it changed while the join read it"));
+    // The frames before those kept count in the piece's own checksum.
+    mpeg::Crc16 own;
     bool readFailed = false;
-    if (!copyThrough(file.fd(), out, from, o.back() - from, crc, buffer, readFailed)) {
+    if (!copyThrough(file.fd(), -1, o.front(), from - o.front(), {&own}, buffer, readFailed) ||
+        !copyThrough(file.fd(), out, from, o.back() - from, {&crc, &own}, buffer, readFailed)) {
       if (!readFailed || stopAsked) return writeFailed();
       const int error = errno;
       return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
@@ -193,6 +232,9 @@ std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpe
                                            .arg(p.checked.st_size)
                                      : QStringLiteral("cannot read it: %1").arg(systemError(error)));
     }
+    if (p.musicCrc && own.value() != *p.musicCrc)
+      return joinRefusal(p.name, QStringLiteral("its frames do not match the checksum it was written with: it is "
+                                                "damaged"));
   }
   return std::nullopt;
 }

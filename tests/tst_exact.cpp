@@ -345,6 +345,44 @@ class TestExact : public QObject {
     }
   }
 
+  // join checks what it reads: a piece changed byte by byte from a real
+  // split is refused, naming it and why, and nothing is written.
+  void joinChecksWhatItReads_data() {
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<int>("at");  // from the record's first byte; past 10000: the middle of the piece
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("says");
+    const QString record = QStringLiteral("its record is damaged");
+    QTest::newRow("the source's tag size") << 0 << 31 << QByteArray("\x7f\xff\xff\xff", 4) << record;
+    QTest::newRow("no carrier frame") << 1 << 5 << QByteArray(1, '\0') << record;
+    QTest::newRow("another first frame") << 1 << 29 << QByteArray(1, '\x09') << record;
+    QTest::newRow("another piece number") << 2 << 9 << QByteArray(1, '\x01') << record;
+    QTest::newRow("a frame's bytes") << 1 << 20000 << QByteArray("\x55\xaa", 2)
+                                     << QStringLiteral("do not match the checksum");
+  }
+  void joinChecksWhatItReads() {
+    QFETCH(int, piece);
+    QFETCH(int, at);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, says);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("3"), r);
+    QVERIFY(out.completed && out.pieces.size() >= 3);
+    QByteArray changed = readAll(out.pieces[piece]);
+    const qsizetype record = changed.indexOf("Tcut");
+    QVERIFY(record > 0);
+    const qsizetype where = at > 10000 ? changed.size() / 2 : record + at;
+    QVERIFY(changed.mid(where, bytes.size()) != bytes);
+    changed.replace(where, bytes.size(), bytes);
+    writeFile(out.pieces[piece], changed);
+    const auto refused = split::joinPieces(out.pieces, QStringLiteral("joined.mp3"));
+    QVERIFY(refused);
+    QCOMPARE(refused->file, out.pieces[piece]);
+    QVERIFY2(refused->text.contains(says), qPrintable(refused->text));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("joined.mp3")));
+  }
+
   void joinGivesBackTheSource_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("method");
