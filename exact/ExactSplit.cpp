@@ -441,6 +441,18 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     return run.stopped();
   }
   noticePassedOver(run, src.layout.stream);
+  // Layers I and II keep a piece's record in its ID3v2 tag: in a tag the
+  // program cannot edit, the pieces could never be joined.
+  if (!src.layout.layer3() && !src.id3v2.empty() &&
+      mpeg::privateOf(mpeg::withPrivate(src.id3v2, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1)), kMarkOwner)
+              .size() != kMarkSize) {
+    const QString why = QStringLiteral(
+        "its ID3v2 tag is of a form this program cannot edit (version 2.2, unsynchronised, or with an extended "
+        "header), and exact pieces of Layer I and II keep what they are there");
+    run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), why),
+                QStringLiteral("cannot cut it exactly: %1").arg(why)});
+    return run.stopped();
+  }
   const auto pieces = plan(src, true);
   if (!pieces) return run.stopped();
 
