@@ -99,11 +99,15 @@ class TestProgress : public QObject {
   // The main window takes no click meanwhile; closing it cancels as well.
   void cancelStopsTheSplit_data() {
     QTest::addColumn<bool>("closeTheWindow");
-    QTest::newRow("Cancel") << false;
-    QTest::newRow("the main window closed") << true;
+    QTest::addColumn<bool>("realMessage");
+    QTest::newRow("Cancel") << false << false;
+    QTest::newRow("the main window closed") << true << false;
+    // The message a user answers with Enter: the split's messages take input.
+    QTest::newRow("Cancel, and a real message box") << false << true;
   }
   void cancelStopsTheSplit() {
     QFETCH(bool, closeTheWindow);
+    QFETCH(bool, realMessage);
     FakePlatform *fake = startProgram({{"Top", 100}, {"Left", 100}, {"Offset", 200}, {"Method", 3}});
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
     const QString folder = QDir::current().filePath(QStringLiteral("cancel"));
@@ -125,7 +129,12 @@ class TestProgress : public QObject {
             .arg(next.y()) +
         (closeTheWindow ? QStringLiteral("touch close-now")
                         : QStringLiteral("eval $(xdotool getwindowgeometry --shell $w); "
-                                         "xdotool mousemove $((X + 104)) $((Y + 84)) click 1"));
+                                         "xdotool mousemove $((X + 104)) $((Y + 84)) click 1")) +
+        (realMessage ? QStringLiteral("; b=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tranchette$' | "
+                                      "head -n 1); sleep 0.5; xdotool windowactivate --sync $b 2>/dev/null; "
+                                      "xdotool windowfocus --sync $b; xdotool key Return; touch answered")
+                     : QString());
+    if (realMessage) setPlatform(nullptr);
     QProcess hand;
     hand.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
     QVERIFY(hand.waitForStarted());
@@ -151,6 +160,9 @@ class TestProgress : public QObject {
     if (closeTheWindow) {
       QVERIFY(fake->messages.isEmpty());
       QTRY_VERIFY(!Form1->isVisible());
+    } else if (realMessage) {
+      QVERIFY(QFile::remove(QStringLiteral("answered")));
+      QVERIFY(Form1->isVisible());
     } else {
       QCOMPARE(fake->messages.size(), 1);
       QCOMPARE(fake->messages[0].text,

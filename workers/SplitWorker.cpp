@@ -21,9 +21,9 @@ bool splitRunning = false;
 bool closeAsked = false;  // the main window was closed during the split
 
 // While a split runs on the main thread, the progress window lets events
-// through: only its own input may reach a window then. Closing the main
-// window (from the window manager) cancels the split, and the window closes
-// once it has stopped.
+// through: the main window takes no input then (the progress window and the
+// messages of the split do). Closing the main window (from the window
+// manager) cancels the split, and the window closes once it has stopped.
 class InputGate : public QObject {
  public:
   explicit InputGate(QWidget *hostWindow) : hostWindow_(hostWindow) { qApp->installEventFilter(this); }
@@ -37,9 +37,9 @@ class InputGate : public QObject {
       event->ignore();
       return true;
     }
-    if (!isInput(event->type())) return false;
-    if (auto *w = qobject_cast<QWidget *>(watched)) return w->window() != Form3;
-    if (auto *w = qobject_cast<QWindow *>(watched)) return w != Form3->windowHandle();
+    if (!isInput(event->type()) || !hostWindow_) return false;
+    if (auto *w = qobject_cast<QWidget *>(watched)) return w->window() == hostWindow_;
+    if (auto *w = qobject_cast<QWindow *>(watched)) return w == hostWindow_->windowHandle();
     return false;
   }
 
