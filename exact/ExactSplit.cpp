@@ -441,6 +441,21 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     return run.stopped();
   }
   noticePassedOver(run, src.layout.stream);
+  // A first audio frame that is itself an Info frame (after one that counts
+  // no frames) would be taken for the tag of the pieces' join, and lost.
+  if (src.layout.layer3() && src.layout.frames() > 0) {
+    std::vector<unsigned char> first(static_cast<std::size_t>(src.layout.frameSize(0)));
+    mpeg::Header h;
+    if (mpeg::readAt(run.fd(), first.data(), first.size(), src.layout.offsets[0]) &&
+        mpeg::parseHeader(first.data(), h) && h.size <= static_cast<int>(first.size()) &&
+        mpeg::readInfoTag(first.data(), h).present) {
+      const QString why = QStringLiteral("its first audio frame is a second Info frame, which a join of the pieces "
+                                         "could not give back as audio");
+      run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), why),
+                  QStringLiteral("cannot cut it exactly: %1").arg(why)});
+      return run.stopped();
+    }
+  }
   // Layers I and II keep a piece's record in its ID3v2 tag: in a tag the
   // program cannot edit, the pieces could never be joined.
   if (!src.layout.layer3() && !src.id3v2.empty() &&

@@ -668,6 +668,9 @@ class TestExact : public QObject {
     QTest::newRow("a tag followed by no frame") << "xing-then-junk.mp3"
                                                 << "20"
                                                 << "not a plain MPEG audio stream";
+    QTest::newRow("a second Info frame taken for audio") << "two-info.mp3"
+                                                         << "20"
+                                                         << "a second Info frame";
     QTest::newRow("Layer II under a tag that cannot take the record") << "layer2-id3v22.mp2"
                                                                       << "200"
                                                                       << "cannot edit";
