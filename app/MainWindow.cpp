@@ -1,13 +1,10 @@
 #include "MainWindow.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
-#include <type_traits>
 #include <unistd.h>
 #include <utility>
 
@@ -46,7 +43,6 @@ TForm1 *Form1 = nullptr;
 
 namespace {
 const QString kSettingsKey = QStringLiteral("Software\\Velmora\\Tranchette");
-
 }  // namespace
 
 void filterNumberKey(QChar &key) {
@@ -456,12 +452,6 @@ bool TForm1::sourceServes(int method) {
   return false;
 }
 
-namespace {
-std::int32_t clampTo32(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
-}
-}  // namespace
-
 void TForm1::enterMethod1() {
   PageControl1->setCurrentWidget(TabSheet3);
   std::shared_ptr<const audio::StreamFacts> facts;
@@ -469,8 +459,8 @@ void TForm1::enterMethod1() {
   if (guessed_) {
     // Played at once on the guess; the frames and their index follow.
     facts = std::exchange(guessed_, nullptr);
-    FrameCount = clampTo32(facts->frames);
-    TotalTime = clampTo32(facts->totalTimeMs());
+    FrameCount = audio::clampTo32(facts->frames);
+    TotalTime = audio::clampTo32(facts->totalTimeMs());
     factsReader_ = std::make_unique<audio::FactsReader>(SourceFile);
     on(factsReader_.get(), &audio::FactsReader::ready, this,
        [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
@@ -496,8 +486,8 @@ void TForm1::enterMethod1() {
 void TForm1::applyFacts(std::shared_ptr<const audio::StreamFacts> facts) {
   if (factsReader_) factsReader_.release()->deleteLater();  // this may run inside its signal
   if (facts) {
-    FrameCount = clampTo32(facts->frames);
-    TotalTime = clampTo32(facts->totalTimeMs());
+    FrameCount = audio::clampTo32(facts->frames);
+    TotalTime = audio::clampTo32(facts->totalTimeMs());
     Slider->setMax(FrameCount + FrameCorrection);
     Slider->setFrequency(FrameCount / 10);
   }

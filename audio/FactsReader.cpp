@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QScopeGuard>
+
 #include "FileName.h"
 
 namespace audio {
@@ -19,17 +21,12 @@ FactsReader::FactsReader(const QString &path, QObject *parent) : QObject(parent)
       // the walk does not take is not, and runs to its end.
       const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
       if (fd >= 0) {
+        const auto closing = qScopeGuard([fd] { ::close(fd); });
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        try {
-          facts = std::make_shared<const StreamFacts>(
-              readStreamFacts(name, fd, [this](std::int64_t, const unsigned char *, std::size_t) {
-                if (cancel_) throw Cancelled{};
-              }));
-        } catch (...) {
-          ::close(fd);
-          throw;
-        }
-        ::close(fd);
+        facts = std::make_shared<const StreamFacts>(
+            readStreamFacts(name, fd, [this](std::int64_t, const unsigned char *, std::size_t) {
+              if (cancel_) throw Cancelled{};
+            }));
       }
     } catch (const Cancelled &) {
       return;

@@ -140,13 +140,11 @@ void requireMpegAudio(const std::string &path) {
   if (!guessStreamFacts(path)) readStreamFacts(path);
 }
 
-}  // namespace audio
-
-namespace {
 std::int32_t clampTo32(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
 }
-}  // namespace
+
+}  // namespace audio
 
 void TMp3Play::Open(const QString &fileName, const QString &) {
   facts_.reset();
@@ -162,5 +160,5 @@ const audio::StreamFacts &TMp3Play::facts() const {
   return *facts_;
 }
 
-std::int32_t TMp3Play::FrameCount() const { return clampTo32(facts().frames); }
-std::int32_t TMp3Play::TotalTime() const { return clampTo32(facts().totalTimeMs()); }
+std::int32_t TMp3Play::FrameCount() const { return audio::clampTo32(facts().frames); }
+std::int32_t TMp3Play::TotalTime() const { return audio::clampTo32(facts().totalTimeMs()); }

@@ -61,6 +61,10 @@ std::optional<StreamFacts> guessStreamFacts(const std::string &path);
 // else is left to readStreamFacts.
 void requireMpegAudio(const std::string &path);
 
+// A frame count or a time in ms as the window holds it: within 0 and the
+// largest 32-bit value.
+std::int32_t clampTo32(std::int64_t v);
+
 }  // namespace audio
 
 // The stream information component of the main window: Open, read

@@ -1,5 +1,6 @@
 #include "OutputFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include <QRegularExpression>
 
+#include "Frame.h"
 #include "SystemFiles.h"
 
 namespace split {
@@ -30,17 +32,14 @@ bool sameBytes(const QByteArray &a, const QByteArray &b) {
   if (!one.isOpen() || !two.isOpen() || ::fstat(one.fd(), &sa) != 0 || ::fstat(two.fd(), &sb) != 0 ||
       sa.st_size != sb.st_size)
     return false;
-  std::vector<char> x(static_cast<std::size_t>(kCopyBuffer)), y(x.size());
-  for (;;) {
-    const ssize_t n = ::read(one.fd(), x.data(), x.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    if (!sys::whole(static_cast<std::size_t>(n), [&](std::size_t done) {
-          return ::read(two.fd(), y.data() + done, static_cast<std::size_t>(n) - done);
-        }) ||
-        std::memcmp(x.data(), y.data(), static_cast<std::size_t>(n)) != 0)
+  std::vector<unsigned char> x(static_cast<std::size_t>(kCopyBuffer)), y(x.size());
+  for (std::int64_t at = 0; at < sa.st_size; at += kCopyBuffer) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(kCopyBuffer, sa.st_size - at));
+    if (!mpeg::readAt(one.fd(), x.data(), n, at) || !mpeg::readAt(two.fd(), y.data(), n, at) ||
+        std::memcmp(x.data(), y.data(), n) != 0)
       return false;
   }
+  return true;
 }
 
 OutputLock::~OutputLock() {

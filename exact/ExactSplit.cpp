@@ -194,6 +194,30 @@ void noticePassedOver(Run &run, const mpeg::Stream &st) {
          QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
 }
 
+// Why the exact pieces of `src` could not be joined again, where they
+// could not.
+std::optional<QString> unjoinable(int fd, const MpegFile &src) {
+  // A first audio frame that is itself an Info frame (after one that counts
+  // no frames) would be taken for the tag of the pieces' join, and lost.
+  if (src.layout.layer3() && src.layout.frames() > 0) {
+    std::vector<unsigned char> first(static_cast<std::size_t>(src.layout.frameSize(0)));
+    mpeg::Header h;
+    if (mpeg::readAt(fd, first.data(), first.size(), src.layout.offsets[0]) && mpeg::parseHeader(first.data(), h) &&
+        h.size <= static_cast<int>(first.size()) && mpeg::readInfoTag(first.data(), h).present)
+      return QStringLiteral("its first audio frame is a second Info frame, which a join of the pieces could not give "
+                            "back as audio");
+  }
+  // Layers I and II keep a piece's record in its ID3v2 tag: in a tag the
+  // program cannot edit, the pieces could never be joined.
+  if (!src.layout.layer3() && !src.id3v2.empty() &&
+      mpeg::privateOf(mpeg::withPrivate(src.id3v2, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1)), kMarkOwner)
+              .size() != kMarkSize)
+    return QStringLiteral(
+        "its ID3v2 tag is of a form this program cannot edit (version 2.2, unsynchronised, or with an extended "
+        "header), and exact pieces of Layer I and II keep what they are there");
+  return std::nullopt;
+}
+
 // The pieces of an exact run of `src`, or nothing when there can be none;
 // with `tell`, the run hears why, and what it should know of the plan.
 using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, bool tell)>;
@@ -441,31 +465,9 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     return run.stopped();
   }
   noticePassedOver(run, src.layout.stream);
-  // A first audio frame that is itself an Info frame (after one that counts
-  // no frames) would be taken for the tag of the pieces' join, and lost.
-  if (src.layout.layer3() && src.layout.frames() > 0) {
-    std::vector<unsigned char> first(static_cast<std::size_t>(src.layout.frameSize(0)));
-    mpeg::Header h;
-    if (mpeg::readAt(run.fd(), first.data(), first.size(), src.layout.offsets[0]) &&
-        mpeg::parseHeader(first.data(), h) && h.size <= static_cast<int>(first.size()) &&
-        mpeg::readInfoTag(first.data(), h).present) {
-      const QString why = QStringLiteral("its first audio frame is a second Info frame, which a join of the pieces "
-                                         "could not give back as audio");
-      run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), why),
-                  QStringLiteral("cannot cut it exactly: %1").arg(why)});
-      return run.stopped();
-    }
-  }
-  // Layers I and II keep a piece's record in its ID3v2 tag: in a tag the
-  // program cannot edit, the pieces could never be joined.
-  if (!src.layout.layer3() && !src.id3v2.empty() &&
-      mpeg::privateOf(mpeg::withPrivate(src.id3v2, kMarkOwner, std::vector<unsigned char>(kMarkSize, 1)), kMarkOwner)
-              .size() != kMarkSize) {
-    const QString why = QStringLiteral(
-        "its ID3v2 tag is of a form this program cannot edit (version 2.2, unsynchronised, or with an extended "
-        "header), and exact pieces of Layer I and II keep what they are there");
-    run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), why),
-                QStringLiteral("cannot cut it exactly: %1").arg(why)});
+  if (const auto why = unjoinable(run.fd(), src)) {
+    run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), *why),
+                QStringLiteral("cannot cut it exactly: %1").arg(*why)});
     return run.stopped();
   }
   const auto pieces = plan(src, true);

@@ -54,19 +54,23 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, std:
   return true;
 }
 
+// Where an exact piece keeps its record: after the LAME tag of its Info
+// frame (Layer III), or in a PRIV frame of its ID3v2 tag.
+std::vector<unsigned char> recordOf(const mpeg::Header &first, const unsigned char *firstFrame,
+                                    const mpeg::Bytes &id3v2) {
+  return first.layer == 3 ? mpeg::extraBytes(firstFrame, first, kMarkSize) : mpeg::privateOf(id3v2, kMarkOwner);
+}
+
 // The mark of a file whose frames could not be walked, from its head alone:
 // an exact piece cut short or damaged still says what it is there.
 std::optional<Mark> markAtHead(int fd) {
   const auto stream = mpeg::estimate(fd);
   if (!stream) return std::nullopt;
-  if (stream->first.layer == 3) {
-    std::vector<unsigned char> frame(static_cast<std::size_t>(stream->first.size));
-    if (!mpeg::readAt(fd, frame.data(), frame.size(), stream->firstFrame)) return std::nullopt;
-    return decodeMark(mpeg::extraBytes(frame.data(), stream->first, kMarkSize));
-  }
-  std::vector<unsigned char> tag(static_cast<std::size_t>(stream->tagEnd));
-  if (!mpeg::readAt(fd, tag.data(), tag.size(), 0)) return std::nullopt;
-  return decodeMark(mpeg::privateOf(tag, kMarkOwner));
+  std::vector<unsigned char> frame(static_cast<std::size_t>(stream->first.size));
+  mpeg::Bytes tag(static_cast<std::size_t>(stream->tagEnd));
+  if (!mpeg::readAt(fd, frame.data(), frame.size(), stream->firstFrame) || !mpeg::readAt(fd, tag.data(), tag.size(), 0))
+    return std::nullopt;
+  return decodeMark(recordOf(stream->first, frame.data(), tag));
 }
 
 // Why the piece's record cannot be what the split wrote, if it cannot: every
@@ -115,9 +119,7 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
     std::optional<Mark> mark;
     std::vector<unsigned char> record;
     if (readMpegFile(file.fd(), p.mpeg)) {
-      record = p.mpeg.layout.layer3()
-                   ? mpeg::extraBytes(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first, kMarkSize)
-                   : mpeg::privateOf(p.mpeg.id3v2, kMarkOwner);
+      record = recordOf(p.mpeg.layout.stream.first, p.mpeg.firstFrame.data(), p.mpeg.id3v2);
       mark = decodeMark(record);
     }
     if (!mark && record.size() == kMarkSize && std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), record.begin()))
