@@ -107,13 +107,20 @@ class ExactPieces {
   int sourceV1Track_;
 };
 
+// How many pieces are written: those that hold samples. Pieces past the end
+// of the stream (breakpoints after its last frame) hold none; they come last,
+// so the pieces written are numbered 1 to this, and each says so.
+std::int64_t writtenCount(const std::vector<exact::Piece> &pieces) {
+  return std::count_if(pieces.begin(), pieces.end(), [](const exact::Piece &p) { return p.samples() > 0; });
+}
+
 // Writes the planned pieces of an exact run; those written `ahead`, by
 // track, are only put under their final names.
 Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces,
                          std::map<std::int64_t, std::unique_ptr<PendingFile>> ahead = {}) {
   const auto &offsets = src.layout.offsets;
   const std::int64_t count = static_cast<std::int64_t>(pieces.size());
-  const ExactPieces maker(run.fd(), src, count);
+  const ExactPieces maker(run.fd(), src, writtenCount(pieces));
   std::int64_t total = 0, done = 0;
   for (std::int64_t k = 1; k <= count; ++k) {
     const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
@@ -475,7 +482,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
 
   std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
   if (!ahead.empty() && sameFrame(*guess, src)) {
-    const ExactPieces maker(run.fd(), src, static_cast<std::int64_t>(pieces->size()));
+    const ExactPieces maker(run.fd(), src, writtenCount(*pieces));
     const bool sameHeads = maker.count() == guessMaker->count() && maker.id() == guessMaker->id();
     for (auto &[k, early] : ahead) {
       if (k > maker.count() || (*pieces)[static_cast<std::size_t>(k - 1)] != early.piece) continue;
