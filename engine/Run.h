@@ -32,7 +32,27 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 struct PieceParts {
   std::vector<unsigned char> head;
   std::int64_t offset = 0, length = 0;
+  // Ranges within [offset, offset + length) left out, in order: what
+  // decoders pass over between frames.
+  std::vector<std::pair<std::int64_t, std::int64_t>> holes;
   std::vector<unsigned char> tail;
+  // The source's bytes the piece holds.
+  std::int64_t bodySize() const {
+    std::int64_t size = length;
+    for (const auto &[at, bytes] : holes) size -= bytes;
+    return size;
+  }
+  // Calls `take(offset, length)` for every range of the source it holds,
+  // in order; stops at the first that returns false.
+  template <typename Take>
+  bool eachRange(Take take) const {
+    std::int64_t at = offset;
+    for (const auto &[hole, bytes] : holes) {
+      if (!take(at, hole - at)) return false;
+      at = hole + bytes;
+    }
+    return take(at, offset + length - at);
+  }
 };
 
 // One run: the source, the template, the reporter and the copy buffer.
@@ -237,9 +257,10 @@ class Run {
   // fault_ set where the copy failed.
   bool fill(PendingFile &piece, const PieceParts &parts) {
     fault_ = Fault::none;
-    piece.reserve(static_cast<std::int64_t>(parts.head.size() + parts.tail.size()) + parts.length);
+    piece.reserve(static_cast<std::int64_t>(parts.head.size() + parts.tail.size()) + parts.bodySize());
     if (!writeBytes(piece.fd(), parts.head)) return false;
-    if (!copy(piece.fd(), parts.offset, parts.length)) return false;
+    if (!parts.eachRange([&](std::int64_t at, std::int64_t length) { return copy(piece.fd(), at, length); }))
+      return false;
     if (!writeBytes(piece.fd(), parts.tail)) return false;
     return piece.close();
   }

@@ -47,7 +47,6 @@ std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t len
 bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
                   PieceParts &parts, std::optional<std::uint16_t> frameSum) {
   const exact::Layout &layout = src.layout;
-  const auto &offsets = layout.offsets;
   std::vector<unsigned char> carrier;
   if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) return false;
   std::int64_t smallest = INT64_MAX, largest = 0;
@@ -64,17 +63,26 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
     for (int i = 1; i < p.carriers; ++i) carrier.insert(carrier.begin(), silent.begin(), silent.end());
   }
   const std::int64_t frames = p.carriers + p.end - p.first;
-  const std::int64_t audio = p.carriers * carrierSize + parts.length;
-  const std::int64_t base = parts.offset;
-  auto offsetOf = [&offsets, carrierSize, base, p](std::int64_t i) {
+  const std::int64_t body = parts.bodySize();
+  const std::int64_t audio = p.carriers * carrierSize + body;
+  auto offsetOf = [&layout, carrierSize, p](std::int64_t i) {
     if (i < p.carriers) return i * carrierSize;
-    return p.carriers * carrierSize + offsets[static_cast<std::size_t>(p.first + i - p.carriers)] - base;
+    return p.carriers * carrierSize + layout.span(p.first, p.first + i - p.carriers);
   };
   // The music's CRC: the carriers', then the source frames', as given or read.
-  if (!frameSum && !(frameSum = crcOf(fd, parts.offset, parts.length))) return false;
+  if (!frameSum) {
+    std::uint16_t sum = 0;
+    if (!parts.eachRange([&](std::int64_t at, std::int64_t length) {
+          const auto range = crcOf(fd, at, length);
+          if (range) sum = mpeg::Crc16::combine(sum, *range, static_cast<std::uint64_t>(length));
+          return range.has_value();
+        }))
+      return false;
+    frameSum = sum;
+  }
   mpeg::Crc16 crc;
   crc.update(carrier.data(), carrier.size());
-  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), *frameSum, static_cast<std::uint64_t>(parts.length));
+  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), *frameSum, static_cast<std::uint64_t>(body));
   const std::vector<unsigned char> info =
       infoFrameFor(src.header, frames, audio, vbr, {.delay = p.delay, .padding = p.padding}, music, extra, offsetOf);
   parts.head.insert(parts.head.end(), info.begin(), info.end());

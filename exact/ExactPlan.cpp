@@ -11,7 +11,7 @@ std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return (a + b - 1) / b; }
 // The first frame that holds none of the piece before: everything from the
 // stream's start for a piece that starts there.
 std::int64_t ownFrom(const Layout &layout, std::int64_t rawBegin) {
-  return rawBegin <= layout.stream.trimBegin ? 0 : ceilDiv(rawBegin, layout.spf());
+  return rawBegin <= layout.stream.trimBegin ? layout.from : ceilDiv(rawBegin, layout.spf());
 }
 
 // The first frame of a piece, warm-up included.
@@ -89,6 +89,9 @@ std::vector<std::int64_t> timeBoundaries(const Layout &layout, double lengthSamp
     if (pos >= s.trimEnd) break;
     if (pos > b.back()) b.push_back(pos);
   }
+  // A rest shorter than a frame goes with the piece before it: players do
+  // not play a piece of less than a frame right.
+  if (b.size() > 1 && s.trimEnd - b.back() < layout.spf()) b.pop_back();
   b.push_back(s.trimEnd);
   return b;
 }
@@ -99,7 +102,12 @@ std::int64_t frameBoundary(const Layout &layout, std::int64_t frame) {
 }
 
 SizePlan::SizePlan(const Layout &layout, std::int64_t limit, std::int64_t fixed, std::int64_t carrier)
-    : layout_(layout), limit_(limit), fixed_(fixed), carrier_(carrier), begin_(layout.stream.trimBegin) {}
+    : layout_(layout),
+      limit_(limit),
+      fixed_(fixed),
+      carrier_(carrier),
+      begin_(layout.stream.trimBegin),
+      own_(layout.from) {}
 
 SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_t)> &reach) {
   const mpeg::Stream &s = layout_.stream;
@@ -110,7 +118,7 @@ SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_
   const std::int64_t first = firstFrame(layout_, begin_, own_);
   if (!reach(own_)) return Step::unreachable;
   std::int64_t size = fixed_ + carriersFor(layout_, begin_, first) * carrier_;
-  size += layout_.offsets[static_cast<std::size_t>(own_)] - layout_.offsets[static_cast<std::size_t>(first)];
+  size += layout_.span(first, own_);
   const std::int64_t least = std::max(own_, begin_ / spf) + 1;  // the piece must play something
   std::int64_t end = own_;
   for (; end < frames; ++end) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -19,9 +20,27 @@ namespace split::exact {
 struct Layout {
   mpeg::Stream stream;
   std::vector<std::int64_t> offsets;
+  // Bytes between frames that decoders pass over, in order: in no piece.
+  struct Hole {
+    std::int64_t at = 0, length = 0;
+  };
+  std::vector<Hole> holes;
+  // The first frame that plays: those before it only warm the decoder up
+  // (a stretch of a source that goes on from where another ended).
+  std::int64_t from = 0;
   std::int64_t frames() const { return static_cast<std::int64_t>(offsets.size()) - 1; }
-  std::int64_t frameSize(std::int64_t i) const {
-    return offsets[static_cast<std::size_t>(i) + 1] - offsets[static_cast<std::size_t>(i)];
+  // The bytes of frames [i, j), holes left out.
+  std::int64_t span(std::int64_t i, std::int64_t j) const {
+    const std::int64_t a = offsets[static_cast<std::size_t>(i)], b = offsets[static_cast<std::size_t>(j)];
+    return b - a - (holes.empty() ? 0 : holeBytes(a, b));
+  }
+  std::int64_t frameSize(std::int64_t i) const { return span(i, i + 1); }
+  // The bytes of holes within [a, b) of the file.
+  std::int64_t holeBytes(std::int64_t a, std::int64_t b) const {
+    std::int64_t bytes = 0;
+    auto h = std::lower_bound(holes.begin(), holes.end(), a, [](const Hole &x, std::int64_t v) { return x.at < v; });
+    for (; h != holes.end() && h->at < b; ++h) bytes += std::min(b, h->at + h->length) - h->at;
+    return bytes;
   }
   int spf() const { return stream.first.samples; }
   // Layer III carries a bit reservoir and a Info frame; Layers I and II are

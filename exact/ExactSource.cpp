@@ -77,17 +77,19 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
 
 bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
   file.layout.stream = stream;
-  file.id3v2.resize(static_cast<std::size_t>(stream.tagEnd));
-  file.id3v1.resize(stream.id3v1 ? 128 : 0);
+  // A tag at the end stands for the source's tag where it has none at its start.
+  const bool endTag = stream.tagEnd == 0 && stream.endId3v2At >= 0;
+  file.id3v2.resize(static_cast<std::size_t>(endTag ? stream.endId3v2Size : stream.tagEnd));
+  file.id3v1.resize(stream.id3v1At >= 0 ? 128 : 0);
   file.firstFrame.resize(static_cast<std::size_t>(stream.first.size));
-  return mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), 0) &&
-         mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.audioEnd + stream.apeTag) &&
+  return mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), endTag ? stream.endId3v2At : 0) &&
+         mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.id3v1At) &&
          mpeg::readAt(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
          mpeg::readAt(fd, file.header, 4, stream.audioStart);
 }
 
 bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
-                  const mpeg::BytesRead &onBytes) {
+                  const mpeg::BytesRead &onBytes, mpeg::WalkError *why) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
@@ -100,15 +102,73 @@ bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t,
           offsets.push_back(offset);
           if (onFrame) onFrame(index, offset);
         },
-        true, onBytes);
+        true, onBytes, why);
   } catch (const mpeg::ReadError &) {
     return false;
   }
-  // A tag that counts other frames than the stream holds is read
-  // differently by every decoder.
-  if (!stream || (stream->info.frames != 0 && stream->info.frames != stream->frames)) return false;
+  if (!stream) return false;
   offsets.push_back(stream->audioEnd);
+  for (const mpeg::Passed &p : stream->passed)
+    if (p.beforeFrame < stream->frames) file.layout.holes.push_back({p.at, p.length});
   return completeMpegFile(fd, *stream, file);
+}
+
+std::vector<Stretch> stretchesOf(const MpegFile &src) {
+  const exact::Layout &whole = src.layout;
+  const mpeg::Stream &st = whole.stream;
+  // Where a stretch begins, and whether it goes on from the one before.
+  struct Start {
+    std::int64_t frame;
+    bool goesOn;
+    const unsigned char *header;
+  };
+  std::vector<Start> starts{{0, false, src.header}};
+  const std::int64_t firstEnd = st.changes.empty() ? whole.frames() : st.changes.front().frame;
+  // libmpg123 trims the padding where the frames its Info frame counts
+  // end, and plays on untrimmed after them.
+  if (st.info.frames > 0 && st.info.frames < firstEnd) starts.push_back({st.info.frames, true, src.header});
+  for (const mpeg::FormatChange &c : st.changes) starts.push_back({c.frame, false, c.bytes});
+  std::vector<Stretch> stretches;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::int64_t end = i + 1 < starts.size() ? starts[i + 1].frame : whole.frames();
+    Stretch s;
+    s.base = starts[i].goesOn ? 0 : starts[i].frame;
+    MpegFile &f = s.file;
+    f.id3v2 = src.id3v2;
+    f.id3v1 = src.id3v1;
+    f.firstFrame = src.firstFrame;
+    std::copy_n(starts[i].header, 4, f.header);
+    exact::Layout &l = f.layout;
+    l.offsets.assign(whole.offsets.begin() + s.base, whole.offsets.begin() + end + 1);
+    for (const exact::Layout::Hole &h : whole.holes)
+      if (h.at >= l.offsets.front() && h.at < l.offsets.back()) l.holes.push_back(h);
+    mpeg::Stream &ls = l.stream;
+    ls = st;
+    mpeg::parseHeader(f.header, ls.first);
+    ls.frames = l.frames();
+    ls.changes.clear();
+    ls.audioStart = l.offsets.front();
+    ls.audioEnd = l.offsets.back();
+    const std::int64_t raw = ls.rawSamples();
+    if (i == 0) {
+      // As libmpg123 decodes it: the start trimmed wherever the Info frame
+      // counts frames, the end only where they are there.
+      ls.trimBegin = 0;
+      ls.trimEnd = raw;
+      if (st.info.frames > 0) {
+        ls.trimBegin = std::min<std::int64_t>(st.info.delay + mpeg::kDecoderDelay, raw);
+        if (st.info.frames <= ls.frames)
+          ls.trimEnd = std::min(st.info.frames * ls.first.samples - st.info.padding + mpeg::kDecoderDelay, raw);
+      }
+    } else {
+      l.from = starts[i].frame - s.base;
+      ls.info = {};
+      ls.trimBegin = l.from * ls.first.samples;
+      ls.trimEnd = raw;
+    }
+    if (ls.trimEnd > ls.trimBegin) stretches.push_back(std::move(s));
+  }
+  return stretches;
 }
 
 std::optional<MpegFile> guessMpegFile(int fd) {
@@ -120,7 +180,7 @@ std::optional<MpegFile> guessMpegFile(int fd) {
 }
 
 bool sameFrame(const MpegFile &guess, const MpegFile &real) {
-  return guess.id3v2 == real.id3v2 && guess.id3v1 == real.id3v1 && guess.firstFrame == real.firstFrame &&
+  return real.plain() && guess.id3v2 == real.id3v2 && guess.id3v1 == real.id3v1 && guess.firstFrame == real.firstFrame &&
          std::equal(std::begin(guess.header), std::end(guess.header), std::begin(real.header)) &&
          (guess.layout.stream.trimBegin == 0) == (real.layout.stream.trimBegin == 0);
 }

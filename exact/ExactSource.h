@@ -56,17 +56,33 @@ struct MpegFile {
   mpeg::Bytes id3v2, id3v1;
   unsigned char header[4] = {};  // the first audio frame's
   mpeg::Bytes firstFrame;        // the tag frame where there is one, else the first audio frame
+  // Frames of one format back to back, as the Info frame counts them.
+  bool plain() const {
+    const mpeg::Stream &s = layout.stream;
+    return layout.holes.empty() && s.changes.empty() && (s.info.frames == 0 || s.info.frames == s.frames);
+  }
 };
+
+// A stretch of a source that exact cuts plan on its own: frames of one
+// format that a decoder plays without a break. Most sources are one.
+struct Stretch {
+  MpegFile file;          // its frames (a slice of the source's), its format and trimming, the source's tags
+  std::int64_t base = 0;  // the source's frame that its frame 0 is
+};
+// The stretches of a walked source: a new one where the format changes,
+// and where the frames that its Info frame counts end and more follow.
+std::vector<Stretch> stretchesOf(const MpegFile &src);
 
 // Reads the tags and first frames of `stream` from the file; false with
 // errno set when they cannot be read.
 bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file);
 
-// Walks the open file from its start; false when it is not a plain stream
-// (errno 0) or cannot be read (errno set). `onFrame(index, offset)` hears of
+// Walks the open file from its start; false when it is not an MPEG audio
+// stream the walk takes (errno 0, and `why` says where and why) or cannot
+// be read (errno set). `onFrame(index, offset)` hears of
 // every audio frame as the walk passes it, `onBytes` of every byte it reads.
 bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame = {},
-                  const mpeg::BytesRead &onBytes = {});
+                  const mpeg::BytesRead &onBytes = {}, mpeg::WalkError *why = nullptr);
 
 // The source as its first frame and its size suggest (mpeg::estimate), with
 // room for the offsets of the frames guessed, all yet unknown.
@@ -91,7 +107,8 @@ class Walker {
             fd, file_, [this](std::int64_t index, std::int64_t offset) { passed(index, offset); },
             [this](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
               handOver(offset, bytes, size);
-            });
+            },
+            &why_);
       } catch (const Stopped &) {
         errno = EINTR;
       }
@@ -130,8 +147,9 @@ class Walker {
 
   // Waits for the end of the walk; false (errno as readMpegFile sets it)
   // when the source is not a plain stream or cannot be read.
-  bool result(MpegFile &file) {
+  bool result(MpegFile &file, mpeg::WalkError *why = nullptr) {
     thread_.join();
+    if (why) *why = why_;
     errno = error_;
     if (!read_) return false;
     file = std::move(file_);
@@ -170,6 +188,7 @@ class Walker {
   exact::Layout *guessed_;
   BytesBetween *between_;
   MpegFile file_;
+  mpeg::WalkError why_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<std::int64_t> known_{0};  // guessed offsets [0, known_) are the walk's

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include <QLocale>
+
 #include "Carrier.h"
 #include "Convert.h"
 #include "ExactSource.h"
@@ -27,11 +29,14 @@ namespace {
 // Makes the parts of an exact run's pieces.
 class ExactPieces {
  public:
-  ExactPieces(int fd, const MpegFile &src, std::int64_t count)
+  // `src`: the source, or a stretch of it whose frame 0 is the source's
+  // frame `base`; `id`: the source's.
+  ExactPieces(int fd, const MpegFile &src, std::int64_t count, std::uint64_t id, std::int64_t base = 0)
       : fd_(fd),
         src_(src),
         count_(count),
-        id_(sourceIdOf(fd, src.layout.stream)),
+        base_(base),
+        id_(id),
         sourceTrack_(mpeg::trackOf(src.id3v2)),
         sourceLength_(mpeg::lengthOf(src.id3v2)),
         sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
@@ -49,8 +54,11 @@ class ExactPieces {
     if (const std::string length = ownLength(p); !length.empty()) mpeg::setLength(parts.head, length);
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
+    for (const exact::Layout::Hole &h : layout.holes)
+      if (h.at >= parts.offset && h.at < parts.offset + parts.length) parts.holes.push_back({h.at, h.length});
     parts.tail = src_.id3v1;
-    if (!parts.tail.empty()) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    // An ID3v1.0 tag's comment runs through where v1.1 keeps the track: it stays whole.
+    if (!parts.tail.empty() && parts.tail[125] == 0) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
     const std::vector<unsigned char> extra = markOf(k, p);
     // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
     if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
@@ -89,7 +97,7 @@ class ExactPieces {
     mark.piece = static_cast<std::uint32_t>(k);
     mark.count = static_cast<std::uint32_t>(count_);
     mark.source = id_;
-    mark.first = p.first;
+    mark.first = base_ + p.first;
     mark.id3v1Track = sourceV1Track_;
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
@@ -100,31 +108,39 @@ class ExactPieces {
   static constexpr std::size_t kMaxLengthDigits = 15;  // the mark keeps them with room for the track
   int fd_;
   const MpegFile &src_;
-  std::int64_t count_;
+  std::int64_t count_, base_;
   std::uint64_t id_;
   std::string sourceTrack_;
   std::string sourceLength_;
   int sourceV1Track_;
 };
 
+// A piece planned, and the stretch of the source it is cut from.
+struct Planned {
+  std::size_t stretch = 0;
+  exact::Piece piece;
+  bool operator==(const Planned &) const = default;
+};
+
 // How many pieces are written: those that hold samples. Pieces past the end
 // of the stream (breakpoints after its last frame) hold none; they come last,
 // so the pieces written are numbered 1 to this, and each says so.
-std::int64_t writtenCount(const std::vector<exact::Piece> &pieces) {
-  return std::count_if(pieces.begin(), pieces.end(), [](const exact::Piece &p) { return p.samples() > 0; });
+std::int64_t writtenCount(const std::vector<Planned> &pieces) {
+  return std::count_if(pieces.begin(), pieces.end(), [](const Planned &p) { return p.piece.samples() > 0; });
 }
 
 // Writes the planned pieces of an exact run; those written `ahead`, by
 // track, are only put under their final names.
-Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact::Piece> &pieces,
+Outcome writeExactPieces(Run &run, const std::vector<Stretch> &stretches, std::uint64_t id,
+                         const std::vector<Planned> &pieces,
                          std::map<std::int64_t, std::unique_ptr<PendingFile>> ahead = {}) {
-  const auto &offsets = src.layout.offsets;
   const std::int64_t count = static_cast<std::int64_t>(pieces.size());
-  const ExactPieces maker(run.fd(), src, writtenCount(pieces));
+  std::vector<ExactPieces> makers;
+  for (const Stretch &s : stretches) makers.emplace_back(run.fd(), s.file, writtenCount(pieces), id, s.base);
   std::int64_t total = 0, done = 0;
   for (std::int64_t k = 1; k <= count; ++k) {
-    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
-    const std::int64_t bytes = offsets[static_cast<std::size_t>(p.end)] - offsets[static_cast<std::size_t>(p.first)];
+    const Planned &p = pieces[static_cast<std::size_t>(k - 1)];
+    const std::int64_t bytes = stretches[p.stretch].file.layout.span(p.piece.first, p.piece.end);
     total += bytes;
     if (ahead.count(k)) done += bytes;
   }
@@ -132,14 +148,14 @@ Outcome writeExactPieces(Run &run, const MpegFile &src, const std::vector<exact:
   run.restartProgress(done, total);
   const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   for (std::int64_t k = 1; k <= count; ++k) {
-    const exact::Piece &p = pieces[static_cast<std::size_t>(k - 1)];
-    if (p.samples() == 0) {
+    const Planned &p = pieces[static_cast<std::size_t>(k - 1)];
+    if (p.piece.samples() == 0) {
       run.outcome().skipped++;
     } else if (const auto early = ahead.find(k); early != ahead.end()) {
       if (!run.commit(k, *early->second)) return run.stopped();
     } else {
       PieceParts parts;
-      if (!maker.partsOf(k, p, parts)) {
+      if (!makers[p.stretch].partsOf(k, p.piece, parts)) {
         const int error = errno;
         if (!run.shrank())
           run.refuse({run.source(),
@@ -165,40 +181,59 @@ bool startsFreeFormat(int fd) {
          mpeg::parseHeader(std::array{b[0], b[1], static_cast<unsigned char>(b[2] | 0x10), b[3]}.data(), h);
 }
 
+QString number(std::int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+
 // Tells why the source cannot be cut exactly, errno as readMpegFile left it.
-void refuseExact(Run &run) {
+void refuseExact(Run &run, const mpeg::WalkError &why) {
   if (errno != 0) {
     run.refuse({run.source(),
                 QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(errno)),
                 QStringLiteral("cannot read it: %1").arg(systemError(errno))});
-  } else if (startsFreeFormat(run.fd())) {
-    run.refuse({run.source(),
-                QStringLiteral("Cannot cut %1 exactly: it is free format, whose frames exact cuts do not take. Split "
-                               "it without exact cuts.")
-                    .arg(run.source()),
-                QStringLiteral("cannot cut it exactly: free format (split it without exact cuts)")});
-  } else {
-    run.refuse({run.source(),
-                QStringLiteral("Cannot cut %1 exactly: it is not a plain MPEG audio stream (something other than "
-                               "frames of one format between its tags, such as a damaged frame or a change of format). "
-                               "Split it without exact cuts.")
-                    .arg(run.source()),
-                QStringLiteral("cannot cut it exactly: not a plain MPEG audio stream (split it without exact cuts)")});
+    return;
   }
+  QString reason = QString::fromStdString(why.reason);
+  if (why.at >= 0)
+    reason = why.frame >= 0 ? QStringLiteral("frame %1 at byte %2: %3").arg(number(why.frame), number(why.at), reason)
+                            : QStringLiteral("at byte %1: %2").arg(number(why.at), reason);
+  if (reason.isEmpty() && startsFreeFormat(run.fd())) reason = QStringLiteral("frame 0: free format");
+  if (reason.isEmpty()) reason = QStringLiteral("it is not an MPEG audio stream");
+  run.refuse({run.source(),
+              QStringLiteral("Cannot cut %1 exactly: %2. Split it without exact cuts.").arg(run.source(), reason),
+              QStringLiteral("cannot cut it exactly: %1 (split it without exact cuts)").arg(reason)});
 }
 
-// What decoders pass over goes into no piece; the user hears of it.
+QString formatName(const mpeg::Header &h) {
+  return QStringLiteral("MPEG-%1 Layer %2, %3 Hz %4")
+      .arg(h.version == 25 ? QStringLiteral("2.5") : QString::number(h.version),
+           QString(h.layer == 1 ? "I" : h.layer == 2 ? "II" : "III"), number(h.rate),
+           h.mono ? QStringLiteral("mono") : QStringLiteral("stereo"));
+}
+
+// What decoders pass over goes into no piece; the user hears of it, and
+// of where the format changes.
 void noticePassedOver(Run &run, const mpeg::Stream &st) {
   QStringList left;
-  if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(st.junk);
-  if (st.apeTag > 0) left << QStringLiteral("an APE tag of %1 bytes").arg(st.apeTag);
-  if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(st.cutEnd);
+  if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(number(st.junk));
+  for (const mpeg::Passed &p : st.passed)
+    // The tags that every piece carries are not lost.
+    if (p.at != st.id3v1At && (p.at != st.endId3v2At || st.tagEnd > 0))
+      left << QStringLiteral("%1 (%2 bytes) at byte %3").arg(mpeg::kindName(p.kind), number(p.length), number(p.at));
+  if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(number(st.cutEnd));
   if (!left.isEmpty())
     run.reporter().notice(
         {run.source(),
          QStringLiteral("No piece of %1 holds what decoders pass over in it: %2.")
              .arg(run.source(), left.join(QStringLiteral(", "))),
          QStringLiteral("in no piece, as decoders pass over it: %1").arg(left.join(QStringLiteral(", ")))});
+  QStringList changes;
+  for (const mpeg::FormatChange &c : st.changes)
+    changes << QStringLiteral("at frame %1 (byte %2) to %3").arg(number(c.frame), number(c.at), formatName(c.header));
+  if (!changes.isEmpty())
+    run.reporter().notice(
+        {run.source(),
+         QStringLiteral("The format of %1 changes %2: a piece ends at each change, and the next begins there.")
+             .arg(run.source(), changes.join(QStringLiteral(", "))),
+         QStringLiteral("its format changes %1; a piece ends at each change").arg(changes.join(QStringLiteral(", ")))});
 }
 
 // Why the exact pieces of `src` could not be joined again, where they
@@ -227,7 +262,10 @@ std::optional<QString> unjoinable(int fd, const MpegFile &src) {
 
 // The pieces of an exact run of `src`, or nothing when there can be none;
 // with `tell`, the run hears why, and what it should know of the plan.
-using ExactPlanner = std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, bool tell)>;
+// `src` is the source or a stretch of it, whose frame 0 is the source's
+// frame `base`.
+using ExactPlanner =
+    std::function<std::optional<std::vector<exact::Piece>>(const MpegFile &src, std::int64_t base, bool tell)>;
 
 // The pieces planned from a guess at the source, one at a time as
 // exact::SizePlan gives them, and how many there will be (a guess as well).
@@ -257,7 +295,7 @@ GuessedPlan oneByOne(std::vector<exact::Piece> pieces) {
 // A plan made whole from the guess alone, which needs no frame's offset.
 GuessPlanner fromTheGuess(const ExactPlanner &plan) {
   return [plan](const MpegFile &guess) -> std::optional<GuessedPlan> {
-    auto pieces = plan(guess, false);
+    auto pieces = plan(guess, 0, false);
     if (!pieces) return std::nullopt;
     return oneByOne(std::move(*pieces));
   };
@@ -437,8 +475,8 @@ class ExactAhead {
 // ahead under temporary names, as far as the walk has passed them. Then
 // each piece that the walked source plans alike is kept, its head made anew
 // for the whole as walked; the rest are dropped and written again.
-Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPlan, MpegFile *walked = nullptr,
-                 std::vector<exact::Piece> *planned = nullptr) {
+Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPlan, std::int64_t *walkedFrames = nullptr,
+                 std::vector<Planned> *planned = nullptr) {
   std::optional<MpegFile> guess = guessMpegFile(run.fd());
   std::optional<GuessedPlan> guessed = guess ? guessPlan(*guess) : std::nullopt;
   BytesBetween between(guessed.has_value());
@@ -446,7 +484,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   std::map<std::int64_t, AheadPiece> ahead;
   std::optional<ExactPieces> guessMaker;
   if (guessed) {
-    guessMaker.emplace(run.fd(), *guess, guessed->count);
+    guessMaker.emplace(run.fd(), *guess, guessed->count, sourceIdOf(run.fd(), guess->layout.stream));
     run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
     ExactAhead writer(run, walker, *guess, *guessed, *guessMaker);
@@ -462,30 +500,62 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   // What was written ahead goes before the user hears why it is not kept.
   const DropBeforeFailure dropAhead(run, [&] { ahead.clear(); });
   MpegFile src;
-  const bool whole = walker.result(src);
+  mpeg::WalkError why;
+  const bool whole = walker.result(src, &why);
   const int walkError = errno;
   if (!whole && stopAsked) return run.stoppedAt(std::nullopt), run.stopped();
   if (run.shrank()) return run.stopped();
   if (!whole) {
     errno = walkError;
-    refuseExact(run);
+    refuseExact(run, why);
     return run.stopped();
   }
   noticePassedOver(run, src.layout.stream);
-  if (const auto why = unjoinable(run.fd(), src)) {
-    run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), *why),
-                QStringLiteral("cannot cut it exactly: %1").arg(*why)});
+  if (const auto unfit = unjoinable(run.fd(), src)) {
+    run.refuse({run.source(), QStringLiteral("Cannot cut %1 exactly: %2.").arg(run.source(), *unfit),
+                QStringLiteral("cannot cut it exactly: %1").arg(*unfit)});
     return run.stopped();
   }
-  const auto pieces = plan(src, true);
-  if (!pieces) return run.stopped();
+  const std::uint64_t id = sourceIdOf(run.fd(), src.layout.stream);
+  const bool sameAsGuessed = !ahead.empty() && sameFrame(*guess, src);
+  if (walkedFrames) *walkedFrames = src.layout.frames();
+  std::vector<Stretch> stretches;
+  if (src.plain())
+    stretches.push_back({std::move(src), 0});
+  else
+    stretches = stretchesOf(src);
+  std::vector<Planned> pieces;
+  for (std::size_t i = 0; i < stretches.size(); ++i) {
+    const auto some = plan(stretches[i].file, stretches[i].base, true);
+    if (!some) return run.stopped();
+    for (const exact::Piece &p : *some)
+      // Breakpoints outside a stretch give it pieces that hold nothing;
+      // only the last stretch's stand for breakpoints past the end.
+      if (p.samples() > 0 || i + 1 == stretches.size()) pieces.push_back({i, p});
+  }
+
+  // Players do not play a piece of less than a frame right (some play
+  // nothing of it).
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    const exact::Piece &p = pieces[k].piece;
+    const std::int64_t spf = stretches[pieces[k].stretch].file.layout.spf();
+    if (p.samples() > 0 && p.samples() < spf) {
+      run.refuse(parameterError(
+          QStringLiteral("Exact piece %1 would play %2 samples, less than one frame (%3): players do not play so "
+                         "short a piece right. Give it at least one frame, or split without exact cuts.")
+              .arg(k + 1)
+              .arg(p.samples())
+              .arg(spf)));
+      return run.stopped();
+    }
+  }
 
   std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
-  if (!ahead.empty() && sameFrame(*guess, src)) {
-    const ExactPieces maker(run.fd(), src, writtenCount(*pieces));
-    const bool sameHeads = maker.count() == guessMaker->count() && maker.id() == guessMaker->id();
+  if (sameAsGuessed && stretches.size() == 1) {
+    const ExactPieces maker(run.fd(), stretches[0].file, writtenCount(pieces), id);
+    const bool sameHeads = maker.count() == guessMaker->count() && id == guessMaker->id();
     for (auto &[k, early] : ahead) {
-      if (k > maker.count() || (*pieces)[static_cast<std::size_t>(k - 1)] != early.piece) continue;
+      if (k > maker.count() || pieces[static_cast<std::size_t>(k - 1)].piece != early.piece) continue;
       if (!sameHeads) {
         PieceParts parts;
         if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
@@ -496,9 +566,8 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     }
   }
   ahead.clear();
-  const Outcome outcome = writeExactPieces(run, src, *pieces, std::move(kept));
-  if (walked) *walked = std::move(src);
-  if (planned) *planned = *pieces;
+  const Outcome outcome = writeExactPieces(run, stretches, id, pieces, std::move(kept));
+  if (planned) *planned = std::move(pieces);
   return outcome;
 }
 
@@ -523,7 +592,7 @@ Outcome exactBySize(Run &run, std::int64_t limit) {
     mpeg::parseHeader(src.header, h);
     return src.layout.layer3() ? std::int64_t{mpeg::frameSizeAt(h, 14)} : 0;
   };
-  const ExactPlanner plan = [&](const MpegFile &src, bool tell) {
+  const ExactPlanner plan = [&](const MpegFile &src, std::int64_t, bool tell) {
     const std::int64_t fixed = fixedBytes(src), carrier = carrierOf(src);
     auto pieces = exact::piecesBySize(src.layout, limit, fixed, carrier);
     if (!pieces && tell) {
@@ -563,27 +632,41 @@ Outcome exactBySize(Run &run, std::int64_t limit) {
 // `points` are rising frame numbers.
 Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
   if (!run.openSource()) return {};
-  MpegFile src;
-  std::vector<exact::Piece> pieces;
-  const ExactPlanner plan = [&](const MpegFile &file, bool) -> std::optional<std::vector<exact::Piece>> {
+  std::int64_t frames = 0;
+  std::vector<Planned> pieces;
+  const ExactPlanner plan = [&](const MpegFile &file, std::int64_t base,
+                                bool) -> std::optional<std::vector<exact::Piece>> {
     std::vector<std::int64_t> boundaries;
-    for (std::int64_t point : points) boundaries.push_back(exact::frameBoundary(file.layout, point));
+    for (std::int64_t point : points)
+      boundaries.push_back(exact::frameBoundary(file.layout, std::max<std::int64_t>(0, point - base)));
     return exact::piecesBetween(file.layout, boundaries);
   };
-  const Outcome outcome = runExact(run, plan, fromTheGuess(plan), &src, &pieces);
+  const Outcome outcome = runExact(run, plan, fromTheGuess(plan), &frames, &pieces);
   if (!outcome.completed) return outcome;
   QStringList empty;
   for (std::size_t i = 0; i < pieces.size(); ++i)
-    if (pieces[i].samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
-  return finishBreakpoints(run, run.source(), src.layout.frames(), points, empty);
+    if (pieces[i].piece.samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
+  return finishBreakpoints(run, run.source(), frames, points, empty);
 }
 
 Outcome exactByTime(Run &run, double seconds) {
-  const ExactPlanner plan = [&](const MpegFile &src, bool tell) -> std::optional<std::vector<exact::Piece>> {
+  const ExactPlanner plan = [&](const MpegFile &src, std::int64_t,
+                                bool tell) -> std::optional<std::vector<exact::Piece>> {
     const double length = seconds * static_cast<double>(src.layout.stream.first.rate);
     if (!(length >= 1)) {
       if (tell)
         run.refuse(parameterError(QStringLiteral("Parts of %1 seconds would hold no whole sample.").arg(seconds)));
+      return std::nullopt;
+    }
+    if (length < src.layout.spf()) {
+      if (tell) {
+        const double least = static_cast<double>(src.layout.spf()) / static_cast<double>(src.layout.stream.first.rate);
+        run.refuse(parameterError(QStringLiteral("Exact pieces of %1 seconds would be shorter than one frame of %2, "
+                                                 "which players do not play right: give at least %3 seconds.")
+                                      .arg(seconds)
+                                      .arg(run.source())
+                                      .arg(std::ceil(least * 1000) / 1000)));
+      }
       return std::nullopt;
     }
     if (!src.layout.layer3() && tell)

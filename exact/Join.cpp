@@ -118,7 +118,10 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
     ::fcntl(file.fd(), F_SETFL, ::fcntl(file.fd(), F_GETFL) & ~O_NONBLOCK);
     std::optional<Mark> mark;
     std::vector<unsigned char> record;
-    if (readMpegFile(file.fd(), p.mpeg)) {
+    // A piece is frames back to back between its tags: anything else, it
+    // was cut short or damaged.
+    if (readMpegFile(file.fd(), p.mpeg) && p.mpeg.plain() && p.mpeg.layout.stream.cutEnd == 0 &&
+        p.mpeg.layout.stream.junk == 0) {
       record = recordOf(p.mpeg.layout.stream.first, p.mpeg.firstFrame.data(), p.mpeg.id3v2);
       mark = decodeMark(record);
     }

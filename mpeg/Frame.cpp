@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,10 +14,8 @@
 namespace mpeg {
 namespace {
 
-// How far a lenient walk looks for the first frame, and the largest APE tag
-// it takes.
+// How far a lenient walk looks for the first frame.
 constexpr std::int64_t kMaxJunk = 1 << 20;
-constexpr std::size_t kMaxApeTag = 1 << 20;
 constexpr std::size_t kMaxFrame = 2881;  // Layer II at 384 kbit/s and 8 kHz, padded
 
 constexpr int kBitrates[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
@@ -117,6 +116,13 @@ bool trim(Stream &s) {
   return s.trimEnd > s.trimBegin;
 }
 
+// A frame header but for its bitrate index, 0: free format.
+bool isFreeFormat(const unsigned char *p) {
+  Header h;
+  const unsigned char fixed[4] = {p[0], p[1], static_cast<unsigned char>(p[2] | 0x10), p[3]};
+  return (p[2] >> 4) == 0 && parseHeader(fixed, h);
+}
+
 }  // namespace
 
 bool readAt(int fd, unsigned char *to, std::size_t size, std::int64_t offset) {
@@ -209,17 +215,87 @@ InfoTag readInfoTag(const unsigned char *frame, const Header &h) {
   return tag;
 }
 
-std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes) {
+const char *kindName(Passed::Kind kind) {
+  switch (kind) {
+    case Passed::Kind::junk: return "junk";
+    case Passed::Kind::zeros: return "zero bytes";
+    case Passed::Kind::id3v2: return "an ID3v2 tag";
+    case Passed::Kind::id3v1: return "an ID3v1 tag";
+    case Passed::Kind::ape: return "an APE tag";
+    case Passed::Kind::lyrics3: return "a Lyrics3 tag";
+  }
+  return "";
+}
+
+EndTags readEndTags(int fd, std::int64_t fileSize, std::int64_t floor) {
+  EndTags found;
+  std::int64_t end = fileSize;
+  auto at = [&](std::int64_t offset, const char *text) {
+    const auto n = std::strlen(text);
+    unsigned char b[16];
+    return offset >= floor && offset + static_cast<std::int64_t>(n) <= end && readAt(fd, b, n, offset) &&
+           std::memcmp(b, text, n) == 0;
+  };
+  auto take = [&](Passed::Kind kind, std::int64_t from) {
+    found.tags.insert(found.tags.begin(), Passed{kind, from, end - from, 0});
+    end = from;
+  };
+  for (;;) {
+    unsigned char b[32];
+    if (at(end - 128, "TAG")) {
+      take(Passed::Kind::id3v1, end - 128);
+    } else if (at(end - 10, "3DI") && readAt(fd, b, 10, end - 10)) {
+      b[0] = 'I', b[1] = 'D', b[2] = '3';
+      const std::int64_t size = id3v2Size(b);
+      if (size <= 0 || !at(end - size, "ID3")) break;
+      take(Passed::Kind::id3v2, end - size);
+    } else if (at(end - 32, "APETAGEX") && readAt(fd, b, 32, end - 32)) {
+      const std::int64_t size = std::int64_t{b[12]} | (std::int64_t{b[13]} << 8) | (std::int64_t{b[14]} << 16) |
+                                (std::int64_t{b[15]} << 24);
+      const bool header = b[23] & 0x80;
+      const std::int64_t whole = size + (header ? 32 : 0);
+      if (size < 32 || end - whole < floor || (header && !at(end - whole, "APETAGEX"))) break;
+      take(Passed::Kind::ape, end - whole);
+    } else if (at(end - 9, "LYRICS200") && readAt(fd, b, 6, end - 15)) {
+      std::int64_t size = 0;
+      for (int i = 0; i < 6; ++i) {
+        if (b[i] < '0' || b[i] > '9') return found.start = end, found;
+        size = size * 10 + (b[i] - '0');
+      }
+      if (!at(end - 15 - size, "LYRICSBEGIN")) break;
+      take(Passed::Kind::lyrics3, end - 15 - size);
+    } else if (at(end - 9, "LYRICSEND")) {
+      // Version 1 holds no size: its start is the last "LYRICSBEGIN" within
+      // the 5,100 bytes it may take.
+      const std::int64_t from = std::max(floor, end - 9 - 5100);
+      std::vector<unsigned char> text(static_cast<std::size_t>(end - 9 - from));
+      if (!readAt(fd, text.data(), text.size(), from)) break;
+      const std::string_view view(reinterpret_cast<const char *>(text.data()), text.size());
+      const auto begin = view.rfind("LYRICSBEGIN");
+      if (begin == std::string_view::npos) break;
+      take(Passed::Kind::lyrics3, from + static_cast<std::int64_t>(begin));
+    } else {
+      break;
+    }
+  }
+  found.start = end;
+  return found;
+}
+
+std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error) {
   Reader in(fd, onBytes);
   const std::int64_t start = in.tell();
+  WalkError ignored;
+  WalkError &why = error ? *error : ignored;
+  why = {};
 
   // One ID3v2 tag may come first.
   if (in.want(10) >= 10) {
     const std::int64_t tag = id3v2Size(in.data());
-    if (tag < 0) return std::nullopt;
+    if (tag < 0) return why.reason = "its ID3v2 tag has a malformed size", std::nullopt;
     for (auto size = static_cast<std::size_t>(tag); size > 0;) {
       const std::size_t step = std::min<std::size_t>(size, in.want(std::min<std::size_t>(size, 1 << 20)));
-      if (step == 0) return std::nullopt;
+      if (step == 0) return why.reason = "it ends inside its ID3v2 tag", std::nullopt;
       in.skip(step);
       size -= step;
     }
@@ -227,68 +303,156 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
 
   Stream s;
   s.tagEnd = in.tell() - start;
+  // A lenient walk ends where the tags at the end begin.
+  std::int64_t limit = INT64_MAX;
+  EndTags endTags;
+  if (lenient) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw ReadError(std::strerror(errno));
+    endTags = readEndTags(fd, st.st_size, s.tagEnd);
+    limit = endTags.start - start;
+  }
+  const auto pos = [&] { return in.tell() - start; };
+  // Bytes at hand from here, none past the limit.
+  const auto avail = [&](std::size_t n) {
+    return static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(in.want(n)), std::max<std::int64_t>(0, limit - pos())));
+  };
   Header h;
   if (lenient) {
     // Junk: passed over up to a frame that another of the same kind follows.
     for (;; in.skip(1), ++s.junk) {
-      if (s.junk > kMaxJunk || in.want(4) < 4) return std::nullopt;
+      if (s.junk > kMaxJunk || avail(4) < 4)
+        return why.reason = "no MPEG audio frame follows another in its first megabyte", std::nullopt;
       Header next;
+      if (s.junk == 0 && isFreeFormat(in.data())) return why = {0, start + pos(), "free format"}, std::nullopt;
       if (!parseHeader(in.data(), h)) continue;
-      if (s.junk == 0) break;  // no junk: the walk goes on as it would without lenience
       const auto size = static_cast<std::size_t>(h.size);
-      if (in.want(size + 4) < size + 4) return std::nullopt;
-      if (parseHeader(in.data() + size, next) && next.version == h.version && next.layer == h.layer &&
-          next.rate == h.rate)
-        break;
+      const bool followed =
+          avail(size + 4) >= size + 4 && parseHeader(in.data() + size, next) && sameFormat(next, h);
+      if (followed) break;
+      // No junk: the walk goes on as it would without lenience, but for an
+      // Info frame that no frame follows, which libmpg123 takes for junk.
+      if (s.junk == 0 && !(avail(size) >= size && readInfoTag(in.data(), h).present)) break;
     }
   }
-  s.firstFrame = s.audioStart = in.tell() - start;
+  s.firstFrame = s.audioStart = pos();
   bool haveFirst = false;
+  Header format;  // of the frames now
   Headers headers;
-  for (;;) {
-    const std::size_t avail = in.want(4);
-    if (avail == 0) break;
-    if (avail < 4 || !headers.parse(in.data(), h)) {
-      // Only an ID3v1 tag may follow the last frame, or where taken an APE
-      // tag and then an ID3v1 tag: the rest of the file, read whole.
-      if (haveFirst && in.want(129) == 128 && std::memcmp(in.data(), "TAG", 3) == 0) {
-        s.id3v1 = true;
-        break;
+  // Whether a frame of `h` begins `at` bytes from here and another of its
+  // format follows it, or the audio ends with it.
+  const auto confirmed = [&](std::size_t at, const Header &frame) {
+    const auto size = static_cast<std::size_t>(frame.size);
+    const std::size_t have = avail(at + size + 4);
+    Header next;
+    if (have == at + size && static_cast<std::int64_t>(have) == limit - pos()) return true;
+    return have >= at + size + 4 && parseHeader(in.data() + at + size, next) && sameFormat(next, frame);
+  };
+  // Passes over what is not a frame here, up to where the frames are found
+  // again (or a tag begins); false where they are not found before the end.
+  const auto passOver = [&]() {
+    Passed p{Passed::Kind::zeros, pos(), 0, s.frames};
+    constexpr std::size_t kWindow = 1 << 16;
+    for (std::size_t q = 1;; q = 0) {
+      const std::size_t have = avail(kWindow + kMaxFrame + 4);
+      const bool atEnd = have < kWindow + kMaxFrame + 4;
+      const std::size_t scan = atEnd ? have : kWindow;
+      const unsigned char *d = in.data();
+      if (q == 0 && have > 0 && d[0] != 0) p.kind = Passed::Kind::junk;
+      for (; q < scan; ++q) {
+        Header next;
+        const bool frame = d[q] == 0xFF && q + 4 <= have && parseHeader(d + q, next) && confirmed(q, next);
+        const bool tag = d[q] == 'I' && q + 10 <= have && id3v2Size(d + q) > 0;
+        if (frame || tag) {
+          in.skip(q);
+          p.length = pos() - p.at;
+          s.passed.push_back(p);
+          return true;
+        }
+        if (d[q] != 0) p.kind = Passed::Kind::junk;
       }
-      if (!haveFirst || !lenient) return std::nullopt;
-      const std::size_t rest = in.want(kMaxApeTag + 1);
-      if (rest > kMaxApeTag) return std::nullopt;
-      s.id3v1 = rest >= 128 + 32 && std::memcmp(in.data() + rest - 128, "TAG", 3) == 0;
-      const std::size_t ape = rest - (s.id3v1 ? 128 : 0);
-      const unsigned char *footer = in.data() + ape - 32;
-      if (ape < 32 || std::memcmp(footer, "APETAGEX", 8) != 0) return std::nullopt;
-      auto le32 = [](const unsigned char *p) {
-        return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-               (std::uint32_t{p[3]} << 24);
-      };
-      if (le32(footer + 12) + ((le32(footer + 20) & 0x80000000u) ? 32u : 0u) != ape) return std::nullopt;
-      s.apeTag = static_cast<std::int64_t>(ape);
-      break;
+      in.skip(scan);
+      if (atEnd) {
+        p.length = pos() - p.at;
+        if (p.length > 0) s.passed.push_back(p);
+        return false;
+      }
     }
-    if (haveFirst && (h.version != s.first.version || h.layer != s.first.layer || h.rate != s.first.rate))
-      return std::nullopt;
-    if (const std::size_t held = in.want(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
+  };
+  for (;;) {
+    const std::size_t n = avail(4);
+    if (n == 0) break;
+    const bool header = n >= 4 && headers.parse(in.data(), h);
+    if (!header || (haveFirst && !sameFormat(h, format))) {
+      if (!lenient) {
+        // Only an ID3v1 tag may follow the last frame.
+        if (haveFirst && !header && in.want(129) == 128 && std::memcmp(in.data(), "TAG", 3) == 0) {
+          s.id3v1 = true;
+          s.id3v1At = pos();
+          break;
+        }
+        return std::nullopt;
+      }
+      const unsigned char *d = in.data();
+      if (n >= 4 && isFreeFormat(d)) {
+        why = {s.frames, start + pos(), "free format"};
+        return std::nullopt;
+      }
+      if (header && confirmed(0, h)) {
+        // A new format, after the last frame of the old one.
+        FormatChange change{s.frames, pos(), h, {d[0], d[1], d[2], d[3]}};
+        s.changes.push_back(change);
+        format = h;  // an Info frame here is audio, as libmpg123 decodes it
+        continue;
+      }
+      if (n >= 4 && std::memcmp(d, "ID3", 3) == 0 && avail(10) >= 10 && id3v2Size(d) > 0 &&
+          id3v2Size(d) <= limit - pos()) {
+        const std::int64_t size = id3v2Size(d);
+        s.passed.push_back({Passed::Kind::id3v2, pos(), size, s.frames});
+        for (std::int64_t left = size; left > 0;) {
+          const auto step = std::min<std::size_t>(static_cast<std::size_t>(left), avail(1 << 20));
+          in.skip(step);
+          left -= static_cast<std::int64_t>(step);
+        }
+        continue;
+      }
+      if (!passOver()) break;
+      continue;
+    }
+    if (const std::size_t held = avail(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
       if (!lenient || !haveFirst) return std::nullopt;  // cut inside its last frame
       s.cutEnd = static_cast<std::int64_t>(held);
+      in.skip(held);
       break;
     }
-    const std::int64_t offset = in.tell() - start;
+    const std::int64_t offset = pos();
     if (!haveFirst) {
-      s.first = h;
+      s.first = format = h;
       haveFirst = true;
       s.info = readInfoTag(in.data(), h);
       if (s.info.present) s.audioStart = offset + h.size;
     }
-    if (haveFirst && !(s.info.present && offset == s.firstFrame)) onFrame(s.frames++, offset);
+    if (!(s.info.present && offset == s.firstFrame)) {
+      if (s.frames == 0) s.audioStart = offset;  // past what follows an Info frame, if anything does
+      onFrame(s.frames++, offset);
+    }
     in.skip(static_cast<std::size_t>(h.size));
-    s.audioEnd = in.tell() - start;
+    s.audioEnd = pos();
   }
-  if (!haveFirst || s.frames == 0 || s.info.doubtful || !trim(s)) return std::nullopt;
+  if (lenient) {
+    for (Passed tag : endTags.tags) {
+      tag.at -= start;
+      tag.beforeFrame = s.frames;
+      if (tag.kind == Passed::Kind::id3v1) s.id3v1At = tag.at;
+      if (tag.kind == Passed::Kind::id3v2 && s.endId3v2At < 0) s.endId3v2At = tag.at, s.endId3v2Size = tag.length;
+      s.passed.push_back(tag);
+    }
+    s.id3v1 = s.id3v1At >= 0;
+  }
+  if (!haveFirst || s.frames == 0) return why.reason = "it holds no MPEG audio frame", std::nullopt;
+  if (s.info.doubtful) return why = {0, start + s.firstFrame, "its Info frame is cut short"}, std::nullopt;
+  if (!trim(s)) return why.reason = "its Info frame trims away all its samples", std::nullopt;
   return s;
 }
 
@@ -317,6 +481,7 @@ std::optional<Stream> estimate(int fd) {
   }
   unsigned char last[3];
   s.id3v1 = size - 128 >= s.audioStart && readAt(fd, last, 3, size - 128) && std::memcmp(last, "TAG", 3) == 0;
+  if (s.id3v1) s.id3v1At = size - 128;
   s.audioEnd = size - (s.id3v1 ? 128 : 0);
 
   // A Xing tag counts the frames of a stream whose bitrate varies, unless

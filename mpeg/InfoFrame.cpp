@@ -211,7 +211,9 @@ std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, cons
   unsigned char *f = frame.data();
   makeHeader(sourceHeader, index, f);
   unsigned char *x = f + 4 + side;
-  std::memcpy(x, fields.vbr ? "Xing" : "Info", 4);
+  // Readers take "Info" for frames of one bitrate, this one's: where it had
+  // to be raised to hold the tag, the frames are not.
+  std::memcpy(x, fields.vbr || index != h.bitrateIndex ? "Xing" : "Info", 4);
   put32(x + 4, 1 | 2 | 4 | 8);
   put32(x + 8, fields.frames);
   put32(x + 12, fields.bytes);
@@ -220,7 +222,7 @@ std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, cons
 
   unsigned char *l = x + kXingFields;
   std::memcpy(l, "LAME3.100", 9);
-  l[9] = 0x10;  // tag revision 1, method unknown
+  l[9] = 0x00;  // tag revision 0, as lame writes it; method unknown
   const int delay = std::clamp(fields.delay, 0, kMaxTagField);
   const int padding = std::clamp(fields.padding, 0, kMaxTagField);
   l[21] = static_cast<unsigned char>(delay >> 4);
