@@ -10,9 +10,9 @@ namespace split {
 bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<unsigned char> &out) {
   mpeg::Header h;
   mpeg::parseHeader(src.header, h);
-  const int size = mpeg::frameSizeAt(h, 14);
+  const int size = mpeg::frameSizeAt(h, carrierIndex(first));
   out.assign(static_cast<std::size_t>(size), 0);
-  mpeg::makeHeader(src.header, 14, out.data());
+  mpeg::makeHeader(src.header, carrierIndex(first), out.data());
   const int room = size - 4 - mpeg::sideInfoSize(h);
   std::size_t want = static_cast<std::size_t>(std::min(room, mpeg::maxReservoir(h)));
   std::vector<unsigned char> frame;

@@ -45,6 +45,14 @@ std::vector<unsigned char> infoFrameFor(const unsigned char *header, std::int64_
 // main_data_begin can reach back.
 bool makeCarrier(int fd, const MpegFile &src, std::int64_t first, std::vector<unsigned char> &out);
 
+// The bitrate index of the carrier frames before source frame `first`.
+// Before the source's first frame there is no reservoir to bring, and the
+// decoder must find as little as the source gives it there (none): where
+// that frame reaches back all the same (a stream cut from another), the
+// decoder mutes it in the source, and must in the piece. So the carriers
+// there are the smallest frames.
+inline int carrierIndex(std::int64_t first) { return first == 0 ? 1 : 14; }
+
 // The CRC of the file's bytes [offset, offset + length); nothing with errno
 // set when they cannot be read.
 std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t length);

@@ -23,7 +23,7 @@ std::uint64_t getBig(const unsigned char *p, int bytes) {
 
 std::vector<unsigned char> encodeMark(const Mark &m) {
   std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
-  out.push_back(2);  // the mark's version: 2 ends in a checksum of the rest
+  out.push_back(3);  // the mark's version: 2 ends in a checksum of the rest, 3 keeps frame bodies
   out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0) | (m.length.empty() ? 0 : 1)));
   putBig(out, m.piece, 4);
   putBig(out, m.count, 4);
@@ -48,16 +48,17 @@ std::vector<unsigned char> encodeMark(const Mark &m) {
 
 std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) ||
-      (b[4] != 1 && b[4] != 2))
+      (b[4] < 1 || b[4] > 3))
     return std::nullopt;
   // Version 1, of pieces cut before the checksum, is taken as it stands.
-  const std::size_t end = b[4] == 2 ? kMarkSize - 2 : kMarkSize;
-  if (b[4] == 2) {
+  const std::size_t end = b[4] >= 2 ? kMarkSize - 2 : kMarkSize;
+  if (b[4] >= 2) {
     mpeg::Crc16 crc;
     crc.update(b.data(), end);
     if (crc.value() != getBig(&b[end], 2)) return std::nullopt;
   }
   Mark m;
+  m.bodies = b[4] == 3;
   m.carriers = b[5] >> 2;
   m.untrimmed = b[5] & 2;
   m.piece = static_cast<std::uint32_t>(getBig(&b[6], 4));

@@ -34,9 +34,12 @@ struct Mark {
   std::uint64_t source = 0;  // identifies the source's audio
   std::int64_t first = 0;    // the source frame its first real frame is
   int id3v1Track = 0;        // the source's own track numbers
+  // The source's TRCK, and its TLEN where the piece's tag holds its own:
+  // their frames' bodies (version 3), or their Latin-1 text (before).
   std::string track;
   std::uint32_t id3v2Size = 0;  // the size of the source's ID3v2 tag
-  std::string length;           // the source's TLEN, where the piece's tag holds its own
+  std::string length;
+  bool bodies = true;
 };
 
 constexpr std::size_t kMarkSize = 72;

@@ -37,8 +37,9 @@ class ExactPieces {
         count_(count),
         base_(base),
         id_(id),
-        sourceTrack_(mpeg::trackOf(src.id3v2)),
-        sourceLength_(mpeg::lengthOf(src.id3v2)),
+        sourceTrack_(bodyOf(src.id3v2, "TRCK")),
+        sourceLength_(mpeg::digitsOf(src.id3v2)),
+        sourceLengthBody_(bodyOf(src.id3v2, "TLEN")),
         sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
 
   std::uint64_t id() const { return id_; }
@@ -51,7 +52,8 @@ class ExactPieces {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
     parts.head = tagOf(k);
-    if (const std::string length = ownLength(p); !length.empty()) mpeg::setLength(parts.head, length);
+    if (const std::string length = ownLength(p); !length.empty())
+      parts.head = mpeg::withText(parts.head, "TLEN", length);
     parts.offset = offsets[static_cast<std::size_t>(p.first)];
     parts.length = offsets[static_cast<std::size_t>(p.end)] - parts.offset;
     for (const exact::Layout::Hole &h : layout.holes)
@@ -72,7 +74,7 @@ class ExactPieces {
     mpeg::Header h;
     mpeg::parseHeader(src_.header, h);
     return tagOf(k).size() + mpeg::makeInfoFrame(src_.header, mpeg::InfoFields{.extra = extra}).size() +
-           static_cast<std::size_t>(p.carriers * mpeg::frameSizeAt(h, 14));
+           static_cast<std::size_t>(p.carriers * mpeg::frameSizeAt(h, carrierIndex(p.first)));
   }
 
  private:
@@ -81,10 +83,16 @@ class ExactPieces {
     return mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
   }
 
-  // The piece's own TLEN, or "" where the source has none or it would take
-  // more digits than the source's.
+  static std::string bodyOf(const mpeg::Bytes &tag, const char *id) {
+    const mpeg::Bytes body = mpeg::frameBody(tag, id);
+    return std::string(body.begin(), body.end());
+  }
+
+  // The piece's own TLEN, or "" where the source has none, it would take
+  // more digits than the source's, or the mark has no room to keep the
+  // source's.
   std::string ownLength(const exact::Piece &p) const {
-    if (sourceLength_.empty() || sourceLength_.size() > kMaxLengthDigits) return {};
+    if (sourceLength_.empty() || sourceTrack_.size() + sourceLengthBody_.size() + 2 > kMarkRoom) return {};
     const auto rate = static_cast<double>(src_.layout.stream.first.rate);
     const std::string ms = std::to_string(std::llround(static_cast<double>(p.samples()) * 1000 / rate));
     return ms.size() <= sourceLength_.size() ? ms : std::string();
@@ -101,17 +109,17 @@ class ExactPieces {
     mark.id3v1Track = sourceV1Track_;
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
-    if (!ownLength(p).empty()) mark.length = sourceLength_;
+    if (!ownLength(p).empty()) mark.length = sourceLengthBody_;
     return encodeMark(mark);
   }
 
-  static constexpr std::size_t kMaxLengthDigits = 15;  // the mark keeps them with room for the track
+  static constexpr std::size_t kMarkRoom = 34;  // for the source's TRCK and TLEN, with a length byte each
   int fd_;
   const MpegFile &src_;
   std::int64_t count_, base_;
   std::uint64_t id_;
   std::string sourceTrack_;
-  std::string sourceLength_;
+  std::string sourceLength_, sourceLengthBody_;
   int sourceV1Track_;
 };
 
@@ -528,10 +536,15 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   for (std::size_t i = 0; i < stretches.size(); ++i) {
     const auto some = plan(stretches[i].file, stretches[i].base, true);
     if (!some) return run.stopped();
-    for (const exact::Piece &p : *some)
-      // Breakpoints outside a stretch give it pieces that hold nothing;
-      // only the last stretch's stand for breakpoints past the end.
-      if (p.samples() > 0 || i + 1 == stretches.size()) pieces.push_back({i, p});
+    for (const exact::Piece &p : *some) pieces.push_back({i, p});
+  }
+  // Breakpoints outside a stretch give it pieces that hold nothing: only
+  // those after the last piece that holds something stand for breakpoints
+  // past the end.
+  if (stretches.size() > 1) {
+    const auto last = std::find_if(pieces.rbegin(), pieces.rend(), [](const Planned &p) { return p.piece.samples() > 0; });
+    const auto end = std::remove_if(pieces.begin(), last.base(), [](const Planned &p) { return p.piece.samples() == 0; });
+    pieces.erase(end, last.base());
   }
 
   // Players do not play a piece of less than a frame right (some play

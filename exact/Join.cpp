@@ -87,7 +87,9 @@ std::optional<QString> checkRecord(JoinPiece &p) {
   // The source's tag became the piece's with its track number: about as large.
   if (m.id3v2Size > p.mpeg.id3v2.size() + 1024)
     return damaged(QStringLiteral("a tag of %1 bytes, where the piece holds %2").arg(m.id3v2Size).arg(p.mpeg.id3v2.size()));
-  if (m.length.size() > 10 || !std::all_of(m.length.begin(), m.length.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  const std::string digits = m.bodies ? mpeg::bodyText(mpeg::Bytes(m.length.begin(), m.length.end())) : m.length;
+  if (digits.size() > 15 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      (digits.empty() && !m.length.empty()))
     return damaged(QStringLiteral("a length that is no number of milliseconds"));
   if (p.mpeg.layout.layer3()) {
     const mpeg::InfoTag tag = mpeg::readInfoTag(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first);
@@ -272,9 +274,16 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   };
   std::vector<unsigned char> id3v2;
   if (head.mark.id3v2Size > 0) {
-    mpeg::Bytes tag = head.mpeg.id3v2;
-    if (!head.mark.length.empty()) mpeg::setLength(tag, head.mark.length);
-    id3v2 = mpeg::withTrack(mpeg::withPrivate(tag, kMarkOwner, {}), head.mark.track, head.mark.id3v2Size);
+    const Mark &m = head.mark;
+    mpeg::Bytes tag = mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {});
+    if (m.bodies) {
+      // The source's own frames again, in their places.
+      if (!m.length.empty()) tag = mpeg::withFrame(tag, "TLEN", mpeg::Bytes(m.length.begin(), m.length.end()), 0);
+      id3v2 = mpeg::withFrame(tag, "TRCK", mpeg::Bytes(m.track.begin(), m.track.end()), m.id3v2Size);
+    } else {
+      if (!m.length.empty()) mpeg::setLength(tag, m.length);
+      id3v2 = mpeg::withTrack(tag, m.track, m.id3v2Size);
+    }
   }
   if (!writeBytes(out.fd(), id3v2)) return writeFailed();
 

@@ -137,9 +137,7 @@ bool parseHeader(const unsigned char *p, Header &h) {
   const int layerBits = (p[1] >> 1) & 3;
   const int bitrateIndex = p[2] >> 4;
   const int rateIndex = (p[2] >> 2) & 3;
-  if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3 ||
-      (p[3] & 3) == 2)
-    return false;
+  if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return false;
 
   h.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
   h.layer = 4 - layerBits;

@@ -35,8 +35,8 @@ struct Header {
 };
 
 // Decodes the four header bytes. Returns false for anything libmpg123 would
-// not take as a plain frame header (free format and the reserved emphasis are
-// left to libmpg123 as well).
+// not take as a frame header, and for free format, which is left to it; the
+// reserved emphasis it plays, and so is it taken here.
 bool parseHeader(const unsigned char *p, Header &h);
 
 // The four header bytes of `h` with another bitrate index, no padding and no

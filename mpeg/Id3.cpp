@@ -81,29 +81,33 @@ Bytes replaceFrame(const Bytes &id3v2, const std::string &id, const std::string 
     return f.size >= 10 + n && std::memcmp(tag.data() + f.at + 10, owner.c_str(), n) == 0;
   };
   Bytes out(tag.begin(), tag.begin() + static_cast<std::ptrdiff_t>(firstFrame));
-  for (const TagFrame &f : frames)
-    if (!replaced(f))
-      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(f.at),
-                 tag.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
-  if (!body.empty()) {
+  // The new frame takes the place and the status flags of the first it
+  // replaces; where there is none, it comes last.
+  auto put = [&](const unsigned char *header) {
     const std::size_t at = out.size();
-    out.resize(at + 10);
+    out.resize(at + 10, 0);
     std::memcpy(out.data() + at, id.c_str(), 4);
     putSize(out.data() + at + 4, body.size(), v4);
+    if (header) out[at + 8] = header[8];
     out.insert(out.end(), body.begin(), body.end());
+  };
+  bool placed = body.empty();
+  for (const TagFrame &f : frames) {
+    if (!replaced(f)) {
+      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(f.at),
+                 tag.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+    } else if (!placed) {
+      put(tag.data() + f.at);
+      placed = true;
+    }
   }
+  if (!placed) put(nullptr);
   if (out.size() < size) out.resize(size, 0);   // the padding takes up the difference
   out[5] &= static_cast<unsigned char>(~0x10);  // no footer
   putSize(out.data() + 6, out.size() - 10, true);
   return out;
 }
 
-Bytes textBody(const std::string &text) {
-  if (text.empty()) return {};
-  Bytes body{0};  // Latin-1
-  body.insert(body.end(), text.begin(), text.end());
-  return body;
-}
 
 std::size_t sizeOf(const Bytes &id3v2) {
   std::vector<TagFrame> frames;
@@ -113,12 +117,67 @@ std::size_t sizeOf(const Bytes &id3v2) {
 
 }  // namespace
 
-Bytes withTrack(const Bytes &id3v2, const std::string &track) {
-  return replaceFrame(id3v2, "TRCK", {}, textBody(track), sizeOf(id3v2));
+Bytes textBody(const std::string &text, unsigned char encoding) {
+  if (text.empty()) return {};
+  Bytes body{encoding};
+  if (encoding == 1) body.insert(body.end(), {0xFF, 0xFE});
+  for (const char c : text) {
+    if (encoding == 2) body.push_back(0);
+    body.push_back(static_cast<unsigned char>(c));
+    if (encoding == 1) body.push_back(0);
+  }
+  return body;
 }
 
+std::string bodyText(const Bytes &body) {
+  if (body.empty() || body[0] > 3) return {};
+  std::string text;
+  if (body[0] == 0 || body[0] == 3) {
+    text.assign(body.begin() + 1, body.end());
+  } else {
+    // UTF-16, its byte order as the BOM says (none: big-endian), ASCII only.
+    std::size_t at = 1;
+    bool little = false;
+    if (body[0] == 1 && body.size() >= 3 && ((body[1] == 0xFF && body[2] == 0xFE) || (body[1] == 0xFE && body[2] == 0xFF))) {
+      little = body[1] == 0xFF;
+      at = 3;
+    }
+    for (; at + 1 < body.size(); at += 2) {
+      const unsigned unit = little ? body[at] | (body[at + 1] << 8) : (body[at] << 8) | body[at + 1];
+      if (unit == 0) break;
+      if (unit > 0x7F) return {};
+      text.push_back(static_cast<char>(unit));
+    }
+  }
+  return text.substr(0, text.find('\0'));
+}
+
+Bytes frameBody(const Bytes &id3v2, const std::string &id) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
+  for (const TagFrame &f : frames)
+    // A compressed or otherwise transformed frame is not read.
+    if (f.id == id && id3v2[f.at + 9] == 0)
+      return Bytes(id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + 10),
+                   id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  return {};
+}
+
+Bytes withFrame(const Bytes &id3v2, const std::string &id, const Bytes &body, std::size_t size) {
+  return replaceFrame(id3v2, id, {}, body, size);
+}
+
+Bytes withText(const Bytes &id3v2, const std::string &id, const std::string &text) {
+  const Bytes old = frameBody(id3v2, id);
+  const unsigned char encoding = old.empty() || old[0] > 3 ? 0 : old[0];
+  return replaceFrame(id3v2, id, {}, textBody(text, encoding), sizeOf(id3v2));
+}
+
+Bytes withTrack(const Bytes &id3v2, const std::string &track) { return withText(id3v2, "TRCK", track); }
+
 Bytes withTrack(const Bytes &id3v2, const std::string &track, std::size_t size) {
-  return replaceFrame(id3v2, "TRCK", {}, textBody(track), size);
+  return replaceFrame(id3v2, "TRCK", {}, textBody(track, 0), size);
 }
 
 Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &data) {
@@ -143,18 +202,13 @@ Bytes privateOf(const Bytes &id3v2, const std::string &owner) {
   return {};
 }
 
-std::string trackOf(const Bytes &id3v2) {
-  std::vector<TagFrame> frames;
-  std::size_t firstFrame = 0, end = 0;
-  if (!framesOf(id3v2, frames, firstFrame, end)) return {};
-  for (const TagFrame &f : frames) {
-    if (f.id != "TRCK" || f.size < 11) continue;
-    const unsigned char encoding = id3v2[f.at + 10];
-    if (encoding != 0 && encoding != 3) return {};
-    std::string text(reinterpret_cast<const char *>(id3v2.data() + f.at + 11), f.size - 11);
-    return text.substr(0, text.find('\0'));
-  }
-  return {};
+std::string trackOf(const Bytes &id3v2) { return bodyText(frameBody(id3v2, "TRCK")); }
+
+std::string digitsOf(const Bytes &id3v2) {
+  const std::string text = bodyText(frameBody(id3v2, "TLEN"));
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })
+             ? text
+             : std::string();
 }
 
 namespace {

@@ -29,15 +29,36 @@ Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &dat
 // The data of the tag's PRIV frame of `owner`, if any.
 Bytes privateOf(const Bytes &id3v2, const std::string &owner);
 
-// The text of the tag's TRCK frame, if it has one in Latin-1 or UTF-8.
+// The text of the tag's TRCK frame, where it is ASCII, in any encoding.
 std::string trackOf(const Bytes &id3v2);
 
-// The digits of the tag's TLEN frame (the length in milliseconds), where it
-// has one as Latin-1 or UTF-8 text of digits alone; else "".
+// The body of the tag's first frame `id` (a text frame's begins with its
+// encoding), where it is neither compressed nor otherwise transformed;
+// empty where there is none.
+Bytes frameBody(const Bytes &id3v2, const std::string &id);
+// The tag with frame `id` holding `body`, in the place and with the status
+// flags of the first such frame (appended where there is none), the others
+// removed; removed where `body` is empty. Padded to `size` where the frames
+// leave room.
+Bytes withFrame(const Bytes &id3v2, const std::string &id, const Bytes &body, std::size_t size);
+// The tag with text frame `id` set to `text` (ASCII) in the encoding of the
+// frame it replaces, and with its size where its padding allows.
+Bytes withText(const Bytes &id3v2, const std::string &id, const std::string &text);
+// A text frame's body: `text` (ASCII) in `encoding` (0 Latin-1, 1 UTF-16
+// with a BOM, 2 UTF-16BE, 3 UTF-8), no terminator (in version 2.4 a NUL
+// begins another value).
+Bytes textBody(const std::string &text, unsigned char encoding);
+// The ASCII text of a text frame's body, in any encoding, up to a NUL; ""
+// where it is not ASCII.
+std::string bodyText(const Bytes &body);
+// The digits of the tag's TLEN frame, in any encoding; "" where it has none.
+std::string digitsOf(const Bytes &id3v2);
+
+// Pieces cut before TLEN was rewritten whole: the digits of the tag's TLEN
+// frame where it has them as Latin-1 or UTF-8 text of digits alone, NULs
+// after them; else "". And `digits` written in their place, NULs after them
+// where they are fewer; false, and the tag unchanged, where they are more.
 std::string lengthOf(const Bytes &id3v2);
-// Writes `digits` in place of the frame's text, NULs after them where they
-// are fewer; false, and the tag unchanged, where they are more. Nothing else
-// of the tag moves.
 bool setLength(Bytes &id3v2, const std::string &digits);
 
 // An ID3v1 tag (128 bytes) with its track set: 1 to 255 makes it ID3v1.1,
