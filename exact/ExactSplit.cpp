@@ -538,14 +538,12 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     if (!some) return run.stopped();
     for (const exact::Piece &p : *some) pieces.push_back({i, p});
   }
-  // Breakpoints outside a stretch give it pieces that hold nothing: only
-  // those after the last piece that holds something stand for breakpoints
-  // past the end.
-  if (stretches.size() > 1) {
-    const auto last = std::find_if(pieces.rbegin(), pieces.rend(), [](const Planned &p) { return p.piece.samples() > 0; });
-    const auto end = std::remove_if(pieces.begin(), last.base(), [](const Planned &p) { return p.piece.samples() == 0; });
-    pieces.erase(end, last.base());
-  }
+  // Breakpoints outside a stretch, or within what the Info frame trims
+  // away, give pieces that hold nothing: only those after the last piece
+  // that holds something stand for breakpoints past the end.
+  const auto last = std::find_if(pieces.rbegin(), pieces.rend(), [](const Planned &p) { return p.piece.samples() > 0; });
+  pieces.erase(std::remove_if(pieces.begin(), last.base(), [](const Planned &p) { return p.piece.samples() == 0; }),
+               last.base());
 
   // Players do not play a piece of less than a frame right (some play
   // nothing of it).

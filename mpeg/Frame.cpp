@@ -418,6 +418,20 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       if (!passOver()) break;
       continue;
     }
+    if (lenient && !endTags.tags.empty() && avail(static_cast<std::size_t>(h.size)) < static_cast<std::size_t>(h.size)) {
+      // Audio bytes that look like a tag at the end ("TAG" 128 bytes before
+      // it) where a whole frame runs exactly up to the rest of the tags or
+      // the file's end: the frame is what it is.
+      const std::int64_t frameEnd = start + pos() + h.size;
+      const auto next = std::find_if(endTags.tags.begin(), endTags.tags.end(),
+                                     [&](const Passed &t) { return t.at >= frameEnd; });
+      const std::int64_t fileEnd = endTags.tags.back().at + endTags.tags.back().length;
+      if ((next != endTags.tags.end() ? next->at : fileEnd) == frameEnd &&
+          in.want(static_cast<std::size_t>(h.size)) >= static_cast<std::size_t>(h.size)) {
+        endTags.tags.erase(endTags.tags.begin(), next);
+        limit = frameEnd - start;
+      }
+    }
     if (const std::size_t held = avail(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
       if (!lenient || !haveFirst) return std::nullopt;  // cut inside its last frame
       s.cutEnd = static_cast<std::int64_t>(held);

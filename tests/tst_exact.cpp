@@ -14,6 +14,7 @@
 
 #include "ExactSource.h"
 #include "Frame.h"
+#include "Id3.h"
 #include "InfoFrame.h"
 #include "SplitEngine.h"
 #include "TestSupport.h"
@@ -687,6 +688,15 @@ class TestExact : public QObject {
     QTest::newRow("junk between frames") << src.left(frame100) + junk + src.mid(frame100)
                                          << "junk (700 bytes) at byte 42,212" << 4608 * 98;
     QTest::newRow("a damaged frame") << damaged << "junk" << 4608 * 148;
+    // Frames that libmpg123 plays with the reserved emphasis, and a stream
+    // cut out of another, whose first frame reaches back for bits it has not.
+    QByteArray plain = readAll(media(QStringLiteral("cbr-noinfo.mp3")));
+    QList<qsizetype> starts;
+    for (qsizetype at = 0; at + 4 <= plain.size(); at += 417 + ((plain[at + 2] >> 1) & 1)) starts << at;
+    for (qsizetype at : starts) plain[at + 3] = static_cast<char>((plain[at + 3] & 0xFC) | 2);
+    QTest::newRow("the reserved emphasis") << plain << "" << -1;
+    QTest::newRow("a stream cut out of another")
+        << readAll(media(QStringLiteral("cbr-noinfo.mp3"))).mid(starts[100], starts[300] - starts[100]) << "" << -1;
     QTest::newRow("two files of two formats") << src + readAll(media(QStringLiteral("mpeg2-mono.mp3")))
                                               << "changes at frame 384 (byte 160,913) to MPEG-2 Layer III, 22,050 Hz mono"
                                               << 1764000;
@@ -715,6 +725,59 @@ class TestExact : public QObject {
     QCOMPARE(split::joinPieces(out.pieces, QStringLiteral("joined.mp3")), std::nullopt);
     const QByteArray joined = readAll(QStringLiteral("joined.mp3"));
     if (bytes.right(128).startsWith("TAG")) QCOMPARE(joined.right(128), bytes.right(128));
+  }
+
+  // A piece's TRCK and TLEN are rewritten whole in the source's encoding
+  // and place (readers take a NUL in version 2.4 for a second value), and
+  // the join puts the source's frames back byte for byte.
+  void tagsKeepTheirEncoding_data() {
+    QTest::addColumn<QByteArray>("tag");
+    const auto frame = [](const char *id, const QByteArray &body) {
+      QByteArray f(id);
+      for (int shift : {21, 14, 7, 0}) f.append(static_cast<char>((body.size() >> shift) & 0x7F));
+      return f + QByteArray(2, '\0') + body;
+    };
+    const auto tag = [](int version, const QByteArray &frames, int padding) {
+      QByteArray t("ID3", 3);
+      t += static_cast<char>(version);
+      t += QByteArray(2, '\0');
+      const int size = static_cast<int>(frames.size()) + padding;
+      for (int shift : {21, 14, 7, 0}) t.append(static_cast<char>((size >> shift) & 0x7F));
+      return t + frames + QByteArray(padding, '\0');
+    };
+    const QByteArray utf16 = QByteArray("\x01\xFF\xFE" "3\0/\0" "1\0" "2\0\0\0", 13);
+    const QByteArray length16 = QByteArray("\x01\xFF\xFE" "1\0" "0\0" "0\0" "0\0" "0\0", 13);
+    QTest::newRow("UTF-16 in version 2.3, padded")
+        << tag(3, frame("TRCK", utf16) + frame("TLEN", length16) + frame("TIT2", "\0Song"), 50);
+    QTest::newRow("UTF-8 in version 2.4, no padding")
+        << tag(4, frame("TLEN", "\x03" "10000") + frame("TRCK", "\x03" "3/12") + frame("TIT2", "\x03Song"), 0);
+  }
+  void tagsKeepTheirEncoding() {
+    QFETCH(QByteArray, tag);
+    freshFolder();
+    const QByteArray source = tag + readAll(media(QStringLiteral("cbr-info.mp3")));
+    writeFile(QStringLiteral("tagged.mp3"), source);
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), QStringLiteral("tagged.mp3"), QStringLiteral("3"), r);
+    QVERIFY2(out.completed && out.pieces.size() == 4, qPrintable(r.failures.join(u'\n')));
+    const mpeg::Bytes original(tag.begin(), tag.end());
+    for (qsizetype k = 0; k < out.pieces.size(); ++k) {
+      const QByteArray bytes = readAll(out.pieces[k]);
+      const mpeg::Bytes head(bytes.begin(), bytes.begin() + mpeg::id3v2Size(reinterpret_cast<const unsigned char *>(bytes.data())));
+      const mpeg::Bytes track = mpeg::frameBody(head, "TRCK"), length = mpeg::frameBody(head, "TLEN");
+      QCOMPARE(mpeg::bodyText(track), QStringLiteral("%1/4").arg(k + 1).toStdString());
+      QCOMPARE(track[0], mpeg::frameBody(original, "TRCK")[0]);
+      QCOMPARE(length[0], mpeg::frameBody(original, "TLEN")[0]);
+      const Decoded piece = decode(out.pieces[k]);
+      const std::string own = std::to_string(std::llround(static_cast<double>(piece.length) * 1000 / piece.rate));
+      QCOMPARE(mpeg::bodyText(length), own);
+      // Nothing after the digits: no NUL, which would begin a second value.
+      QCOMPARE(length.size(), length[0] == 1 ? 3 + 2 * own.size() : 1 + own.size());
+      // The frames keep their order.
+      QVERIFY(bytes.indexOf("TRCK") < bytes.indexOf("TIT2") && bytes.indexOf("TLEN") < bytes.indexOf("TIT2"));
+    }
+    QCOMPARE(split::joinPieces(out.pieces, QStringLiteral("joined.mp3")), std::nullopt);
+    QCOMPARE(readAll(QStringLiteral("joined.mp3")).left(tag.size()), tag);
   }
 
   // What exact cuts cannot take is refused before a piece is written.
