@@ -378,9 +378,38 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       }
     }
   };
+  // Audio bytes can look like a tag at the end ("TAG" 128 bytes before it,
+  // "LYRICSEND" with a "LYRICSBEGIN" before): where whole frames of `frame`'s
+  // format run from here exactly up to the end of the file or a later tag,
+  // they are frames, and what looked like tags before their end is not.
+  const auto takeFalseTags = [&](const Header &frame) {
+    if (endTags.tags.empty()) return;
+    const std::int64_t fileEnd = endTags.tags.back().at + endTags.tags.back().length;
+    std::int64_t at = start + pos();
+    Header next = frame;
+    for (int frames = 0; frames < 4096 && at + next.size <= fileEnd; ++frames) {
+      at += next.size;
+      const auto tag = std::find_if(endTags.tags.begin(), endTags.tags.end(), [&](const Passed &t) { return t.at >= at; });
+      if (at == fileEnd || (tag != endTags.tags.end() && tag->at == at)) {
+        endTags.tags.erase(endTags.tags.begin(), tag);
+        limit = at - start;
+        return;
+      }
+      unsigned char bytes[4];
+      if (!readAt(fd, bytes, 4, at) || !parseHeader(bytes, next) || !sameFormat(next, frame)) return;
+    }
+  };
   for (;;) {
     const std::size_t n = avail(4);
-    if (n == 0) break;
+    if (n == 0) {
+      // At the tags at the end: unless frames go on through them.
+      Header here;
+      if (lenient && haveFirst && in.want(4) >= 4 && parseHeader(in.data(), here) && sameFormat(here, format)) {
+        takeFalseTags(here);
+        if (avail(4) > 0) continue;
+      }
+      break;
+    }
     const bool header = n >= 4 && headers.parse(in.data(), h);
     if (!header || (haveFirst && !sameFormat(h, format))) {
       if (!lenient) {
@@ -410,6 +439,7 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
         s.passed.push_back({Passed::Kind::id3v2, pos(), size, s.frames});
         for (std::int64_t left = size; left > 0;) {
           const auto step = std::min<std::size_t>(static_cast<std::size_t>(left), avail(1 << 20));
+          if (step == 0) break;  // the file shrank under the walk
           in.skip(step);
           left -= static_cast<std::int64_t>(step);
         }
@@ -418,20 +448,7 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       if (!passOver()) break;
       continue;
     }
-    if (lenient && !endTags.tags.empty() && avail(static_cast<std::size_t>(h.size)) < static_cast<std::size_t>(h.size)) {
-      // Audio bytes that look like a tag at the end ("TAG" 128 bytes before
-      // it) where a whole frame runs exactly up to the rest of the tags or
-      // the file's end: the frame is what it is.
-      const std::int64_t frameEnd = start + pos() + h.size;
-      const auto next = std::find_if(endTags.tags.begin(), endTags.tags.end(),
-                                     [&](const Passed &t) { return t.at >= frameEnd; });
-      const std::int64_t fileEnd = endTags.tags.back().at + endTags.tags.back().length;
-      if ((next != endTags.tags.end() ? next->at : fileEnd) == frameEnd &&
-          in.want(static_cast<std::size_t>(h.size)) >= static_cast<std::size_t>(h.size)) {
-        endTags.tags.erase(endTags.tags.begin(), next);
-        limit = frameEnd - start;
-      }
-    }
+    if (lenient && avail(static_cast<std::size_t>(h.size)) < static_cast<std::size_t>(h.size)) takeFalseTags(h);
     if (const std::size_t held = avail(static_cast<std::size_t>(h.size)); held < static_cast<std::size_t>(h.size)) {
       if (!lenient || !haveFirst) return std::nullopt;  // cut inside its last frame
       s.cutEnd = static_cast<std::int64_t>(held);
