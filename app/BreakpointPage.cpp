@@ -5,8 +5,10 @@
 #include <cstdint>
 
 #include <QKeySequence>
+#include <QFile>
 #include <QListWidget>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
@@ -14,10 +16,28 @@
 #include "Convert.h"
 #include "GuardedConnect.h"
 #include "OffsetDialog.h"
+#include "Search.h"
+#include "Sheets.h"
+#include "SilenceDialog.h"
 #include "SplitEngine.h"
 
 // The breakpoint page (method 1) of the main window: the breakpoint list, the
 // preview's transport and its keys.
+
+namespace {
+// A breakpoint's title, where it has one, after its frame number.
+class TitledItems : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QString title = index.data(kTitleRole).toString();
+    if (!title.isEmpty()) option->text += QStringLiteral("  ") + title;
+  }
+};
+}  // namespace
 
 // The page's controls, through the application-wide error guard.
 void TForm1::connectBreakpointPage() {
@@ -30,6 +50,10 @@ void TForm1::connectBreakpointPage() {
   on(Deletethisbreakpoint, &QAction::triggered, this, [this] { DeletethisbreakpointClick(Deletethisbreakpoint); });
   on(Deleteallbreakpoints1, &QAction::triggered, this, [this] { Deleteallbreakpoints1Click(Deleteallbreakpoints1); });
   on(Adjust, &QAction::triggered, this, [this] { AdjustClick(Adjust); });
+  on(FindSilences, &QAction::triggered, this, [this] { FindSilencesClick(FindSilences); });
+  on(ImportChapters, &QAction::triggered, this, [this] { ImportChaptersClick(ImportChapters); });
+  on(ImportCueSheet, &QAction::triggered, this, [this] { ImportCueSheetClick(ImportCueSheet); });
+  ListBox->setItemDelegate(new TitledItems(ListBox));
   on(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
   on(XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
      [this](QObject *sender, std::uint32_t offset, std::uint32_t range) {
@@ -295,4 +319,114 @@ void TForm1::Play3SecsBeforeClick(QObject *) {
 void TForm1::TimerTimer(QObject *) {
   Timer->stop();
   pause();
+}
+
+// Breakpoints found for the user go into the list beside those there, each
+// checked by ear afterwards; a title comes with its frame where it has none.
+void TForm1::addMarkers(const std::vector<found::Marker> &markers) {
+  for (const found::Marker &m : markers) {
+    const QString text = QString::number(m.frame);
+    InsertBreakpoint(text);
+    if (m.title.isEmpty() && m.performer.isEmpty()) continue;
+    for (int i = 0; i < ListBox->count(); ++i) {
+      QListWidgetItem *item = ListBox->item(i);
+      if (item->text() != text || !item->data(kTitleRole).toString().isEmpty()) continue;
+      item->setData(kTitleRole, m.title);
+      item->setData(kPerformerRole, m.performer);
+    }
+  }
+  ListBox->repaint();
+}
+
+void TForm1::FindSilencesClick(QObject *) {
+  TfrmSilences dialog(this);
+  if (!platform().runDialog(&dialog)) return;
+  const found::SilenceSettings settings = dialog.settings();
+  const QString source = SourceFile;
+  std::optional<found::SilencesFound> found;
+  QString why;
+  const bool ran = runSearch(this, [&](SearchProgress &progress) {
+    found = found::findSilences(
+        source, settings,
+        [&progress](std::int64_t done, std::int64_t total) {
+          progress.total = total;
+          progress.done = done;
+        },
+        &progress.stop, &why);
+  });
+  if (!ran) return;  // cancelled: nothing changes
+  if (!found) {
+    platform().messageBox(this, QStringLiteral("Cannot search %1 for silences: %2.").arg(source, why), QString(),
+                          Platform::Icon::Error);
+    return;
+  }
+  if (found->silences.empty()) {
+    platform().messageBox(this,
+                          QStringLiteral("%1 has no silence below %2 dB for %3 seconds or more; the breakpoints stay "
+                                         "as they are.")
+                              .arg(source)
+                              .arg(settings.levelDb)
+                              .arg(settings.minSeconds),
+                          QString(), Platform::Icon::Information);
+    return;
+  }
+  addMarkers(found->markers);
+}
+
+namespace {
+// The timeline of the source, or a message box saying why there is none.
+std::optional<found::Timeline> timelineFor(QWidget *window, const QString &source) {
+  QString why;
+  auto t = found::timelineOf(source, &why);
+  if (!t)
+    platform().messageBox(window, QStringLiteral("Cannot read %1: %2.").arg(source, why), QString(),
+                          Platform::Icon::Error);
+  return t;
+}
+}  // namespace
+
+void TForm1::ImportChaptersClick(QObject *) {
+  const auto t = timelineFor(this, SourceFile);
+  if (!t) return;
+  const auto read = found::chaptersOf(SourceFile, *t);
+  if (const auto *problem = std::get_if<found::SheetError>(&read)) {
+    platform().messageBox(this, QStringLiteral("Cannot read the chapters of %1: %2.").arg(SourceFile, problem->message()),
+                          QString(), Platform::Icon::Error);
+    return;
+  }
+  const found::Markers &chapters = std::get<found::Markers>(read);
+  if (chapters.markers.empty()) {
+    platform().messageBox(this, QStringLiteral("%1 has no chapters (its ID3v2 tag holds no CHAP frame).").arg(SourceFile),
+                          QString(), Platform::Icon::Information);
+    return;
+  }
+  addMarkers(chapters.markers);
+}
+
+void TForm1::ImportCueSheetClick(QObject *) {
+  if (CueDialog.Execute(this)) importCueSheet(CueDialog.FileName());
+}
+
+void TForm1::importCueSheet(const QString &sheet) {
+  QFile file(sheet);
+  if (!file.open(QIODevice::ReadOnly)) {
+    platform().messageBox(this, QStringLiteral("Cannot open the cue sheet %1: %2.").arg(sheet, file.errorString()),
+                          QString(), Platform::Icon::Error);
+    return;
+  }
+  const auto read = found::readCueSheet(file.read(1 << 24));
+  const auto t = std::holds_alternative<found::CueSheet>(read) ? timelineFor(this, SourceFile) : std::nullopt;
+  if (std::holds_alternative<found::CueSheet>(read) && !t) return;
+  const auto markers = t ? found::markersOf(std::get<found::CueSheet>(read), *t, SourceFile)
+                         : std::variant<found::Markers, found::SheetError>(std::get<found::SheetError>(read));
+  if (const auto *problem = std::get_if<found::SheetError>(&markers)) {
+    platform().messageBox(
+        this, QStringLiteral("Cannot take the cue sheet %1: %2. The breakpoints stay as they are.").arg(sheet, problem->message()),
+        QString(), Platform::Icon::Error);
+    return;
+  }
+  const found::Markers &found = std::get<found::Markers>(markers);
+  if (!found.notes.isEmpty())
+    platform().messageBox(this, found.notes.join(u'\n'), QString(), Platform::Icon::Information);
+  addMarkers(found.markers);
 }

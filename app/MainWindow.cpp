@@ -54,7 +54,9 @@ TForm1::TForm1(QWidget *parent)
       OpenDialog(TFileDialog::Kind::Open, QStringLiteral("Select a MP3 file"),
                  QStringLiteral("MP3 File (*.mp3)|*.mp3;*.mp2;*.mp1|All Files (*.*)|*.*"), QString()),
       SaveDialog(TFileDialog::Kind::Save, QStringLiteral("Input/Select  output MP3 files"), QString(),
-                 QStringLiteral("mp3")) {
+                 QStringLiteral("mp3")),
+      CueDialog(TFileDialog::Kind::Open, QStringLiteral("Import a cue sheet"),
+                QStringLiteral("Cue Sheet (*.cue)|*.cue|All Files (*.*)|*.*"), QString()) {
   Q_INIT_RESOURCE(skin);
   QApplication::setWindowIcon(programIcon());  // for every window of the program
   setupUi(this);
@@ -130,6 +132,10 @@ void TForm1::makeMenus() {
   Deletethisbreakpoint = RightPopupMenu->addAction(QStringLiteral("Delete this breakpoint"));
   Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
   RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
+  FindSilences = RightPopupMenu->addAction(QStringLiteral("Find Silences..."));
+  ImportChapters = RightPopupMenu->addAction(QStringLiteral("Import Chapters"));
+  ImportCueSheet = RightPopupMenu->addAction(QStringLiteral("Import Cue Sheet..."));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N3"));
   Adjust = RightPopupMenu->addAction(QStringLiteral("Advanced options..."));
   Adjust->setVisible(false);
   Timer = new QTimer(this);
@@ -343,12 +349,26 @@ QString droppedFile(const QMimeData *data) {
 }
 }  // namespace
 
+namespace {
+bool isCueSheet(const QString &path) { return path.endsWith(QStringLiteral(".cue"), Qt::CaseInsensitive); }
+}  // namespace
+
+// A source on the first page; a cue sheet on the breakpoint page.
 void TForm1::dragEnterEvent(QDragEnterEvent *e) {
-  if (!droppedFile(e->mimeData()).isEmpty() && PageControl1->currentWidget() == TabSheet1) e->acceptProposedAction();
+  const QString file = droppedFile(e->mimeData());
+  if (!file.isEmpty() && (PageControl1->currentWidget() == TabSheet1 ||
+                          (PageControl1->currentWidget() == TabSheet2 && isCueSheet(file))))
+    e->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent *e) {
-  if (takeSource(droppedFile(e->mimeData()))) e->acceptProposedAction();
+  const QString file = droppedFile(e->mimeData());
+  if (PageControl1->currentWidget() == TabSheet2 && isCueSheet(file)) {
+    e->acceptProposedAction();
+    guard([&] { importCueSheet(file); });
+    return;
+  }
+  if (takeSource(file)) e->acceptProposedAction();
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {

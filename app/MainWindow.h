@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -17,6 +18,7 @@
 #include "FlatHint.h"
 #include "Image.h"
 #include "ListBox.h"
+#include "Markers.h"
 #include "Platform.h"
 #include "PositionSlider.h"
 #include "PreviewPlayer.h"
@@ -82,6 +84,10 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   QAction *Deletethisbreakpoint = nullptr;
   QAction *Deleteallbreakpoints1 = nullptr;
   QAction *Adjust = nullptr;
+  QAction *FindSilences = nullptr;
+  QAction *ImportChapters = nullptr;
+  QAction *ImportCueSheet = nullptr;
+  TFileDialog CueDialog;
   QTimer *Timer = nullptr;
   THelpWindow *HelpWindow = nullptr;  // made on first use
 
@@ -192,6 +198,18 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void addPreviewKeys();
   void seekBy(int seconds);
   void openBreakpointMenu();
+
+  // Breakpoints found for the user: from silences, chapters, a cue sheet.
+  // The list keeps frame numbers as its texts; a title that came with one
+  // is kept beside it (kTitleRole, kPerformerRole) and shown after it.
+ public:
+  void FindSilencesClick(QObject *Sender);
+  void ImportChaptersClick(QObject *Sender);
+  void ImportCueSheetClick(QObject *Sender);
+  void importCueSheet(const QString &sheet);
+
+ private:
+  void addMarkers(const std::vector<found::Marker> &markers);
   void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand

@@ -10,10 +10,13 @@
 #include <string>
 #include <sys/stat.h>
 #include <variant>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "Convert.h"
 #include "FileName.h"
+#include "Sheets.h"
+#include "Silences.h"
 #include "SplitEngine.h"
 #include "StreamFacts.h"
 
@@ -25,7 +28,10 @@ const char kUsage[] =
     "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [--any-file] [-q] [--] FILE\n"
     "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
+    "  tranchette-cli silences [--level DB] [--min SECONDS] [-v] [--] FILE\n"
+    "  tranchette-cli cue [--exact] [-o TEMPLATE] [-q] [--] SHEET.cue\n"
     "\n"
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
     "range of the source copied unchanged, sized in proportion to the file's\n"
@@ -40,6 +46,13 @@ const char kUsage[] =
     "           as rising MPEG frame numbers from 0 to 9223372036854775807;\n"
     "           nothing before the first or after the last is written, and a\n"
     "           breakpoint past the last frame stands for the end of the file\n"
+    "  silences print one breakpoint at the middle of each silence of FILE (sound\n"
+    "           below --level DB, default -45, RMS over 50 ms, for at least\n"
+    "           --min SECONDS, default 1.5), with 0 and the last frame, as one\n"
+    "           comma list that frames takes; -v prints each silence as well\n"
+    "  cue      split the recording that the cue sheet's FILE names (else the\n"
+    "           MP3 of the sheet's own name) at its tracks' INDEX 01, each\n"
+    "           piece with its track's TITLE and PERFORMER\n"
     "  join     join exact pieces, given in order, into NAME.mp3: the source's\n"
     "           frames again, without the pieces' headers and warm-up frames;\n"
     "           pieces that are not the whole set of consecutive exact pieces\n"
@@ -47,7 +60,9 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
-    "               ... (default: <name>-%track%.mp3 in the current folder)\n"
+    "               ... and \"%title%\" the piece's title where breakpoints came\n"
+    "               with titles (cue, --from-chapters); default:\n"
+    "               <name>-%track%.mp3 in the current folder\n"
     "  --join       also write Join_<name>.bat, \"copy /b\" for Windows' cmd,\n"
     "               and Join_<name>.sh, a \"cat\" script, that join the pieces\n"
     "               again (size and time only); with --exact they call\n"
@@ -253,6 +268,8 @@ struct Options {
   std::string command;
   QString outputTemplate;
   bool haveTemplate = false, join = false, quiet = false, exact = false, anyFile = false;
+  bool verbose = false, fromChapters = false;
+  std::optional<QString> level, minSeconds;
   QStringList positional;
 };
 
@@ -286,6 +303,13 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
       o.anyFile = true;
     } else if (arg == "-q") {
       o.quiet = true;
+    } else if (arg == "-v") {
+      o.verbose = true;
+    } else if (arg == "--from-chapters") {
+      o.fromChapters = true;
+    } else if (arg == "--level" || arg == "--min") {
+      if (++i == argc) return usageError(QStringLiteral("%1 needs a value").arg(QString::fromStdString(arg)));
+      (arg == "--level" ? o.level : o.minSeconds) = QString::fromLocal8Bit(argv[i]);
     } else {
       return usageError(QStringLiteral("unknown option %1").arg(decodeFileName(QByteArray(argv[i]))));
     }
@@ -360,7 +384,101 @@ bool refusedAsNoMpegAudio(const Options &o, const QString &source) {
   }
 }
 
+// The split at breakpoints found for the user, each piece with its title.
+int splitAtMarkers(const Options &o, const QString &source, const std::vector<found::Marker> &markers) {
+  QStringList breakpoints;
+  std::vector<split::PieceTitle> titles;
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    breakpoints << QString::number(markers[i].frame);
+    if (i + 1 < markers.size()) titles.push_back({markers[i].title, markers[i].performer});
+  }
+  const QString outputTemplate =
+      o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
+  catchSignals();
+  TerminalReporter reporter(!o.quiet);
+  bool known = o.exact;
+  const split::Fact fact = o.exact ? split::Fact(0) : factOf(source, false, known);
+  const split::Outcome outcome =
+      split::splitAtBreakpoints(source, fact, breakpoints, outputTemplate, reporter, o.exact, titles);
+  if (!outcome.completed || caughtSignal) {
+    reportLeft(source, outcome.pieces);
+    return caughtSignal ? 128 + caughtSignal : 1;
+  }
+  return outcome.skipped > 0 ? 1 : 0;
+}
+
+// The timeline of `source` for breakpoints found in it; nothing, told, where
+// it cannot be read.
+std::optional<found::Timeline> timelineOrError(const QString &source) {
+  QString why;
+  auto t = found::timelineOf(source, &why);
+  if (!t) error(source, QStringLiteral("cannot read it: %1").arg(why));
+  return t;
+}
+
+int fromChapters(const Options &o) {
+  if (o.positional.size() != 1 || o.join || o.anyFile)
+    return usageError(QStringLiteral("frames --from-chapters takes one FILE, and no breakpoints"));
+  const QString source = o.positional[0];
+  const auto t = timelineOrError(source);
+  if (!t) return 1;
+  const auto read = found::chaptersOf(source, *t);
+  if (const auto *problem = std::get_if<found::SheetError>(&read)) {
+    error(source, problem->message());
+    return 1;
+  }
+  const found::Markers &chapters = std::get<found::Markers>(read);
+  if (chapters.markers.empty()) {
+    error(source, QStringLiteral("its ID3v2 tag holds no chapter (CHAP frame)"));
+    return 1;
+  }
+  return splitAtMarkers(o, source, chapters.markers);
+}
+
+int cue(const Options &o) {
+  if (o.positional.size() != 1 || o.join || o.anyFile) return usageError(QStringLiteral("cue takes one SHEET.cue"));
+  const QString sheetName = o.positional[0];
+  const int fd = ::open(encodeFileName(sheetName).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error(sheetName, QStringLiteral("cannot open it: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return 1;
+  }
+  QByteArray bytes;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0 && bytes.size() < (1 << 24);) bytes.append(buffer, n);
+  ::close(fd);
+  const auto read = found::readCueSheet(bytes);
+  if (const auto *problem = std::get_if<found::SheetError>(&read)) {
+    error(sheetName, problem->message());
+    return 1;
+  }
+  const found::CueSheet &sheet = std::get<found::CueSheet>(read);
+  // The recording: the sheet's FILE beside it, else the MP3 of the sheet's name.
+  const QString folder = sheetName.left(sheetName.lastIndexOf(u'/') + 1);
+  QString source = folder + sheet.file;
+  struct stat st {};
+  if (sheet.file.isEmpty() || ::stat(encodeFileName(source).constData(), &st) != 0) {
+    const QString named = folder + split::joinNameOf(sheetName) + QStringLiteral(".mp3");
+    if (::stat(encodeFileName(named).constData(), &st) != 0) {
+      error(sheetName, QStringLiteral("its FILE %1 is not there, nor is %2").arg(sheet.file, named));
+      return 1;
+    }
+    source = named;
+  }
+  const auto t = timelineOrError(source);
+  if (!t) return 1;
+  const auto markers = found::markersOf(sheet, *t, source);
+  if (const auto *problem = std::get_if<found::SheetError>(&markers)) {
+    error(sheetName, problem->message());
+    return 1;
+  }
+  for (const QString &note : std::get<found::Markers>(markers).notes) error(sheetName, note);
+  return splitAtMarkers(o, source, std::get<found::Markers>(markers).markers);
+}
+
 int splitFile(const Options &o) {
+  if (o.command == "frames" && o.fromChapters) return fromChapters(o);
+  if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
   if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
   if (o.command == "frames" && o.join) return usageError(QStringLiteral("--join goes with size and time"));
   if (o.command != "size" && o.anyFile) return usageError(QStringLiteral("--any-file goes with size"));
@@ -401,6 +519,55 @@ int splitFile(const Options &o) {
   return outcome.skipped > 0 ? 1 : 0;
 }
 
+// A number from the command line, within [least, most].
+std::optional<double> numberIn(const QString &text, double least, double most) {
+  try {
+    const double v = StrToFloat(text);
+    if (std::isfinite(v) && v >= least && v <= most) return v;
+  } catch (const EConvertError &) {
+  }
+  return std::nullopt;
+}
+
+int silences(const Options &o) {
+  if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters)
+    return usageError(QStringLiteral("silences takes one FILE, and --level, --min and -v"));
+  found::SilenceSettings settings;
+  if (o.level) {
+    const auto level = numberIn(*o.level, -120, 0);
+    if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level));
+    settings.levelDb = *level;
+  }
+  if (o.minSeconds) {
+    const auto least = numberIn(*o.minSeconds, 0.05, 86400);
+    if (!least) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds));
+    settings.minSeconds = *least;
+  }
+  const QString file = o.positional[0];
+  catchSignals();
+  QString why;
+  const auto found = found::findSilences(file, settings, {}, &split::stopFlag(), &why);
+  if (!found) {
+    if (caughtSignal) return 128 + caughtSignal;
+    error(file, QStringLiteral("cannot be searched: %1").arg(why));
+    return 1;
+  }
+  if (o.verbose)
+    for (const found::Silence &s : found->silences)
+      printLine(stdout, QStringLiteral("silence %1 to %2 s, %3 dB")
+                            .arg(s.start, 0, 'f', 3)
+                            .arg(s.end, 0, 'f', 3)
+                            .arg(s.levelDb, 0, 'f', 1));
+  if (found->silences.empty()) {
+    error(file, QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb));
+    return 1;
+  }
+  QStringList frames;
+  for (const found::Marker &m : found->markers) frames << QString::number(m.frame);
+  printLine(stdout, frames.join(u','));
+  return 0;
+}
+
 // The command line's work; main() checks its output.
 int run(int argc, char *argv[]) {
   // No QCoreApplication: nothing here needs one, and its start costs a
@@ -425,6 +592,8 @@ int run(int argc, char *argv[]) {
     return info(o.positional[0]);
   }
   if (command == "join") return join(o);
+  if (command == "silences") return silences(o);
+  if (command == "cue") return cue(o);
   if (command != "size" && command != "time" && command != "frames")
     return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   return splitFile(o);

@@ -82,9 +82,11 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
 }
 
 Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStringList &breakpoints,
-                           const QString &outputTemplate, Reporter &reporter, bool exactCuts) {
+                           const QString &outputTemplate, Reporter &reporter, bool exactCuts,
+                           const std::vector<PieceTitle> &titles) {
   if (breakpoints.size() < 2) return {};
   Run run(source, outputTemplate, reporter);
+  run.setTitles(titles);
   std::vector<std::int64_t> points;
   for (const QString &item : breakpoints) {
     if (item.startsWith(u'-') && isFrameNumber(item.mid(1))) {

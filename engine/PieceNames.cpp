@@ -51,12 +51,21 @@ QString insertBeforeExtension(const QString &path, const QString &text) {
   return QString(path).insert(dot, text);
 }
 
-QString pieceName(const QString &outputTemplate, std::int64_t track) {
+QString pieceName(const QString &outputTemplate, std::int64_t track, const QString &title) {
   static const QString placeholder = QStringLiteral("%track%");
+  QString name = outputTemplate;
+  if (name.contains(QStringLiteral("%title%"))) {
+    // What a file name cannot hold, here or on the systems the pieces go to.
+    QString safe = title.trimmed();
+    for (QChar &c : safe)
+      if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
+    if (safe == u"." || safe == u"..") safe = QStringLiteral("_");
+    name.replace(QStringLiteral("%title%"), safe);
+  }
   const QString text = formatTrackNumber(track);
-  const qsizetype at = outputTemplate.indexOf(placeholder);
-  if (at >= 0) return QString(outputTemplate).replace(at, placeholder.size(), text);
-  return insertBeforeExtension(outputTemplate, u'-' + text);
+  const qsizetype at = name.indexOf(placeholder);
+  if (at >= 0) return name.replace(at, placeholder.size(), text);
+  return insertBeforeExtension(name, u'-' + text);
 }
 
 }  // namespace split

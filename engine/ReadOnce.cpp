@@ -71,7 +71,7 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
     const Range range = layout.piece(track);
     const auto early = ahead.find(track);
     if (range.length == 0)
-      empty << pieceName(run.templateText(), track);
+      empty << run.nameOf(track);
     else if (early != ahead.end() ? !run.commit(track, *early->second.second)
                                   : !run.writePiece(track, range.offset, range.length, range.createPrefix))
       return std::nullopt;

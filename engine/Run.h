@@ -139,7 +139,7 @@ class Run {
     if (piece && !fill(*piece, parts)) {
       const int error = errno;
       piece.reset();  // its temporary goes before the user hears why
-      const QString name = pieceName(template_, track);
+      const QString name = nameOf(track);
       if (fault_ == Fault::none)
         refuseWrite(name, error);
       else
@@ -152,7 +152,7 @@ class Run {
   // Makes piece `track` under its temporary name, empty; reports and
   // returns nothing when it cannot.
   std::unique_ptr<PendingFile> create(std::int64_t track, const QString &createPrefix) {
-    const QString name = pieceName(template_, track);
+    const QString name = nameOf(track);
     if (!lockPieces(name)) return nullptr;
     sweep(name);
     auto piece = std::make_unique<PendingFile>();
@@ -210,7 +210,7 @@ class Run {
   // `track`, where there is one, was not complete.
   bool stoppedAt(std::optional<std::int64_t> track) {
     fault_ = Fault::stop;
-    if (track) return refuseCopy(pieceName(template_, *track));
+    if (track) return refuseCopy(nameOf(*track));
     return refuse({source_, QStringLiteral("The split was stopped while %1 was read.").arg(source_),
                    QStringLiteral("stopped while it was read")});
   }
@@ -227,7 +227,7 @@ class Run {
 
   // Puts a piece that write() made under its final name.
   bool commit(std::int64_t track, PendingFile &piece) {
-    const QString name = pieceName(template_, track);
+    const QString name = nameOf(track);
     if (!piece.commit()) {
       const int error = errno;
       return refuse({name, QStringLiteral("Cannot write the file: %1 !\r\n%2").arg(name, piece.whyNot(error)),
@@ -241,6 +241,17 @@ class Run {
   int fd() const { return in_.fd(); }
   const QString &source() const { return source_; }
   const QString &templateText() const { return template_; }
+  // Piece `track`'s name, and its title where the breakpoints gave one.
+  QString nameOf(std::int64_t track) const {
+    const PieceTitle *t = titleOf(track);
+    return pieceName(template_, track, t ? t->title : QString());
+  }
+  const PieceTitle *titleOf(std::int64_t track) const {
+    return track >= 1 && track <= static_cast<std::int64_t>(titles_.size())
+               ? &titles_[static_cast<std::size_t>(track - 1)]
+               : nullptr;
+  }
+  void setTitles(std::vector<PieceTitle> titles) { titles_ = std::move(titles); }
 
   Outcome finish() {
     outcome_.completed = true;
@@ -356,6 +367,7 @@ class Run {
 
   QString source_;
   QString template_;
+  std::vector<PieceTitle> titles_;
   Reporter &reporter_;
   File in_;
   std::vector<char> buffer_;

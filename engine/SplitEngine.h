@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -51,6 +52,8 @@ class Reporter {
 // message; the pieces already complete stay. A stop once asked for stays
 // asked until withdrawn with `false`.
 void requestStop(bool stop = true) noexcept;
+// The flag requestStop() sets, for other work to stop by.
+const std::atomic<bool> &stopFlag() noexcept;
 
 // The track text of a piece number: at least three digits, zero-padded.
 QString formatTrackNumber(std::int64_t track);
@@ -58,7 +61,14 @@ QString formatTrackNumber(std::int64_t track);
 // The name of piece `track` from an output template: the track text replaces
 // the first "%track%". A template without one gets "-" and the track text
 // before the extension of its file name.
-QString pieceName(const QString &outputTemplate, std::int64_t track);
+QString pieceName(const QString &outputTemplate, std::int64_t track, const QString &title = {});
+
+// What a piece between breakpoints is called, where the breakpoints came with
+// it (a cue sheet's track, a chapter): exact pieces carry it in their ID3v2
+// tag (TIT2, TPE1), and "%title%" in the template becomes the title.
+struct PieceTitle {
+  QString title, performer;
+};
 
 // The part of a path after its last folder separator: "/" on Linux; "\", "/"
 // or ":" on Windows.
@@ -136,8 +146,10 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
 // stands for the end of the file; a piece that would hold no byte is not
 // written, and the run notices both. Exact: a breakpoint b cuts before
 // audio frame b (the frame count is then read from the stream itself).
+// `titles[k - 1]`, where given, is piece k's.
 Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStringList &breakpoints,
-                           const QString &outputTemplate, Reporter &reporter, bool exactCuts = false);
+                           const QString &outputTemplate, Reporter &reporter, bool exactCuts = false,
+                           const std::vector<PieceTitle> &titles = {});
 
 // The one-line "copy /b" command that joins the pieces into <joinName>.mp3:
 // names without folders, quoted where cmd would split them, every "%" doubled.

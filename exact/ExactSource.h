@@ -44,6 +44,9 @@ struct Mark {
 
 constexpr std::size_t kMarkSize = 72;
 const std::string kMarkOwner = "tranchette";
+// A piece with a title of its own keeps the source's TIT2 and TPE1 in a PRIV
+// frame of this owner: each as its id, its size (4 bytes) and its body.
+const std::string kTitlesOwner = "tranchette/titles";
 constexpr unsigned char kMarkMagic[4] = {'T', 'c', 'u', 't'};
 
 void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes);

@@ -31,8 +31,10 @@ class ExactPieces {
  public:
   // `src`: the source, or a stretch of it whose frame 0 is the source's
   // frame `base`; `id`: the source's.
-  ExactPieces(int fd, const MpegFile &src, std::int64_t count, std::uint64_t id, std::int64_t base = 0)
-      : fd_(fd),
+  ExactPieces(const Run &run, int fd, const MpegFile &src, std::int64_t count, std::uint64_t id,
+              std::int64_t base = 0)
+      : run_(run),
+        fd_(fd),
         src_(src),
         count_(count),
         base_(base),
@@ -79,8 +81,44 @@ class ExactPieces {
 
  private:
   mpeg::Bytes tagOf(std::int64_t k) const {
-    if (src_.id3v2.empty()) return {};
-    return mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+    const PieceTitle *t = run_.titleOf(k);
+    const bool titled = t && (!t->title.isEmpty() || !t->performer.isEmpty());
+    if (src_.id3v2.empty() && !titled) return {};
+    mpeg::Bytes tag = mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+    if (!titled) return tag;
+    if (!src_.id3v2.empty()) {
+      mpeg::Bytes kept;
+      for (const char *id : {"TIT2", "TPE1"}) {
+        const mpeg::Bytes body = mpeg::frameBody(src_.id3v2, id);
+        kept.insert(kept.end(), id, id + 4);
+        putBig(kept, body.size(), 4);
+        kept.insert(kept.end(), body.begin(), body.end());
+      }
+      tag = mpeg::withPrivate(tag, kTitlesOwner, kept);
+    }
+    const int version = tag[3];
+    if (!t->title.isEmpty()) tag = mpeg::withFrame(tag, "TIT2", textFrame(t->title, version), tag.size());
+    if (!t->performer.isEmpty()) tag = mpeg::withFrame(tag, "TPE1", textFrame(t->performer, version), tag.size());
+    return tag;
+  }
+
+  // A text frame's body: Latin-1 where the text allows, else UTF-8 (version
+  // 2.4) or UTF-16 with its BOM.
+  static mpeg::Bytes textFrame(const QString &text, int version) {
+    const bool latin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0 && c.unicode() < 0x100; });
+    mpeg::Bytes body;
+    if (latin1 || version == 4) {
+      const QByteArray bytes = latin1 ? text.toLatin1() : text.toUtf8();
+      body.push_back(latin1 ? 0 : 3);
+      body.insert(body.end(), bytes.begin(), bytes.end());
+    } else {
+      body = {1, 0xFF, 0xFE};
+      for (QChar c : text) {
+        body.push_back(static_cast<unsigned char>(c.unicode() & 0xFF));
+        body.push_back(static_cast<unsigned char>(c.unicode() >> 8));
+      }
+    }
+    return body;
   }
 
   static std::string bodyOf(const mpeg::Bytes &tag, const char *id) {
@@ -113,7 +151,8 @@ class ExactPieces {
     return encodeMark(mark);
   }
 
-  static constexpr std::size_t kMarkRoom = 34;  // for the source's TRCK and TLEN, with a length byte each
+  static constexpr std::size_t kMarkRoom = 34;
+  const Run &run_;  // for the source's TRCK and TLEN, with a length byte each
   int fd_;
   const MpegFile &src_;
   std::int64_t count_, base_;
@@ -144,7 +183,7 @@ Outcome writeExactPieces(Run &run, const std::vector<Stretch> &stretches, std::u
                          std::map<std::int64_t, std::unique_ptr<PendingFile>> ahead = {}) {
   const std::int64_t count = static_cast<std::int64_t>(pieces.size());
   std::vector<ExactPieces> makers;
-  for (const Stretch &s : stretches) makers.emplace_back(run.fd(), s.file, writtenCount(pieces), id, s.base);
+  for (const Stretch &s : stretches) makers.emplace_back(run, run.fd(), s.file, writtenCount(pieces), id, s.base);
   std::int64_t total = 0, done = 0;
   for (std::int64_t k = 1; k <= count; ++k) {
     const Planned &p = pieces[static_cast<std::size_t>(k - 1)];
@@ -492,7 +531,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   std::map<std::int64_t, AheadPiece> ahead;
   std::optional<ExactPieces> guessMaker;
   if (guessed) {
-    guessMaker.emplace(run.fd(), *guess, guessed->count, sourceIdOf(run.fd(), guess->layout.stream));
+    guessMaker.emplace(run, run.fd(), *guess, guessed->count, sourceIdOf(run.fd(), guess->layout.stream));
     run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
     ExactAhead writer(run, walker, *guess, *guessed, *guessMaker);
@@ -563,7 +602,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
 
   std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
   if (sameAsGuessed && stretches.size() == 1) {
-    const ExactPieces maker(run.fd(), stretches[0].file, writtenCount(pieces), id);
+    const ExactPieces maker(run, run.fd(), stretches[0].file, writtenCount(pieces), id);
     const bool sameHeads = maker.count() == guessMaker->count() && id == guessMaker->id();
     for (auto &[k, early] : ahead) {
       if (k > maker.count() || pieces[static_cast<std::size_t>(k - 1)].piece != early.piece) continue;
@@ -656,7 +695,7 @@ Outcome exactAtBreakpoints(Run &run, const std::vector<std::int64_t> &points) {
   if (!outcome.completed) return outcome;
   QStringList empty;
   for (std::size_t i = 0; i < pieces.size(); ++i)
-    if (pieces[i].piece.samples() == 0) empty << pieceName(run.templateText(), static_cast<std::int64_t>(i) + 1);
+    if (pieces[i].piece.samples() == 0) empty << run.nameOf(static_cast<std::int64_t>(i) + 1);
   return finishBreakpoints(run, run.source(), frames, points, empty);
 }
 

@@ -276,6 +276,17 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   if (head.mark.id3v2Size > 0) {
     const Mark &m = head.mark;
     mpeg::Bytes tag = mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {});
+    // The source's titles again, where the piece had its own.
+    const mpeg::Bytes kept = mpeg::privateOf(tag, kTitlesOwner);
+    for (std::size_t at = 0; at + 8 <= kept.size();) {
+      const std::string id(kept.begin() + static_cast<std::ptrdiff_t>(at), kept.begin() + static_cast<std::ptrdiff_t>(at + 4));
+      const auto size = static_cast<std::size_t>(getBig(&kept[at + 4], 4));
+      if (size > kept.size() - at - 8) break;
+      const auto body = kept.begin() + static_cast<std::ptrdiff_t>(at + 8);
+      tag = mpeg::withFrame(tag, id, mpeg::Bytes(body, body + static_cast<std::ptrdiff_t>(size)), 0);
+      at += 8 + size;
+    }
+    tag = mpeg::withPrivate(tag, kTitlesOwner, {});
     if (m.bodies) {
       // The source's own frames again, in their places.
       if (!m.length.empty()) tag = mpeg::withFrame(tag, "TLEN", mpeg::Bytes(m.length.begin(), m.length.end()), 0);

@@ -202,6 +202,32 @@ Bytes privateOf(const Bytes &id3v2, const std::string &owner) {
   return {};
 }
 
+std::vector<TagItem> itemsOf(const Bytes &id3v2) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  std::vector<TagItem> items;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return items;
+  for (const TagFrame &f : frames)
+    items.push_back({f.id, Bytes(id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + 10),
+                                 id3v2.begin() + static_cast<std::ptrdiff_t>(f.at + f.size))});
+  return items;
+}
+
+std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version) {
+  std::vector<TagItem> items;
+  while (at + 10 <= body.size() && body[at] != 0) {
+    const unsigned char *h = body.data() + at;
+    const std::size_t size = version == 4 ? synchsafe(h + 4)
+                                          : (std::size_t{h[4]} << 24) | (std::size_t{h[5]} << 16) | (h[6] << 8) | h[7];
+    if (size > body.size() - at - 10) break;
+    items.push_back({std::string(reinterpret_cast<const char *>(h), 4),
+                     Bytes(body.begin() + static_cast<std::ptrdiff_t>(at + 10),
+                           body.begin() + static_cast<std::ptrdiff_t>(at + 10 + size))});
+    at += 10 + size;
+  }
+  return items;
+}
+
 std::string trackOf(const Bytes &id3v2) { return bodyText(frameBody(id3v2, "TRCK")); }
 
 std::string digitsOf(const Bytes &id3v2) {

@@ -29,6 +29,17 @@ Bytes withPrivate(const Bytes &id3v2, const std::string &owner, const Bytes &dat
 // The data of the tag's PRIV frame of `owner`, if any.
 Bytes privateOf(const Bytes &id3v2, const std::string &owner);
 
+// A frame of an ID3v2 tag: its id and its body.
+struct TagItem {
+  std::string id;
+  Bytes body;
+};
+// The frames of a version 2.3 or 2.4 tag in order (none for a tag of another
+// form); and the frames within a frame's body from `at` on (as CHAP holds
+// them), in the tag's `version`.
+std::vector<TagItem> itemsOf(const Bytes &id3v2);
+std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version);
+
 // The text of the tag's TRCK frame, where it is ASCII, in any encoding.
 std::string trackOf(const Bytes &id3v2);
 

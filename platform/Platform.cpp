@@ -49,6 +49,10 @@ class DesktopPlatform final : public Platform {
     releaseCapture();
     menu->exec(at);
   }
+  bool runDialog(QDialog *dialog) override {
+    releaseCapture();
+    return dialog->exec() == QDialog::Accepted;
+  }
   QPoint cursorPos() override { return QCursor::pos(); }
   bool openUrl(const QUrl &url) override { return hasHandler(url) && QDesktopServices::openUrl(url); }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 
+class QDialog;
 class QMenu;
 class QWidget;
 
@@ -34,6 +35,8 @@ class Platform {
   // Shows the menu at a screen point and returns once it has closed (and the
   // chosen action has run).
   virtual void popupMenu(QMenu *menu, const QPoint &at) = 0;
+  // Runs a dialog of the program's own modally; true when it was accepted.
+  virtual bool runDialog(QDialog *dialog) = 0;
   virtual QPoint cursorPos() = 0;
   // Hands a file, web page or mail address to the desktop's program for it.
   // False when the desktop has no such program, so that the caller can fall

@@ -49,6 +49,14 @@ class FakePlatform : public Platform {
     for (QAction *a : menu->actions())
       if (a->text() == entry) a->trigger();
   }
+  // A dialog of the program's own: `dialogAnswer` fills it in and says
+  // whether it is accepted; none cancels it.
+  std::function<bool(QDialog *)> dialogAnswer;
+  QStringList dialogs;  // their titles
+  bool runDialog(QDialog *dialog) override {
+    dialogs << dialog->windowTitle();
+    return dialogAnswer && dialogAnswer(dialog);
+  }
   QPoint cursorPos() override { return cursor; }
   bool handlers = true;  // whether the desktop has a program for every file and address
   bool openUrl(const QUrl &url) override {

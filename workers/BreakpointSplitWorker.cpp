@@ -8,11 +8,16 @@
 void TSplitThread_1::DoSplit() {
   const SplitPage page = host_.page(1);
   QStringList breakpoints;
-  for (int i = 0; i < page.breakpoints->count(); ++i) breakpoints << page.breakpoints->item(i)->text();
+  std::vector<split::PieceTitle> titles;  // piece k: the title of breakpoint k - 1, where it has one
+  for (int i = 0; i < page.breakpoints->count(); ++i) {
+    const QListWidgetItem *item = page.breakpoints->item(i);
+    breakpoints << item->text();
+    titles.push_back({item->data(kTitleRole).toString(), item->data(kPerformerRole).toString()});
+  }
   if (breakpoints.size() < 2) return;
   showProgress(true);
   ProgressReporter reporter;
   const split::Outcome outcome = split::splitAtBreakpoints(host_.GetSourceFile(), host_.GetFrameCount(), breakpoints,
-                                                           page.savePath->text(), reporter, page.exact->isChecked());
+                                                           page.savePath->text(), reporter, page.exact->isChecked(), titles);
   if (!cancelled(outcome) && outcome.completed) hideProgress();
 }

@@ -13,6 +13,11 @@ class QListWidget;
 class QWidget;
 
 // The controls of one method page that its split reads.
+// A breakpoint's title and performer, where they came with it (from a cue
+// sheet or the source's chapters), beside its frame number in the list.
+constexpr int kTitleRole = Qt::UserRole + 1;
+constexpr int kPerformerRole = Qt::UserRole + 2;
+
 struct SplitPage {
   QLineEdit *parameter = nullptr;  // seconds or kilobytes; none for the breakpoint page
   QLineEdit *savePath = nullptr;   // the output template

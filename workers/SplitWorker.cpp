@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QWindow>
 
+#include "InputGate.h"
 #include "Platform.h"
 #include "ProgressWindow.h"
 
@@ -20,44 +21,6 @@ namespace {
 bool splitRunning = false;
 bool closeAsked = false;  // the main window was closed during the split
 
-// While a split runs on the main thread, the progress window lets events
-// through: the main window takes no input then (the progress window and the
-// messages of the split do). Closing the main window (from the window
-// manager) cancels the split, and the window closes once it has stopped.
-class InputGate : public QObject {
- public:
-  explicit InputGate(QWidget *hostWindow) : hostWindow_(hostWindow) { qApp->installEventFilter(this); }
-  ~InputGate() override { qApp->removeEventFilter(this); }
-
- protected:
-  bool eventFilter(QObject *watched, QEvent *event) override {
-    if (event->type() == QEvent::Close && watched == hostWindow_) {
-      closeAsked = true;
-      Form3->butCancelClick(Form3->butCancel);
-      event->ignore();
-      return true;
-    }
-    if (!isInput(event->type()) || !hostWindow_) return false;
-    if (auto *w = qobject_cast<QWidget *>(watched)) return w->window() == hostWindow_;
-    if (auto *w = qobject_cast<QWindow *>(watched)) return w == hostWindow_->windowHandle();
-    return false;
-  }
-
- private:
-  static bool isInput(QEvent::Type type) {
-    switch (type) {
-      case QEvent::MouseButtonPress: case QEvent::MouseButtonRelease: case QEvent::MouseButtonDblClick:
-      case QEvent::MouseMove: case QEvent::KeyPress: case QEvent::KeyRelease: case QEvent::ShortcutOverride:
-      case QEvent::Shortcut: case QEvent::Wheel: case QEvent::ContextMenu: case QEvent::DragEnter:
-      case QEvent::DragMove: case QEvent::Drop: case QEvent::TouchBegin: case QEvent::TouchUpdate:
-      case QEvent::TouchEnd: case QEvent::TabletPress: case QEvent::TabletRelease: case QEvent::TabletMove:
-        return true;
-      default:
-        return false;
-    }
-  }
-  QPointer<QWidget> hostWindow_;
-};
 }  // namespace
 
 // The progress window lets events through during a split, and with them
@@ -75,7 +38,10 @@ void SplitWorker::run() {
           split::requestStop(false);
           closeAsked = false;
           {
-            InputGate gate(hostWindow_);
+            InputGate gate(hostWindow_, [] {
+              closeAsked = true;
+              Form3->butCancelClick(Form3->butCancel);
+            });
             guard([this] { DoSplit(); });
           }
           split::requestStop(false);

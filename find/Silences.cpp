@@ -1,0 +1,267 @@
+#include "Silences.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mpg123.h>
+#include <thread>
+#include <unistd.h>
+
+#include "FileName.h"
+#include "Frame.h"
+
+namespace found {
+namespace {
+
+// Frames decoded before the second half begins and not heard: the decoder
+// warms up on them (its reservoir and its overlap).
+constexpr std::int64_t kWarmUp = 8;
+// The walk keeps the offset of one frame in so many.
+constexpr std::int64_t kStep = 1024;
+
+struct Handle {
+  mpg123_handle *mh = nullptr;
+  Handle() {
+    static const int initialised = mpg123_init();
+    (void)initialised;
+    int err = MPG123_OK;
+    mh = mpg123_new(nullptr, &err);
+    if (!mh) return;
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    // Every frame's samples as decoded: frame f begins at sample f * spf.
+    mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
+    mpg123_param(mh, MPG123_RESYNC_LIMIT, -1, 0);
+    mpg123_format_none(mh);
+    const long *rates = nullptr;
+    std::size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (std::size_t i = 0; i < count; ++i) mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  }
+  ~Handle() {
+    if (mh) mpg123_delete(mh);
+  }
+  Handle(const Handle &) = delete;
+  Handle &operator=(const Handle &) = delete;
+};
+
+// Runs of quiet windows: the starts p in [from, to) of the windows of
+// `window` samples whose energy (the sum of every channel's squared
+// samples) is below `threshold`, fed with the decoded samples in order.
+class QuietRuns {
+ public:
+  struct Run {
+    std::int64_t begin = 0, end = 0;  // window starts [begin, end)
+    double energy = 0;                // the sum of its windows' energies
+    std::int64_t windows = 0;
+  };
+
+  QuietRuns(std::int64_t window, double threshold, std::int64_t from, std::int64_t to)
+      : window_(window), threshold_(threshold), from_(from), to_(to), ring_(static_cast<std::size_t>(window), 0) {}
+
+  // Decoded samples from sample `at` on, `count` of them, interleaved.
+  void feed(std::int64_t at, const short *pcm, std::int64_t count, int channels) {
+    for (std::int64_t i = 0; i < count; ++i, ++at) {
+      if (at < from_ || at >= to_ + window_ - 1 || at < next_) continue;
+      next_ = at + 1;
+      std::int64_t e = 0;
+      for (int c = 0; c < channels; ++c) {
+        const std::int64_t s = pcm[i * channels + c];
+        e += s * s;
+      }
+      auto &slot = ring_[static_cast<std::size_t>(at % window_)];
+      sum_ += e - slot;
+      slot = e;
+      const std::int64_t p = at - window_ + 1;
+      if (p < from_) continue;
+      const bool quiet = static_cast<double>(sum_) < threshold_ * static_cast<double>(channels);
+      if (quiet && !open_) {
+        open_ = true;
+        run_ = {p, p, 0, 0};
+      }
+      if (quiet) {
+        run_.energy += static_cast<double>(sum_) / channels;
+        ++run_.windows;
+      } else if (open_) {
+        close(p);
+      }
+    }
+  }
+  // Where the samples fed end: window starts after it are not known.
+  std::vector<Run> finish() {
+    if (open_) close(std::min(to_, next_ - window_ + 1));
+    return std::move(runs_);
+  }
+  // Whether every sample the windows need has been fed.
+  bool done() const { return next_ >= to_ + window_ - 1; }
+
+ private:
+  void close(std::int64_t end) {
+    open_ = false;
+    run_.end = end;
+    if (run_.end > run_.begin) runs_.push_back(run_);
+  }
+
+  std::int64_t window_;
+  double threshold_;
+  std::int64_t from_, to_;
+  std::vector<std::int64_t> ring_;
+  std::int64_t sum_ = 0, next_ = 0;
+  bool open_ = false;
+  Run run_;
+  std::vector<Run> runs_;
+};
+
+// Decodes one part of the file: from the frame that begins at byte `offset`,
+// which is frame `firstFrame`, feeding `runs` until it has what it needs.
+// Counts the frames decoded in `done`. False where libmpg123 cannot start.
+bool decodePart(const QString &path, std::int64_t offset, std::int64_t firstFrame, QuietRuns &runs,
+                std::atomic<std::int64_t> &done, const std::atomic<bool> *stop) {
+  Handle h;
+  if (!h.mh || mpg123_open_feed(h.mh) != MPG123_OK) return false;
+  const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  posix_fadvise(fd, offset, 0, POSIX_FADV_SEQUENTIAL);
+  std::vector<unsigned char> buffer(1 << 16);
+  bool ended = false;
+  int channels = 1;
+  while (!runs.done() && !(stop && stop->load(std::memory_order_relaxed))) {
+    off_t num = 0;
+    unsigned char *audio = nullptr;
+    std::size_t bytes = 0;
+    const int r = mpg123_decode_frame(h.mh, &num, &audio, &bytes);
+    if (r == MPG123_NEED_MORE) {
+      if (ended) break;
+      const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+      if (got <= 0) {
+        ended = true;
+        mpg123_feed(h.mh, nullptr, 0);
+        continue;
+      }
+      offset += got;
+      mpg123_feed(h.mh, buffer.data(), static_cast<std::size_t>(got));
+      continue;
+    }
+    if (r == MPG123_NEW_FORMAT) {
+      long rate = 0;
+      int encoding = 0;
+      mpg123_getformat(h.mh, &rate, &channels, &encoding);
+      continue;
+    }
+    if (r != MPG123_OK) {
+      if (r == MPG123_DONE || ended) break;
+      continue;
+    }
+    const std::int64_t samples = static_cast<std::int64_t>(bytes) / 2 / channels;
+    runs.feed((firstFrame + num) * samples, reinterpret_cast<const short *>(audio), samples, channels);
+    done.fetch_add(1, std::memory_order_relaxed);
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
+                                          const std::function<void(std::int64_t, std::int64_t)> &progress,
+                                          const std::atomic<bool> *stop, QString *error) {
+  // The frame walk: the timeline, and the offsets to start a part at.
+  std::vector<std::int64_t> starts;  // starts[j]: frame (j + 1) * kStep - kWarmUp
+  SilencesFound result;
+  {
+    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+      return std::nullopt;
+    }
+    std::optional<mpeg::Stream> stream;
+    try {
+      stream = mpeg::walk(
+          fd,
+          [&](std::int64_t index, std::int64_t offset) {
+            if ((index + kWarmUp) % kStep == 0) starts.push_back(offset);
+          },
+          true);
+    } catch (const mpeg::ReadError &e) {
+      if (error) *error = QString::fromLocal8Bit(e.what());
+    }
+    ::close(fd);
+    if (!stream) {
+      if (error && error->isEmpty()) *error = QStringLiteral("it is not an MPEG audio file");
+      return std::nullopt;
+    }
+    result.timeline = {stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin};
+  }
+  const Timeline &t = result.timeline;
+  const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
+  const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
+  const double amplitude = std::pow(10.0, settings.levelDb / 20) * 32768;
+  const double threshold = amplitude * amplitude * static_cast<double>(window);
+
+  // Two halves, the second started a few frames early.
+  const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
+  const std::int64_t middle = j > 0 ? j * kStep : t.frames;
+  QuietRuns first(window, threshold, 0, middle * spf), second(window, threshold, middle * spf, total);
+  std::atomic<std::int64_t> done1{0}, done2{0};
+  std::atomic<bool> finished1{false}, finished2{j == 0};
+  bool started1 = false, started2 = true;
+  std::thread a([&] {
+    started1 = decodePart(path, 0, 0, first, done1, stop);
+    finished1 = true;
+  });
+  std::thread b;
+  if (j > 0)
+    b = std::thread([&] {
+      started2 = decodePart(path, starts[static_cast<std::size_t>(j - 1)], middle - kWarmUp, second, done2, stop);
+      finished2 = true;
+    });
+  while (!finished1 || !finished2) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (progress) progress(std::min(done1.load() + done2.load(), t.frames), t.frames);
+  }
+  a.join();
+  if (b.joinable()) b.join();
+  if (stop && stop->load()) {
+    if (error) error->clear();
+    return std::nullopt;
+  }
+  if (!started1 || !started2) {
+    if (error) *error = QStringLiteral("libmpg123 cannot decode it");
+    return std::nullopt;
+  }
+  if (progress) progress(t.frames, t.frames);
+
+  std::vector<QuietRuns::Run> runs = first.finish();
+  for (const QuietRuns::Run &r : second.finish()) {
+    if (!runs.empty() && runs.back().end == r.begin) {
+      runs.back().end = r.end;
+      runs.back().energy += r.energy;
+      runs.back().windows += r.windows;
+    } else {
+      runs.push_back(r);
+    }
+  }
+  const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
+  std::vector<Marker> markers;
+  for (const QuietRuns::Run &r : runs) {
+    // What is heard: not the decoder's delay before it.
+    const std::int64_t begin = std::max(r.begin, t.trimBegin), end = std::min(total, r.end - 1 + window);
+    if (end - begin < least) continue;
+    const double rate = static_cast<double>(t.rate);
+    const double mean =
+        r.energy / static_cast<double>(std::max<std::int64_t>(1, r.windows) * window) / (32768.0 * 32768.0);
+    result.silences.push_back({static_cast<double>(begin - t.trimBegin) / rate,
+                               static_cast<double>(end - t.trimBegin) / rate,
+                               mean > 0 ? 10 * std::log10(mean) : -200});
+    markers.push_back({std::clamp<std::int64_t>(std::llround(static_cast<double>(begin + end) / 2 / spf), 0, t.frames),
+                       {}, {}});
+  }
+  result.markers = withEnds(std::move(markers), t.frames);
+  return result;
+}
+
+}  // namespace found

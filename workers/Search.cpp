@@ -1,0 +1,42 @@
+#include "Search.h"
+
+#include <limits>
+#include <thread>
+
+#include <QThread>
+
+#include "InputGate.h"
+#include "ProgressWindow.h"
+
+bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> &work) {
+  SearchProgress progress;
+  std::atomic<bool> finished{false};
+  bool closeAsked = false;
+  std::thread worker([&] {
+    work(progress);
+    finished = true;
+  });
+  Form3->Progress->setValue(Form3->Progress->minimum());
+  Form3->showBusy();
+  {
+    InputGate gate(hostWindow, [&] {
+      closeAsked = true;
+      progress.stop = true;
+    });
+    while (!finished) {
+      if (Form3->CancelRequested) progress.stop = true;
+      const auto clamp = [](std::int64_t v) {
+        return static_cast<int>(std::min<std::int64_t>(v, std::numeric_limits<int>::max()));
+      };
+      const int total = clamp(progress.total), done = clamp(progress.done);
+      if (total > 0 && (Form3->Progress->maximum() != total || Form3->Progress->value() != done))
+        Form3->setProgress(0, total, done);
+      Form3->keepDrawn();
+      QThread::msleep(10);
+    }
+  }
+  worker.join();
+  Form3->hide();
+  if (closeAsked && hostWindow) hostWindow->close();
+  return !progress.stop;
+}
