@@ -357,13 +357,13 @@ bool isCueSheet(const QString &path) { return path.endsWith(QStringLiteral(".cue
 void TForm1::dragEnterEvent(QDragEnterEvent *e) {
   const QString file = droppedFile(e->mimeData());
   if (!file.isEmpty() && (PageControl1->currentWidget() == TabSheet1 ||
-                          (PageControl1->currentWidget() == TabSheet2 && isCueSheet(file))))
+                          (PageControl1->currentWidget() == TabSheet3 && isCueSheet(file))))
     e->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent *e) {
   const QString file = droppedFile(e->mimeData());
-  if (PageControl1->currentWidget() == TabSheet2 && isCueSheet(file)) {
+  if (PageControl1->currentWidget() == TabSheet3 && isCueSheet(file)) {
     e->acceptProposedAction();
     guard([&] { importCueSheet(file); });
     return;

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
@@ -31,6 +32,7 @@
 #include "MainWindow.h"
 #include "OffsetDialog.h"
 #include "ProgressWindow.h"
+#include "SilenceDialog.h"
 #include "SizeSplitWorker.h"
 #include "StreamFacts.h"
 #include "TestSupport.h"
@@ -714,6 +716,89 @@ class TestApp : public QObject {
     QVERIFY(readAll(QStringLiteral("cbr-noinfo-002.mp3")) == bytes.mid(40124, 80248 - 40124));
     QVERIFY(!QFileInfo::exists(QStringLiteral("cbr-noinfo-003.mp3")));
     QVERIFY(!Form3->isVisible());
+  }
+
+  // The breakpoint list's searches: silences, the source's chapters, a cue
+  // sheet chosen or dropped on the page. Their breakpoints join the list
+  // with their titles, which the split gives its exact pieces; what cannot
+  // be taken says why and leaves the list as it is.
+  void breakpointsFoundForTheUser() {
+    start();
+    const QString source = copyOf(QStringLiteral("chapters.mp3"));
+    Form1->chkExact->setChecked(true);
+    next(source, Form1->RadioButton1);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    Form1->InsertBreakpoint(QStringLiteral("100"));
+    const auto items = [] {
+      QStringList list;
+      for (int i = 0; i < Form1->ListBox->count(); ++i) list << Form1->ListBox->item(i)->text();
+      return list;
+    };
+    const auto titles = [] {
+      QStringList list;
+      for (int i = 0; i < Form1->ListBox->count(); ++i) list << Form1->ListBox->item(i)->data(kTitleRole).toString();
+      return list;
+    };
+    const QStringList before = items();
+
+    // The dialog cancelled; then the defaults: seven pauses, seven breakpoints.
+    Form1->FindSilences->trigger();
+    QCOMPARE(fake_->dialogs, QStringList{QStringLiteral("Find Silences")});
+    QCOMPARE(items(), before);
+    fake_->dialogAnswer = [](QDialog *) { return true; };
+    Form1->FindSilences->trigger();
+    QCOMPARE(items().size(), before.size() + 8);  // and the last frame
+    QVERIFY(items().contains(QStringLiteral("100")));
+    QVERIFY(!Form3->isVisible());
+    const QStringList withSilences = items();
+    fake_->dialogAnswer = [](QDialog *d) {
+      static_cast<TfrmSilences *>(d)->editLevel->setValue(-80);
+      return true;
+    };
+    Form1->FindSilences->trigger();
+    QVERIFY(fake_->messages.last().text.contains(QStringLiteral("has no silence below -80 dB")));
+    QCOMPARE(items(), withSilences);
+
+    // The chapters, with their titles.
+    Form1->Deleteallbreakpoints1Click(nullptr);
+    Form1->ImportChapters->trigger();
+    QCOMPARE(titles(), (QStringList{QStringLiteral("Opening"), QStringLiteral("Middle: ü Ω"), QStringLiteral("End"), QString()}));
+    const QStringList chapters = items();
+
+    // A cue sheet with a fault: its line, and nothing changes. A good one,
+    // dropped on the page, replaces no title that is there.
+    writeFile(QStringLiteral("bad.cue"), "FILE \"chapters.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:99:00\n");
+    fake_->fileAnswers.push_back(QDir::current().filePath(QStringLiteral("bad.cue")));
+    Form1->ImportCueSheet->trigger();
+    QVERIFY2(fake_->messages.last().text.contains(QStringLiteral("line 3: '00:99:00' is no time")),
+             qPrintable(fake_->messages.last().text));
+    QCOMPARE(items(), chapters);
+    writeFile(QStringLiteral("chapters.cue"), "TRACK 01 AUDIO\r\n TITLE \"First\"\r\n INDEX 01 00:00:00\r\n"
+                                              "TRACK 02 AUDIO\r\n TITLE \"Second\"\r\n INDEX 01 00:10:00\r\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().filePath(QStringLiteral("chapters.cue")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form1, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form1, &dropped);
+    QCOMPARE(items().size(), chapters.size() + 1);
+    QCOMPARE(titles().first(), QStringLiteral("Opening"));
+    QVERIFY(titles().contains(QStringLiteral("Second")));
+
+    // The split names and tags its exact pieces by the titles.
+    Form1->ListBox->clear();
+    Form1->ImportChapters->trigger();
+    Form1->editSavePath->setText(QDir::current().filePath(QStringLiteral("%track% %title%.mp3")));
+    click(Form1->butNext);
+    QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
+    QTRY_COMPARE(done.size(), 1);
+    QVERIFY(QFileInfo::exists(QStringLiteral("001 Opening.mp3")));
+    QVERIFY(QFileInfo::exists(QStringLiteral("003 End.mp3")));
+    const QByteArray middle = readAll(QStringLiteral("002 Middle_ ü Ω.mp3"));
+    const QString title = QStringLiteral("Middle: ü Ω");  // in UTF-16, as its version 2.3 tag takes it
+    QVERIFY(middle.contains(QByteArray("\xFF\xFE") +
+                            QByteArray(reinterpret_cast<const char *>(title.utf16()), title.size() * 2)));
   }
 
   // Method 1 opens a file on a guess from its first frame and reads the

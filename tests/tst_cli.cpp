@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "TestSupport.h"
@@ -145,6 +146,11 @@ class TestCli : public QObject {
     QTest::newRow("info exact") << QStringList{"info", "--exact", "x.mp3"} << "";
     QTest::newRow("join without a name") << QStringList{"join", "a.mp3", "b.mp3"} << "-o NAME.mp3";
     QTest::newRow("join without pieces") << QStringList{"join", "-o", "x.mp3"} << "the pieces";
+    QTest::newRow("silences level above 0") << QStringList{"silences", "--level", "3", "x.mp3"} << "from -120 to 0, not '3'";
+    QTest::newRow("silences min not a number") << QStringList{"silences", "--min", "long", "x.mp3"} << "--min must be";
+    QTest::newRow("silences with a template") << QStringList{"silences", "-o", "p.mp3", "x.mp3"} << "";
+    QTest::newRow("cue without a sheet") << QStringList{"cue"} << "one SHEET.cue";
+    QTest::newRow("chapters with breakpoints") << QStringList{"frames", "--from-chapters", "0,10", "x.mp3"} << "no breakpoints";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
@@ -153,6 +159,53 @@ class TestCli : public QObject {
     QCOMPARE(r.status, 2);
     QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: ")) && r.err.contains(says), qPrintable(r.err));
     QVERIFY(r.err.contains(QStringLiteral("--help")));
+  }
+
+  // Breakpoints found for the user from the terminal: the silences as a list
+  // that frames takes; a cue sheet's and the chapters' titled pieces.
+  void breakpointsFoundForTheUser() {
+    const Result silences = run({QStringLiteral("silences"), QStringLiteral("-v"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(silences.status, 0);
+    const QStringList lines = silences.out.trimmed().split(u'\n');
+    QCOMPARE(lines.size(), 8);
+    QVERIFY2(QRegularExpression(QStringLiteral("^silence 4\\.5\\d\\d to 7\\.0\\d\\d s, -6\\d\\.\\d dB$")).match(lines[0]).hasMatch(),
+             qPrintable(lines[0]));
+    const QStringList frames = lines.last().split(u',');
+    QCOMPARE(frames.size(), 9);
+    QCOMPARE(frames.first(), QStringLiteral("0"));
+    QCOMPARE(frames.last(), QStringLiteral("2095"));
+    // The list goes to frames as it is.
+    const Result split = run({QStringLiteral("frames"), lines.last(), QStringLiteral("-q"), QStringLiteral("-o"),
+                              QStringLiteral("s-%track%.mp3"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(split.status, 0);
+    QCOMPARE(split.out.count(u'\n'), 8);
+    const Result none = run({QStringLiteral("silences"), media(QStringLiteral("heard.mp3"))});
+    QCOMPARE(none.status, 1);
+    QVERIFY(none.out.isEmpty() && none.err.contains(QStringLiteral("no silence")));
+
+    // A cue sheet beside its recording, whose FILE names the WAV it was made from.
+    QVERIFY(QFile::copy(media(QStringLiteral("speech.mp3")), QStringLiteral("book.mp3")));
+    writeFile(QStringLiteral("book.cue"), "\xEF\xBB\xBF" "FILE \"book.wav\" WAVE\r\nTRACK 01 AUDIO\r\nTITLE \"One\"\r\n"
+                                          "INDEX 01 00:00:00\r\nTRACK 02 AUDIO\r\nTITLE \"Two/2\"\r\nINDEX 01 00:09:00\r\n");
+    const Result cue = run({QStringLiteral("cue"), QStringLiteral("--exact"), QStringLiteral("-q"), QStringLiteral("-o"),
+                            QStringLiteral("%track% %title%.mp3"), QStringLiteral("book.cue")});
+    QCOMPARE(cue.status, 0);
+    QCOMPARE(cue.out, QStringLiteral("001 One.mp3\n002 Two_2.mp3\n"));
+    QVERIFY(cue.err.contains(QStringLiteral("The sheet's FILE names book.wav; its times are taken for book.mp3.")));
+    QVERIFY(readAll(QStringLiteral("002 Two_2.mp3")).contains(QByteArray("TIT2\0\0\0\x06\0\0\0Two/2", 16)));
+    writeFile(QStringLiteral("bad.cue"), "FILE \"book.mp3\" MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n");
+    const Result bad = run({QStringLiteral("cue"), QStringLiteral("bad.cue")});
+    QCOMPARE(bad.status, 1);
+    QCOMPARE(bad.err, QStringLiteral("tranchette-cli: bad.cue: line 4: TRACK 02 has no INDEX 01\n"));
+
+    const Result chapters = run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), QStringLiteral("--exact"),
+                                 QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("c-%track% %title%.mp3"),
+                                 media(QStringLiteral("chapters.mp3"))});
+    QCOMPARE(chapters.status, 0);
+    QCOMPARE(chapters.out, QStringLiteral("c-001 Opening.mp3\nc-002 Middle_ ü Ω.mp3\nc-003 End.mp3\n"));
+    const Result noChapters = run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(noChapters.status, 1);
+    QVERIFY(noChapters.err.contains(QStringLiteral("holds no chapter")));
   }
 
   void helpDescribesEveryCommand() {
