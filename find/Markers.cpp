@@ -45,6 +45,7 @@ std::optional<Timeline> timelineOf(const QString &path, QString *error) {
   t.rate = stream->first.rate;
   t.samplesPerFrame = stream->first.samples;
   t.trimBegin = stream->trimBegin;
+  t.trimEnd = stream->trimEnd;
   return t;
 }
 

@@ -34,6 +34,7 @@ struct Timeline {
   long rate = 0;
   int samplesPerFrame = 0;
   std::int64_t trimBegin = 0;  // decoded samples before the first one heard
+  std::int64_t trimEnd = 0;    // where what is heard ends, in decoded samples
   // The frame whose start is nearest to `seconds` into what is heard,
   // within [0, frames].
   std::int64_t frameAt(double seconds) const;

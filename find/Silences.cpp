@@ -51,55 +51,82 @@ struct Handle {
 
 // Runs of quiet windows: the starts p in [from, to) of the windows of
 // `window` samples whose energy (the sum of every channel's squared
-// samples) is below `threshold`, fed with the decoded samples in order.
+// samples) is below `threshold`, fed with the decoded samples in order. The
+// silence a run makes is then narrowed to what lies between loud samples
+// (energy at the level or above) at its ends: the RMS of a window that
+// holds a voice's last or first few milliseconds can be below the level.
 class QuietRuns {
  public:
   struct Run {
-    std::int64_t begin = 0, end = 0;  // window starts [begin, end)
+    std::int64_t begin = 0, end = 0;  // the silence's samples [begin, end)
     double energy = 0;                // the sum of its windows' energies
     std::int64_t windows = 0;
   };
 
-  QuietRuns(std::int64_t window, double threshold, std::int64_t from, std::int64_t to)
-      : window_(window), threshold_(threshold), from_(from), to_(to), ring_(static_cast<std::size_t>(window), 0) {}
+  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to)
+      : window_(window),
+        loud_(level * level),
+        threshold_(level * level * static_cast<double>(window)),
+        from_(from),
+        to_(to),
+        ring_(static_cast<std::size_t>(window), 0),
+        next_(from) {}
 
   // Decoded samples from sample `at` on, `count` of them, interleaved.
   void feed(std::int64_t at, const short *pcm, std::int64_t count, int channels) {
-    for (std::int64_t i = 0; i < count; ++i, ++at) {
-      if (at < from_ || at >= to_ + window_ - 1 || at < next_) continue;
-      next_ = at + 1;
-      std::int64_t e = 0;
-      for (int c = 0; c < channels; ++c) {
-        const std::int64_t s = pcm[i * channels + c];
-        e += s * s;
-      }
-      auto &slot = ring_[static_cast<std::size_t>(at % window_)];
+    const std::int64_t first = std::max(at, next_), last = std::min(at + count, to_ + window_ - 1);
+    for (std::int64_t i = first; i < last; ++i) {
+      const short *x = pcm + (i - at) * channels;
+      std::int64_t e = std::int64_t{x[0]} * x[0];
+      for (int c = 1; c < channels; ++c) e += std::int64_t{x[c]} * x[c];
+      std::int64_t &slot = ring_[slot_];
       sum_ += e - slot;
       slot = e;
-      const std::int64_t p = at - window_ + 1;
+      slot_ = slot_ + 1 == ring_.size() ? 0 : slot_ + 1;
+      const std::int64_t p = i - window_ + 1;
       if (p < from_) continue;
-      const bool quiet = static_cast<double>(sum_) < threshold_ * static_cast<double>(channels);
-      if (quiet && !open_) {
-        open_ = true;
-        run_ = {p, p, 0, 0};
-      }
-      if (quiet) {
-        run_.energy += static_cast<double>(sum_) / channels;
+      const double energy = static_cast<double>(sum_) / channels;
+      if (energy < threshold_) {
+        if (!open_) {
+          open_ = true;
+          // From after the last loud sample in the first quiet window.
+          run_ = {p, p, 0, 0};
+          for (std::int64_t k = i; k >= p; --k)
+            if (static_cast<double>(energyOf(k, i)) >= loud_) {
+              run_.begin = k + 1;
+              break;
+            }
+        }
+        run_.energy += energy;
         ++run_.windows;
       } else if (open_) {
-        close(p);
+        // Up to the first loud sample in the last quiet window.
+        std::int64_t end = i;
+        for (std::int64_t k = p; k < i; ++k)
+          if (static_cast<double>(energyOf(k, i)) >= loud_) {
+            end = k;
+            break;
+          }
+        close(end);
       }
     }
+    next_ = std::max(next_, last);
   }
   // Where the samples fed end: window starts after it are not known.
   std::vector<Run> finish() {
-    if (open_) close(std::min(to_, next_ - window_ + 1));
+    if (open_) close(std::min(to_ - 1, next_ - window_) + window_);
     return std::move(runs_);
   }
   // Whether every sample the windows need has been fed.
   bool done() const { return next_ >= to_ + window_ - 1; }
 
  private:
+  // The energy of sample k, one of the window's samples up to sample i,
+  // the last fed.
+  std::int64_t energyOf(std::int64_t k, std::int64_t i) const {
+    const std::int64_t back = static_cast<std::int64_t>(slot_) - 1 - (i - k);
+    return ring_[static_cast<std::size_t>(back < 0 ? back + window_ : back)];
+  }
   void close(std::int64_t end) {
     open_ = false;
     run_.end = end;
@@ -107,10 +134,11 @@ class QuietRuns {
   }
 
   std::int64_t window_;
-  double threshold_;
+  double loud_, threshold_;
   std::int64_t from_, to_;
   std::vector<std::int64_t> ring_;
-  std::int64_t sum_ = 0, next_ = 0;
+  std::size_t slot_ = 0;
+  std::int64_t sum_ = 0, next_;
   bool open_ = false;
   Run run_;
   std::vector<Run> runs_;
@@ -194,18 +222,17 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
       if (error && error->isEmpty()) *error = QStringLiteral("it is not an MPEG audio file");
       return std::nullopt;
     }
-    result.timeline = {stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin};
+    result.timeline = {stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin, stream->trimEnd};
   }
   const Timeline &t = result.timeline;
   const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
   const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
   const double amplitude = std::pow(10.0, settings.levelDb / 20) * 32768;
-  const double threshold = amplitude * amplitude * static_cast<double>(window);
 
   // Two halves, the second started a few frames early.
   const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
   const std::int64_t middle = j > 0 ? j * kStep : t.frames;
-  QuietRuns first(window, threshold, 0, middle * spf), second(window, threshold, middle * spf, total);
+  QuietRuns first(window, amplitude, 0, middle * spf), second(window, amplitude, middle * spf, total);
   std::atomic<std::int64_t> done1{0}, done2{0};
   std::atomic<bool> finished1{false}, finished2{j == 0};
   bool started1 = false, started2 = true;
@@ -237,7 +264,7 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
 
   std::vector<QuietRuns::Run> runs = first.finish();
   for (const QuietRuns::Run &r : second.finish()) {
-    if (!runs.empty() && runs.back().end == r.begin) {
+    if (!runs.empty() && runs.back().end >= r.begin) {  // one silence across the halves' seam
       runs.back().end = r.end;
       runs.back().energy += r.energy;
       runs.back().windows += r.windows;
@@ -248,8 +275,8 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
   std::vector<Marker> markers;
   for (const QuietRuns::Run &r : runs) {
-    // What is heard: not the decoder's delay before it.
-    const std::int64_t begin = std::max(r.begin, t.trimBegin), end = std::min(total, r.end - 1 + window);
+    // What is heard: not the decoder's delay before it, nor the padding after.
+    const std::int64_t begin = std::max(r.begin, t.trimBegin), end = std::min(t.trimEnd, r.end);
     if (end - begin < least) continue;
     const double rate = static_cast<double>(t.rate);
     const double mean =
