@@ -1,6 +1,7 @@
 #include "SilenceDialog.h"
 
 #include <QDoubleSpinBox>
+#include <QKeyEvent>
 #include <QLabel>
 
 #include "FitText.h"
@@ -53,6 +54,14 @@ void TfrmSilences::showEvent(QShowEvent *e) {
     move(mainWindow_->x() + (mainWindow_->width() - width()) / 2,
          mainWindow_->y() + (mainWindow_->height() - height()) / 2);
   editLevel->setFocus();
+}
+
+void TfrmSilences::keyPressEvent(QKeyEvent *e) {
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
 }
 
 found::SilenceSettings TfrmSilences::settings() const { return {editLevel->value(), editLength->value()}; }

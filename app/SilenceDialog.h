@@ -24,6 +24,8 @@ class TfrmSilences : public QDialog {
 
  protected:
   void showEvent(QShowEvent *) override;
+  // Enter is OK, as Escape is Cancel: the flat buttons take no default.
+  void keyPressEvent(QKeyEvent *) override;
 
  private:
   QWidget *mainWindow_;
