@@ -23,7 +23,7 @@ double Timeline::secondsAt(std::int64_t frame) const {
   return static_cast<double>(frame * samplesPerFrame - trimBegin) / static_cast<double>(rate);
 }
 
-std::optional<Timeline> timelineOf(const QString &path, QString *error) {
+std::optional<Timeline> timelineOf(const QString &path, QString *error, const mpeg::FrameSeen &onFrame) {
   const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
@@ -31,7 +31,7 @@ std::optional<Timeline> timelineOf(const QString &path, QString *error) {
   }
   std::optional<mpeg::Stream> stream;
   try {
-    stream = mpeg::walk(fd, [](std::int64_t, std::int64_t) {}, true);
+    stream = mpeg::walk(fd, onFrame ? onFrame : [](std::int64_t, std::int64_t) {}, true);
   } catch (const mpeg::ReadError &e) {
     if (error) *error = QString::fromLocal8Bit(e.what());
   }
@@ -40,13 +40,7 @@ std::optional<Timeline> timelineOf(const QString &path, QString *error) {
     if (error && error->isEmpty()) *error = QStringLiteral("it is not an MPEG audio file");
     return std::nullopt;
   }
-  Timeline t;
-  t.frames = stream->frames;
-  t.rate = stream->first.rate;
-  t.samplesPerFrame = stream->first.samples;
-  t.trimBegin = stream->trimBegin;
-  t.trimEnd = stream->trimEnd;
-  return t;
+  return Timeline{stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin, stream->trimEnd};
 }
 
 std::vector<Marker> withEnds(std::vector<Marker> markers, std::int64_t last) {

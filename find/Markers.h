@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "Frame.h"
+
 namespace found {
 
 // A breakpoint and what came with it.
@@ -44,7 +46,8 @@ struct Timeline {
 
 // The timeline of an MPEG audio file by the frame walk; nothing with `error`
 // set where the file cannot be read or is no MPEG audio.
-std::optional<Timeline> timelineOf(const QString &path, QString *error);
+// `onFrame` hears of every frame as the walk passes it.
+std::optional<Timeline> timelineOf(const QString &path, QString *error, const mpeg::FrameSeen &onFrame = {});
 
 // The markers with 0 and `last` added where missing, sorted, one per frame
 // (the first title given for a frame wins).

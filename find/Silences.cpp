@@ -200,30 +200,12 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   // The frame walk: the timeline, and the offsets to start a part at.
   std::vector<std::int64_t> starts;  // starts[j]: frame (j + 1) * kStep - kWarmUp
   SilencesFound result;
-  {
-    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
-      return std::nullopt;
-    }
-    std::optional<mpeg::Stream> stream;
-    try {
-      stream = mpeg::walk(
-          fd,
-          [&](std::int64_t index, std::int64_t offset) {
-            if ((index + kWarmUp) % kStep == 0) starts.push_back(offset);
-          },
-          true);
-    } catch (const mpeg::ReadError &e) {
-      if (error) *error = QString::fromLocal8Bit(e.what());
-    }
-    ::close(fd);
-    if (!stream) {
-      if (error && error->isEmpty()) *error = QStringLiteral("it is not an MPEG audio file");
-      return std::nullopt;
-    }
-    result.timeline = {stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin, stream->trimEnd};
-  }
+  const auto walked = timelineOf(path, error, [&](std::int64_t index, std::int64_t offset) {
+    if ((index + kWarmUp) % kStep == 0) starts.push_back(offset);
+  });
+  if (!walked) return std::nullopt;
+  result.timeline = *walked;
+
   const Timeline &t = result.timeline;
   const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
   const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
