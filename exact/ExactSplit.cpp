@@ -151,8 +151,8 @@ class ExactPieces {
     return encodeMark(mark);
   }
 
-  static constexpr std::size_t kMarkRoom = 34;
-  const Run &run_;  // for the source's TRCK and TLEN, with a length byte each
+  static constexpr std::size_t kMarkRoom = 34;  // for the source's TRCK and TLEN, with a length byte each
+  const Run &run_;
   int fd_;
   const MpegFile &src_;
   std::int64_t count_, base_;
