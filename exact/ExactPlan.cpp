@@ -114,12 +114,13 @@ SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_
   if (begin_ >= s.trimEnd) return Step::end;
   const std::int64_t spf = layout_.spf();
   const std::int64_t frames = layout_.frames();
-  const std::int64_t audible = ceilDiv(s.trimEnd, spf);  // frames that hold output
   const std::int64_t first = firstFrame(layout_, begin_, own_);
   if (!reach(own_)) return Step::unreachable;
   std::int64_t size = fixed_ + carriersFor(layout_, begin_, first) * carrier_;
   size += layout_.span(first, own_);
-  const std::int64_t least = std::max(own_, begin_ / spf) + 1;  // the piece must play something
+  // Every piece plays a frame's worth at least: players do not play a
+  // shorter one right.
+  const std::int64_t least = std::max(own_ + 1, ceilDiv(begin_ + spf, spf));
   std::int64_t end = own_;
   for (; end < frames; ++end) {
     if (!reach(end + 1)) return Step::unreachable;
@@ -133,8 +134,8 @@ SizePlan::Step SizePlan::next(Piece &piece, const std::function<bool(std::int64_
     return Step::piece;
   }
   // Frames after the output's end go with the last piece, which must then
-  // play something as well.
-  if (end >= audible) end = audible - 1;
+  // play a frame's worth as well.
+  end = std::min(end, s.trimEnd / spf - 1);
   if (end < least) return Step::tooSmall;
   piece = pieceFor(layout_, begin_, end * spf, own_, false);
   begin_ = end * spf;

@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include "ExactPlan.h"
 #include "ExactSource.h"
 #include "Frame.h"
 #include "Id3.h"
@@ -316,6 +317,25 @@ class TestExact : public QObject {
   // By size, a piece takes every frame that fits: with the next frame of the
   // source it would be over the limit. (At 8 KB, pieces of this file often
   // fill the limit to the byte.)
+  // No piece by size plays less than a frame, which players do not play
+  // right: not a first piece of one frame less the decoder's delay, not a
+  // last one of the padding's frame alone. Where none can, the size is
+  // refused.
+  void noPieceBySizePlaysLessThanAFrame() {
+    split::MpegFile src;
+    const int fd = ::open(QFile::encodeName(media(QStringLiteral("cbr-info.mp3"))).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0 && split::readMpegFile(fd, src));
+    ::close(fd);
+    int planned = 0;
+    for (std::int64_t limit = 400; limit < 6000; limit += 7) {
+      const auto pieces = split::exact::piecesBySize(src.layout, limit, 0, 0);
+      if (!pieces) continue;
+      ++planned;
+      for (const split::exact::Piece &p : *pieces) QVERIFY2(p.samples() >= 1152, qPrintable(QString::number(limit)));
+    }
+    QVERIFY(planned > 100);
+  }
+
   void aPieceBySizeTakesEveryFrameThatFits() {
     freshFolder();
     Recorder r;
