@@ -7,6 +7,7 @@
 
 #include "InputGate.h"
 #include "ProgressWindow.h"
+#include "SplitEngine.h"
 
 bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> &work) {
   SearchProgress progress;
@@ -36,6 +37,7 @@ bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> 
     }
   }
   worker.join();
+  split::requestStop(false);  // Cancel asks the engine to stop as well: withdrawn, nothing of it runs
   Form3->hide();
   if (closeAsked && hostWindow) hostWindow->close();
   return !progress.stop;
