@@ -75,6 +75,8 @@ class QuietRuns {
   // Decoded samples from sample `at` on, `count` of them, interleaved.
   void feed(std::int64_t at, const short *pcm, std::int64_t count, int channels) {
     const std::int64_t first = std::max(at, next_), last = std::min(at + count, to_ + window_ - 1);
+    // Quiet: the window's energy, all channels summed, below this.
+    const auto below = static_cast<std::int64_t>(std::ceil(threshold_ * channels));
     for (std::int64_t i = first; i < last; ++i) {
       const short *x = pcm + (i - at) * channels;
       std::int64_t e = std::int64_t{x[0]} * x[0];
@@ -85,8 +87,7 @@ class QuietRuns {
       slot_ = slot_ + 1 == ring_.size() ? 0 : slot_ + 1;
       const std::int64_t p = i - window_ + 1;
       if (p < from_) continue;
-      const double energy = static_cast<double>(sum_) / channels;
-      if (energy < threshold_) {
+      if (sum_ < below) {
         if (!open_) {
           open_ = true;
           // From after the last loud sample in the first quiet window.
@@ -97,7 +98,7 @@ class QuietRuns {
               break;
             }
         }
-        run_.energy += energy;
+        run_.energy += static_cast<double>(sum_) / channels;
         ++run_.windows;
       } else if (open_) {
         // Up to the first loud sample in the last quiet window.
