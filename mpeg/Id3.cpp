@@ -266,12 +266,6 @@ LengthField lengthField(const Bytes &id3v2) {
 
 }  // namespace
 
-std::string lengthOf(const Bytes &id3v2) {
-  const LengthField field = lengthField(id3v2);
-  return std::string(id3v2.begin() + static_cast<std::ptrdiff_t>(field.first),
-                     id3v2.begin() + static_cast<std::ptrdiff_t>(field.digits));
-}
-
 bool setLength(Bytes &id3v2, const std::string &digits) {
   const LengthField field = lengthField(id3v2);
   if (field.first == field.last || digits.size() > field.last - field.first) return false;

@@ -65,11 +65,10 @@ std::string bodyText(const Bytes &body);
 // The digits of the tag's TLEN frame, in any encoding; "" where it has none.
 std::string digitsOf(const Bytes &id3v2);
 
-// Pieces cut before TLEN was rewritten whole: the digits of the tag's TLEN
-// frame where it has them as Latin-1 or UTF-8 text of digits alone, NULs
-// after them; else "". And `digits` written in their place, NULs after them
-// where they are fewer; false, and the tag unchanged, where they are more.
-std::string lengthOf(const Bytes &id3v2);
+// For the join of pieces cut before TLEN was rewritten whole: `digits` in
+// place of the Latin-1 or UTF-8 digits of the tag's TLEN frame, NULs after
+// them where they are fewer; false, and the tag unchanged, where they are
+// more or the frame holds other text.
 bool setLength(Bytes &id3v2, const std::string &digits);
 
 // An ID3v1 tag (128 bytes) with its track set: 1 to 255 makes it ID3v1.1,
