@@ -83,8 +83,14 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
   file.id3v2.resize(static_cast<std::size_t>(endTag ? stream.endId3v2Size : stream.tagEnd));
   file.id3v1.resize(stream.id3v1At >= 0 ? 128 : 0);
   file.firstFrame.resize(static_cast<std::size_t>(stream.first.size));
-  return mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), endTag ? stream.endId3v2At : 0) &&
-         mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.id3v1At) &&
+  if (!mpeg::readAt(fd, file.id3v2.data(), file.id3v2.size(), endTag ? stream.endId3v2At : 0)) return false;
+  if (!endTag && stream.endId3v2At >= 0) {
+    // A tag at the end as well: written later, its fields win.
+    mpeg::Bytes newer(static_cast<std::size_t>(stream.endId3v2Size));
+    if (!mpeg::readAt(fd, newer.data(), newer.size(), stream.endId3v2At)) return false;
+    file.id3v2 = mpeg::withNewer(file.id3v2, newer);
+  }
+  return mpeg::readAt(fd, file.id3v1.data(), file.id3v1.size(), stream.id3v1At) &&
          mpeg::readAt(fd, file.firstFrame.data(), file.firstFrame.size(), stream.firstFrame) &&
          mpeg::readAt(fd, file.header, 4, stream.audioStart);
 }

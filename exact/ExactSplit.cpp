@@ -263,7 +263,7 @@ void noticePassedOver(Run &run, const mpeg::Stream &st) {
   if (st.junk > 0) left << QStringLiteral("%1 bytes of junk before the first frame").arg(number(st.junk));
   for (const mpeg::Passed &p : st.passed)
     // The tags that every piece carries are not lost.
-    if (p.at != st.id3v1At && (p.at != st.endId3v2At || st.tagEnd > 0))
+    if (p.at != st.id3v1At && p.at != st.endId3v2At)
       left << QStringLiteral("%1 (%2 bytes) at byte %3").arg(mpeg::kindName(p.kind), number(p.length), number(p.at));
   if (st.cutEnd > 0) left << QStringLiteral("a last frame cut short (%1 bytes)").arg(number(st.cutEnd));
   if (!left.isEmpty())

@@ -213,6 +213,24 @@ std::vector<TagItem> itemsOf(const Bytes &id3v2) {
   return items;
 }
 
+Bytes withNewer(const Bytes &id3v2, const Bytes &newer) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
+  Bytes tag = id3v2;
+  for (TagItem &item : itemsOf(newer)) {
+    if (item.id[0] != 'T' || item.id == "TXXX" || item.body.empty() || item.body[0] > 3) continue;
+    if (id3v2[3] == 3 && item.body[0] >= 2) {
+      // Version 2.3 holds Latin-1 and UTF-16 with a BOM only.
+      if (item.body[0] == 2 || !std::all_of(item.body.begin() + 1, item.body.end(), [](unsigned char c) { return c < 0x80; }))
+        continue;
+      item.body[0] = 0;
+    }
+    tag = replaceFrame(tag, item.id, {}, item.body, tag.size());
+  }
+  return tag;
+}
+
 std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version) {
   std::vector<TagItem> items;
   while (at + 10 <= body.size() && body[at] != 0) {

@@ -40,6 +40,13 @@ struct TagItem {
 std::vector<TagItem> itemsOf(const Bytes &id3v2);
 std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version);
 
+// The tag with the text frames (T..., but TXXX) of `newer`, a tag written
+// after it (at the end of the file), in place of its own: the newest of
+// fields found in both wins. Where the tag's version cannot hold a frame's
+// encoding (UTF-8, UTF-16BE in version 2.3), ASCII goes as Latin-1 and the
+// rest is left out.
+Bytes withNewer(const Bytes &id3v2, const Bytes &newer);
+
 // The text of the tag's TRCK frame, where it is ASCII, in any encoding.
 std::string trackOf(const Bytes &id3v2);
 

@@ -803,6 +803,38 @@ class TestExact : public QObject {
     QCOMPARE(readAll(QStringLiteral("joined.mp3")).left(tag.size()), tag);
   }
 
+  // A tag at the start and one at the end: the pieces carry the first, its
+  // fields that the later one has too as the later one has them.
+  void theNewerTagWins() {
+    freshFolder();
+    const auto frame = [](const char *id, const QByteArray &body) {
+      return QByteArray(id) + QByteArray(3, '\0') + char(body.size()) + QByteArray(2, '\0') + body;
+    };
+    const auto tag = [](int version, const QByteArray &frames, bool footer) {
+      const QByteArray size = QByteArray(3, '\0') + char(frames.size());
+      const QByteArray flags(1, footer ? '\x10' : '\0');
+      return "ID3" + QByteArray(1, char(version)) + QByteArray(1, '\0') + flags + size + frames +
+             (footer ? "3DI" + QByteArray(1, char(version)) + QByteArray(1, '\0') + flags + size : QByteArray());
+    };
+    const QByteArray start =
+        tag(3, frame("TIT2", QByteArray("\0Old", 4)) + frame("TALB", QByteArray("\0Album", 6)) +
+                   frame("TCOM", QByteArray("\0Writer", 7)), false);
+    const QByteArray end = tag(4, frame("TIT2", QByteArray("\x03New", 4)) + frame("TPE1", QByteArray("\0Someone", 8)) +
+                                      frame("TCOM", QByteArray("\x03R\xC3\xA9", 4)), true);
+    writeFile(QStringLiteral("tagged.mp3"), start + readAll(media(QStringLiteral("cbr-info.mp3"))) + end);
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), QStringLiteral("tagged.mp3"), QStringLiteral("4"), r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'\n')));
+    const QByteArray piece = readAll(out.pieces[0]);
+    const mpeg::Bytes head(piece.begin(), piece.begin() + mpeg::id3v2Size(reinterpret_cast<const unsigned char *>(piece.data())));
+    QCOMPARE(mpeg::bodyText(mpeg::frameBody(head, "TALB")), std::string("Album"));
+    QCOMPARE(mpeg::bodyText(mpeg::frameBody(head, "TPE1")), std::string("Someone"));
+    // UTF-8 in a version 2.3 tag: as Latin-1 where it is ASCII, else left out.
+    QCOMPARE(mpeg::frameBody(head, "TIT2"), (mpeg::Bytes{0, 'N', 'e', 'w'}));
+    QCOMPARE(mpeg::bodyText(mpeg::frameBody(head, "TCOM")), std::string("Writer"));
+    QVERIFY(piece.indexOf("TIT2") < piece.indexOf("TALB") && piece.indexOf("TALB") < piece.indexOf("TPE1"));
+  }
+
   // What exact cuts cannot take is refused before a piece is written.
   void refusals_data() {
     QTest::addColumn<QString>("file");
