@@ -166,7 +166,6 @@ class ExactPieces {
 struct Planned {
   std::size_t stretch = 0;
   exact::Piece piece;
-  bool operator==(const Planned &) const = default;
 };
 
 // How many pieces are written: those that hold samples. Pieces past the end
