@@ -350,7 +350,8 @@ class TestExact : public QObject {
     };
     split::MpegFile walked;
     QVERIFY(walk(source, walked));
-    for (qsizetype k = 0; k + 1 < out.pieces.size(); ++k) {
+    // The one before the last may leave the last a frame's worth of sound.
+    for (qsizetype k = 0; k + 2 < out.pieces.size(); ++k) {
       split::MpegFile piece;
       QVERIFY(walk(out.pieces[k], piece));
       const auto mark = split::decodeMark(
