@@ -48,6 +48,8 @@ class PlayerEngine : public QObject {
     mh_ = mpg123_new(nullptr, &err);
     if (!mh_) return;
     mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    // Past junk of any length, as the frame walk counts frames.
+    mpg123_param(mh_, MPG123_RESYNC_LIMIT, -1, 0);
     mpg123_format_none(mh_);
     const long *rates = nullptr;
     size_t count = 0;

@@ -71,7 +71,7 @@ std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onByt
   std::optional<mpeg::Stream> stream;
   try {
     stream = mpeg::walk(
-        fd, [&](std::int64_t frame, std::int64_t offset) { addToIndex(facts, frame, offset); }, false, onBytes);
+        fd, [&](std::int64_t frame, std::int64_t offset) { addToIndex(facts, frame, offset); }, true, onBytes);
   } catch (const mpeg::ReadError &e) {
     throw StreamError(e.what());
   }
@@ -79,6 +79,9 @@ std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onByt
   facts.frames = stream->frames;
   facts.rate = stream->first.rate;
   facts.samples = stream->samples();
+  if (stream->junk > 0) facts.passed.push_back({mpeg::Passed::Kind::junk, stream->firstFrame - stream->junk, stream->junk, 0});
+  for (const mpeg::Passed &p : stream->passed)
+    if (p.beforeFrame < stream->frames) facts.passed.push_back(p);  // the tags at the end are no news
   return facts;
 }
 
@@ -89,6 +92,7 @@ StreamFacts scanWithLibmpg123(const std::string &path) {
   std::unique_ptr<mpg123_handle, void (*)(mpg123_handle *)> mh(mpg123_new(nullptr, &err), mpg123_delete);
   if (!mh) throw StreamError(path + ": " + mpg123_plain_strerror(err));
   mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+  mpg123_param(mh.get(), MPG123_RESYNC_LIMIT, -1, 0);  // past junk of any length, as the walk
 
   // Open through our own descriptor, so that a missing file reports errno.
   std::unique_ptr<int, FdCloser> fd(new int(openForReading(path)));

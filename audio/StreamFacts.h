@@ -25,6 +25,9 @@ struct StreamFacts {
   // file; the step doubles as the file grows, so the index stays small.
   std::vector<std::int64_t> frameOffsets;
   std::int64_t frameStep = 1;
+  // What the walk passed over before the last frame (junk, zero runs, tags),
+  // as players pass over it.
+  std::vector<mpeg::Passed> passed;
   std::int64_t totalTimeMs() const { return rate > 0 ? samples * 1000 / rate : 0; }
 };
 
@@ -34,12 +37,14 @@ class StreamError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Walks the frame headers of a plain, well-formed stream (optional ID3v2 tag,
-// back-to-back frames of one version, layer and rate, optional ID3v1 tag).
-// Returns nothing for anything else, so that the caller can ask libmpg123.
+// Walks the frame headers as the exact cuts and the breakpoint finders do:
+// junk of any length, zero runs, damage and tags between frames passed over
+// as players pass over them, the tags at the end, changes of format.
+// Returns nothing where the walk cannot follow the stream (free format,
+// for one), so that the caller can ask libmpg123.
 std::optional<StreamFacts> walkFrameHeaders(const std::string &path);
-// The same on an open file, read from its current offset; `onBytes` hears
-// of every byte read, once, in order.
+// The same on an open file, read from its start; `onBytes` hears of every
+// byte read, once, in order.
 std::optional<StreamFacts> walkFrameHeaders(int fd, const mpeg::BytesRead &onBytes = {});
 
 // libmpg123's own full scan: exact on every stream it can decode.

@@ -234,6 +234,14 @@ int info(const QString &file) {
   ::stat(encodeFileName(file).constData(), &st);
   std::printf("frames: %lld\ntime_ms: %lld\nbytes: %lld\n", static_cast<long long>(facts->frames),
               static_cast<long long>(facts->totalTimeMs()), static_cast<long long>(st.st_size));
+  // What players pass over, the frame count with them.
+  std::fflush(stdout);
+  for (const mpeg::Passed &p : facts->passed)
+    error(file, QStringLiteral("passed over %1 bytes of %2 at byte %3, before frame %4")
+                    .arg(p.length)
+                    .arg(QString::fromLatin1(mpeg::kindName(p.kind)))
+                    .arg(p.at)
+                    .arg(p.beforeFrame));
   return 0;
 }
 

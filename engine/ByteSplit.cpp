@@ -1,6 +1,7 @@
 #include "SplitEngine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -8,10 +9,28 @@
 #include "Convert.h"
 #include "ExactSplit.h"
 #include "Frame.h"
+#include "FrameCuts.h"
 #include "ReadOnce.h"
 #include "Run.h"
 
 namespace split {
+namespace {
+
+// Where the frame walk cannot follow the source, its cuts fall in
+// proportion to its size, as they did before cuts went to frames.
+void inProportion(Run &run, const QString &why) {
+  run.reporter().notice({run.source(),
+                         QStringLiteral("The frames of %1 cannot be followed (%2): it is cut in proportion to its size "
+                                        "instead, and a cut may fall inside a frame.")
+                             .arg(run.source(), why),
+                         QStringLiteral("its frames cannot be followed (%1): cut in proportion to its size").arg(why)});
+}
+
+std::int64_t scaledTime(std::int64_t size, double milliseconds, std::int64_t totalMs) {
+  return static_cast<std::int64_t>(std::min(static_cast<double>(size) * milliseconds / static_cast<double>(totalMs), 9.0e18));
+}
+
+}  // namespace
 
 Outcome splitBySize(const QString &source, const QString &sizeText, const QString &outputTemplate, Reporter &reporter,
                     bool exactCuts) {
@@ -58,7 +77,30 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
     return {};
   }
   if (exactCuts) return exactByTime(run, milliseconds / 1000);
+  if (!(milliseconds > 0) || !std::isfinite(milliseconds)) {
+    run.refuse(parameterError(
+        QStringLiteral("The length of the parts must be a number of seconds above 0, not \"%1\".").arg(lengthText)));
+    return {};
+  }
   const std::int64_t size = run.size();
+  if (size == 0) {
+    run.refuse({source, QStringLiteral("Cannot split %1: the file is empty.").arg(source),
+                QStringLiteral("cannot split it: the file is empty")});
+    return {};
+  }
+  QStringList none;
+  // Each cut at the first frame that begins at or after a multiple of the
+  // length; the prefix as for pieces of about the length's size.
+  const std::int64_t roughMs = totalTimeMs.measure ? totalTimeMs.guess : totalTimeMs.known;
+  const QString prefix = createPrefix(roughMs > 0 ? scaledTime(size, milliseconds, roughMs) : size);
+  FrameCuts cuts = FrameCuts::every(milliseconds / 1000);
+  const CutsWritten written = writeAtCuts(run, cuts, prefix, none);
+  if (std::holds_alternative<Failed>(written)) return run.stopped();
+  const auto *walkless = std::get_if<QString>(&written);
+  if (!walkless) {
+    run.reporter().complete();
+    return run.finish();
+  }
   // How long one frame of the source plays, from its first frame.
   const auto stream = mpeg::estimate(run.fd());
   const double frameMs = stream && stream->first.rate > 0 ? stream->first.samples * 1000.0 / stream->first.rate : 0;
@@ -75,8 +117,8 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
     const auto oneFrame = static_cast<std::int64_t>(std::min(frameMs * static_cast<double>(size) / static_cast<double>(totalMs), 9.0e18));
     return fixedLayout(size, static_cast<std::int64_t>(std::min(exact, 9.0e18)), oneFrame);
   };
-  QStringList none;
   if (!writeLayout(run, totalTimeMs, planOf, none)) return run.stopped();
+  inProportion(run, *walkless);
   run.reporter().complete();
   return run.finish();
 }
@@ -110,6 +152,13 @@ Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStr
   if (exactCuts) return exactAtBreakpoints(run, points);
   if (!run.openSource()) return {};
   const std::int64_t size = run.size();
+  QStringList empty;
+  FrameCuts cuts = FrameCuts::atFrames(points);
+  const CutsWritten written = writeAtCuts(run, cuts, QStringLiteral("Cannot create the file: "), empty);
+  if (std::holds_alternative<Failed>(written)) return run.stopped();
+  if (const auto *frameCount = std::get_if<std::int64_t>(&written))
+    return finishBreakpoints(run, source, *frameCount, points, empty);
+  const QString walkless = std::get<QString>(written);
   const auto planOf = [&](std::int64_t frameCount) -> Plan {
     if (frameCount <= 0)
       return Message{source, QStringLiteral("Cannot split %1 at frames: its frame count is 0.").arg(source),
@@ -125,9 +174,9 @@ Outcome splitAtBreakpoints(const QString &source, const Fact &frames, const QStr
                   },
                   pieces};
   };
-  QStringList empty;
   const auto known = writeLayout(run, frames, planOf, empty);
   if (!known) return run.stopped();
+  inProportion(run, walkless);
   return finishBreakpoints(run, source, *known, points, empty);
 }
 

@@ -53,7 +53,11 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
   const std::int64_t known = std::get<std::int64_t>(value);
   const Plan plan = planOf(known);
   if (const auto *why = std::get_if<Message>(&plan)) return run.refuse(*why), std::nullopt;
-  const Layout &layout = std::get<Layout>(plan);
+  if (!writeLaidOut(run, std::get<Layout>(plan), ahead, empty)) return std::nullopt;
+  return known;
+}
+
+bool writeLaidOut(Run &run, const Layout &layout, Ahead &ahead, QStringList &empty) {
   std::int64_t kept = 0;
   for (auto it = ahead.begin(); it != ahead.end();) {
     const Range &wrote = it->second.first;
@@ -74,10 +78,10 @@ std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::f
       empty << run.nameOf(track);
     else if (early != ahead.end() ? !run.commit(track, *early->second.second)
                                   : !run.writePiece(track, range.offset, range.length, range.createPrefix))
-      return std::nullopt;
+      return false;
     if (track <= layout.steps) run.reporter().step();
   }
-  return known;
+  return true;
 }
 
 }  // namespace split

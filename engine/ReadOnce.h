@@ -102,7 +102,10 @@ class BytesBetween {
   // On the measuring thread. Raises Stopped where a stop is asked for.
   void put(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
     std::unique_lock lock(mutex_);
+    starved_ = true;
+    changed_.notify_all();
     changed_.wait(lock, [this] { return stopAsked || !wanted_ || !free_.empty() || made_ < kBlocks; });
+    starved_ = false;
     if (stopAsked) throw Stopped();
     if (!wanted_) return;
     Block block;
@@ -124,6 +127,22 @@ class BytesBetween {
     std::lock_guard lock(mutex_);
     ended_ = true;
     changed_.notify_all();
+  }
+  // On the measuring thread: what it still has to tell of the bytes (where
+  // a cut lies) lies at `offset` or later.
+  void settle(std::int64_t offset) {
+    std::lock_guard lock(mutex_);
+    settled_ = offset;
+    changed_.notify_all();
+  }
+  // On the split's thread: waits until everything before `offset` is
+  // settled or the measurement has ended. False where it waits in turn for
+  // the block the split holds (it read far ahead of what it settled, as
+  // over megabytes of junk): then the split must let the blocks go.
+  bool waitSettled(std::int64_t offset) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return ended_ || settled_ >= offset || starved_; });
+    return ended_ || settled_ >= offset;
   }
 
   // On the split's thread: the next block, or nothing at the end.
@@ -155,6 +174,8 @@ class BytesBetween {
   std::vector<Block> free_;
   std::size_t made_ = 0;
   bool wanted_, ended_ = false;
+  bool starved_ = false;  // the measurement waits for a free block
+  std::int64_t settled_ = 0;
 };
 
 // Writes the pieces of the layout that the fact gives, naming those of no
@@ -164,5 +185,10 @@ class BytesBetween {
 // failed (and said why).
 std::optional<std::int64_t> writeLayout(Run &run, const Fact &fact, const std::function<Plan(std::int64_t)> &planOf,
                                         QStringList &empty);
+
+// Writes the pieces of a layout known at last: those written ahead (in
+// `ahead`) that it lays out alike are only renamed, the rest copied anew.
+// False when the run failed (and said why).
+bool writeLaidOut(Run &run, const Layout &layout, Ahead &ahead, QStringList &empty);
 
 }  // namespace split

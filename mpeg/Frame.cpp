@@ -280,7 +280,8 @@ EndTags readEndTags(int fd, std::int64_t fileSize, std::int64_t floor) {
   return found;
 }
 
-std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error) {
+std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error,
+                           const FirstSeen &onFirst) {
   Reader in(fd, onBytes);
   const std::int64_t start = in.tell();
   WalkError ignored;
@@ -461,6 +462,7 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       haveFirst = true;
       s.info = readInfoTag(in.data(), h);
       if (s.info.present) s.audioStart = offset + h.size;
+      if (onFirst) onFirst(s);
     }
     if (!(s.info.present && offset == s.firstFrame)) {
       if (s.frames == 0) s.audioStart = offset;  // past what follows an Info frame, if anything does

@@ -156,8 +156,11 @@ struct WalkError {
   std::int64_t at = -1;     // the byte it stopped at, or -1
   std::string reason;
 };
+// `onFirst(stream)`, where given, hears of the first frame's header and
+// Info tag before the first audio frame is counted.
+using FirstSeen = std::function<void(const Stream &)>;
 std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient = false, const BytesRead &onBytes = {},
-                           WalkError *error = nullptr);
+                           WalkError *error = nullptr, const FirstSeen &onFirst = {});
 
 // What walk() most likely finds, from the file's size, its ID3v2 tag, its
 // first frame and its last 128 bytes alone, without moving the file's

@@ -82,6 +82,13 @@ class TestSplit : public QObject {
     return path;
   }
   int runs_ = 0;
+  // What a split at frames or by time says of a source that is no MPEG
+  // audio, such as makeSource()'s, before it cuts in proportion.
+  static QString walkless(const QString &source) {
+    return QStringLiteral("The frames of %1 cannot be followed (no MPEG audio frame follows another in its first "
+                          "megabyte): it is cut in proportion to its size instead, and a cut may fall inside a frame.")
+        .arg(source);
+  }
 
   // Temporary pieces left in the current folder.
   static QStringList temporaries() {
@@ -658,17 +665,18 @@ class TestSplit : public QObject {
     QVERIFY(out.completed);
     QCOMPARE(out.skipped, 2);
     checkPieces(source, QStringLiteral("p-%track%"), parsePieces(QStringLiteral("0:5000,5000:5000")));
-    QCOMPARE(r.notices, QStringList{QStringLiteral("The breakpoints 150, 200, 9223372036854775807 lie past the end of "
-                                                   "%1, which has 100 frames.\r\nNot written, as they would hold no "
-                                                   "byte: p-003, p-004.")
-                                        .arg(source)});
+    QCOMPARE(r.notices, (QStringList{walkless(source),
+                                     QStringLiteral("The breakpoints 150, 200, 9223372036854775807 lie past the end of "
+                                                    "%1, which has 100 frames.\r\nNot written, as they would hold no "
+                                                    "byte: p-003, p-004.")
+                                         .arg(source)}));
     // Offsets of huge frame numbers in a file of huge frame counts: no overflow.
     Recorder big;
     const split::Outcome out2 =
         split::splitAtBreakpoints(source, 9223372036854775806LL, {"4611686018427387903", "9223372036854775806"},
                                   QStringLiteral("h-%track%"), big);
     QVERIFY(out2.completed);
-    QVERIFY(big.notices.isEmpty());
+    QCOMPARE(big.notices, QStringList{walkless(source)});
     checkPieces(source, QStringLiteral("h-%track%"), parsePieces(QStringLiteral("5000:5000")));
   }
 
