@@ -327,12 +327,14 @@ void TForm1::addMarkers(const std::vector<found::Marker> &markers) {
   for (const found::Marker &m : markers) {
     const QString text = QString::number(m.frame);
     InsertBreakpoint(text);
-    if (m.title.isEmpty() && m.performer.isEmpty()) continue;
+    if (m.title.isEmpty() && m.performer.isEmpty() && m.number < 0) continue;
     for (int i = 0; i < ListBox->count(); ++i) {
       QListWidgetItem *item = ListBox->item(i);
-      if (item->text() != text || !item->data(kTitleRole).toString().isEmpty()) continue;
+      if (item->text() != text || !item->data(kTitleRole).toString().isEmpty() || item->data(kNumberRole).isValid())
+        continue;
       item->setData(kTitleRole, m.title);
       item->setData(kPerformerRole, m.performer);
+      if (m.number >= 0) item->setData(kNumberRole, m.number);
     }
   }
   ListBox->repaint();
@@ -361,13 +363,17 @@ void TForm1::FindSilencesClick(QObject *) {
     return;
   }
   if (found->silences.empty()) {
-    platform().messageBox(this,
-                          QStringLiteral("%1 has no silence below %2 dB for %3 seconds or more; the breakpoints stay "
-                                         "as they are.")
-                              .arg(source)
-                              .arg(settings.levelDb)
-                              .arg(settings.minSeconds),
-                          QString(), Platform::Icon::Information);
+    QString text = QStringLiteral("%1 has no silence below %2 dB for %3 seconds or more; the breakpoints stay as they "
+                                  "are.")
+                       .arg(source)
+                       .arg(settings.levelDb)
+                       .arg(settings.minSeconds);
+    if (const auto level = found::levelToFind(*found)) {
+      QString hint = found::quietestHint(*found, settings);
+      hint[0] = hint[0].toUpper();
+      text += QStringLiteral("\n%1: try a level of %2 dB.").arg(hint).arg(*level);
+    }
+    platform().messageBox(this, text, QString(), Platform::Icon::Information);
     return;
   }
   addMarkers(found->markers);
@@ -400,6 +406,8 @@ void TForm1::ImportChaptersClick(QObject *) {
                           QString(), Platform::Icon::Information);
     return;
   }
+  if (!chapters.notes.isEmpty())
+    platform().messageBox(this, chapters.notes.join(u'\n'), QString(), Platform::Icon::Information);
   addMarkers(chapters.markers);
 }
 

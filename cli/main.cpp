@@ -30,12 +30,12 @@ const char kUsage[] =
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
-    "  tranchette-cli silences [--level DB] [--min SECONDS] [-v] [--] FILE\n"
+    "  tranchette-cli silences [--level DB] [--min SECONDS] [-v] [-q] [--] FILE\n"
     "  tranchette-cli cue [--exact] [-o TEMPLATE] [-q] [--] SHEET.cue\n"
     "\n"
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
-    "range of the source copied unchanged, sized in proportion to the file's\n"
-    "size and its playing time or frame count.\n"
+    "range of the source copied unchanged, cut at the first byte of a frame\n"
+    "(by size: at the byte).\n"
     "\n"
     "Commands:\n"
     "  info     print the stream facts: 'frames: N', 'time_ms: T', 'bytes: S'\n"
@@ -141,7 +141,7 @@ int usageError(const QString &message) {
 // Prints each piece on stdout and, on a terminal, a bar of the bytes copied on stderr.
 class TerminalReporter : public split::Reporter {
  public:
-  explicit TerminalReporter(bool bar) : bar_(bar && isatty(STDERR_FILENO)) {}
+  explicit TerminalReporter(bool bar, const char *unit = "bytes") : bar_(bar && isatty(STDERR_FILENO)), unit_(unit) {}
   void start(std::int64_t) override {}
   void step() override {}
   void complete() override { clearBar(); }
@@ -177,13 +177,14 @@ class TerminalReporter : public split::Reporter {
     if (!always && permille == permille_ && drawn_) return;
     permille_ = permille;
     const int filled = permille * kWidth / 1000;
-    std::fprintf(stderr, "\r[%s%s] %5.1f%%  %lld of %lld bytes\033[K", std::string(filled, '#').c_str(),
+    std::fprintf(stderr, "\r[%s%s] %5.1f%%  %lld of %lld %s\033[K", std::string(filled, '#').c_str(),
                  std::string(kWidth - filled, ' ').c_str(), permille / 10.0, static_cast<long long>(done_),
-                 static_cast<long long>(total_));
+                 static_cast<long long>(total_), unit_);
     std::fflush(stderr);
     drawn_ = true;
   }
   bool bar_;
+  const char *unit_;
   bool drawn_ = false;
   int permille_ = -1;
   std::int64_t done_ = 0, total_ = 0;
@@ -398,7 +399,7 @@ int splitAtMarkers(const Options &o, const QString &source, const std::vector<fo
   std::vector<split::PieceTitle> titles;
   for (std::size_t i = 0; i < markers.size(); ++i) {
     breakpoints << QString::number(markers[i].frame);
-    if (i + 1 < markers.size()) titles.push_back({markers[i].title, markers[i].performer});
+    if (i + 1 < markers.size()) titles.push_back({markers[i].title, markers[i].performer, markers[i].number});
   }
   const QString outputTemplate =
       o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
@@ -436,6 +437,7 @@ int fromChapters(const Options &o) {
     return 1;
   }
   const found::Markers &chapters = std::get<found::Markers>(read);
+  for (const QString &note : chapters.notes) error(source, note);
   if (chapters.markers.empty()) {
     error(source, QStringLiteral("its ID3v2 tag holds no chapter (CHAP frame)"));
     return 1;
@@ -461,18 +463,14 @@ int cue(const Options &o) {
     return 1;
   }
   const found::CueSheet &sheet = std::get<found::CueSheet>(read);
-  // The recording: the sheet's FILE beside it, else the MP3 of the sheet's name.
-  const QString folder = sheetName.left(sheetName.lastIndexOf(u'/') + 1);
-  QString source = folder + sheet.file;
-  struct stat st {};
-  if (sheet.file.isEmpty() || ::stat(encodeFileName(source).constData(), &st) != 0) {
-    const QString named = folder + split::joinNameOf(sheetName) + QStringLiteral(".mp3");
-    if (::stat(encodeFileName(named).constData(), &st) != 0) {
-      error(sheetName, QStringLiteral("its FILE %1 is not there, nor is %2").arg(sheet.file, named));
-      return 1;
-    }
-    source = named;
+  const auto recording = found::recordingOf(sheet, sheetName);
+  if (!recording) {
+    const QString folder = sheetName.left(sheetName.lastIndexOf(u'/') + 1);
+    error(sheetName, QStringLiteral("its FILE %1 is not there, nor an MP3 of its name, nor %2")
+                         .arg(sheet.file, folder + split::joinNameOf(sheetName) + QStringLiteral(".mp3")));
+    return 1;
   }
+  const QString source = *recording;
   const auto t = timelineOrError(source);
   if (!t) return 1;
   const auto markers = found::markersOf(sheet, *t, source);
@@ -539,7 +537,7 @@ std::optional<double> numberIn(const QString &text, double least, double most) {
 
 int silences(const Options &o) {
   if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters)
-    return usageError(QStringLiteral("silences takes one FILE, and --level, --min and -v"));
+    return usageError(QStringLiteral("silences takes one FILE, and --level, --min, -v and -q"));
   found::SilenceSettings settings;
   if (o.level) {
     const auto level = numberIn(*o.level, -120, 0);
@@ -554,7 +552,11 @@ int silences(const Options &o) {
   const QString file = o.positional[0];
   catchSignals();
   QString why;
-  const auto found = found::findSilences(file, settings, {}, &split::stopFlag(), &why);
+  TerminalReporter bar(!o.quiet, "frames");
+  const auto found = found::findSilences(
+      file, settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
+      &why);
+  bar.complete();
   if (!found) {
     if (caughtSignal) return 128 + caughtSignal;
     error(file, QStringLiteral("cannot be searched: %1").arg(why));
@@ -567,7 +569,10 @@ int silences(const Options &o) {
                             .arg(s.end, 0, 'f', 3)
                             .arg(s.levelDb, 0, 'f', 1));
   if (found->silences.empty()) {
-    error(file, QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb));
+    QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb);
+    if (const auto level = found::levelToFind(*found))
+      text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, settings)).arg(*level);
+    error(file, text);
     return 1;
   }
   QStringList frames;

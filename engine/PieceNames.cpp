@@ -51,21 +51,63 @@ QString insertBeforeExtension(const QString &path, const QString &text) {
   return QString(path).insert(dot, text);
 }
 
+namespace {
+
+// Whether `c` separates a title from what is beside it in a template.
+bool isSeparator(QChar c) { return c == u' ' || c == u'-' || c == u'_'; }
+
+// The template with "%title%" and the separators on one side of it gone, for
+// a piece without a title: "%track% %title%.mp3" gives "%track%.mp3",
+// "%title% - %track%.mp3" gives "%track%.mp3".
+QString withoutTitle(QString name) {
+  static const QString placeholder = QStringLiteral("%title%");
+  for (qsizetype at; (at = name.indexOf(placeholder)) >= 0;) {
+    qsizetype from = at, to = at + placeholder.size();
+    while (from > 0 && isSeparator(name[from - 1])) --from;
+    if (from < at && from > 0 && name[from - 1] != u'/') {
+      name.remove(from, to - from);  // the separators before it go with it
+      continue;
+    }
+    while (to < name.size() && isSeparator(name[to])) ++to;
+    name.remove(at, to - at);  // at the start of the name: those after it
+  }
+  return name;
+}
+
+// What the file name part of `name` takes in bytes on this system.
+qsizetype nameBytes(const QString &name) { return encodeFileName(fileNamePart(name)).size(); }
+
+}  // namespace
+
 QString pieceName(const QString &outputTemplate, std::int64_t track, const QString &title) {
   static const QString placeholder = QStringLiteral("%track%");
-  QString name = outputTemplate;
-  if (name.contains(QStringLiteral("%title%"))) {
-    // What a file name cannot hold, here or on the systems the pieces go to.
-    QString safe = title.trimmed();
-    for (QChar &c : safe)
-      if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
-    if (safe == u"." || safe == u"..") safe = QStringLiteral("_");
-    name.replace(QStringLiteral("%title%"), safe);
+  static const QString titlePlaceholder = QStringLiteral("%title%");
+  // What a file name cannot hold, here or on the systems the pieces go to;
+  // and no hidden file from a title that begins with a dot.
+  QString safe = title.trimmed();
+  for (QChar &c : safe)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
+  for (QChar &c : safe) {
+    if (c != u'.') break;
+    c = u'_';
   }
-  const QString text = formatTrackNumber(track);
-  const qsizetype at = name.indexOf(placeholder);
-  if (at >= 0) return name.replace(at, placeholder.size(), text);
-  return insertBeforeExtension(name, u'-' + text);
+  const auto build = [&](const QString &titleText) {
+    QString name = titleText.isEmpty() ? withoutTitle(outputTemplate)
+                                       : QString(outputTemplate).replace(titlePlaceholder, titleText);
+    const QString text = formatTrackNumber(track);
+    const qsizetype at = name.indexOf(placeholder);
+    if (at >= 0) return name.replace(at, placeholder.size(), text);
+    return insertBeforeExtension(name, u'-' + text);
+  };
+  QString name = build(safe);
+  // A name longer than file systems take (255 bytes) loses the end of its
+  // title, a whole character at a time, before the extension is reached.
+  constexpr qsizetype kMaxName = 255;
+  while (!safe.isEmpty() && outputTemplate.contains(titlePlaceholder) && nameBytes(name) > kMaxName) {
+    safe.chop(safe.size() >= 2 && safe.back().isLowSurrogate() ? 2 : 1);
+    name = build(safe.trimmed());
+  }
+  return name;
 }
 
 }  // namespace split

@@ -244,14 +244,29 @@ class Run {
   // Piece `track`'s name, and its title where the breakpoints gave one.
   QString nameOf(std::int64_t track) const {
     const PieceTitle *t = titleOf(track);
-    return pieceName(template_, track, t ? t->title : QString());
+    return pieceName(template_, numberOf(track), t ? t->title : QString());
+  }
+  // The track number piece `track` goes by: its own where every piece has
+  // one (a cue sheet's) and they rise, else `track`.
+  std::int64_t numberOf(std::int64_t track) const {
+    const PieceTitle *t = titleOf(track);
+    return numbered_ && t ? t->number : track;
+  }
+  // The number of tracks that TRCK gives after the "/".
+  std::int64_t numberTotal(std::int64_t pieces) const {
+    return numbered_ && !titles_.empty() ? titles_.back().number : pieces;
   }
   const PieceTitle *titleOf(std::int64_t track) const {
     return track >= 1 && track <= static_cast<std::int64_t>(titles_.size())
                ? &titles_[static_cast<std::size_t>(track - 1)]
                : nullptr;
   }
-  void setTitles(std::vector<PieceTitle> titles) { titles_ = std::move(titles); }
+  void setTitles(std::vector<PieceTitle> titles) {
+    titles_ = std::move(titles);
+    numbered_ = !titles_.empty();
+    for (std::size_t i = 0; i < titles_.size(); ++i)
+      if (titles_[i].number < 0 || (i > 0 && titles_[i].number <= titles_[i - 1].number)) numbered_ = false;
+  }
 
   Outcome finish() {
     outcome_.completed = true;
@@ -368,6 +383,7 @@ class Run {
   QString source_;
   QString template_;
   std::vector<PieceTitle> titles_;
+  bool numbered_ = false;  // the titles give every piece its number
   Reporter &reporter_;
   File in_;
   std::vector<char> buffer_;

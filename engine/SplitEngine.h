@@ -68,6 +68,9 @@ QString pieceName(const QString &outputTemplate, std::int64_t track, const QStri
 // tag (TIT2, TPE1), and "%title%" in the template becomes the title.
 struct PieceTitle {
   QString title, performer;
+  // The track number the piece takes (a cue sheet's), where every piece has
+  // one and they rise; else pieces are numbered 1, 2, ...
+  std::int64_t number = -1;
 };
 
 // The part of a path after its last folder separator: "/" on Linux; "\", "/"

@@ -62,7 +62,8 @@ class ExactPieces {
       if (h.at >= parts.offset && h.at < parts.offset + parts.length) parts.holes.push_back({h.at, h.length});
     parts.tail = src_.id3v1;
     // An ID3v1.0 tag's comment runs through where v1.1 keeps the track: it stays whole.
-    if (!parts.tail.empty() && parts.tail[125] == 0) mpeg::setTrack(parts.tail.data(), static_cast<int>(k));
+    if (!parts.tail.empty() && parts.tail[125] == 0)
+      mpeg::setTrack(parts.tail.data(), static_cast<int>(run_.numberOf(k)));
     const std::vector<unsigned char> extra = markOf(k, p);
     // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
     if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
@@ -84,7 +85,8 @@ class ExactPieces {
     const PieceTitle *t = run_.titleOf(k);
     const bool titled = t && (!t->title.isEmpty() || !t->performer.isEmpty());
     if (src_.id3v2.empty() && !titled) return {};
-    mpeg::Bytes tag = mpeg::withTrack(src_.id3v2, std::to_string(k) + '/' + std::to_string(count_));
+    mpeg::Bytes tag =
+        mpeg::withTrack(src_.id3v2, std::to_string(run_.numberOf(k)) + '/' + std::to_string(run_.numberTotal(count_)));
     if (!titled) return tag;
     if (!src_.id3v2.empty()) {
       mpeg::Bytes kept;

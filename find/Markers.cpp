@@ -50,7 +50,7 @@ std::vector<Marker> withEnds(std::vector<Marker> markers, std::int64_t last) {
   std::vector<Marker> out;
   for (const Marker &m : markers) {
     if (!out.empty() && out.back().frame == m.frame) {
-      if (out.back().title.isEmpty()) out.back() = m;
+      if (out.back().title.isEmpty() && out.back().number < 0) out.back() = m;
       continue;
     }
     out.push_back(m);

@@ -20,6 +20,7 @@ namespace found {
 struct Marker {
   std::int64_t frame = 0;
   QString title, performer;
+  int number = -1;  // the track number that the piece from here takes, where given (a cue sheet's)
   bool operator==(const Marker &) const = default;
 };
 

@@ -39,19 +39,58 @@ QStringList wordsOf(const QString &line) {
   return words;
 }
 
-// "mm:ss:ff" at 75 frames a second; -1 where it is no such time.
-double cueTime(const QString &text) {
+// "mm:ss:ff" at 75 frames a second, or "mm:ss"; -1 where it is no such time.
+double cueTime(const QString &text, bool *withoutFrames) {
   const QStringList parts = text.split(u':');
-  if (parts.size() != 3) return -1;
-  bool ok[3] = {};
-  const int m = parts[0].toInt(&ok[0]), s = parts[1].toInt(&ok[1]), f = parts[2].toInt(&ok[2]);
+  if (parts.size() != 3 && parts.size() != 2) return -1;
+  bool ok[3] = {true, true, true};
+  const int m = parts[0].toInt(&ok[0]), s = parts[1].toInt(&ok[1]);
+  const int f = parts.size() == 3 ? parts[2].toInt(&ok[2]) : 0;
   if (!ok[0] || !ok[1] || !ok[2] || m < 0 || s < 0 || s > 59 || f < 0 || f > 74) return -1;
+  *withoutFrames = parts.size() == 2;
   return m * 60.0 + s + f / 75.0;
 }
 
+// Windows-1252 where it differs from Latin-1: 0x80 to 0x9F, the five codes
+// it leaves undefined kept as Latin-1 has them.
+constexpr char16_t kCp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromCp1252(const QByteArray &bytes) {
+  QString text(bytes.size(), Qt::Uninitialized);
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    text[i] = QChar(b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : char16_t{b});
+  }
+  return text;
+}
+
+// A sheet's text: UTF-16 by its BOM, UTF-8 where it is that, else
+// Windows-1252, which is what 8-bit sheets are written in far more often
+// than Latin-1 (curly quotes and dashes in 0x80 to 0x9F).
+QString sheetText(const QByteArray &raw, QStringList &notes) {
+  if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
+    QStringDecoder utf16(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    return utf16(raw.mid(2));
+  }
+  const QByteArray bytes = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8(bytes);
+  if (!utf8.hasError()) return text;
+  notes << QStringLiteral("The sheet is not UTF-8: it is read as Windows-1252.");
+  return fromCp1252(bytes);
+}
+
+// m:ss, or h:mm:ss from an hour on.
 QString clock(double seconds) {
-  const auto whole = static_cast<long long>(std::floor(seconds));
-  return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+  const auto whole = static_cast<long long>(std::floor(std::max(0.0, seconds)));
+  if (whole < 3600) return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+  return QStringLiteral("%1:%2:%3")
+      .arg(whole / 3600)
+      .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
 // An ID3v2 text frame's body as text, in any of its encodings.
@@ -100,13 +139,12 @@ QString SheetError::message() const {
 }
 
 std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
-  QByteArray bytes = raw;
-  if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8(bytes);
-  if (utf8.hasError()) text = QString::fromLatin1(bytes);
   CueSheet sheet;
+  QString text = sheetText(raw, sheet.notes);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
   const QStringList lines = text.split(u'\n');
+  QStringList unknown;
+  int withoutFrames = 0;
   for (qsizetype i = 0; i < lines.size(); ++i) {
     const int n = static_cast<int>(i) + 1;
     const QStringList words = wordsOf(lines[i]);
@@ -135,11 +173,14 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
       if (!track) return SheetError{n, QStringLiteral("INDEX before any TRACK")};
       bool ok = false;
       const int index = words.size() >= 2 ? words[1].toInt(&ok) : -1;
-      const double at = words.size() >= 3 ? cueTime(words[2]) : -1;
+      bool bare = false;
+      const double at = words.size() >= 3 ? cueTime(words[2], &bare) : -1;
       if (!ok || index < 0 || index > 99) return SheetError{n, QStringLiteral("INDEX needs a number from 0 to 99")};
       if (at < 0)
         return SheetError{n, QStringLiteral("'%1' is no time mm:ss:ff (seconds to 59, frames to 74)")
-                                 .arg(words.value(2))};
+                                 .arg(words.value(2).left(40))};
+      withoutFrames += bare ? 1 : 0;
+      if (index == 0) track->pregap = at;
       if (index == 1) {
         track->start = at;
         track->indexLine = n;
@@ -148,34 +189,80 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
                             QStringLiteral("FLAGS"), QStringLiteral("ISRC"), QStringLiteral("SONGWRITER"),
                             QStringLiteral("PREGAP"), QStringLiteral("POSTGAP")}
                     .contains(command)) {
-      return SheetError{n, QStringLiteral("'%1' is no cue sheet command").arg(words[0])};
+      unknown << QStringLiteral("%1 (line %2)").arg(words[0].left(40)).arg(n);
     }
   }
   if (sheet.tracks.empty()) return SheetError{0, QStringLiteral("the sheet holds no TRACK")};
+  if (!unknown.isEmpty())
+    sheet.notes << QStringLiteral("Passed over what is no cue sheet command: %1.").arg(unknown.join(QStringLiteral(", ")));
+  if (withoutFrames > 0)
+    sheet.notes << QStringLiteral("%1 time%2 without frames (mm:ss) taken as whole seconds.")
+                       .arg(withoutFrames)
+                       .arg(withoutFrames == 1 ? QString() : QStringLiteral("s"));
   return sheet;
+}
+
+std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPath) {
+  const auto isFile = [](const QString &path) {
+    struct stat st {};
+    return ::stat(encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  const QString folder = sheetPath.left(sheetPath.lastIndexOf(u'/') + 1);
+  if (sheet.file.startsWith(u'/') && isFile(sheet.file)) return sheet.file;
+  // The name alone, from a Windows path too.
+  const QString named = sheet.file.mid(std::max(sheet.file.lastIndexOf(u'/'), sheet.file.lastIndexOf(u'\\')) + 1);
+  const auto mp3Of = [&](const QString &name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return folder + (dot > 0 ? name.left(dot) : name) + QStringLiteral(".mp3");
+  };
+  const bool mpeg = QStringList{QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mp1")}.contains(
+      QFileInfo(named).suffix().toLower());
+  QStringList candidates;
+  if (!named.isEmpty() && mpeg) candidates << folder + named;
+  if (!named.isEmpty()) candidates << mp3Of(named);
+  candidates << mp3Of(QFileInfo(sheetPath).fileName());
+  for (const QString &candidate : candidates)
+    if (isFile(candidate)) return candidate;
+  return std::nullopt;
 }
 
 std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio) {
   Markers found;
-  if (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName())
+  found.notes = sheet.notes;
+  if (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
+      !sheet.file.endsWith(QFileInfo(audio).fileName()))
     found.notes << QStringLiteral("The sheet's FILE names %1; its times are taken for %2.")
                        .arg(sheet.file, QFileInfo(audio).fileName());
   const double end = t.secondsAt(t.frames);
   double before = -1;
   std::vector<Marker> markers;
+  QStringList past;
   for (const CueTrack &track : sheet.tracks) {
-    if (track.start < 0)
-      return SheetError{track.line, QStringLiteral("TRACK %1 has no INDEX 01").arg(track.number, 2, 10, QLatin1Char('0'))};
+    const QString number = QStringLiteral("%1").arg(track.number, 2, 10, QLatin1Char('0'));
+    if (track.start < 0) return SheetError{track.line, QStringLiteral("TRACK %1 has no INDEX 01").arg(number)};
     if (track.start <= before)
-      return SheetError{track.indexLine, QStringLiteral("TRACK %1 begins no later than the track before it")
-                                             .arg(track.number, 2, 10, QLatin1Char('0'))};
-    if (track.start >= end)
-      return SheetError{track.indexLine, QStringLiteral("TRACK %1 begins at %2, past the end of %3 (%4)")
-                                             .arg(track.number, 2, 10, QLatin1Char('0'))
-                                             .arg(clock(track.start), QFileInfo(audio).fileName(), clock(end))};
+      return SheetError{track.indexLine, QStringLiteral("TRACK %1 begins no later than the track before it").arg(number)};
     before = track.start;
+    if (track.start >= end) {
+      past << QStringLiteral("TRACK %1 at %2").arg(number, clock(track.start));
+      continue;
+    }
     markers.push_back({t.frameAt(track.start), track.title,
-                       track.performer.isEmpty() ? sheet.performer : track.performer});
+                       track.performer.isEmpty() ? sheet.performer : track.performer, track.number});
+  }
+  if (markers.empty())
+    return SheetError{sheet.tracks.front().indexLine,
+                      QStringLiteral("every track begins past the end of %1 (%2)").arg(QFileInfo(audio).fileName(), clock(end))};
+  if (!past.isEmpty())
+    found.notes << QStringLiteral("Left out, as %1 ends at %2: %3.")
+                       .arg(QFileInfo(audio).fileName(), clock(end), past.join(QStringLiteral(", ")));
+  // What plays before the first track (its pregap, or a hidden track) is a
+  // piece of its own, numbered 0.
+  if (markers.front().frame > 0) {
+    markers.push_back({0, {}, {}, 0});
+    found.notes << QStringLiteral("The %1 before TRACK %2 is a piece of its own, numbered 000.")
+                       .arg(clock(t.secondsAt(markers.front().frame)))
+                       .arg(sheet.tracks.front().number, 2, 10, QLatin1Char('0'));
   }
   found.markers = withEnds(std::move(markers), t.frames);
   return found;
@@ -186,21 +273,51 @@ std::variant<Markers, SheetError> chaptersOf(const QString &path, const Timeline
   const mpeg::Bytes tag = readTag(path, error);
   if (!error.isEmpty()) return SheetError{0, error};
   const int version = tag.size() > 3 ? tag[3] : 0;
+  const auto idOf = [](const mpeg::Bytes &body) {
+    const auto end = std::find(body.begin(), body.end(), 0);
+    return std::pair(std::string(body.begin(), end), static_cast<std::size_t>(end - body.begin()) + 1);
+  };
+  // The top-level table of contents, where there is one, says which
+  // chapters are the file's parts: those of a nested table are not.
+  std::optional<std::vector<std::string>> listed;
+  for (const mpeg::TagItem &item : mpeg::itemsOf(tag)) {
+    if (item.id != "CTOC" || listed) continue;
+    auto [id, at] = idOf(item.body);
+    if (at + 2 > item.body.size() || !(item.body[at] & 0x02)) continue;
+    std::vector<std::string> children;
+    std::size_t from = at + 2;
+    for (int n = item.body[at + 1]; n > 0 && from < item.body.size(); --n) {
+      const auto end = std::find(item.body.begin() + static_cast<std::ptrdiff_t>(from), item.body.end(), 0);
+      children.emplace_back(item.body.begin() + static_cast<std::ptrdiff_t>(from), end);
+      from = static_cast<std::size_t>(end - item.body.begin()) + 1;
+    }
+    listed = std::move(children);
+  }
+  const double end = t.secondsAt(t.frames);
   std::vector<Marker> markers;
+  QStringList past;
   for (const mpeg::TagItem &item : mpeg::itemsOf(tag)) {
     if (item.id != "CHAP") continue;
-    const auto id = std::find(item.body.begin(), item.body.end(), 0);
-    const auto at = static_cast<std::size_t>(id - item.body.begin()) + 1;
+    const auto [id, at] = idOf(item.body);
     if (at + 16 > item.body.size()) continue;
+    if (listed && std::find(listed->begin(), listed->end(), id) == listed->end()) continue;
     const double seconds = mpeg::bigEndian32(item.body.data() + at) / 1000.0;
     Marker m{t.frameAt(seconds), {}, {}};
     for (const mpeg::TagItem &sub : mpeg::itemsWithin(item.body, at + 16, version)) {
       if (sub.id == "TIT2") m.title = textOf(sub.body);
       if (sub.id == "TPE1") m.performer = textOf(sub.body);
     }
+    if (seconds >= end) {
+      past << QStringLiteral("%1 at %2").arg(m.title.isEmpty() ? QString::fromStdString(id) : QStringLiteral("\"%1\"").arg(m.title),
+                                            clock(seconds));
+      continue;
+    }
     markers.push_back(m);
   }
   Markers found;
+  if (!past.isEmpty())
+    found.notes << QStringLiteral("Left out, as the file ends at %1: the chapter%2 %3.")
+                       .arg(clock(end), past.size() == 1 ? QString() : QStringLiteral("s"), past.join(QStringLiteral(", ")));
   if (!markers.empty()) found.markers = withEnds(std::move(markers), t.frames);
   return found;
 }

@@ -3,11 +3,13 @@
 // Breakpoints read from what describes a recording's parts: a cue sheet, or
 // the ID3v2 chapters (CHAP frames) of the file itself.
 
+#include <optional>
 #include <variant>
 #include <vector>
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "Markers.h"
 
@@ -19,6 +21,7 @@ struct CueTrack {
   double start = -1;  // INDEX 01, in seconds; -1 where the sheet gives none
   int line = 0;       // of its TRACK
   int indexLine = 0;  // of its INDEX 01
+  double pregap = -1;  // INDEX 00, in seconds, where given
 };
 
 struct CueSheet {
@@ -26,6 +29,7 @@ struct CueSheet {
   int fileLine = 0;
   QString title, performer;
   std::vector<CueTrack> tracks;
+  QStringList notes;  // what reading it guessed or passed over
 };
 
 // What is wrong with a sheet, and on which line (0: the sheet as a whole).
@@ -35,14 +39,28 @@ struct SheetError {
   QString message() const;
 };
 
-// Reads a cue sheet: UTF-8 (a BOM allowed) or else Latin-1, LF or CRLF.
+// Reads a cue sheet as people have them: UTF-16 by its BOM, UTF-8 (a BOM
+// allowed), or else Windows-1252 (a note says so); LF, CRLF or CR alone;
+// commands in any case; `mm:ss` without frames. A command it does not know
+// is passed over with a note. Refused, naming the line: several FILEs, a
+// frame field of 75 or more, a track that is not AUDIO.
 std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &bytes);
+
+// The file a sheet's FILE stands for beside the sheet in `folder` (ending
+// in "/", or empty for the current folder): the file it names where that
+// is there and MP3; else the MP3 of the same stem (the sheet written for a
+// WAV, FLAC or APE rip, a Windows path); else the MP3 of the sheet's own
+// name. An absolute path that is there is taken as it stands. Nothing
+// where none is there.
+std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPath);
 
 // The breakpoints of the sheet's tracks in `audio` (whose timeline is `t`):
 // every track's INDEX 01 to the nearest frame, with its title and performer
-// (the sheet's where the track has none). A FILE line naming another file is
-// a note; a time past the end, a missing INDEX 01 or times that do not rise
-// are errors naming their line.
+// (the sheet's where the track has none) and its number. Audio before the
+// first track's INDEX 01 (a pregap) is a piece of its own, numbered 0. A
+// FILE line naming another file is a note, and so is a track that begins
+// past the end, which is left out; a missing INDEX 01 or times that do not
+// rise are errors naming their line.
 std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio);
 
 // The file's chapters: one breakpoint where each CHAP frame of its ID3v2 tag

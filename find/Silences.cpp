@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <mpg123.h>
@@ -63,8 +64,17 @@ class QuietRuns {
     std::int64_t windows = 0;
   };
 
-  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to)
-      : window_(window),
+  // The quietest stretch of `blocks` windows side by side: where it begins,
+  // and the energy of its loudest window.
+  struct Quietest {
+    std::int64_t begin = -1;
+    std::int64_t energy = 0;
+    int channels = 1;
+  };
+
+  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to, std::int64_t blocks = 1)
+      : blocks_(std::max<std::int64_t>(1, blocks)),
+        window_(window),
         loud_(level * level),
         threshold_(level * level * static_cast<double>(window)),
         from_(from),
@@ -77,10 +87,12 @@ class QuietRuns {
     const std::int64_t first = std::max(at, next_), last = std::min(at + count, to_ + window_ - 1);
     // Quiet: the window's energy, all channels summed, below this.
     const auto below = static_cast<std::int64_t>(std::ceil(threshold_ * channels));
+    channels_ = channels;
     for (std::int64_t i = first; i < last; ++i) {
       const short *x = pcm + (i - at) * channels;
       std::int64_t e = std::int64_t{x[0]} * x[0];
       for (int c = 1; c < channels; ++c) e += std::int64_t{x[c]} * x[c];
+      if (i >= from_ && i < to_) addToBlock(i, e);
       std::int64_t &slot = ring_[slot_];
       sum_ += e - slot;
       slot = e;
@@ -120,8 +132,31 @@ class QuietRuns {
   }
   // Whether every sample the windows need has been fed.
   bool done() const { return next_ >= to_ + window_ - 1; }
+  const Quietest &quietest() const { return quietest_; }
 
  private:
+  // Windows side by side from `from_` on: the loudest of the last `blocks_`
+  // of them (a queue of those that may yet be the loudest), and the
+  // stretch whose loudest is the least.
+  void addToBlock(std::int64_t i, std::int64_t e) {
+    blockSum_ += e;
+    if (++blockFill_ < window_) return;
+    const std::int64_t index = blockIndex_++, begin = i + 1 - window_;
+    while (!loudest_.empty() && loudest_.back().second <= blockSum_) loudest_.pop_back();
+    loudest_.emplace_back(index, blockSum_);
+    if (loudest_.front().first <= index - blocks_) loudest_.pop_front();
+    blockSum_ = 0;
+    blockFill_ = 0;
+    if (index + 1 < blocks_) return;
+    if (quietest_.begin < 0 || loudest_.front().second < quietest_.energy)
+      quietest_ = {begin - (blocks_ - 1) * window_, loudest_.front().second, channels_};
+  }
+  std::int64_t blocks_;
+  int channels_ = 1;
+  std::int64_t blockSum_ = 0, blockFill_ = 0, blockIndex_ = 0;
+  std::deque<std::pair<std::int64_t, std::int64_t>> loudest_;
+  Quietest quietest_;
+
   // The energy of sample k, one of the window's samples up to sample i,
   // the last fed.
   std::int64_t energyOf(std::int64_t k, std::int64_t i) const {
@@ -215,7 +250,9 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   // Two halves, the second started a few frames early.
   const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
   const std::int64_t middle = j > 0 ? j * kStep : t.frames;
-  QuietRuns first(window, amplitude, 0, middle * spf), second(window, amplitude, middle * spf, total);
+  const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
+  const std::int64_t blocks = (least + window - 1) / window;
+  QuietRuns first(window, amplitude, 0, middle * spf, blocks), second(window, amplitude, middle * spf, total, blocks);
   std::atomic<std::int64_t> done1{0}, done2{0};
   std::atomic<bool> finished1{false}, finished2{j == 0};
   bool started1 = false, started2 = true;
@@ -255,23 +292,53 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
       runs.push_back(r);
     }
   }
-  const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
   std::vector<Marker> markers;
   for (const QuietRuns::Run &r : runs) {
     // What is heard: not the decoder's delay before it, nor the padding after.
     const std::int64_t begin = std::max(r.begin, t.trimBegin), end = std::min(t.trimEnd, r.end);
     if (end - begin < least) continue;
+    // A silence within a window of the start or the end separates nothing:
+    // no piece of it alone.
+    const bool edge = begin - t.trimBegin < window || t.trimEnd - end < window;
     const double rate = static_cast<double>(t.rate);
     const double mean =
         r.energy / static_cast<double>(std::max<std::int64_t>(1, r.windows) * window) / (32768.0 * 32768.0);
     result.silences.push_back({static_cast<double>(begin - t.trimBegin) / rate,
                                static_cast<double>(end - t.trimBegin) / rate,
                                mean > 0 ? 10 * std::log10(mean) : -200});
-    markers.push_back({std::clamp<std::int64_t>(std::llround(static_cast<double>(begin + end) / 2 / spf), 0, t.frames),
-                       {}, {}});
+    if (!edge)
+      markers.push_back(
+          {std::clamp<std::int64_t>(std::llround(static_cast<double>(begin + end) / 2 / spf), 0, t.frames), {}, {}});
+  }
+  // The quietest stretch of the least length, for a search that finds none.
+  for (const QuietRuns *half : {&first, &second}) {
+    const QuietRuns::Quietest &q = half->quietest();
+    if (q.begin < 0 || (result.quietest && q.energy >= result.quietest->energy)) continue;
+    const double mean = static_cast<double>(q.energy) / static_cast<double>(window * q.channels) / (32768.0 * 32768.0);
+    result.quietest = Quietest{static_cast<double>(std::max<std::int64_t>(0, q.begin - t.trimBegin)) /
+                                   static_cast<double>(t.rate),
+                               mean > 0 ? 10 * std::log10(mean) : -200, q.energy};
   }
   result.markers = withEnds(std::move(markers), t.frames);
   return result;
+}
+
+QString quietestHint(const SilencesFound &found, const SilenceSettings &settings) {
+  if (!found.quietest) return {};
+  const auto whole = static_cast<long long>(found.quietest->start);
+  return QStringLiteral("the quietest %1 s is at %2 dB, at %3:%4:%5")
+      .arg(settings.minSeconds)
+      .arg(found.quietest->levelDb, 0, 'f', 1)
+      .arg(whole / 3600)
+      .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::optional<int> levelToFind(const SilencesFound &found) {
+  if (!found.quietest) return std::nullopt;
+  // Its windows side by side are measured; the search slides them sample by
+  // sample, and finds a little more now and then: a margin of 2 dB.
+  return std::clamp(static_cast<int>(std::ceil(found.quietest->levelDb + 2)), -120, 0);
 }
 
 }  // namespace found

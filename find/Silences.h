@@ -24,12 +24,30 @@ struct Silence {
   double levelDb = 0;         // its mean level
 };
 
+// The quietest stretch of the least length a silence has, found or not:
+// where it begins (seconds of what is heard), and the level of its loudest
+// 50 ms, which a level must be above to find it.
+struct Quietest {
+  double start = 0;
+  double levelDb = 0;
+  std::int64_t energy = 0;
+};
+
 struct SilencesFound {
   Timeline timeline;
   std::vector<Silence> silences;
-  // One breakpoint at the middle of each silence, with 0 and the last frame.
+  // One breakpoint at the middle of each silence but one at the very start
+  // or end (it would make a piece of silence alone), with 0 and the last
+  // frame.
   std::vector<Marker> markers;
+  std::optional<Quietest> quietest;
 };
+
+// What the user is told where no silence is found: the quietest stretch
+// and where it is ("the quietest 1.5 s is at -38.2 dB, at 0:12:03"), and a
+// level that would find it.
+QString quietestHint(const SilencesFound &found, const SilenceSettings &settings);
+std::optional<int> levelToFind(const SilencesFound &found);
 
 // Decodes the whole file with libmpg123, its two halves on two threads, and
 // finds its silences. `progress(done, total)` hears of frames decoded (from

@@ -254,6 +254,20 @@ class TestCli : public QObject {
     QCOMPARE(cue.out, QStringLiteral("001 One.mp3\n002 Two_2.mp3\n"));
     QVERIFY(cue.err.contains(QStringLiteral("The sheet's FILE names book.wav; its times are taken for book.mp3.")));
     QVERIFY(readAll(QStringLiteral("002 Two_2.mp3")).contains(QByteArray("TIT2\0\0\0\x06\0\0\0Two/2", 16)));
+    // A pregap before TRACK 01 is piece 000; the tracks keep their numbers,
+    // in the names and in TRCK. The FILE is a Windows path to a FLAC rip.
+    writeFile(QStringLiteral("rip.cue"), "FILE \"C:\\Music\\book.flac\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\n"
+                                         "INDEX 00 00:00:00\nINDEX 01 00:02:00\nTRACK 02 AUDIO\nTITLE \"Two\"\n"
+                                         "INDEX 01 00:09:00\n");
+    const Result rip = run({QStringLiteral("cue"), QStringLiteral("--exact"), QStringLiteral("-q"), QStringLiteral("-o"),
+                            QStringLiteral("r%track% %title%.mp3"), QStringLiteral("rip.cue")});
+    QCOMPARE(rip.status, 0);
+    QCOMPARE(rip.out, QStringLiteral("r000.mp3\nr001 One.mp3\nr002 Two.mp3\n"));
+    QCOMPARE(rip.err, QStringLiteral("tranchette-cli: rip.cue: The sheet's FILE names C:\\Music\\book.flac; its times are "
+                                     "taken for book.mp3.\ntranchette-cli: rip.cue: The 0:02 before TRACK 01 is a piece of "
+                                     "its own, numbered 000.\n"));
+    QVERIFY(readAll(QStringLiteral("r001 One.mp3")).contains(QByteArray("TRCK\0\0\0\x04\0\0\0" "1/2", 13)));
+    QVERIFY(readAll(QStringLiteral("r002 Two.mp3")).contains(QByteArray("TRCK\0\0\0\x04\0\0\0" "2/2", 13)));
     writeFile(QStringLiteral("bad.cue"), "FILE \"book.mp3\" MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n");
     const Result bad = run({QStringLiteral("cue"), QStringLiteral("bad.cue")});
     QCOMPARE(bad.status, 1);

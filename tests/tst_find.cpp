@@ -95,6 +95,41 @@ class TestFind : public QObject {
     QVERIFY(found::findSilences(media(QStringLiteral("heard.mp3")), {}, {}, nullptr, &why)->silences.empty());
   }
 
+  // Silences at the very start and end of a stereo file are found but part
+  // nothing: the only breakpoint is the middle pause's (6 s: frame 231).
+  // With none found, the quietest stretch is named, with a level that finds
+  // it.
+  void silencesAtTheEdgesPartNothing() {
+    QString why;
+    const auto edges = found::findSilences(media(QStringLiteral("silent-edges.mp3")), {}, {}, nullptr, &why);
+    QVERIFY2(edges, qPrintable(why));
+    QCOMPARE(edges->silences.size(), 3);
+    QCOMPARE(framesOf(edges->markers), (std::vector<std::int64_t>{0, 231, 461}));
+    const found::SilenceSettings strict{-75, 1.5};
+    const auto none = found::findSilences(media(QStringLiteral("floor.mp3")), strict, {}, nullptr, &why);
+    QVERIFY(none && none->silences.empty());
+    const QString hint = found::quietestHint(*none, strict);
+    QVERIFY2(QRegularExpression(QStringLiteral("^the quietest 1.5 s is at -6[4-7]\\.\\d dB, at 0:00:\\d\\d$")).match(hint).hasMatch(),
+             qPrintable(hint));
+    const auto level = found::levelToFind(*none);
+    QVERIFY(level);
+    QVERIFY(!found::findSilences(media(QStringLiteral("floor.mp3")), {static_cast<double>(*level), 1.5}, {}, nullptr, &why)
+                 ->silences.empty());
+  }
+
+  // A nested table of contents: its sub-chapters are not parts; a chapter
+  // past the end is left out, and said so.
+  void nestedChaptersAreNotParts() {
+    const QString source = media(QStringLiteral("chapters-nested.mp3"));
+    const auto read = found::chaptersOf(source, timeline(source));
+    QVERIFY(std::holds_alternative<found::Markers>(read));
+    const found::Markers &m = std::get<found::Markers>(read);
+    QCOMPARE(framesOf(m.markers), (std::vector<std::int64_t>{0, 767, 1570, 2095}));
+    QCOMPARE(m.markers[1].title, QStringLiteral("First"));
+    QCOMPARE(m.markers[2].title, QStringLiteral("Later"));
+    QCOMPARE(m.notes, QStringList{QStringLiteral("Left out, as the file ends at 0:54: the chapter \"Gone\" at 1:10.")});
+  }
+
   // A stop ends the search with nothing and no error; a file that is no
   // MPEG audio says so.
   void aStoppedSearchGivesNothing() {
@@ -109,53 +144,110 @@ class TestFind : public QObject {
   // Cue sheets as they come: a BOM, CRLF, a pregap (INDEX 00), a FILE that
   // names another file of the same recording; and the faults, each named
   // by its line, with no breakpoint taken.
+  // Cue sheets as people have them, one class a row: what each gives,
+  // written out (speech.mp3: 2,095 frames of 1,152 samples at 44.1 kHz,
+  // lame's 576 samples and libmpg123's 529 before what is heard, so that
+  // t seconds is frame round((44100 t + 1105) / 1152): 5.8 s is 223, 10 s
+  // 384, 20 s 767, 26 s 996, 26.4 s 1012, 2 s 78). Pieces take the sheet's
+  // track numbers; what plays before TRACK 01 is piece 0.
   void cueSheets_data() {
     QTest::addColumn<QByteArray>("sheet");
-    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("frames");   // the breakpoints
+    QTest::addColumn<QString>("numbers");  // of the pieces
+    QTest::addColumn<QString>("titles");   // of the pieces, "|" between
+    QTest::addColumn<QString>("says");     // a note, or the error's start
+    const QByteArray file = "FILE \"speech.mp3\" MP3\n";
+    const QByteArray tracks = "TRACK 01 AUDIO\n TITLE \"One\"\n INDEX 01 00:00:00\n"
+                              "TRACK 02 AUDIO\n TITLE \"Two\"\n INDEX 01 00:10:00\n"
+                              "TRACK 03 AUDIO\n TITLE \"Three\"\n INDEX 01 00:20:00\n";
+    const QString plain = QStringLiteral("0 384 767 2095"), oneTwoThree = QStringLiteral("1 2 3");
+    const QString titles = QStringLiteral("One|Two|Three");
     const QByteArray head = "\xEF\xBB\xBFREM made by hand\r\nPERFORMER \"Reader\"\r\nTITLE \"Book\"\r\nFILE \"speech.wav\" WAVE\r\n";
     const QByteArray one = "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    INDEX 01 00:00:00\r\n";
     const QByteArray two = "  TRACK 02 AUDIO\r\n    TITLE \"Two: \xC3\xBC\"\r\n    PERFORMER \"Other\"\r\n"
                            "    INDEX 00 00:05:00\r\n    INDEX 01 00:05:60\r\n";
     const QByteArray three = "  TRACK 03 AUDIO\r\n    TITLE \"Three\"\r\n    INDEX 01 00:26:30\r\n";
-    QTest::newRow("good") << head + one + two + three << "";
-    QTest::newRow("no INDEX 01") << head + one + "  TRACK 02 AUDIO\r\n    INDEX 00 00:05:00\r\n" + three
+    QTest::newRow("UTF-8 with a BOM, CRLF, a track's INDEX 00")
+        << head + one + two + three << "0 223 1012 2095" << oneTwoThree << QStringLiteral("One|Two: ü|Three")
+        << "The sheet's FILE names speech.wav; its times are taken for speech.mp3.";
+    QTest::newRow("LF") << file + tracks << plain << oneTwoThree << titles << "";
+    QTest::newRow("CR alone") << QByteArray(file + tracks).replace('\n', '\r') << plain << oneTwoThree << titles << "";
+    QTest::newRow("lower case") << QByteArray(file + tracks).replace("TRACK", "track").replace("INDEX", "index").replace("TITLE", "title")
+                                << plain << oneTwoThree << titles << "";
+    QTest::newRow("Windows-1252") << file + QByteArray(tracks).replace("\"Two\"", "\"Don\x92t \x96 Caf\xE9\"") << plain
+                                  << oneTwoThree << QStringLiteral("One|Don\u2019t \u2013 Caf\u00e9|Three")
+                                  << "The sheet is not UTF-8: it is read as Windows-1252.";
+    const QString utf16 = QString::fromUtf8(file + QByteArray(tracks).replace("\"Two\"", "\"Tw\xC5\x8D\""));
+    QByteArray le("\xFF\xFE"), be("\xFE\xFF");
+    for (QChar c : utf16) {
+      le.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
+      be.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
+    }
+    QTest::newRow("UTF-16LE") << le << plain << oneTwoThree << QStringLiteral("One|Twō|Three") << "";
+    QTest::newRow("UTF-16BE") << be << plain << oneTwoThree << QStringLiteral("One|Twō|Three") << "";
+    QTest::newRow("an unknown command") << "COMPOSER \"Someone\"\n" + file + tracks << plain << oneTwoThree << titles
+                                        << "Passed over what is no cue sheet command: COMPOSER (line 1).";
+    QTest::newRow("mm:ss") << file + QByteArray(tracks).replace("00:20:00", "00:26") << "0 384 996 2095" << oneTwoThree
+                           << titles << "1 time without frames (mm:ss) taken as whole seconds.";
+    QTest::newRow("INDEX 02 is not the start")
+        << file + QByteArray(tracks).replace(" INDEX 01 00:20:00", " INDEX 01 00:20:00\n INDEX 02 00:26:00") << plain
+        << oneTwoThree << titles << "";
+    QTest::newRow("a track past the end")
+        << file + tracks + "TRACK 04 AUDIO\n TITLE \"Gone\"\n INDEX 01 01:00:00\n" << plain << oneTwoThree << titles
+        << "Left out, as speech.mp3 ends at 0:54: TRACK 04 at 1:00.";
+    QTest::newRow("a pregap, INDEX 00") << file + QByteArray(tracks).replace(" INDEX 01 00:00:00", " INDEX 00 00:00:00\n INDEX 01 00:02:00")
+                                        << "0 78 384 767 2095" << "0 1 2 3" << "|One|Two|Three"
+                                        << "The 0:02 before TRACK 01 is a piece of its own, numbered 000.";
+    QTest::newRow("a pregap, INDEX 01 later") << file + QByteArray(tracks).replace("00:00:00", "00:02:00")
+                                              << "0 78 384 767 2095" << "0 1 2 3" << "|One|Two|Three"
+                                              << "The 0:02 before TRACK 01 is a piece of its own, numbered 000.";
+    QTest::newRow("numbers from the sheet") << file + QByteArray(tracks).replace("TRACK 02", "TRACK 05").replace("TRACK 03", "TRACK 06")
+                                            << plain << "1 5 6" << titles << "";
+    // Refused, naming the line.
+    QTest::newRow("frame 75") << file + QByteArray(tracks).replace("00:10:00", "00:10:75") << "" << "" << ""
+                              << "line 7: '00:10:75' is no time mm:ss:ff";
+    QTest::newRow("two FILEs") << file + tracks + "FILE \"b.mp3\" MP3\n" << "" << "" << ""
+                               << "line 11: a second FILE";
+    QTest::newRow("going back") << file + QByteArray(tracks).replace("00:20:00", "00:05:00") << "" << "" << ""
+                                << "line 10: TRACK 03 begins no later than the track before it";
+    QTest::newRow("no INDEX 01") << head + one + "  TRACK 02 AUDIO\r\n    INDEX 00 00:05:00\r\n" + three << "" << "" << ""
                                  << "line 8: TRACK 02 has no INDEX 01";
-    QTest::newRow("past the end") << head + one + "  TRACK 02 AUDIO\r\n    INDEX 01 01:00:00\r\n"
-                                  << "line 9: TRACK 02 begins at 1:00, past the end of speech.mp3 (0:54)";
-    QTest::newRow("not rising") << head + one + two + "  TRACK 03 AUDIO\r\n    INDEX 01 00:05:00\r\n"
-                                << "line 14: TRACK 03 begins no later than the track before it";
-    QTest::newRow("no time") << head + "  TRACK 01 AUDIO\r\n    INDEX 01 00:61:00\r\n"
-                             << "line 6: '00:61:00' is no time mm:ss:ff";
-    QTest::newRow("no command") << head + one + "  TRAK 02 AUDIO\r\n" << "line 8: 'TRAK' is no cue sheet command";
-    QTest::newRow("no track") << head << "the sheet holds no TRACK";
+    QTest::newRow("all past the end") << file + "TRACK 01 AUDIO\n INDEX 01 02:00:00\n" << "" << "" << ""
+                                      << "line 3: every track begins past the end of speech.mp3 (0:54)";
+    QTest::newRow("no track") << head << "" << "" << "" << "the sheet holds no TRACK";
   }
   void cueSheets() {
     QFETCH(QByteArray, sheet);
+    QFETCH(QString, frames);
+    QFETCH(QString, numbers);
+    QFETCH(QString, titles);
     QFETCH(QString, says);
     const QString audio = media(QStringLiteral("speech.mp3"));
     const found::Timeline t = timeline(audio);
+    QCOMPARE(t.frames, 2095);
     const auto read = found::readCueSheet(sheet);
     const auto markers = std::holds_alternative<found::CueSheet>(read)
                              ? found::markersOf(std::get<found::CueSheet>(read), t, audio)
                              : std::variant<found::Markers, found::SheetError>(std::get<found::SheetError>(read));
-    if (!says.isEmpty()) {
+    if (frames.isEmpty()) {
       QVERIFY(std::holds_alternative<found::SheetError>(markers));
       QVERIFY2(std::get<found::SheetError>(markers).message().startsWith(says),
                qPrintable(std::get<found::SheetError>(markers).message()));
       return;
     }
-    QVERIFY(std::holds_alternative<found::Markers>(markers));
+    if (const auto *error = std::get_if<found::SheetError>(&markers)) QFAIL(qPrintable(error->message()));
     const found::Markers &m = std::get<found::Markers>(markers);
-    QCOMPARE(m.notes, QStringList{QStringLiteral("The sheet's FILE names speech.wav; its times are taken for speech.mp3.")});
-    // 5.8 s (5 s and 60 of 75 frames) is sample 255,780 of what is heard,
-    // 256,885 of the decoded stream (lame's 576 and libmpg123's 529 before
-    // it): 222.99 frames of 1152, so frame 223. 26.4 s: 1011.58, frame 1012.
-    QCOMPARE(framesOf(m.markers), (std::vector<std::int64_t>{0, 223, 1012, t.frames}));
-    QCOMPARE(m.markers[0].title, QStringLiteral("One"));
-    QCOMPARE(m.markers[0].performer, QStringLiteral("Reader"));
-    QCOMPARE(m.markers[1].title, QStringLiteral("Two: ü"));
-    QCOMPARE(m.markers[1].performer, QStringLiteral("Other"));
-    QCOMPARE(m.markers[2].title, QStringLiteral("Three"));
+    QCOMPARE(m.notes, says.isEmpty() ? QStringList() : QStringList{says});
+    QStringList gotFrames, gotNumbers, gotTitles;
+    for (std::size_t i = 0; i < m.markers.size(); ++i) {
+      gotFrames << QString::number(m.markers[i].frame);
+      if (i + 1 == m.markers.size()) break;
+      gotNumbers << QString::number(m.markers[i].number);
+      gotTitles << m.markers[i].title;
+    }
+    QCOMPARE(gotFrames.join(u' '), frames);
+    QCOMPARE(gotNumbers.join(u' '), numbers);
+    QCOMPARE(gotTitles.join(u'|'), titles);
   }
 
   // Chapters: their starts and titles; exact pieces carry the titles (and
@@ -219,7 +311,17 @@ class TestFind : public QObject {
     QCOMPARE(split::pieceName(QStringLiteral("out/%track% - %title%.mp3"), 7, QStringLiteral("A/B: \"C\"?\t")),
              QStringLiteral("out/007 - A_B_ _C__.mp3"));
     QCOMPARE(split::pieceName(QStringLiteral("%track%%title%.mp3"), 2, QString()), QStringLiteral("002.mp3"));
-    QCOMPARE(split::pieceName(QStringLiteral("%title%.mp3"), 3, QStringLiteral("..")), QStringLiteral("_-003.mp3"));
+    QCOMPARE(split::pieceName(QStringLiteral("%title%.mp3"), 3, QStringLiteral("..")), QStringLiteral("__-003.mp3"));
+    // Without a title, no separator is left beside where it would be.
+    QCOMPARE(split::pieceName(QStringLiteral("%track% %title%.mp3"), 2, QString()), QStringLiteral("002.mp3"));
+    QCOMPARE(split::pieceName(QStringLiteral("out/%title% - %track%.mp3"), 2, QString()), QStringLiteral("out/002.mp3"));
+    QCOMPARE(split::pieceName(QStringLiteral("%track%_%title%_live.mp3"), 2, QString()), QStringLiteral("002_live.mp3"));
+    // No hidden file.
+    QCOMPARE(split::pieceName(QStringLiteral("%title%-%track%.mp3"), 4, QStringLiteral(".profile")),
+             QStringLiteral("_profile-004.mp3"));
+    // A name past 255 bytes loses the end of its title, whole characters.
+    const QString longName = split::pieceName(QStringLiteral("/tmp/%track% %title%.mp3"), 5, QString(200, QChar(0x00E9)));
+    QCOMPARE(longName, QStringLiteral("/tmp/005 ") + QString(123, QChar(0x00E9)) + QStringLiteral(".mp3"));
   }
 
  private:

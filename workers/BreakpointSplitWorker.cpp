@@ -12,7 +12,9 @@ void TSplitThread_1::DoSplit() {
   for (int i = 0; i < page.breakpoints->count(); ++i) {
     const QListWidgetItem *item = page.breakpoints->item(i);
     breakpoints << item->text();
-    titles.push_back({item->data(kTitleRole).toString(), item->data(kPerformerRole).toString()});
+    const QVariant number = item->data(kNumberRole);
+    titles.push_back({item->data(kTitleRole).toString(), item->data(kPerformerRole).toString(),
+                      number.isValid() ? number.toLongLong() : -1});
   }
   if (breakpoints.size() < 2) return;
   showProgress(true);

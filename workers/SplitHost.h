@@ -17,6 +17,7 @@ class QWidget;
 // sheet or the source's chapters), beside its frame number in the list.
 constexpr int kTitleRole = Qt::UserRole + 1;
 constexpr int kPerformerRole = Qt::UserRole + 2;
+constexpr int kNumberRole = Qt::UserRole + 3;  // a cue sheet's track number, where the piece has one
 
 struct SplitPage {
   QLineEdit *parameter = nullptr;  // seconds or kilobytes; none for the breakpoint page
