@@ -75,24 +75,32 @@ void TForm1::connectBreakpointPage() {
   addPreviewKeys();
 }
 
-// The breakpoint list: the list box's items are the breakpoints, decimal frame
-// numbers in strictly ascending order.
+// The breakpoint list: the list box shows the model's breakpoints, decimal
+// frame numbers in strictly ascending order, each title beside its frame.
 
 void TForm1::InsertBreakpoint(const QString &text) {
   // Only non-negative decimal numbers go in: the split reads every item as one.
   if (!split::isFrameNumber(text)) return;
-  const std::int32_t v = StrToInt(text);
-  const int n = ListBox->count();
-  if (n == 0) {
-    ListBox->insertItem(0, text);
-    ListBox->repaint();
-    return;
-  }
-  int k = n;
-  while (k > 0 && StrToInt(ListBox->item(k - 1)->text()) > v) --k;
-  if (k > 0 && StrToInt(ListBox->item(k - 1)->text()) == v) return;
-  ListBox->insertItem(k, text);
-  ListBox->repaint();
+  model_.insertBreakpoint(StrToInt(text), text);
+}
+
+// The list made anew in one go, however many breakpoints: its current line
+// stays where it was.
+void TForm1::showBreakpoints() {
+  const int current = ListBox->currentRow();
+  const QSignalBlocker quiet(ListBox);
+  ListBox->setUpdatesEnabled(false);
+  ListBox->clear();
+  QStringList texts;
+  texts.reserve(static_cast<qsizetype>(model_.breakpoints().size()));
+  for (const Breakpoint &b : model_.breakpoints()) texts << b.text;
+  ListBox->addItems(texts);
+  for (int i = 0; i < ListBox->count(); ++i)
+    if (const QString &title = model_.breakpoints()[static_cast<std::size_t>(i)].title; !title.isEmpty())
+      ListBox->item(i)->setData(kTitleRole, title);
+  if (current >= 0 && ListBox->count() > 0)
+    ListBox->setCurrentRow(std::min(current, ListBox->count() - 1), QItemSelectionModel::NoUpdate);
+  ListBox->setUpdatesEnabled(true);
 }
 
 std::int32_t TForm1::GetSelectedIndex() const {
@@ -132,15 +140,11 @@ void TForm1::ListBoxMouseDown(QObject *, Qt::MouseButton Button) {
 }
 
 void TForm1::DeletethisbreakpointClick(QObject *) {
-  delete ListBox->item(GetSelectedIndex());
+  model_.removeBreakpoint(static_cast<std::size_t>(GetSelectedIndex()));
   ListBox->clearSelection();  // the list box would select a neighbour
-  ListBox->repaint();
 }
 
-void TForm1::Deleteallbreakpoints1Click(QObject *) {
-  ListBox->clear();
-  ListBox->repaint();
-}
+void TForm1::Deleteallbreakpoints1Click(QObject *) { model_.clearBreakpoints(); }
 
 void TForm1::AdjustClick(QObject *) { frmAdjust->exec(); }
 
@@ -176,8 +180,8 @@ void TForm1::showSoundProblem(const QString &text) {
 
 void TForm1::imgPlayClick(QObject *) { play(); }
 void TForm1::imgPuClick(QObject *) { pause(); }
-void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, FrameCount); }
-void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint32_t>(FrameCount), FrameCount); }
+void TForm1::imgFastbClick(QObject *) { XPlayer->InputSeek(1, model_.frames()); }
+void TForm1::imgFasteClick(QObject *) { XPlayer->InputSeek(static_cast<std::uint32_t>(model_.frames()), model_.frames()); }
 
 void TForm1::PumpOneMessage() { ::PumpOneMessage(); }
 
@@ -232,12 +236,12 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
 
 // Seeks `seconds` away from the frame shown, and shows where.
 void TForm1::seekBy(int seconds) {
-  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const double framesPerSecond = model_.totalTimeMs() > 0 ? model_.frames() * 1000.0 / model_.totalTimeMs() : 44100.0 / 1152;
   const int to = std::clamp(Slider->value() + static_cast<int>(std::lround(seconds * framesPerSecond)),
                             Slider->minimum(), Slider->maximum());
   Slider->setValue(to);
   labFrame->setText(QString::number(to));
-  XPlayer->InputSeek(static_cast<std::uint32_t>(to), FrameCount);
+  XPlayer->InputSeek(static_cast<std::uint32_t>(to), model_.frames());
 }
 
 // The list's menu, from the keyboard: at the selected breakpoint (the
@@ -259,7 +263,7 @@ void TForm1::fastWind(bool &flag, int step) {
   TrackPosition = false;
   flag = true;
   pause();
-  const double framesPerSecond = TotalTime > 0 ? FrameCount * 1000.0 / TotalTime : 44100.0 / 1152;
+  const double framesPerSecond = model_.totalTimeMs() > 0 ? model_.frames() * 1000.0 / model_.totalTimeMs() : 44100.0 / 1152;
   const int from = Slider->value();
   QElapsedTimer held;
   held.start();
@@ -280,7 +284,7 @@ void TForm1::endFastWind(bool &flag, TImage *image) {
   image->releaseMouse();
   TrackPosition = true;
   flag = false;
-  XPlayer->InputSeek(static_cast<std::uint32_t>(Slider->value()), FrameCount);
+  XPlayer->InputSeek(static_cast<std::uint32_t>(Slider->value()), model_.frames());
   play();
 }
 
@@ -299,7 +303,7 @@ void TForm1::Play3SecsAfterClick(QObject *) {
   const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
   if (!item) return;
   pause();
-  XPlayer->InputSeek(static_cast<std::uint32_t>(StrToInt(item->text())), FrameCount);
+  XPlayer->InputSeek(static_cast<std::uint32_t>(StrToInt(item->text())), model_.frames());
   labFrame->setText(item->text());
   if (!Timer->isActive()) Timer->start();
   play();
@@ -311,7 +315,7 @@ void TForm1::Play3SecsBeforeClick(QObject *) {
   PlayingToBreakpoint = true;
   const std::int32_t b = selectedBreakpoint();
   // A lead-in that would begin before the file begins at its start.
-  XPlayer->InputSeek(b < 128 ? 0u : static_cast<std::uint32_t>(b - 128), FrameCount);
+  XPlayer->InputSeek(b < 128 ? 0u : static_cast<std::uint32_t>(b - 128), model_.frames());
   labFrame->setText(QString::number(b - 128));
   play();
 }
@@ -323,28 +327,13 @@ void TForm1::TimerTimer(QObject *) {
 
 // Breakpoints found for the user go into the list beside those there, each
 // checked by ear afterwards; a title comes with its frame where it has none.
-void TForm1::addMarkers(const std::vector<found::Marker> &markers) {
-  for (const found::Marker &m : markers) {
-    const QString text = QString::number(m.frame);
-    InsertBreakpoint(text);
-    if (m.title.isEmpty() && m.performer.isEmpty() && m.number < 0) continue;
-    for (int i = 0; i < ListBox->count(); ++i) {
-      QListWidgetItem *item = ListBox->item(i);
-      if (item->text() != text || !item->data(kTitleRole).toString().isEmpty() || item->data(kNumberRole).isValid())
-        continue;
-      item->setData(kTitleRole, m.title);
-      item->setData(kPerformerRole, m.performer);
-      if (m.number >= 0) item->setData(kNumberRole, m.number);
-    }
-  }
-  ListBox->repaint();
-}
+void TForm1::addMarkers(const std::vector<found::Marker> &markers) { model_.insertBreakpoints(markers); }
 
 void TForm1::FindSilencesClick(QObject *) {
   TfrmSilences dialog(this);
   if (!platform().runDialog(&dialog)) return;
   const found::SilenceSettings settings = dialog.settings();
-  const QString source = SourceFile;
+  const QString source = model_.source();
   std::optional<found::SilencesFound> found;
   QString why;
   const bool ran = runSearch(this, [&](SearchProgress &progress) {
@@ -392,17 +381,17 @@ std::optional<found::Timeline> timelineFor(QWidget *window, const QString &sourc
 }  // namespace
 
 void TForm1::ImportChaptersClick(QObject *) {
-  const auto t = timelineFor(this, SourceFile);
+  const auto t = timelineFor(this, model_.source());
   if (!t) return;
-  const auto read = found::chaptersOf(SourceFile, *t);
+  const auto read = found::chaptersOf(model_.source(), *t);
   if (const auto *problem = std::get_if<found::SheetError>(&read)) {
-    platform().messageBox(this, QStringLiteral("Cannot read the chapters of %1: %2.").arg(SourceFile, problem->message()),
+    platform().messageBox(this, QStringLiteral("Cannot read the chapters of %1: %2.").arg(model_.source(), problem->message()),
                           QString(), Platform::Icon::Error);
     return;
   }
   const found::Markers &chapters = std::get<found::Markers>(read);
   if (chapters.markers.empty()) {
-    platform().messageBox(this, QStringLiteral("%1 has no chapters (its ID3v2 tag holds no CHAP frame).").arg(SourceFile),
+    platform().messageBox(this, QStringLiteral("%1 has no chapters (its ID3v2 tag holds no CHAP frame).").arg(model_.source()),
                           QString(), Platform::Icon::Information);
     return;
   }
@@ -416,16 +405,16 @@ void TForm1::ImportCueSheetClick(QObject *) {
 }
 
 void TForm1::importCueSheet(const QString &sheet) {
-  QFile file(sheet);
-  if (!file.open(QIODevice::ReadOnly)) {
-    platform().messageBox(this, QStringLiteral("Cannot open the cue sheet %1: %2.").arg(sheet, file.errorString()),
+  const auto file = found::readSheetFile(sheet);
+  if (const auto *problem = std::get_if<found::SheetError>(&file)) {
+    platform().messageBox(this, QStringLiteral("Cannot take the cue sheet %1: %2.").arg(sheet, problem->message()),
                           QString(), Platform::Icon::Error);
     return;
   }
-  const auto read = found::readCueSheet(file.read(1 << 24));
-  const auto t = std::holds_alternative<found::CueSheet>(read) ? timelineFor(this, SourceFile) : std::nullopt;
+  const auto read = found::readCueSheet(std::get<QByteArray>(file));
+  const auto t = std::holds_alternative<found::CueSheet>(read) ? timelineFor(this, model_.source()) : std::nullopt;
   if (std::holds_alternative<found::CueSheet>(read) && !t) return;
-  const auto markers = t ? found::markersOf(std::get<found::CueSheet>(read), *t, SourceFile)
+  const auto markers = t ? found::markersOf(std::get<found::CueSheet>(read), *t, model_.source())
                          : std::variant<found::Markers, found::SheetError>(std::get<found::SheetError>(read));
   if (const auto *problem = std::get_if<found::SheetError>(&markers)) {
     platform().messageBox(

@@ -112,12 +112,39 @@ TForm1::TForm1(QWidget *parent)
   on(Image1, &TImage::mouseReleased, this, [this](Qt::MouseButton) { dragFrom_.reset(); });
 
   connectBreakpointPage();
+  forwardToModel();
 
   try {
     FormCreate(this);
   } catch (const std::exception &error) {
     handleApplicationError(error);
   }
+}
+
+// What the user sets in the pages goes to the model as it is set; the
+// breakpoint list shows the model's breakpoints.
+void TForm1::forwardToModel() {
+  const std::pair<TFlatRadioButton *, int> methods[] = {{RadioButton1, 1}, {RadioButton2, 2}, {RadioButton3, 3}};
+  for (const auto &[button, method] : methods)
+    connect(button, &TFlatCheckBase::clicked, this, [this, button = button, method = method] {
+      if (button->isChecked()) model_.setMethod(method);
+    });
+  connect(chkExact, &TFlatCheckBase::clicked, this, [this] { model_.setExact(chkExact->isChecked()); });
+  connect(editLength, &QLineEdit::textChanged, this, [this](const QString &text) { model_.setParameter(2, text); });
+  connect(editSize, &QLineEdit::textChanged, this, [this](const QString &text) { model_.setParameter(3, text); });
+  const std::pair<QLineEdit *, int> outputs[] = {{editSavePath, 1}, {editSavePath1, 2}, {editSavePath3, 3}};
+  for (const auto &[box, method] : outputs) {
+    model_.setOutputTemplate(method, box->text());
+    connect(box, &QLineEdit::textChanged, this,
+            [this, method = method](const QString &text) { model_.setOutputTemplate(method, text); });
+  }
+  connect(chkJoin2, &TFlatCheckBase::clicked, this, [this] { model_.setJoin(2, chkJoin2->isChecked()); });
+  connect(chkJoin3, &TFlatCheckBase::clicked, this, [this] { model_.setJoin(3, chkJoin3->isChecked()); });
+  model_.setParameter(2, editLength->text());
+  model_.setParameter(3, editSize->text());
+  model_.setJoin(2, chkJoin2->isChecked());
+  model_.setJoin(3, chkJoin3->isChecked());
+  connect(&model_, &WizardModel::breakpointsChanged, this, [this] { showBreakpoints(); });
 }
 
 // The help and breakpoint pop-up menus, and the timer of "Play 3 Secs After".
@@ -204,10 +231,9 @@ void TForm1::writeSettings() {
     Registry->WriteInteger(QStringLiteral("Top"), y());
     Registry->WriteInteger(QStringLiteral("Left"), x());
     Registry->WriteInteger(QStringLiteral("Offset"), Offset);
-    const TFlatRadioButton *methods[] = {RadioButton1, RadioButton2, RadioButton3};
-    for (int i = 0; i < 3; ++i)
-      if (methods[i]->isChecked()) Registry->WriteInteger(QStringLiteral("Method"), i + 1);
-    Registry->WriteInteger(QStringLiteral("Exact"), chkExact->isChecked() ? 1 : 0);
+    const WizardModel::Stored stored = model_.stored();
+    if (model_.method() != 0) Registry->WriteInteger(QStringLiteral("Method"), stored.method);
+    Registry->WriteInteger(QStringLiteral("Exact"), stored.exact ? 1 : 0);
     Registry->CloseKey();
   } catch (const std::exception &) {
     // The program ends all the same.
@@ -376,13 +402,6 @@ void TForm1::closeEvent(QCloseEvent *e) {
   endProgram();
 }
 
-SplitPage TForm1::page(int method) {
-  switch (method) {
-    case 1: return {nullptr, editSavePath, nullptr, ListBox, chkExact};
-    case 2: return {editLength, editSavePath1, chkJoin2, nullptr, chkExact};
-    default: return {editSize, editSavePath3, chkJoin3, nullptr, chkExact};
-  }
-}
 
 void TForm1::butNextClick(QObject *) {
   butNext->setSkin(QStringLiteral("NEXT"));
@@ -397,31 +416,27 @@ void TForm1::butNextClick(QObject *) {
     if (PageControl1->currentWidget() != active) pageChanged_.start();
   });
   if (active == TabSheet1) {
-    SourceFile = Edit1->text();
-    if (SourceFile.isEmpty()) {
-      platform().messageBox(this, QStringLiteral("You should select an MP3 file first."), QStringLiteral("Note"),
-                            Platform::Icon::Information);
+    model_.setSource(Edit1->text());
+    if (const auto why = model_.whyNotNext()) {
+      platform().messageBox(this, *why, QStringLiteral("Note"), Platform::Icon::Information);
       butBrowserClick(butBrowser);
       return;
     }
-    const int method = RadioButton1->isChecked()   ? 1
-                       : RadioButton2->isChecked() ? 2
-                       : RadioButton3->isChecked() ? 3
-                                                   : 0;
+    const int method = model_.method();
     if (method == 0 || !sourceServes(method)) return;
     if (method == 1) enterMethod1();
     if (method == 2) enterMethod2();
     if (method == 3) enterMethod3();
   } else if (active == TabSheet2) {
     if (StrToFloat(editLength->text()) == 0) return;
-    SplitThread2 = new TSplitThread_2(*this);
+    SplitThread2 = new TSplitThread_2(this, model_.request(2));
   } else if (active == TabSheet4) {
     if (StrToFloat(editSize->text()) == 0) return;
-    SplitThread3 = new TSplitThread_3(*this);
+    SplitThread3 = new TSplitThread_3(this, model_.request(3));
   } else if (active == TabSheet3) {
     // The cuts need the frames as they are, not as guessed.
     if (factsReader_) applyFacts(factsReader_->wait());
-    SplitThread1 = new TSplitThread_1(*this);
+    SplitThread1 = new TSplitThread_1(this, model_.request(1));
   }
 }
 
@@ -431,14 +446,15 @@ void TForm1::butNextClick(QObject *) {
 // cuts the bytes of any file.
 bool TForm1::sourceServes(int method) {
   // By the name's own bytes, so that any name the system allows is found.
-  const QByteArray name = encodeFileName(SourceFile);
+  const QString &source = model_.source();
+  const QByteArray name = encodeFileName(source);
   struct stat st {};
   QString reason;
   if (::stat(name.constData(), &st) != 0) {
     reason = errno == ENOENT ? QStringLiteral("the file does not exist") : QString::fromLocal8Bit(std::strerror(errno));
   } else if (S_ISDIR(st.st_mode)) {
     reason = QStringLiteral("it is a folder");
-  } else if (const auto kind = split::notRegularKind(SourceFile)) {
+  } else if (const auto kind = split::notRegularKind(source)) {
     // A FIFO or a device: opening it could wait for ever.
     reason = QStringLiteral("it is %1, not a regular file").arg(*kind);
   } else if (const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC); fd < 0) {
@@ -457,17 +473,17 @@ bool TForm1::sourceServes(int method) {
         if (method == 3)
           audio::requireMpegAudio(name.toStdString());
         else
-          Mp3Play.Open(SourceFile, QString());
+          Mp3Play.Open(source, QString());
       } catch (const audio::StreamError &error) {
         reason = QString::fromLocal8Bit(error.what());
-        const QString prefix = SourceFile + QStringLiteral(": ");
+        const QString prefix = source + QStringLiteral(": ");
         if (reason.startsWith(prefix)) reason.remove(0, prefix.size());
       }
     }
   }
   if (reason.isEmpty()) return true;
   reason[0] = reason[0].toLower();
-  platform().messageBox(this, QStringLiteral("The file \"%1\" cannot be split: %2.").arg(SourceFile, reason),
+  platform().messageBox(this, QStringLiteral("The file \"%1\" cannot be split: %2.").arg(source, reason),
                         QStringLiteral("Note"), Platform::Icon::Information);
   return false;
 }
@@ -479,24 +495,22 @@ void TForm1::enterMethod1() {
   if (guessed_) {
     // Played at once on the guess; the frames and their index follow.
     facts = std::exchange(guessed_, nullptr);
-    FrameCount = audio::clampTo32(facts->frames);
-    TotalTime = audio::clampTo32(facts->totalTimeMs());
-    factsReader_ = std::make_unique<audio::FactsReader>(SourceFile);
+    model_.setFacts(audio::clampTo32(facts->frames), audio::clampTo32(facts->totalTimeMs()));
+    factsReader_ = std::make_unique<audio::FactsReader>(model_.source());
     on(factsReader_.get(), &audio::FactsReader::ready, this,
        [this](std::shared_ptr<const audio::StreamFacts> read) { applyFacts(read); });
   } else {
-    FrameCount = Mp3Play.FrameCount();
-    TotalTime = Mp3Play.TotalTime();
+    model_.setFacts(Mp3Play.FrameCount(), Mp3Play.TotalTime());
     facts = Mp3Play.Facts();  // the player seeks with the walk's frame index
     Mp3Play.Close();
   }
-  XPlayer->InputOpen(SourceFile, facts, factsReader_ != nullptr);
-  XPlayer->SetInputPositionRange(FrameCount);
+  XPlayer->InputOpen(model_.source(), facts, factsReader_ != nullptr);
+  XPlayer->SetInputPositionRange(model_.frames());
   play();
-  Slider->setMax(FrameCount + FrameCorrection);
-  Slider->setFrequency(FrameCount / 10);
-  if (ListBox->count() == 0) ListBox->insertItem(0, QStringLiteral("0"));
-  buildDefaultTemplate(editSavePath);
+  Slider->setMax(model_.frames() + FrameCorrection);
+  Slider->setFrequency(model_.frames() / 10);
+  model_.enter(1);
+  setOutputTemplate(editSavePath, model_.outputTemplate(1));
 }
 
 // The frames of the file that method 1 opened on a guess, once read: the
@@ -506,36 +520,31 @@ void TForm1::enterMethod1() {
 void TForm1::applyFacts(std::shared_ptr<const audio::StreamFacts> facts) {
   if (factsReader_) factsReader_.release()->deleteLater();  // this may run inside its signal
   if (facts) {
-    FrameCount = audio::clampTo32(facts->frames);
-    TotalTime = audio::clampTo32(facts->totalTimeMs());
-    Slider->setMax(FrameCount + FrameCorrection);
-    Slider->setFrequency(FrameCount / 10);
+    model_.setFacts(audio::clampTo32(facts->frames), audio::clampTo32(facts->totalTimeMs()));
+    Slider->setMax(model_.frames() + FrameCorrection);
+    Slider->setFrequency(model_.frames() / 10);
   }
   // A player that cannot start must not keep the count from the split.
   try {
     XPlayer->InputFacts(facts);
-    if (facts) XPlayer->SetInputPositionRange(FrameCount);
+    if (facts) XPlayer->SetInputPositionRange(model_.frames());
   } catch (const EXaudioException &) {
   }
 }
 
 void TForm1::enterMethod2() {
   PageControl1->setCurrentWidget(TabSheet2);
-  TotalTime = Mp3Play.TotalTime();
-  FrameCount = Mp3Play.FrameCount();
+  model_.setFacts(Mp3Play.FrameCount(), Mp3Play.TotalTime());
   Mp3Play.Close();
-  buildDefaultTemplate(editSavePath1);
+  model_.enter(2);
+  setOutputTemplate(editSavePath1, model_.outputTemplate(2));
 }
 
 void TForm1::enterMethod3() {
   PageControl1->setCurrentWidget(TabSheet4);
   Mp3Play.Close();
-  buildDefaultTemplate(editSavePath3);
-}
-
-void TForm1::buildDefaultTemplate(TFlatEdit *outputBox) {
-  JoinName = split::joinNameOf(SourceFile);
-  setOutputTemplate(outputBox, JoinName + QStringLiteral("-%track%.mp3"));
+  model_.enter(3);
+  setOutputTemplate(editSavePath3, model_.outputTemplate(3));
 }
 
 // The box's hint names the folder the pieces go to: a name without a folder
@@ -558,7 +567,7 @@ void TForm1::butBackClick(QObject *) {
     XPlayer->Stop();
     playing_ = false;
     XPlayer->InputClose();
-    ListBox->clear();
+    model_.back(1);
   }
   if (active != TabSheet1) PageControl1->setCurrentWidget(TabSheet1);
 }

@@ -24,7 +24,7 @@
 #include "PreviewPlayer.h"
 #include "Settings.h"
 #include "SplitEngine.h"
-#include "SplitHost.h"
+#include "WizardModel.h"
 #include "StreamFacts.h"
 #include "ui_MainWindow.h"
 
@@ -38,18 +38,16 @@ class TSplitThread_3;
 // The wizard: the main window and hub of the program. Its controls (from the
 // layout) and members are public, as the other windows and the split workers
 // read and write them by name.
-class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public TrackBarHost {
+class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   Q_OBJECT
 
  public:
   explicit TForm1(QWidget *parent = nullptr);
   ~TForm1() override;
 
-  // The main window's state.
-  QString SourceFile;
-  QString JoinName;
-  std::int32_t FrameCount = 0;
-  std::int32_t TotalTime = 0;
+  // The wizard's state and rules: the window shows it and forwards the
+  // user's actions to it.
+  WizardModel &model() { return model_; }
   // The player reports the frame being heard, so only the user's adjustment
   // around 200 moves the display: FrameCorrection = Offset - 200.
   std::int32_t FrameCorrection = 0;
@@ -91,15 +89,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   QTimer *Timer = nullptr;
   THelpWindow *HelpWindow = nullptr;  // made on first use
 
-  // What the split workers read.
-  QString GetSourceFile() const override { return SourceFile; }
-  std::int32_t GetFrameCount() const override { return FrameCount; }
-  std::int32_t GetTotalTime() const override { return TotalTime; }
-  QString GetJoinName() const override { return JoinName; }
+  std::int32_t GetFrameCount() const { return model_.frames(); }
   // The track text of a piece number: at least three digits.
   QString FormatTrackNumber(std::int32_t track) const { return split::formatTrackNumber(track); }
-  SplitPage page(int method) override;
-  QWidget *hostWindow() override { return this; }
 
   // Handlers.
   void FormCreate(QObject *Sender);
@@ -180,7 +172,6 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void enterMethod1();
   void enterMethod2();
   void enterMethod3();
-  void buildDefaultTemplate(TFlatEdit *outputBox);
   void setOutputTemplate(TFlatEdit *outputBox, const QString &outputTemplate);
   void browseOutput(TFlatEdit *outputBox);
   void readSettings();
@@ -200,8 +191,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void openBreakpointMenu();
 
   // Breakpoints found for the user: from silences, chapters, a cue sheet.
-  // The list keeps frame numbers as its texts; a title that came with one
-  // is kept beside it (kTitleRole, kPerformerRole) and shown after it.
+  // The list shows the model's breakpoints: frame numbers as its texts, a
+  // title that came with one beside it (kTitleRole) and shown after it.
  public:
   void FindSilencesClick(QObject *Sender);
   void ImportChaptersClick(QObject *Sender);
@@ -212,6 +203,10 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   void addMarkers(const std::vector<found::Marker> &markers);
   void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
+  void showBreakpoints();
+  void forwardToModel();
+
+  WizardModel model_;
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
   bool shownOnce_ = false;
@@ -222,6 +217,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public SplitHost, public Track
   std::shared_ptr<const audio::StreamFacts> guessed_;
   std::unique_ptr<audio::FactsReader> factsReader_;
 };
+
+// What the breakpoint list keeps beside each frame number it shows.
+constexpr int kTitleRole = Qt::UserRole + 1;
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.
 void filterNumberKey(QChar &key);

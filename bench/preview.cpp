@@ -95,7 +95,7 @@ void heardFigures(const QString &file) {
   for (int i = 0; i < 10; ++i) {
     const int target = 300 + i * 97;
     const std::int64_t asked = heard::nowNs();
-    Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(target), Form1->FrameCount);
+    Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(target), Form1->model().frames());
     waitFor(400);
     const heard::Stretch s = heard::stretchAfter(rec, ref, asked, target);
     if (s.recStart >= 0 && std::abs(s.firstFrame - target) <= 1)
@@ -103,7 +103,7 @@ void heardFigures(const QString &file) {
   }
   std::printf("seek to sound (median of %zu): %.1f ms\n", latencies.size(), heard::percentile(latencies, 0.5));
 
-  Form1->XPlayer->InputSeek(0, Form1->FrameCount);
+  Form1->XPlayer->InputSeek(0, Form1->model().frames());
   const int from = Form1->Slider->value();
   QTimer::singleShot(1500, [] { Form1->imgFastfMouseUp(Form1->imgFastf); });
   const std::int64_t held = heard::nowNs();

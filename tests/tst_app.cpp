@@ -318,7 +318,7 @@ class TestApp : public QObject {
     Form1->Edit1->setText(media(QStringLiteral("cbr-info.mp3")));
     click(Form1->butNext);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
-    QCOMPARE(Form1->SourceFile, media(QStringLiteral("cbr-info.mp3")));
+    QCOMPARE(Form1->model().source(), media(QStringLiteral("cbr-info.mp3")));
     Form1->move(5, 6);
     stop();
     QCOMPARE(stored(QStringLiteral("Top")).toInt(), 6);
@@ -379,14 +379,14 @@ class TestApp : public QObject {
     QSignalSpy positions(Form1->XPlayer, &TXaudioPlayer::OnNotifyInputPosition);
     next(media(QStringLiteral("cbr-info.mp3")), Form1->RadioButton1);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
-    QCOMPARE(Form1->FrameCount, 384);
-    QCOMPARE(Form1->TotalTime, 10000);
+    QCOMPARE(Form1->model().frames(), 384);
+    QCOMPARE(Form1->model().totalTimeMs(), 10000);
     QCOMPARE(Form1->Slider->maximum(), 384);
     QCOMPARE(Form1->Slider->tickInterval(), 38);
     QCOMPARE(Form1->ListBox->count(), 1);
     QCOMPARE(Form1->ListBox->item(0)->text(), QStringLiteral("0"));
     QCOMPARE(Form1->editSavePath->text(), QStringLiteral("cbr-info-%track%.mp3"));
-    QCOMPARE(Form1->JoinName, QStringLiteral("cbr-info"));
+    QCOMPARE(Form1->model().joinName(), QStringLiteral("cbr-info"));
     QTRY_VERIFY(positions.size() >= 3);  // playing
 
     click(Form1->butBack);
@@ -400,8 +400,8 @@ class TestApp : public QObject {
     start();
     next(media(QStringLiteral("vbr-xing.mp3")), Form1->RadioButton3);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet4);
-    QCOMPARE(Form1->FrameCount, 0);
-    QCOMPARE(Form1->TotalTime, 0);
+    QCOMPARE(Form1->model().frames(), 0);
+    QCOMPARE(Form1->model().totalTimeMs(), 0);
     QCOMPARE(Form1->editSavePath3->text(), QStringLiteral("vbr-xing-%track%.mp3"));
     click(Form1->butBack);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
@@ -409,8 +409,8 @@ class TestApp : public QObject {
     QVERIFY(!Form1->RadioButton3->isChecked());
     click(Form1->butNext);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
-    QCOMPARE(Form1->TotalTime, 10000);
-    QCOMPARE(Form1->FrameCount, 384);
+    QCOMPARE(Form1->model().totalTimeMs(), 10000);
+    QCOMPARE(Form1->model().frames(), 384);
     QCOMPARE(Form1->editSavePath1->text(), QStringLiteral("vbr-xing-%track%.mp3"));
   }
 
@@ -454,7 +454,7 @@ class TestApp : public QObject {
     QCOMPARE(fake_->messages[0].icon, Platform::Icon::Information);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
     QVERIFY(!Form1->XPlayer->isStarted());
-    QCOMPARE(Form1->JoinName, QString());
+    QCOMPARE(Form1->model().joinName(), QString());
     QCOMPARE(Form1->ListBox->count(), 0);
   }
 
@@ -491,7 +491,7 @@ class TestApp : public QObject {
     click(Form1->butNext);
     QVERIFY2(fake_->messages.isEmpty(), qPrintable(fake_->messages.value(0).text));
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
-    QCOMPARE(Form1->TotalTime, 10000);
+    QCOMPARE(Form1->model().totalTimeMs(), 10000);
     Form1->editLength->setText(QStringLiteral("4"));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
     click(Form1->butNext);
@@ -630,7 +630,7 @@ class TestApp : public QObject {
     fake_->fileAnswers.push_back(out);  // the default extension is added
     click(Form1->butOutBro3);
     QCOMPARE(Form1->editSavePath3->text(), QDir::toNativeSeparators(out) + QStringLiteral("-%track%.mp3"));
-    QCOMPARE(Form1->JoinName, QStringLiteral("cbr-info"));
+    QCOMPARE(Form1->model().joinName(), QStringLiteral("cbr-info"));
     QCOMPARE(QDir::currentPath(), QFileInfo(out).absolutePath());
     QDir::setCurrent(here);
 
@@ -706,8 +706,8 @@ class TestApp : public QObject {
     next(source, Form1->RadioButton1);
     // The frame count read on entering the page serves: no second walk.
     writeFile(source, patternBytes(QFileInfo(source).size()));
-    Form1->ListBox->addItem(QStringLiteral("96"));
-    Form1->ListBox->addItem(QStringLiteral("192"));
+    Form1->InsertBreakpoint(QStringLiteral("96"));
+    Form1->InsertBreakpoint(QStringLiteral("192"));
     click(Form1->butNext);
     QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
     QTRY_COMPARE(done.size(), 1);
@@ -787,7 +787,7 @@ class TestApp : public QObject {
     QVERIFY(titles().contains(QStringLiteral("Second")));
 
     // The split names and tags its exact pieces by the titles.
-    Form1->ListBox->clear();
+    Form1->model().clearBreakpoints();
     Form1->ImportChapters->trigger();
     Form1->editSavePath->setText(QDir::current().filePath(QStringLiteral("%track% %title%.mp3")));
     click(Form1->butNext);
@@ -813,7 +813,7 @@ class TestApp : public QObject {
     start();
     const QString source = copyOf(QStringLiteral("vbr-noxing.mp3"));
     next(source, Form1->RadioButton1);
-    QTRY_COMPARE(Form1->FrameCount, frames);
+    QTRY_COMPARE(Form1->model().frames(), frames);
     QCOMPARE(Form1->Slider->maximum(), frames + Form1->FrameCorrection);
     click(Form1->butBack);
 
@@ -822,10 +822,10 @@ class TestApp : public QObject {
     Form1->Edit1->setText(source);
     Form1->butNextClick(Form1->butNext);
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
-    Form1->ListBox->addItem(QStringLiteral("1000"));
+    Form1->InsertBreakpoint(QStringLiteral("1000"));
     QThread::msleep(static_cast<unsigned long>(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50));
     Form1->butNextClick(Form1->butNext);
-    QCOMPARE(Form1->FrameCount, frames);
+    QCOMPARE(Form1->model().frames(), frames);
     QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
     QTRY_COMPARE(done.size(), 1);
     // The piece ends where frame 1000 begins.
@@ -844,12 +844,12 @@ class TestApp : public QObject {
     click(Form1->RadioButton1);
     QVERIFY_THROWS_EXCEPTION(EXaudioException, Form1->butNextClick(Form1->butNext));
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
-    Form1->ListBox->addItem(QStringLiteral("0"));
-    Form1->ListBox->addItem(QStringLiteral("1000"));
+    Form1->InsertBreakpoint(QStringLiteral("0"));
+    Form1->InsertBreakpoint(QStringLiteral("1000"));
     QThread::msleep(static_cast<unsigned long>(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50));
     Form1->butNextClick(Form1->butNext);
     QVERIFY(Form1->SplitThread1);
-    QCOMPARE(Form1->FrameCount, frames);
+    QCOMPARE(Form1->model().frames(), frames);
     QSignalSpy done(Form1->SplitThread1, &QObject::destroyed);
     QTRY_COMPARE(done.size(), 1);
     // The entry stopped before the output name was set: the page's default.

@@ -125,7 +125,7 @@ class TestHeard : public QObject {
     enterPage();
     wait(500);
     const std::int64_t asked = heard::nowNs();
-    Form1->XPlayer->InputSeek(700, Form1->FrameCount);
+    Form1->XPlayer->InputSeek(700, Form1->model().frames());
     wait(800);
     const heard::Stretch s = stretchAfter(asked, 700);
     QVERIFY(s.recStart >= 0);
@@ -176,7 +176,7 @@ class TestHeard : public QObject {
   // their spans, also when asked for twice in a row.
   void previewsPlayTheirSpans() {
     enterPage();
-    Form1->XPlayer->InputSeek(300, Form1->FrameCount);
+    Form1->XPlayer->InputSeek(300, Form1->model().frames());
     wait(700);
     click(Form1->imgPu);
     wait(100);
@@ -297,7 +297,7 @@ class TestHeard : public QObject {
     wait(1000);
     for (const int frame : {400, 900, 1400, 1900, 2400}) {
       const std::int64_t asked = heard::nowNs();
-      Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(frame), Form1->FrameCount);
+      Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(frame), Form1->model().frames());
       wait(2000);
       const heard::Stretch s = stretchAfter(asked, frame, 10);
       const double seconds = double(s.refEnd - s.refStart) / heard::kRate;

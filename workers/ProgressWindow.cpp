@@ -51,17 +51,18 @@ void TForm3::drawNow() {
   lastDrawn_.start();
 }
 
+void TForm3::showFree() {
+  CancelRequested = false;
+  show();
+  raise();
+}
+
 void TForm3::setProgress(int minimum, int maximum, int position) {
   Progress->setRange(minimum, maximum);
   Progress->setValue(position);
-  Progress->repaint();
 }
 
-void TForm3::advance() {
-  Progress->setValue(Progress->value() + 1);
-  Progress->repaint();
-  keepDrawn();
-}
+void TForm3::advance() { Progress->setValue(Progress->value() + 1); }
 
 void TForm3::keepDrawn() {
   if (isVisible() && (!lastDrawn_.isValid() || lastDrawn_.elapsed() >= kDrawInterval)) drawNow();

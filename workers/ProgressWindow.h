@@ -19,15 +19,18 @@ class TForm3 : public QWidget, public Ui::TForm3 {
   void FormShow(QObject *Sender);
   void butCancelClick(QObject *Sender);
 
-  // A split runs on the main thread, which handles no events while it copies:
-  // showBusy() shows the window and lets the window system's events through
-  // until it is drawn, and every move of the bar repaints it and, at most
-  // every kDrawInterval ms, lets those events through again (keepDrawn()
-  // does the same between moves). The split's worker keeps the input of
+  // A split runs on a thread of its own while the main thread goes on
+  // handling events: showFree() shows the window, and the bar moves by
+  // setProgress() and advance(). The split's worker keeps the input of
   // every other window out meanwhile, so that only Cancel can be pressed.
-  void showBusy();
+  void showFree();
   void setProgress(int minimum, int maximum, int position);
   void advance();
+  // A search waits on the main thread, which handles no events meanwhile:
+  // showBusy() shows the window and lets the window system's events through
+  // until it is drawn, and keepDrawn() lets them through again at most
+  // every kDrawInterval ms.
+  void showBusy();
   void keepDrawn();
 
   // Whether Cancel was pressed since the window was last shown busy.

@@ -8,8 +8,11 @@ class TSplitThread_3 : public SplitWorker {
 
  public:
   // Starts at once; the object deletes itself when the split is done.
-  explicit TSplitThread_3(SplitHost &host) : SplitWorker(host) { start(QThread::LowestPriority); }
+  TSplitThread_3(QWidget *hostWindow, SplitRequest request) : SplitWorker(hostWindow, std::move(request)) {
+    start(QThread::LowestPriority);
+  }
 
  protected:
-  void DoSplit() override;
+  split::Outcome DoSplit(split::Reporter &reporter) override;
+  bool wanted() const override { return !request_.parameter.isEmpty(); }
 };

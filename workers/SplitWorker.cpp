@@ -1,89 +1,109 @@
 #include "SplitWorker.h"
 
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QWindow>
 
 #include "InputGate.h"
 #include "Platform.h"
 #include "ProgressWindow.h"
 
-SplitWorker::SplitWorker(SplitHost &host) : host_(host), hostWindow_(host.hostWindow()) {
-  connect(this, &QThread::finished, this, &QObject::deleteLater);
+namespace {
+
+// One split at a time: a worker holds it from its start to its end.
+std::mutex turn;
+// Main thread only: the gate of the split that runs, and whether the main
+// window was closed during it.
+std::unique_ptr<InputGate> gate;
+bool closeAsked = false;
+
+// Runs `call` on the main thread and waits for it.
+template <typename Call>
+void onMainThread(Call call) {
+  QMetaObject::invokeMethod(qApp, [&call] { guard(call); }, Qt::BlockingQueuedConnection);
+}
+template <typename Call>
+void onMainThreadLater(Call call) {
+  QMetaObject::invokeMethod(qApp, [call] { guard(call); }, Qt::QueuedConnection);
 }
 
-namespace {
-// Main thread only.
-bool splitRunning = false;
-bool closeAsked = false;  // the main window was closed during the split
+int clampInt(std::int64_t v) { return static_cast<int>(std::min<std::int64_t>(v, std::numeric_limits<int>::max())); }
 
 }  // namespace
 
-// The progress window lets events through during a split, and with them
-// another worker's turn could come: that worker waits until the split has ended.
+SplitWorker::SplitWorker(QWidget *hostWindow, SplitRequest request)
+    : request_(std::move(request)), hostWindow_(hostWindow) {
+  connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
 void SplitWorker::run() {
-  bool done = false;
-  while (!done) {
-    QMetaObject::invokeMethod(
-        qApp,
-        [this, &done] {
-          if (splitRunning) return;
-          done = true;
-          if (!hostWindow_) return;
-          splitRunning = true;
-          split::requestStop(false);
-          closeAsked = false;
-          {
-            InputGate gate(hostWindow_, [] {
-              closeAsked = true;
-              Form3->butCancelClick(Form3->butCancel);
-            });
-            guard([this] { DoSplit(); });
-          }
-          split::requestStop(false);
-          splitRunning = false;
-          if (closeAsked && hostWindow_) hostWindow_->close();
-        },
-        Qt::BlockingQueuedConnection);
-    if (!done) QThread::msleep(10);
+  const std::lock_guard hold(turn);
+  bool begun = false;
+  onMainThread([&] { begun = begin(); });
+  if (!begun) return;
+  ProgressReporter reporter;
+  split::Outcome outcome;
+  std::exception_ptr escaped;
+  try {
+    outcome = DoSplit(reporter);
+  } catch (...) {
+    escaped = std::current_exception();  // for the main thread's handler
   }
+  onMainThread([&] {
+    end(outcome);
+    if (escaped) std::rethrow_exception(escaped);
+  });
 }
 
-bool SplitWorker::cancelled(const split::Outcome &outcome) {
-  if (outcome.completed || !Form3->CancelRequested) return false;
-  hideProgress();
-  if (hostWindow_ && !closeAsked) {
-    const qsizetype n = outcome.pieces.size();
-    const QString folder = n > 0 ? QFileInfo(outcome.pieces.first()).absolutePath() : QString();
-    const QString text = n == 0 ? QStringLiteral("The split was cancelled before a piece was complete.")
-                         : QStringLiteral("The split was cancelled: %1 %2 written to the folder %3; the unfinished "
-                                          "piece was removed.")
-                               .arg(n)
-                               .arg(n == 1 ? QStringLiteral("piece was") : QStringLiteral("pieces were"),
-                                    QDir::toNativeSeparators(folder));
-    platform().messageBox(hostWindow_, text, QString(), Platform::Icon::None);
-  }
-  return true;
-}
-
-void SplitWorker::showProgress(bool repaintCancel) {
+bool SplitWorker::begin() {
+  if (!hostWindow_ || !wanted()) return false;
+  split::requestStop(false);
+  closeAsked = false;
+  gate = std::make_unique<InputGate>(hostWindow_, [] {
+    closeAsked = true;
+    Form3->butCancelClick(Form3->butCancel);
+  });
   // Empty from its first picture: an exact cut reads its source before the
   // bar has a step to take, and the last split's full bar would stay meanwhile.
   Form3->Progress->setValue(Form3->Progress->minimum());
-  Form3->showBusy();
-  if (repaintCancel) Form3->butCancel->repaint();
+  Form3->showFree();
+  return true;
 }
 
-void SplitWorker::hideProgress() { Form3->hide(); }
+void SplitWorker::end(const split::Outcome &outcome) {
+  const bool cancelled = !outcome.completed && Form3->CancelRequested;
+  if (outcome.completed || cancelled) Form3->hide();
+  if (cancelled)
+    tellCancelled(outcome);
+  else
+    writeJoin(outcome);
+  gate.reset();
+  split::requestStop(false);
+  if (closeAsked && hostWindow_) hostWindow_->close();
+}
 
-void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted, bool exact) {
-  if (!wanted || !outcome.completed || outcome.pieces.isEmpty()) return;
+void SplitWorker::tellCancelled(const split::Outcome &outcome) {
+  if (!hostWindow_ || closeAsked) return;
+  const qsizetype n = outcome.pieces.size();
+  const QString folder = n > 0 ? QFileInfo(outcome.pieces.first()).absolutePath() : QString();
+  const QString text = n == 0 ? QStringLiteral("The split was cancelled before a piece was complete.")
+                              : QStringLiteral("The split was cancelled: %1 %2 written to the folder %3; the unfinished "
+                                               "piece was removed.")
+                                    .arg(n)
+                                    .arg(n == 1 ? QStringLiteral("piece was") : QStringLiteral("pieces were"),
+                                         QDir::toNativeSeparators(folder));
+  platform().messageBox(hostWindow_, text, QString(), Platform::Icon::None);
+}
+
+void SplitWorker::writeJoin(const split::Outcome &outcome) {
+  if (!request_.join || !outcome.completed || outcome.pieces.isEmpty()) return;
   // The pieces are written all the same; only the files that glue them are missing.
-  const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, host_.GetJoinName(), exact);
+  const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, request_.joinName, request_.exact);
   QStringList problems;
   if (written.skipped) problems << written.skipped->text;
   for (const split::Message &failure : written.failed) problems << failure.text;
@@ -91,22 +111,24 @@ void SplitWorker::writeJoin(const split::Outcome &outcome, bool wanted, bool exa
     platform().messageBox(hostWindow_, problems.join(QStringLiteral("\r\n")), QString(), Platform::Icon::None);
 }
 
-namespace {
-int clampInt(std::int64_t v) { return static_cast<int>(std::min<std::int64_t>(v, std::numeric_limits<int>::max())); }
-}  // namespace
-
-void ProgressReporter::start(std::int64_t maximum) { Form3->setProgress(0, clampInt(maximum), 0); }
-void ProgressReporter::step() { Form3->advance(); }
-void ProgressReporter::complete() { Form3->setProgress(0, Form3->Progress->maximum(), Form3->Progress->maximum()); }
-
-void ProgressReporter::fail(const split::Message &message) {
-  // Cancelled: the worker says what was left.
-  if (!Form3->CancelRequested) platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
-  Form3->close();
+void ProgressReporter::start(std::int64_t maximum) {
+  onMainThreadLater([maximum] { Form3->setProgress(0, clampInt(maximum), 0); });
+}
+void ProgressReporter::step() {
+  onMainThreadLater([] { Form3->advance(); });
+}
+void ProgressReporter::complete() {
+  onMainThreadLater([] { Form3->setProgress(0, Form3->Progress->maximum(), Form3->Progress->maximum()); });
 }
 
-void ProgressReporter::bytesCopied(std::int64_t, std::int64_t) { Form3->keepDrawn(); }
+void ProgressReporter::fail(const split::Message &message) {
+  onMainThread([&] {
+    // Cancelled: the worker says what was left.
+    if (!Form3->CancelRequested) platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
+    Form3->close();
+  });
+}
 
 void ProgressReporter::notice(const split::Message &message) {
-  platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None);
+  onMainThread([&] { platform().messageBox(nullptr, message.text, QString(), Platform::Icon::None); });
 }

@@ -5,45 +5,50 @@
 #include <QWidget>
 
 #include "SplitEngine.h"
-#include "SplitHost.h"
+#include "SplitRequest.h"
 
-// A split worker: a thread started at the lowest priority that hands its
-// DoSplit to the main thread, waits for it and deletes itself once done. The
-// whole split therefore runs on the main thread.
+// A split worker: a thread started at the lowest priority that runs one
+// split on itself and deletes itself once done. Splits take turns: a worker
+// started while another splits waits for it. The main window takes no input
+// while a split runs; the progress window (its bar, its Cancel) and the
+// split's messages do. Progress comes back to the main thread as queued
+// calls, messages that the user must answer as blocking ones.
 class SplitWorker : public QThread {
   Q_OBJECT
 
  protected:
-  explicit SplitWorker(SplitHost &host);
+  SplitWorker(QWidget *hostWindow, SplitRequest request);
   void run() override;
-  virtual void DoSplit() = 0;
+  // The split itself, on the worker's thread.
+  virtual split::Outcome DoSplit(split::Reporter &reporter) = 0;
+  // Whether the request gives the split anything to do; a split that has
+  // none shows nothing.
+  virtual bool wanted() const { return true; }
 
-  // Shows the progress window; `repaintCancel` draws its Cancel button at once.
-  void showProgress(bool repaintCancel);
-  void hideProgress();
-  // Writes the join batch after a run that completed with pieces; exact
-  // pieces are joined by tranchette-cli.
-  void writeJoin(const split::Outcome &outcome, bool wanted, bool exact);
-  // After a run that Cancel stopped: hides the progress window, says how
-  // many pieces were written and where, and returns true.
-  bool cancelled(const split::Outcome &outcome);
-
-  SplitHost &host_;
+  const SplitRequest request_;
 
  private:
+  // On the main thread: the start (false where the main window has gone)
+  // and the end of a split.
+  bool begin();
+  void end(const split::Outcome &outcome);
+  // After a run that Cancel stopped: says how many pieces were written and where.
+  void tellCancelled(const split::Outcome &outcome);
+  // Writes the join batch after a run that completed with pieces.
+  void writeJoin(const split::Outcome &outcome);
+
   // A main window closed before the split got its turn ends the worker.
   QPointer<QWidget> hostWindow_;
 };
 
-// Moves the progress window's bar, keeps it drawn and its Cancel button
-// heard, and shows failures in a message box.
+// Moves the progress window's bar and shows the split's messages, from the
+// split's thread.
 class ProgressReporter : public split::Reporter {
  public:
   void start(std::int64_t maximum) override;
   void step() override;
   void complete() override;
   void pieceWritten(const QString &) override {}
-  void bytesCopied(std::int64_t done, std::int64_t total) override;
   void fail(const split::Message &message) override;
   void notice(const split::Message &message) override;
 };

@@ -1,16 +1,6 @@
 #include "TimeSplitWorker.h"
 
-#include <QLineEdit>
-
-#include "FlatCheck.h"
-
-void TSplitThread_2::DoSplit() {
-  const SplitPage page = host_.page(2);
-  showProgress(true);
-  ProgressReporter reporter;
-  const split::Outcome outcome = split::splitByTime(host_.GetSourceFile(), page.parameter->text(), host_.GetTotalTime(),
-                                                    page.savePath->text(), reporter, page.exact->isChecked());
-  if (cancelled(outcome) || !outcome.completed) return;
-  hideProgress();
-  writeJoin(outcome, page.join->isChecked(), page.exact->isChecked());
+split::Outcome TSplitThread_2::DoSplit(split::Reporter &reporter) {
+  return split::splitByTime(request_.source, request_.parameter, request_.totalTimeMs, request_.outputTemplate,
+                            reporter, request_.exact);
 }

@@ -8,8 +8,10 @@ class TSplitThread_2 : public SplitWorker {
 
  public:
   // Starts at once; the object deletes itself when the split is done.
-  explicit TSplitThread_2(SplitHost &host) : SplitWorker(host) { start(QThread::LowestPriority); }
+  TSplitThread_2(QWidget *hostWindow, SplitRequest request) : SplitWorker(hostWindow, std::move(request)) {
+    start(QThread::LowestPriority);
+  }
 
  protected:
-  void DoSplit() override;
+  split::Outcome DoSplit(split::Reporter &reporter) override;
 };

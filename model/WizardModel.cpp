@@ -1,0 +1,92 @@
+#include "WizardModel.h"
+
+#include <algorithm>
+
+std::optional<QString> WizardModel::whyNotNext() const {
+  if (source_.isEmpty()) return QStringLiteral("You should select an MP3 file first.");
+  return std::nullopt;
+}
+
+void WizardModel::setFacts(std::int32_t frames, std::int32_t totalTimeMs) {
+  frames_ = frames;
+  totalTimeMs_ = totalTimeMs;
+}
+
+void WizardModel::enter(int method) {
+  joinName_ = split::joinNameOf(source_);
+  setOutputTemplate(method, joinName_ + QStringLiteral("-%track%.mp3"));
+  if (method == 1 && breakpoints_.empty()) insertBreakpoint(0);
+}
+
+void WizardModel::back(int method) {
+  if (method == 1) clearBreakpoints();
+}
+
+std::size_t WizardModel::insertBreakpoint(std::int64_t frame, const QString &text) {
+  const auto at = std::lower_bound(breakpoints_.begin(), breakpoints_.end(), frame,
+                                   [](const Breakpoint &b, std::int64_t f) { return b.frame < f; });
+  const auto i = static_cast<std::size_t>(at - breakpoints_.begin());
+  if (at != breakpoints_.end() && at->frame == frame) return i;
+  breakpoints_.insert(at, Breakpoint{frame, text.isEmpty() ? QString::number(frame) : text, {}, {}, -1});
+  emit breakpointsChanged();
+  return i;
+}
+
+void WizardModel::insertBreakpoints(const std::vector<found::Marker> &markers) {
+  std::vector<Breakpoint> found;
+  found.reserve(markers.size());
+  for (const found::Marker &m : markers) found.push_back({m.frame, QString::number(m.frame), m.title, m.performer, m.number});
+  std::stable_sort(found.begin(), found.end(), [](const Breakpoint &a, const Breakpoint &b) { return a.frame < b.frame; });
+  std::vector<Breakpoint> merged;
+  merged.reserve(breakpoints_.size() + found.size());
+  std::merge(breakpoints_.begin(), breakpoints_.end(), found.begin(), found.end(), std::back_inserter(merged),
+             [](const Breakpoint &a, const Breakpoint &b) { return a.frame < b.frame; });
+  // One a frame: the one there before stays, given what it lacks.
+  std::vector<Breakpoint> kept;
+  kept.reserve(merged.size());
+  for (Breakpoint &b : merged) {
+    if (kept.empty() || kept.back().frame != b.frame) {
+      kept.push_back(std::move(b));
+      continue;
+    }
+    Breakpoint &there = kept.back();
+    if (there.title.isEmpty() && there.performer.isEmpty() && there.number < 0) {
+      there.title = b.title;
+      there.performer = b.performer;
+      there.number = b.number;
+    }
+  }
+  breakpoints_ = std::move(kept);
+  emit breakpointsChanged();
+}
+
+void WizardModel::removeBreakpoint(std::size_t index) {
+  if (index >= breakpoints_.size()) return;
+  breakpoints_.erase(breakpoints_.begin() + static_cast<std::ptrdiff_t>(index));
+  emit breakpointsChanged();
+}
+
+void WizardModel::clearBreakpoints() {
+  if (breakpoints_.empty()) return;
+  breakpoints_.clear();
+  emit breakpointsChanged();
+}
+
+SplitRequest WizardModel::request(int method) const {
+  SplitRequest r;
+  r.method = method;
+  r.source = source_;
+  r.frames = frames_;
+  r.totalTimeMs = totalTimeMs_;
+  r.parameter = method == 1 ? QString() : parameter(method);
+  r.outputTemplate = outputTemplate(method);
+  r.exact = exact_;
+  r.join = method != 1 && join(method);
+  r.joinName = joinName_;
+  if (method == 1)
+    for (const Breakpoint &b : breakpoints_) {
+      r.breakpoints << b.text;
+      r.titles.push_back({b.title, b.performer, b.number});
+    }
+  return r;
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+// The wizard's state and its rules, on Qt Core alone: the source and its
+// facts, the method, the exact cuts, each method page's parameter, output
+// template and join box, and the breakpoints with their titles. The main
+// window shows it and forwards the user's actions to it; the split workers
+// are given a request made from it; the tests check its rules without a
+// widget.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <QObject>
+#include <QString>
+
+#include "Markers.h"
+#include "SplitRequest.h"
+
+// A breakpoint, and what came with it from a cue sheet or chapters.
+struct Breakpoint {
+  std::int64_t frame = 0;
+  QString text;  // as the user typed it ("007"), or the frame's digits
+  QString title, performer;
+  int number = -1;  // the track number the piece from here takes, where given
+  bool operator==(const Breakpoint &) const = default;
+};
+
+class WizardModel : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit WizardModel(QObject *parent = nullptr) : QObject(parent) {}
+
+  // Page 1.
+  const QString &source() const { return source_; }
+  void setSource(const QString &path) { source_ = path; }
+  int method() const { return method_; }  // 1 to 3; 0 where none is chosen
+  void setMethod(int method) { method_ = method; }
+  bool exact() const { return exact_; }
+  void setExact(bool exact) { exact_ = exact; }
+  // Why Next cannot leave page 1, where it cannot: the note the user sees.
+  std::optional<QString> whyNotNext() const;
+
+  // The facts of the source, once a method page is entered.
+  std::int32_t frames() const { return frames_; }
+  std::int32_t totalTimeMs() const { return totalTimeMs_; }
+  void setFacts(std::int32_t frames, std::int32_t totalTimeMs);
+  // The source's name without folder and extension, for the join files.
+  const QString &joinName() const { return joinName_; }
+
+  // Entering method page `method` for the source: its default output
+  // template ("<name>-%track%.mp3") and, for method 1, a list that starts
+  // with 0 where it is empty.
+  void enter(int method);
+  // Back from method page `method` to page 1: the breakpoints go with the
+  // preview of method 1.
+  void back(int method);
+
+  // A method page's parameter (seconds for 2, kilobytes for 3), output
+  // template and "Create Join Batch File" box; index by method.
+  const QString &parameter(int method) const { return pages_.at(index(method)).parameter; }
+  void setParameter(int method, const QString &text) { pages_.at(index(method)).parameter = text; }
+  const QString &outputTemplate(int method) const { return pages_.at(index(method)).outputTemplate; }
+  void setOutputTemplate(int method, const QString &text) { pages_.at(index(method)).outputTemplate = text; }
+  bool join(int method) const { return pages_.at(index(method)).join; }
+  void setJoin(int method, bool join) { pages_.at(index(method)).join = join; }
+
+  // The breakpoints, rising, one a frame.
+  const std::vector<Breakpoint> &breakpoints() const { return breakpoints_; }
+  // Adds a breakpoint where there is none at its frame; its index either
+  // way. `text` is how it was written, where not as plain digits.
+  std::size_t insertBreakpoint(std::int64_t frame, const QString &text = {});
+  // Adds found breakpoints in one merge (thousands at once stay quick): a
+  // title, performer and number go to a frame that has none.
+  void insertBreakpoints(const std::vector<found::Marker> &markers);
+  void removeBreakpoint(std::size_t index);
+  void clearBreakpoints();
+
+  // The split that Next on method page `method` asks for.
+  SplitRequest request(int method) const;
+
+  // What is kept in the user's settings besides the window's place: the
+  // method and the exact cuts box (the offset is the preview's).
+  struct Stored {
+    int method = 1;
+    bool exact = false;
+  };
+  Stored stored() const { return {method_ == 0 ? 1 : method_, exact_}; }
+
+ signals:
+  // The breakpoints changed (any of them, or how many).
+  void breakpointsChanged();
+
+ private:
+  static std::size_t index(int method) { return static_cast<std::size_t>(method >= 1 && method <= 3 ? method - 1 : 0); }
+  struct Page {
+    QString parameter, outputTemplate;
+    bool join = true;
+  };
+  QString source_, joinName_;
+  int method_ = 0;
+  bool exact_ = false;
+  std::int32_t frames_ = 0, totalTimeMs_ = 0;
+  std::array<Page, 3> pages_;
+  std::vector<Breakpoint> breakpoints_;
+};
