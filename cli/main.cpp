@@ -448,16 +448,12 @@ int fromChapters(const Options &o) {
 int cue(const Options &o) {
   if (o.positional.size() != 1 || o.join || o.anyFile) return usageError(QStringLiteral("cue takes one SHEET.cue"));
   const QString sheetName = o.positional[0];
-  const int fd = ::open(encodeFileName(sheetName).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error(sheetName, QStringLiteral("cannot open it: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+  const auto file = found::readSheetFile(sheetName);
+  if (const auto *problem = std::get_if<found::SheetError>(&file)) {
+    error(sheetName, problem->message());
     return 1;
   }
-  QByteArray bytes;
-  char buffer[65536];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0 && bytes.size() < (1 << 24);) bytes.append(buffer, n);
-  ::close(fd);
-  const auto read = found::readCueSheet(bytes);
+  const auto read = found::readCueSheet(std::get<QByteArray>(file));
   if (const auto *problem = std::get_if<found::SheetError>(&read)) {
     error(sheetName, problem->message());
     return 1;

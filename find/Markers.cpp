@@ -9,6 +9,7 @@
 
 #include "FileName.h"
 #include "Frame.h"
+#include "SystemFiles.h"
 
 namespace found {
 
@@ -24,23 +25,28 @@ double Timeline::secondsAt(std::int64_t frame) const {
 }
 
 std::optional<Timeline> timelineOf(const QString &path, QString *error, const mpeg::FrameSeen &onFrame) {
-  const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+  std::string why;
+  const int fd = sys::openRegular(encodeFileName(path).constData(), &why);
   if (fd < 0) {
-    if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (error) *error = QString::fromLocal8Bit(why.c_str());
     return std::nullopt;
   }
   std::optional<mpeg::Stream> stream;
+  mpeg::WalkError walkError;
   try {
-    stream = mpeg::walk(fd, onFrame ? onFrame : [](std::int64_t, std::int64_t) {}, true);
+    stream = mpeg::walk(fd, onFrame ? onFrame : [](std::int64_t, std::int64_t) {}, true, {}, &walkError);
   } catch (const mpeg::ReadError &e) {
     if (error) *error = QString::fromLocal8Bit(e.what());
   }
   ::close(fd);
   if (!stream) {
-    if (error && error->isEmpty()) *error = QStringLiteral("it is not an MPEG audio file");
+    if (error && error->isEmpty())
+      *error = walkError.reason == "free format" ? QStringLiteral("it is in free format, which this program does not read")
+                                                 : QStringLiteral("it is not an MPEG audio file");
     return std::nullopt;
   }
-  return Timeline{stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin, stream->trimEnd};
+  return Timeline{stream->frames, stream->first.rate, stream->first.samples, stream->trimBegin, stream->trimEnd,
+                  stream->audioEnd};
 }
 
 std::vector<Marker> withEnds(std::vector<Marker> markers, std::int64_t last) {

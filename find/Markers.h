@@ -38,6 +38,7 @@ struct Timeline {
   int samplesPerFrame = 0;
   std::int64_t trimBegin = 0;  // decoded samples before the first one heard
   std::int64_t trimEnd = 0;    // where what is heard ends, in decoded samples
+  std::int64_t audioEnd = 0;   // the byte where the last frame ends
   // The frame whose start is nearest to `seconds` into what is heard,
   // within [0, frames].
   std::int64_t frameAt(double seconds) const;

@@ -14,6 +14,7 @@
 #include "FileName.h"
 #include "Frame.h"
 #include "Id3.h"
+#include "SystemFiles.h"
 
 namespace found {
 namespace {
@@ -112,9 +113,10 @@ QString textOf(const mpeg::Bytes &body) {
 }
 
 mpeg::Bytes readTag(const QString &path, QString &error) {
-  const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+  std::string why;
+  const int fd = sys::openRegular(encodeFileName(path).constData(), &why);
   if (fd < 0) {
-    error = QString::fromLocal8Bit(std::strerror(errno));
+    error = QString::fromLocal8Bit(why.c_str());
     return {};
   }
   mpeg::Bytes tag(10);
@@ -132,7 +134,34 @@ mpeg::Bytes readTag(const QString &path, QString &error) {
   return tag;
 }
 
+// Text of the sheet in a message: at most 200 characters of it.
+QString quoted(const QString &text) {
+  constexpr qsizetype kMost = 200;
+  return text.size() <= kMost ? text : text.left(kMost) + QStringLiteral("...");
+}
+
 }  // namespace
+
+std::variant<QByteArray, SheetError> readSheetFile(const QString &path) {
+  constexpr qsizetype kMostBytes = 1 << 20;
+  std::string why;
+  const int fd = sys::openRegular(encodeFileName(path).constData(), &why);
+  if (fd < 0) return SheetError{0, QStringLiteral("cannot open it: %1").arg(QString::fromLocal8Bit(why.c_str()))};
+  QByteArray bytes;
+  char buffer[65536];
+  ssize_t n = 0;
+  while (bytes.size() <= kMostBytes && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    bytes.append(buffer, n);
+  }
+  const int error = errno;
+  ::close(fd);
+  if (n < 0) return SheetError{0, QStringLiteral("cannot read it: %1").arg(QString::fromLocal8Bit(std::strerror(error)))};
+  if (bytes.size() > kMostBytes)
+    return SheetError{0, QStringLiteral("it is larger than 1 MB, which no cue sheet is")};
+  return bytes;
+}
 
 QString SheetError::message() const {
   return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(text) : text;
@@ -147,6 +176,7 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
   int withoutFrames = 0;
   for (qsizetype i = 0; i < lines.size(); ++i) {
     const int n = static_cast<int>(i) + 1;
+    if (lines[i].size() > 65536) return SheetError{n, QStringLiteral("the line is longer than 64 KB")};
     const QStringList words = wordsOf(lines[i]);
     if (words.isEmpty()) continue;
     const QString command = words[0].toUpper();
@@ -162,7 +192,7 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
       const int number = words.size() >= 2 ? words[1].toInt(&ok) : 0;
       if (!ok || number < 1 || number > 99) return SheetError{n, QStringLiteral("TRACK needs a number from 1 to 99")};
       if (words.size() >= 3 && words[2].toUpper() != u"AUDIO")
-        return SheetError{n, QStringLiteral("TRACK %1 is %2, not AUDIO").arg(number).arg(words[2])};
+        return SheetError{n, QStringLiteral("TRACK %1 is %2, not AUDIO").arg(number).arg(quoted(words[2]))};
       sheet.tracks.push_back({number, {}, {}, -1, n, 0});
     } else if (command == u"TITLE" || command == u"PERFORMER") {
       const QString value = words.mid(1).join(u' ');
@@ -178,7 +208,7 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
       if (!ok || index < 0 || index > 99) return SheetError{n, QStringLiteral("INDEX needs a number from 0 to 99")};
       if (at < 0)
         return SheetError{n, QStringLiteral("'%1' is no time mm:ss:ff (seconds to 59, frames to 74)")
-                                 .arg(words.value(2).left(40))};
+                                 .arg(quoted(words.value(2)))};
       withoutFrames += bare ? 1 : 0;
       if (index == 0) track->pregap = at;
       if (index == 1) {
@@ -189,7 +219,7 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
                             QStringLiteral("FLAGS"), QStringLiteral("ISRC"), QStringLiteral("SONGWRITER"),
                             QStringLiteral("PREGAP"), QStringLiteral("POSTGAP")}
                     .contains(command)) {
-      unknown << QStringLiteral("%1 (line %2)").arg(words[0].left(40)).arg(n);
+      unknown << QStringLiteral("%1 (line %2)").arg(quoted(words[0])).arg(n);
     }
   }
   if (sheet.tracks.empty()) return SheetError{0, QStringLiteral("the sheet holds no TRACK")};
@@ -232,7 +262,7 @@ std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timelin
   if (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
       !sheet.file.endsWith(QFileInfo(audio).fileName()))
     found.notes << QStringLiteral("The sheet's FILE names %1; its times are taken for %2.")
-                       .arg(sheet.file, QFileInfo(audio).fileName());
+                       .arg(quoted(sheet.file), QFileInfo(audio).fileName());
   const double end = t.secondsAt(t.frames);
   double before = -1;
   std::vector<Marker> markers;

@@ -39,11 +39,16 @@ struct SheetError {
   QString message() const;
 };
 
+// The bytes of a cue sheet file: a regular file of at most 1 MB (no sheet is
+// larger), read without waiting on a FIFO or a device.
+std::variant<QByteArray, SheetError> readSheetFile(const QString &path);
+
 // Reads a cue sheet as people have them: UTF-16 by its BOM, UTF-8 (a BOM
 // allowed), or else Windows-1252 (a note says so); LF, CRLF or CR alone;
 // commands in any case; `mm:ss` without frames. A command it does not know
 // is passed over with a note. Refused, naming the line: several FILEs, a
-// frame field of 75 or more, a track that is not AUDIO.
+// frame field of 75 or more, a track that is not AUDIO, a line longer than
+// 64 KB. No message quotes more than 200 characters of the sheet.
 std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &bytes);
 
 // The file a sheet's FILE stands for beside the sheet in `folder` (ending

@@ -183,7 +183,7 @@ class QuietRuns {
 // Decodes one part of the file: from the frame that begins at byte `offset`,
 // which is frame `firstFrame`, feeding `runs` until it has what it needs.
 // Counts the frames decoded in `done`. False where libmpg123 cannot start.
-bool decodePart(const QString &path, std::int64_t offset, std::int64_t firstFrame, QuietRuns &runs,
+bool decodePart(const QString &path, std::int64_t offset, std::int64_t end, std::int64_t firstFrame, QuietRuns &runs,
                 std::atomic<std::int64_t> &done, const std::atomic<bool> *stop) {
   Handle h;
   if (!h.mh || mpg123_open_feed(h.mh) != MPG123_OK) return false;
@@ -200,7 +200,9 @@ bool decodePart(const QString &path, std::int64_t offset, std::int64_t firstFram
     const int r = mpg123_decode_frame(h.mh, &num, &audio, &bytes);
     if (r == MPG123_NEED_MORE) {
       if (ended) break;
-      const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+      // Up to where the frames end: nothing after the audio is read.
+      const auto want = static_cast<std::size_t>(std::clamp<std::int64_t>(end - offset, 0, static_cast<std::int64_t>(buffer.size())));
+      const ssize_t got = want > 0 ? ::pread(fd, buffer.data(), want, offset) : 0;
       if (got <= 0) {
         ended = true;
         mpg123_feed(h.mh, nullptr, 0);
@@ -257,13 +259,14 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   std::atomic<bool> finished1{false}, finished2{j == 0};
   bool started1 = false, started2 = true;
   std::thread a([&] {
-    started1 = decodePart(path, 0, 0, first, done1, stop);
+    started1 = decodePart(path, 0, t.audioEnd, 0, first, done1, stop);
     finished1 = true;
   });
   std::thread b;
   if (j > 0)
     b = std::thread([&] {
-      started2 = decodePart(path, starts[static_cast<std::size_t>(j - 1)], middle - kWarmUp, second, done2, stop);
+      started2 =
+          decodePart(path, starts[static_cast<std::size_t>(j - 1)], t.audioEnd, middle - kWarmUp, second, done2, stop);
       finished2 = true;
     });
   while (!finished1 || !finished2) {

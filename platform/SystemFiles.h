@@ -6,8 +6,12 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace sys {
 
@@ -37,6 +41,30 @@ inline const char *fileKind(mode_t mode) {
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
   return "not a plain file";
+}
+
+// Opens a regular file read-only without ever waiting (a FIFO without a
+// writer, a device): its kind is checked before and after the open. The
+// descriptor, or -1 with `why` saying what it is ("it is a FIFO, not a
+// regular file") or errno's text.
+inline int openRegular(const char *path, std::string *why) {
+  struct stat st {};
+  const auto notRegular = [&](mode_t mode) {
+    if (why) *why = std::string("it is ") + fileKind(mode) + ", not a regular file";
+    return -1;
+  };
+  if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return notRegular(st.st_mode);
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return notRegular(st.st_mode);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace sys
