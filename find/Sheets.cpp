@@ -190,7 +190,9 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
     } else if (command == u"TRACK") {
       bool ok = false;
       const int number = words.size() >= 2 ? words[1].toInt(&ok) : 0;
-      if (!ok || number < 1 || number > 99) return SheetError{n, QStringLiteral("TRACK needs a number from 1 to 99")};
+      // A CD holds 99; a sheet for a long recording may hold more.
+      if (!ok || number < 1 || number > 99999)
+        return SheetError{n, QStringLiteral("TRACK needs a number from 1 to 99999")};
       if (words.size() >= 3 && words[2].toUpper() != u"AUDIO")
         return SheetError{n, QStringLiteral("TRACK %1 is %2, not AUDIO").arg(number).arg(quoted(words[2]))};
       sheet.tracks.push_back({number, {}, {}, -1, n, 0});

@@ -832,6 +832,32 @@ class TestApp : public QObject {
     QCOMPARE(audio::readStreamFacts("vbr-noxing-001.mp3").frames, 1000);
   }
 
+  // Thousands of found breakpoints go into the list in one insertion, not
+  // one at a time with a repaint each (which took seconds for 2,000).
+  void aSheetOfTenThousandTracksGoesInAtOnce() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 1}});
+    Form1->Edit1->setText(copyOf(QStringLiteral("many-frames.mp3")));
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    QByteArray sheet = "FILE \"many-frames.mp3\" MP3\n";
+    for (int k = 0; k < 10000; ++k) {
+      const int at = 2 * k;  // in cue frames of 1/75 s
+      sheet += QStringLiteral("TRACK %1 AUDIO\n TITLE \"T%1\"\n INDEX 01 %2:%3:%4\n")
+                   .arg(k + 1)
+                   .arg(at / 75 / 60, 2, 10, QLatin1Char('0'))
+                   .arg(at / 75 % 60, 2, 10, QLatin1Char('0'))
+                   .arg(at % 75, 2, 10, QLatin1Char('0'))
+                   .toLatin1();
+    }
+    writeFile(QStringLiteral("many.cue"), sheet);
+    fake_->fileAnswers.push_back(QDir::current().filePath(QStringLiteral("many.cue")));
+    QSignalSpy inserted(Form1->ListBox->model(), &QAbstractItemModel::rowsInserted);
+    Form1->ImportCueSheet->trigger();
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(Form1->ListBox->count(), 10001);  // and the end
+    QCOMPARE(Form1->ListBox->item(9999)->data(kTitleRole).toString(), QStringLiteral("T10000"));
+  }
+
   // Where the player cannot start, the page entry stops at the player, but
   // the frames are still read and the split still cuts on them.
   void withoutAPlayerTheSplitStillCutsOnTheFramesRead() {

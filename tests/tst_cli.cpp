@@ -160,6 +160,50 @@ class TestCli : public QObject {
     QVERIFY2(silences.out.trimmed().endsWith(QStringLiteral(",384")), qPrintable(silences.out + silences.err));
   }
 
+  // Nothing waits for ever or reads without end: a FIFO for every command
+  // that opens a source or a sheet, a sheet that is a device, larger than
+  // any sheet, with a line longer than any, or quoting a huge word; each
+  // gets one line that quotes at most 200 characters of it.
+  void nothingHangsOnWhatIsNoFile_data() {
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QByteArray>("sheet");  // written to the FIFO's place as a file, where given
+    QTest::addColumn<QString>("says");
+    const QStringList none;
+    QTest::newRow("info, a FIFO") << QStringList{"info"} << QByteArray() << "not a regular file";
+    QTest::newRow("silences, a FIFO") << QStringList{"silences"} << QByteArray() << "it is a FIFO, not a regular file";
+    QTest::newRow("chapters, a FIFO") << QStringList{"frames", "--from-chapters"} << QByteArray()
+                                      << "it is a FIFO, not a regular file";
+    QTest::newRow("cue, a FIFO") << QStringList{"cue"} << QByteArray() << "it is a FIFO, not a regular file";
+    QTest::newRow("time, a FIFO") << QStringList{"time", "10"} << QByteArray() << "not a regular file";
+    QTest::newRow("cue, 2 MB") << QStringList{"cue"} << QByteArray(2 << 20, 'x')
+                               << "it is larger than 1 MB, which no cue sheet is";
+    QTest::newRow("cue, a long line") << QStringList{"cue"} << QByteArray("REM ") + QByteArray(70000, 'x')
+                                      << "line 1: the line is longer than 64 KB";
+    QTest::newRow("cue, a huge word") << QStringList{"cue"}
+                                      << QByteArray("FILE a.mp3 MP3\nTRACK 01 ") + QByteArray(60000, 'y')
+                                      << "line 2: TRACK 1 is yyyy";
+  }
+  void nothingHangsOnWhatIsNoFile() {
+    QFETCH(QStringList, command);
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, says);
+    const QString name = QStringLiteral("input");
+    if (sheet.isNull())
+      QCOMPARE(::mkfifo(name.toLocal8Bit().constData(), 0600), 0);
+    else
+      writeFile(name, sheet);
+    const Result r = run(command + QStringList{name});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err.count(u'\n'), 1);
+    QVERIFY2(r.err.contains(says), qPrintable(r.err.left(300)));
+    QVERIFY2(r.err.size() < 400, qPrintable(r.err.left(300)));
+  }
+  void aSheetThatIsADeviceIsRefused() {
+    const Result r = run({QStringLiteral("cue"), QStringLiteral("/dev/zero")});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, QStringLiteral("tranchette-cli: /dev/zero: cannot open it: it is a character device, not a regular file\n"));
+  }
+
   void infoRefusesWhatIsNoMpegAudio_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("missing") << "missing.mp3";
