@@ -336,7 +336,7 @@ void TForm1::FindSilencesClick(QObject *) {
   const QString source = model_.source();
   std::optional<found::SilencesFound> found;
   QString why;
-  const bool ran = runSearch(this, [&](SearchProgress &progress) {
+  const bool ran = runSearch(this, QStringLiteral("Finding silences..."), [&](SearchProgress &progress) {
     found = found::findSilences(
         source, settings,
         [&progress](std::int64_t done, std::int64_t total) {

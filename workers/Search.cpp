@@ -3,13 +3,15 @@
 #include <limits>
 #include <thread>
 
+#include <QLabel>
+#include <QScopeGuard>
 #include <QThread>
 
 #include "InputGate.h"
 #include "ProgressWindow.h"
 #include "SplitEngine.h"
 
-bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> &work) {
+bool runSearch(QWidget *hostWindow, const QString &title, const std::function<void(SearchProgress &)> &work) {
   SearchProgress progress;
   std::atomic<bool> finished{false};
   bool closeAsked = false;
@@ -18,6 +20,16 @@ bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> 
     finished = true;
   });
   Form3->Progress->setValue(Form3->Progress->minimum());
+  const QString waiting = Form3->Label1->text();
+  const QRect place = Form3->Label1->geometry();
+  Form3->Label1->setText(title);
+  Form3->Label1->setGeometry(0, place.y(), Form3->width(), place.height());  // centred over the bar, whole
+  Form3->Label1->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+  const auto restore = qScopeGuard([&] {
+    Form3->Label1->setText(waiting);
+    Form3->Label1->setGeometry(place);
+    Form3->Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  });
   Form3->showBusy();
   {
     InputGate gate(hostWindow, [&] {

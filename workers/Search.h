@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+class QString;
 class QWidget;
 
 // Runs `work` on a thread of its own while the progress window shows how far
@@ -14,4 +15,5 @@ struct SearchProgress {
   std::atomic<bool> stop{false};
   std::atomic<std::int64_t> done{0}, total{0};
 };
-bool runSearch(QWidget *hostWindow, const std::function<void(SearchProgress &)> &work);
+// `title` stands over the bar meanwhile ("Finding silences...").
+bool runSearch(QWidget *hostWindow, const QString &title, const std::function<void(SearchProgress &)> &work);
