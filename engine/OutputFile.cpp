@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <QRegularExpression>
@@ -40,6 +42,147 @@ bool sameBytes(const QByteArray &a, const QByteArray &b) {
       return false;
   }
   return true;
+}
+
+namespace {
+
+// A POSIX record lock that another process holds on the file (errno set).
+bool hasRecordLock(int fd) {
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_GETLK, &range) != 0 || range.l_type == F_UNLCK) return false;
+  errno = EWOULDBLOCK;
+  return true;
+}
+
+bool failWith(int error) {
+  errno = error;
+  return false;
+}
+
+}  // namespace
+
+void File::reset(int fd) {
+  close();
+  fd_ = fd;
+}
+
+bool File::close() {
+  if (fd_ < 0) return true;
+  const bool ok = ::close(fd_) == 0;
+  fd_ = -1;
+  return ok;
+}
+
+PendingFile::~PendingFile() {
+  out_.close();
+  if (!temp_.isEmpty()) ::unlink(temp_.constData());
+}
+
+bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid, mode_t mode) {
+  final_ = finalName;
+  struct stat st {};
+  if (::stat(final_.constData(), &st) == 0) {
+    if (std::pair(st.st_dev, st.st_ino) == avoid) {
+      isSource_ = true;
+      return failWith(EEXIST);
+    }
+    if (S_ISDIR(st.st_mode)) return failWith(EISDIR);
+    // A FIFO, device or socket is no file to replace (as root, a rename
+    // would put a file in the place of /dev/null or /dev/stdout).
+    if (!S_ISREG(st.st_mode)) {
+      notRegular_ = st.st_mode;
+      return failWith(EEXIST);
+    }
+    // A file that could not be opened for writing is not replaced either.
+    if (::access(final_.constData(), W_OK) != 0) return false;
+    existed_ = true;
+    lock_.reset(::open(final_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
+  } else if (errno != ENOENT) {
+    return false;  // a name too long, a folder that is a file: said before any byte is copied
+  }
+  static std::atomic<unsigned> serial{0};
+  static const QByteArray process = QByteArray::number(::getpid());  // a run never forks
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const QByteArray temp =
+        folderOf(final_) + ".tranchette-" + process + '-' + QByteArray::number(serial++) + ".part";
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      out_.reset(fd);
+      temp_ = temp;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+QString PendingFile::whyNot(int error) const {
+  if (isSource_) return QStringLiteral("It is the source file.");
+  if (notRegular_) return QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_));
+  return systemError(error);
+}
+
+QString PendingFile::whyNotBriefly(int error) const {
+  if (!isSource_ && !notRegular_) return systemError(error);
+  QString why = whyNot(error);
+  why[0] = why[0].toLower();
+  why.chop(1);
+  return why;
+}
+
+void PendingFile::reserve(std::int64_t bytes) {
+  if (bytes > reserved_ && ::fallocate(out_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0)
+    reserved_ = bytes;
+}
+
+void PendingFile::setMode(mode_t mode) { ::fchmod(out_.fd(), mode); }
+
+bool PendingFile::close() {
+  releaseSpare();  // where some spare space stays taken, the file is whole all the same
+  return out_.close();
+}
+
+bool PendingFile::rewrite(const std::vector<unsigned char> &bytes, off_t offset) {
+  File file(::open(temp_.constData(), O_WRONLY | O_CLOEXEC));
+  return file.isOpen() &&
+         ::pwrite(file.fd(), bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size()) &&
+         file.close();
+}
+
+bool PendingFile::commit() {
+  if (!close()) return false;
+  if (!existed_ && ::renameat2(AT_FDCWD, temp_.constData(), AT_FDCWD, final_.constData(), RENAME_NOREPLACE) == 0)
+    return temp_.clear(), true;
+  struct stat st {};
+  if (!existed_ && errno == EEXIST && ::stat(final_.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    notRegular_ = st.st_mode;
+    return failWith(EEXIST);
+  }
+  if (::rename(temp_.constData(), final_.constData()) != 0) return false;  // also where renameat2 is not had
+  temp_.clear();
+  return true;
+}
+
+bool PendingFile::replacesOther() const { return existed_ && !sameBytes(temp_, final_); }
+
+bool PendingFile::commitAs(const QByteArray &other) {
+  if (!close()) return false;
+  if (::link(temp_.constData(), other.constData()) != 0) {
+    if (errno != EEXIST || !sameBytes(temp_, other)) return false;
+  }
+  ::unlink(temp_.constData());
+  temp_.clear();
+  return true;
+}
+
+bool PendingFile::releaseSpare() {
+  const std::int64_t reserved = std::exchange(reserved_, 0);
+  struct stat st {};
+  return !out_.isOpen() || reserved == 0 || ::fstat(out_.fd(), &st) != 0 || reserved <= st.st_size ||
+         ::ftruncate(out_.fd(), st.st_size) == 0;
 }
 
 OutputLock::~OutputLock() {

@@ -4,10 +4,10 @@
 // own, the bytes it reads are copied into the pieces of a guessed layout on
 // the split's thread, so that the source is read once.
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,33 +40,7 @@ class CopyAsRead {
  public:
   CopyAsRead(Run &run, const Layout *guessed) : run_(run), layout_(guessed) {}
 
-  void operator()(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
-    if (offset != seen_) layout_ = nullptr;
-    seen_ = offset + static_cast<std::int64_t>(size);
-    while (layout_ && track_ <= layout_->count && ahead_.size() < kMaxAhead && held_ < kMaxHeldAhead) {
-      if (!piece_) {
-        range_ = layout_->piece(track_);
-        if (range_.length == 0) {
-          ++track_;
-          continue;
-        }
-        if (range_.offset >= seen_) return;
-        if (range_.offset < offset || !(piece_ = run_.create(track_, range_.createPrefix))) break;
-        piece_->reserve(range_.length);
-        written_ = 0;
-      }
-      const std::int64_t from = range_.offset + written_;
-      const std::int64_t length = std::min(range_.length - written_, seen_ - from);
-      if (!run_.append(*piece_, bytes + (from - offset), static_cast<std::size_t>(length))) break;
-      written_ += length;
-      if (written_ < range_.length) return;
-      if (!piece_->close()) break;
-      held_ += piece_->holdsSameNamed() ? 1 : 0;
-      ahead_.emplace(track_++, std::pair(range_, std::move(piece_)));
-    }
-    layout_ = nullptr;
-    piece_.reset();
-  }
+  void operator()(std::int64_t offset, const unsigned char *bytes, std::size_t size);
 
   // Whether it still writes what it is given.
   bool writes() const { return layout_ != nullptr; }
@@ -100,68 +74,23 @@ class BytesBetween {
   };
 
   // On the measuring thread. Raises Stopped where a stop is asked for.
-  void put(std::int64_t offset, const unsigned char *bytes, std::size_t size) {
-    std::unique_lock lock(mutex_);
-    starved_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return stopAsked || !wanted_ || !free_.empty() || made_ < kBlocks; });
-    starved_ = false;
-    if (stopAsked) throw Stopped();
-    if (!wanted_) return;
-    Block block;
-    if (free_.empty()) {
-      ++made_;
-    } else {
-      block = std::move(free_.back());
-      free_.pop_back();
-    }
-    lock.unlock();
-    block.offset = offset;
-    block.bytes.assign(bytes, bytes + size);
-    lock.lock();
-    full_.push_back(std::move(block));
-    changed_.notify_all();
-  }
+  void put(std::int64_t offset, const unsigned char *bytes, std::size_t size);
   // On the measuring thread: nothing more comes.
-  void end() {
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-    changed_.notify_all();
-  }
+  void end();
   // On the measuring thread: what it still has to tell of the bytes (where
   // a cut lies) lies at `offset` or later.
-  void settle(std::int64_t offset) {
-    std::lock_guard lock(mutex_);
-    settled_ = offset;
-    changed_.notify_all();
-  }
+  void settle(std::int64_t offset);
   // On the split's thread: waits until everything before `offset` is
   // settled or the measurement has ended. False where it waits in turn for
   // the block the split holds (it read far ahead of what it settled, as
   // over megabytes of junk): then the split must let the blocks go.
-  bool waitSettled(std::int64_t offset) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return ended_ || settled_ >= offset || starved_; });
-    return ended_ || settled_ >= offset;
-  }
+  bool waitSettled(std::int64_t offset);
 
   // On the split's thread: the next block, or nothing at the end.
-  std::optional<Block> take() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !full_.empty() || ended_; });
-    if (full_.empty()) return std::nullopt;
-    Block block = std::move(full_.front());
-    full_.pop_front();
-    return block;
-  }
+  std::optional<Block> take();
   // A block written, to be filled again; or, with `wanted` false, no more
   // bytes are wanted.
-  void giveBack(Block &&block, bool wanted) {
-    std::lock_guard lock(mutex_);
-    free_.push_back(std::move(block));
-    wanted_ = wanted;
-    changed_.notify_all();
-  }
+  void giveBack(Block &&block, bool wanted);
 
  private:
   // Enough for either thread to run a few blocks ahead of the other when

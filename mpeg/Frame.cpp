@@ -357,11 +357,12 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
       const std::size_t have = avail(kWindow + kMaxFrame + 4);
       const bool atEnd = have < kWindow + kMaxFrame + 4;
       const std::size_t scan = atEnd ? have : kWindow;
-      const unsigned char *d = in.data();
-      if (q == 0 && have > 0 && d[0] != 0) p.kind = Passed::Kind::junk;
+      if (q == 0 && have > 0 && in.data()[0] != 0) p.kind = Passed::Kind::junk;
       for (; q < scan; ++q) {
         Header next;
-        const bool frame = d[q] == 0xFF && q + 4 <= have && parseHeader(d + q, next) && confirmed(q, next);
+        const bool frame =
+            in.data()[q] == 0xFF && q + 4 <= have && parseHeader(in.data() + q, next) && confirmed(q, next);
+        const unsigned char *d = in.data();  // confirmed() may have read on, and moved the bytes
         const bool tag = d[q] == 'I' && q + 10 <= have && id3v2Size(d + q) > 0;
         if (frame || tag) {
           in.skip(q);
@@ -422,21 +423,23 @@ std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const
         }
         return std::nullopt;
       }
-      const unsigned char *d = in.data();
-      if (n >= 4 && isFreeFormat(d)) {
+      // The bytes here are looked at through in.data() anew after every
+      // avail(): reading on moves them.
+      if (n >= 4 && isFreeFormat(in.data())) {
         why = {s.frames, start + pos(), "free format"};
         return std::nullopt;
       }
       if (header && confirmed(0, h)) {
         // A new format, after the last frame of the old one.
+        const unsigned char *d = in.data();
         FormatChange change{s.frames, pos(), h, {d[0], d[1], d[2], d[3]}};
         s.changes.push_back(change);
         format = h;  // an Info frame here is audio, as libmpg123 decodes it
         continue;
       }
-      if (n >= 4 && std::memcmp(d, "ID3", 3) == 0 && avail(10) >= 10 && id3v2Size(d) > 0 &&
-          id3v2Size(d) <= limit - pos()) {
-        const std::int64_t size = id3v2Size(d);
+      if (n >= 4 && std::memcmp(in.data(), "ID3", 3) == 0 && avail(10) >= 10 && id3v2Size(in.data()) > 0 &&
+          id3v2Size(in.data()) <= limit - pos()) {
+        const std::int64_t size = id3v2Size(in.data());
         s.passed.push_back({Passed::Kind::id3v2, pos(), size, s.frames});
         for (std::int64_t left = size; left > 0;) {
           const auto step = std::min<std::size_t>(static_cast<std::size_t>(left), avail(1 << 20));

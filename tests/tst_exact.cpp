@@ -724,6 +724,29 @@ class TestExact : public QObject {
     QTest::newRow("two files of two formats") << src + readAll(media(QStringLiteral("mpeg2-mono.mp3")))
                                               << "changes at frame 384 (byte 160,913) to MPEG-2 Layer III, 22,050 Hz mono"
                                               << 1764000;
+    // The same with the new format's first header in the last 50 bytes of
+    // the walk's first read (half a megabyte), and more than that after it:
+    // the header is confirmed by reading on, which moves the bytes read.
+    const QByteArray noInfo = readAll(media(QStringLiteral("cbr-noinfo.mp3")));
+    const QByteArray four = noInfo + noInfo + noInfo + noInfo;
+    qsizetype end = 0;  // the frames of `four` that end 72 bytes or more before 512 KB
+    int frames = 0;
+    for (qsizetype next = 0; next + 4 <= four.size() && next <= 524288 - 72; next += 417 + ((four[next + 2] >> 1) & 1))
+      end = next, ++frames;
+    --frames;
+    // A tag in front (a TIT2 frame and its text) puts the change at 524,238.
+    const qsizetype tagSize = 524288 - 50 - end, text = tagSize - 21;
+    QByteArray tag("ID3\x03\0\0\0\0", 8);
+    tag += static_cast<char>((tagSize - 10) >> 7);
+    tag += static_cast<char>((tagSize - 10) & 0x7F);
+    tag += QByteArray("TIT2\0\0", 6) + static_cast<char>((text + 1) >> 8) + static_cast<char>((text + 1) & 0xFF) +
+           QByteArray("\0\0\0", 3) + QByteArray(text, 'x');
+    const QByteArray mono = readAll(media(QStringLiteral("mpeg2-mono.mp3")));
+    QByteArray monos;
+    for (int i = 0; i < 20; ++i) monos += mono;
+    QTest::newRow("two formats, the change where the walk reads on") << tag + four.left(end) + monos
+                                                                     << "to MPEG-2 Layer III, 22,050 Hz mono"
+                                                                     << frames * 4608;
   }
   void realWorldFilesAreCutExactly() {
     QFETCH(QByteArray, bytes);
