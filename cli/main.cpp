@@ -332,7 +332,10 @@ int join(const Options &o) {
   if (o.join || o.exact) return usageError(QStringLiteral("join takes no --join or --exact"));
   catchSignals();
   QString joinedAs;
-  if (const auto problem = split::joinPieces(o.positional, o.outputTemplate, &joinedAs)) {
+  std::vector<split::Message> told;
+  const auto problem = split::joinPieces(o.positional, o.outputTemplate, &joinedAs, &told);
+  for (const split::Message &m : told) error(m.file, m.brief);
+  if (problem) {
     error(problem->file, problem->brief);
     return caughtSignal ? 128 + caughtSignal : 1;
   }

@@ -9,6 +9,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +21,7 @@
 
 #include <QRegularExpression>
 
+#include "FileName.h"
 #include "Frame.h"
 #include "SystemFiles.h"
 
@@ -61,6 +66,69 @@ bool failWith(int error) {
   return false;
 }
 
+// This process's mark on its temporaries: random, so that processes of the
+// same number in other PID namespaces or on other machines sharing a folder
+// never take each other's.
+const QByteArray &ownToken() {
+  static const QByteArray token = [] {
+    std::random_device random;
+    const auto value = (std::uint64_t{random()} << 32) ^ random() ^ (std::uint64_t(::getpid()) << 17);
+    return QByteArray::number(static_cast<qulonglong>(value), 16).rightJustified(16, '0');
+  }();
+  return token;
+}
+
+}  // namespace
+
+// ".tranchette-<token>.live" in a folder: held under an flock while this
+// process has temporaries there, so that whoever looks knows them to be
+// live, in any namespace; the kernel lets go of the lock when the process
+// dies, however it dies. Made before the first temporary there, removed
+// with the last.
+class Liveness {
+ public:
+  static std::shared_ptr<Liveness> in(const QByteArray &folder) {
+    static std::mutex guard;
+    static std::map<QByteArray, std::weak_ptr<Liveness>> held;
+    const std::lock_guard lock(guard);
+    char *resolved = ::realpath(folder.isEmpty() ? "." : folder.constData(), nullptr);
+    const QByteArray key = resolved ? QByteArray(resolved) : folder;
+    std::free(resolved);
+    if (auto there = held[key].lock()) return there;
+    auto made = std::shared_ptr<Liveness>(new Liveness(folder + ".tranchette-" + ownToken() + ".live"));
+    if (!made->file_.isOpen()) return nullptr;
+    held[key] = made;
+    return made;
+  }
+  ~Liveness() {
+    if (file_.isOpen()) ::unlink(path_.constData());
+  }
+
+ private:
+  explicit Liveness(QByteArray path) : path_(std::move(path)) {
+    file_.reset(::open(path_.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file_.isOpen() && ::flock(file_.fd(), LOCK_EX) != 0) file_.close();
+  }
+  QByteArray path_;
+  File file_;
+};
+
+namespace {
+
+// Whether a file that no one holds an flock on is there (then `fd` is open
+// on it and locked, for its removal), or none.
+bool unheld(int dir, const char *name, File &fd) {
+  fd.reset(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd.isOpen() && ::flock(fd.fd(), LOCK_EX | LOCK_NB) == 0;
+}
+
+// Whether a file is older than a minute: one made since may be about to be
+// locked by its maker.
+bool settled(int dir, const char *name) {
+  struct stat st {};
+  return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_mtime < ::time(nullptr) - 60;
+}
+
 }  // namespace
 
 void File::reset(int fd) {
@@ -78,6 +146,7 @@ bool File::close() {
 PendingFile::~PendingFile() {
   out_.close();
   if (!temp_.isEmpty()) ::unlink(temp_.constData());
+  live_.reset();  // after the temporary: its mark goes last
 }
 
 bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid, mode_t mode) {
@@ -104,10 +173,10 @@ bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoi
     return false;  // a name too long, a folder that is a file: said before any byte is copied
   }
   static std::atomic<unsigned> serial{0};
-  static const QByteArray process = QByteArray::number(::getpid());  // a run never forks
+  if (!(live_ = Liveness::in(folderOf(final_)))) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const QByteArray temp =
-        folderOf(final_) + ".tranchette-" + process + '-' + QByteArray::number(serial++) + ".part";
+        folderOf(final_) + ".tranchette-" + ownToken() + '-' + QByteArray::number(serial++) + ".part";
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) {
       out_.reset(fd);
@@ -192,9 +261,16 @@ OutputLock::~OutputLock() {
 }
 
 bool OutputLock::take(const QByteArray &firstPiece, const QString &outputTemplate) {
-  std::uint64_t h = 1469598103934665603ull;  // FNV-1a of the template, for a name of fixed length
-  for (char c : outputTemplate.toUtf8()) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  path_ = folderOf(firstPiece) + ".tranchette-" + QByteArray::number(static_cast<qulonglong>(h), 16) + ".lock";
+  // The set of files, not the template's text: the pieces' folder as the
+  // system resolves it, and the names as the template makes them there.
+  const QByteArray folder = folderOf(firstPiece);
+  char *resolved = ::realpath(folder.isEmpty() ? "." : folder.constData(), nullptr);
+  const QByteArray where = resolved ? QByteArray(resolved) : folder;
+  std::free(resolved);
+  const QByteArray names = where + '/' + encodeFileName(fileNamePart(outputTemplate));
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a, for a name of fixed length
+  for (char c : names) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  path_ = folder + ".tranchette-" + QByteArray::number(static_cast<qulonglong>(h), 16) + ".lock";
   for (;;) {
     file_.reset(::open(path_.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!file_.isOpen()) return false;
@@ -212,31 +288,69 @@ bool OutputLock::take(const QByteArray &firstPiece, const QString &outputTemplat
   }
 }
 
-std::int64_t removeStaleTemporaries(const QByteArray &folder) {
+Swept removeStaleTemporaries(const QByteArray &folder) {
+  Swept swept;
   DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-  if (!dir) return 0;
-  static const QRegularExpression temporary(QStringLiteral("^\\.tranchette-(\\d+)-\\d+\\.part$"));
-  static const QRegularExpression lock(QStringLiteral("^\\.tranchette-[0-9a-f]+\\.lock$"));
-  std::int64_t removed = 0;
+  if (!dir) return swept;
+  static const QRegularExpression temporary(QStringLiteral("^\\.tranchette-([0-9a-f]{16})-\\d+\\.part$"));
+  static const QRegularExpression older(QStringLiteral("^\\.tranchette-(\\d+)-\\d+\\.part$"));  // by process number
+  static const QRegularExpression lock(QStringLiteral("^\\.tranchette-[0-9a-f]+\\.(lock|live)$"));
+  const int at = ::dirfd(dir);
+  std::vector<QByteArray> stale, marks;
   while (const dirent *entry = ::readdir(dir)) {
-    // A lock that no run holds: its run was killed.
-    if (lock.match(QString::fromLatin1(entry->d_name)).hasMatch()) {
-      File held(::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-      if (held.isOpen() && ::flock(held.fd(), LOCK_EX | LOCK_NB) == 0 && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
-        ++removed;
+    const QString name = QString::fromLatin1(entry->d_name);
+    if (lock.match(name).hasMatch()) {
+      marks.emplace_back(entry->d_name);
       continue;
     }
-    const QRegularExpressionMatch m = temporary.match(QString::fromLatin1(entry->d_name));
-    if (!m.hasMatch()) continue;
-    bool ok = false;
-    const qlonglong process = m.captured(1).toLongLong(&ok);
-    // Gone: no process of that number (one that lives, whoever's, keeps it).
-    if (!ok || process <= 0 || process > std::numeric_limits<pid_t>::max() || process == ::getpid()) continue;
-    if (::kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH) continue;
-    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) ++removed;
+    if (const QRegularExpressionMatch m = temporary.match(name); m.hasMatch()) {
+      // Another's as long as its process holds its mark on the folder.
+      const QByteArray token = m.captured(1).toLatin1();
+      File live;
+      if (token == ownToken() || (!unheld(at, (".tranchette-" + token + ".live").constData(), live) && live.isOpen()))
+        continue;
+      stale.emplace_back(entry->d_name);
+    } else if (const QRegularExpressionMatch o = older.match(name); o.hasMatch()) {
+      bool ok = false;
+      const qlonglong process = o.captured(1).toLongLong(&ok);
+      if (!ok || process <= 0 || process > std::numeric_limits<pid_t>::max()) continue;
+      if (::kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH) continue;
+      stale.emplace_back(entry->d_name);
+    }
+  }
+  const auto removeOrTell = [&](const QByteArray &name) {
+    if (::unlinkat(at, name.constData(), 0) == 0) return true;
+    // Another user's, in a folder whose sticky bit keeps it: said, not passed over.
+    if (errno == EPERM || errno == EACCES) swept.othersLeft << decodeFileName(folder + name);
+    return false;
+  };
+  for (const QByteArray &name : stale) swept.removed += removeOrTell(name) ? 1 : 0;
+  // Marks and locks that no run holds, once their maker had time to lock them.
+  for (const QByteArray &name : marks) {
+    File held;
+    if (settled(at, name.constData()) && unheld(at, name.constData(), held)) removeOrTell(name);
   }
   ::closedir(dir);
-  return removed;
+  return swept;
+}
+
+std::optional<Message> sweptNotice(const Swept &swept, const QByteArray &folder, const QString &who) {
+  const QString where = folder.isEmpty() ? QStringLiteral("the current folder") : decodeFileName(folder);
+  QStringList text, brief;
+  if (swept.removed > 0) {
+    const QString what =
+        swept.removed == 1 ? QStringLiteral("1 temporary file") : QStringLiteral("%1 temporary files").arg(swept.removed);
+    text << QStringLiteral("%1 left in %2 by %3 %4 removed.")
+                .arg(what, where, who, swept.removed == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+    brief << QStringLiteral("removed %1 left in %2 by %3").arg(what, where, who);
+  }
+  if (!swept.othersLeft.isEmpty()) {
+    text << QStringLiteral("Left by another user's run that ended, and not theirs to remove here: %1.")
+                .arg(swept.othersLeft.join(QStringLiteral(", ")));
+    brief << QStringLiteral("another user's stale files cannot be removed: %1").arg(swept.othersLeft.join(QStringLiteral(", ")));
+  }
+  if (text.isEmpty()) return std::nullopt;
+  return Message{QString(), text.join(QStringLiteral("\r\n")), brief.join(QStringLiteral("; "))};
 }
 
 bool writeAll(int fd, const char *bytes, std::size_t size) {

@@ -6,12 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "FileName.h"
 #include "SplitEngine.h"
@@ -115,6 +118,7 @@ class PendingFile {
   bool existed_ = false;   // a file stood under the final name at open()
   File out_;
   File lock_;
+  std::shared_ptr<class Liveness> live_;  // this process's mark in the folder
 };
 
 // Holds the set of pieces of one output template for one run, so that two
@@ -136,11 +140,21 @@ class OutputLock {
   File file_;
 };
 
-// Removes the temporaries (".tranchette-<process>-<n>.part") that processes
-// no longer running on this machine left in `folder` ("" for the current
-// one), never a live one's, and the output locks that no run holds. Returns
-// how many were removed.
-std::int64_t removeStaleTemporaries(const QByteArray &folder);
+// Removes the temporaries (".tranchette-<token>-<n>.part") that processes
+// no longer running left in `folder` ("" for the current one): those whose
+// process no longer holds its mark there (".tranchette-<token>.live", under
+// an flock that the kernel lets go of when the process dies, in whatever
+// PID namespace or on whatever machine), never a live one's; and the marks
+// and output locks that no one holds. What another user left where the
+// folder's sticky bit keeps it is named, not removed.
+struct Swept {
+  std::int64_t removed = 0;  // temporaries
+  QStringList othersLeft;
+};
+Swept removeStaleTemporaries(const QByteArray &folder);
+// What a sweep has to tell, in a message's two forms; nothing where it has
+// nothing. `who` says what left them ("a split that was stopped").
+std::optional<Message> sweptNotice(const Swept &swept, const QByteArray &folder, const QString &who);
 
 // Writes all of `bytes` to fd; false with errno set.
 bool writeAll(int fd, const char *bytes, std::size_t size);

@@ -133,13 +133,8 @@ bool Run::lockPieces(const QString &firstPiece) {
 void Run::sweep(const QString &piece) {
   const QByteArray folder = folderOf(encodeFileName(piece));
   if (!swept_.insert(folder).second) return;
-  const std::int64_t removed = removeStaleTemporaries(folder);
-  if (removed == 0) return;
-  const QString where = folder.isEmpty() ? QStringLiteral("the current folder") : decodeFileName(folder);
-  const QString what = removed == 1 ? QStringLiteral("1 temporary file") : QStringLiteral("%1 temporary files").arg(removed);
-  reporter_.notice({QString(), QStringLiteral("%1 left in %2 by a split that was stopped %3 removed.")
-                                   .arg(what, where, removed == 1 ? QStringLiteral("was") : QStringLiteral("were")),
-                    QStringLiteral("removed %1 left in %2 by a split that was stopped").arg(what, where)});
+  if (const auto told = sweptNotice(removeStaleTemporaries(folder), folder, QStringLiteral("a split that was stopped")))
+    reporter_.notice(*told);
 }
 
 bool Run::append(PendingFile &piece, const unsigned char *bytes, std::size_t size) {

@@ -195,6 +195,9 @@ JoinFiles writeJoinFiles(const QStringList &pieces, const QString &joinName, boo
 // A file of other bytes under `output` is not replaced: the join goes to
 // "<output>-joined.<ext>" beside it (refused where that too holds others);
 // `joinedAs` tells where it went.
-std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs = nullptr);
+// Temporaries that a join or split killed left in the output's folder are
+// removed first; `told`, where given, hears of it.
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs = nullptr,
+                                  std::vector<Message> *told = nullptr);
 
 }  // namespace split

@@ -248,7 +248,11 @@ std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpe
 
 }  // namespace
 
-std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs) {
+std::optional<Message> joinPieces(const QStringList &pieces, const QString &output, QString *joinedAs,
+                                  std::vector<Message> *told) {
+  const QByteArray folder = folderOf(encodeFileName(output));
+  if (const auto swept = sweptNotice(removeStaleTemporaries(folder), folder, QStringLiteral("a run that was stopped")))
+    if (told) told->push_back(*swept);
   std::vector<JoinPiece> in;
   if (auto refused = readPieces(pieces, output, in)) return refused;
   const JoinPiece &head = in.front();

@@ -591,6 +591,14 @@ class TestCli : public QObject {
              QByteArray("tranchette-cli join -o vbr-xing.mp3 -- vbr-xing-001.mp3 vbr-xing-002.mp3 vbr-xing-003.mp3 "
                         "vbr-xing-004.mp3"));
 
+    // What a killed join left beside its output goes with the next join.
+    QDir().mkpath(QStringLiteral("joined"));
+    writeFile(QStringLiteral("joined/.tranchette-0123456789abcdef-0.part"), "half a join");
+    const Result swept = run(QStringList{QStringLiteral("join"), QStringLiteral("-o"), QStringLiteral("joined/all.mp3")} + pieces);
+    QCOMPARE(swept.status, 0);
+    QCOMPARE(swept.err, QStringLiteral("tranchette-cli: removed 1 temporary file left in joined/ by a run that was stopped\n"));
+    QCOMPARE(QDir(QStringLiteral("joined")).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("all.mp3")});
+
     // Not consecutive pieces: refused, naming the one out of place.
     const Result refused =
         run({QStringLiteral("join"), QStringLiteral("-o"), QStringLiteral("x.mp3"), pieces[0], pieces[2]});

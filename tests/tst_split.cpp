@@ -236,8 +236,66 @@ class TestSplit : public QObject {
   }
 
   // Temporaries that a killed run left in the output folder go with the next
-  // run into that folder, and the user hears of it; a live process's stay.
+  // run into that folder, and the user hears of it; a live run's stay. A run
+  // is live while it holds the flock on its mark (".tranchette-<token>.live"),
+  // whatever its process number says in this PID namespace; temporaries
+  // named by a process number (older runs) go by that number. A mark no one
+  // holds goes once it is a minute old, never before: its maker may be about
+  // to lock it.
+  void temporariesOfRunsThatEndedGo_data() {
+    QTest::addColumn<QString>("temporary");  // "" for none
+    QTest::addColumn<QString>("mark");       // "" for none
+    QTest::addColumn<bool>("held");          // the mark, by a run elsewhere
+    QTest::addColumn<int>("markAgeSeconds");
+    QTest::addColumn<bool>("temporaryStays");
+    QTest::addColumn<bool>("markStays");
+    const QString t = QStringLiteral("out/.tranchette-00c0ffee00c0ffee-7.part");
+    const QString m = QStringLiteral("out/.tranchette-00c0ffee00c0ffee.live");
+    QTest::newRow("held by a run in any namespace") << t << m << true << 600 << true << true;
+    QTest::newRow("its run gone") << t << m << false << 600 << false << false;
+    QTest::newRow("its run gone, the mark fresh") << t << m << false << 0 << false << true;
+    QTest::newRow("no mark") << t << "" << false << 0 << false << false;
+    QTest::newRow("a fresh mark alone") << "" << m << false << 0 << false << true;
+  }
   void temporariesOfRunsThatEndedGo() {
+    QFETCH(QString, temporary);
+    QFETCH(QString, mark);
+    QFETCH(bool, held);
+    QFETCH(int, markAgeSeconds);
+    QFETCH(bool, temporaryStays);
+    QFETCH(bool, markStays);
+    const QString source = makeSource(3000);
+    QDir().mkpath(QStringLiteral("out"));
+    if (!temporary.isEmpty()) writeFile(temporary, patternBytes(100));
+    int holder = -1;
+    if (!mark.isEmpty()) {
+      writeFile(mark, QByteArray());
+      const struct timeval then[2] = {{::time(nullptr) - markAgeSeconds, 0}, {::time(nullptr) - markAgeSeconds, 0}};
+      QCOMPARE(::utimes(QFile::encodeName(mark).constData(), then), 0);
+      if (held) {
+        holder = ::open(QFile::encodeName(mark).constData(), O_RDONLY);
+        QCOMPARE(::flock(holder, LOCK_EX), 0);
+      }
+    }
+    const auto release = qScopeGuard([holder] {
+      if (holder >= 0) ::close(holder);
+    });
+    Recorder r;
+    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), r).completed);
+    if (!temporary.isEmpty()) QCOMPARE(QFileInfo::exists(temporary), temporaryStays);
+    if (!mark.isEmpty()) QCOMPARE(QFileInfo::exists(mark), markStays);
+    const bool removed = !temporary.isEmpty() && !temporaryStays;
+    QCOMPARE(r.notices, removed ? QStringList{QStringLiteral("1 temporary file left in out/ by a split that was "
+                                                             "stopped was removed.")}
+                                : QStringList());
+    // The run's own mark went with its last temporary.
+    QCOMPARE(QDir(QStringLiteral("out")).entryList({QStringLiteral(".tranchette-*.live")}, QDir::Files | QDir::Hidden).size(),
+             mark.isEmpty() || !markStays ? 0 : 1);
+  }
+
+  // Older runs named their temporaries by their process number: gone with
+  // the process.
+  void temporariesNamedByProcessGoWithIt() {
     const QString source = makeSource(3000);
     QDir().mkpath(QStringLiteral("out"));
     const pid_t gone = ::fork();
@@ -249,8 +307,7 @@ class TestSplit : public QObject {
     writeFile(stale, patternBytes(100));
     writeFile(live, patternBytes(100));
     Recorder r;
-    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), r);
-    QVERIFY(out.completed);
+    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), r).completed);
     QVERIFY(!QFileInfo::exists(stale));
     QVERIFY(QFileInfo::exists(live));
     QCOMPARE(r.notices, QStringList{QStringLiteral("1 temporary file left in out/ by a split that was stopped was removed.")});
@@ -259,6 +316,35 @@ class TestSplit : public QObject {
     QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("out/p-%track%.mp3"), again).completed);
     QVERIFY(again.notices.isEmpty());
   }
+
+  // The lock follows the files a run writes, not its template's text: any
+  // template that names the same pieces is kept out while a run holds them.
+  void templatesNamingOneSetAreKeptApart_data() {
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the same text") << "out/s-%track%.mp3" << true;
+    QTest::newRow("with ./") << "./out/s-%track%.mp3" << true;
+    QTest::newRow("through ..") << "out/../out/s-%track%.mp3" << true;
+    QTest::newRow("absolute") << "{here}/out/s-%track%.mp3" << true;
+    QTest::newRow("through a link") << "linked/s-%track%.mp3" << true;
+    QTest::newRow("other names") << "out/t-%track%.mp3" << false;
+  }
+  void templatesNamingOneSetAreKeptApart() {
+    QFETCH(QString, other);
+    QFETCH(bool, refused);
+    const QString source = makeSource(3000);
+    QDir().mkpath(QStringLiteral("out"));
+    QFile::link(QStringLiteral("out"), QStringLiteral("linked"));
+    other.replace(QStringLiteral("{here}"), QDir::currentPath());
+    split::OutputLock first;
+    QVERIFY(first.take(QByteArrayLiteral("out/s-001.mp3"), QStringLiteral("out/s-%track%.mp3")));
+    Recorder r;
+    const split::Outcome out = split::splitBySize(source, QStringLiteral("1"), other, r);
+    QCOMPARE(out.completed, !refused);
+    if (refused)
+      QVERIFY2(r.failures.value(0).startsWith(QStringLiteral("Another split is writing")), qPrintable(r.failures.value(0)));
+  }
+
 
   // Two runs never write the same names at once: the second is refused at
   // once, before it writes anything, and the first goes on.
