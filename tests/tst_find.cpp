@@ -81,18 +81,53 @@ class TestFind : public QObject {
     QCOMPARE(found->markers.size(), found->silences.size() + 2);
   }
 
-  // The level and the length decide: a floor at -66 dB RMS is silence below
-  // -45 dB and sound above -75 dB; pauses of 2.5 s are not silences of 3 s.
-  // A minute of the floor alone is one silence, across the halves' seam.
-  void theSettingsDecide() {
+  // The level and the length decide: how many silences, where a row gives
+  // them each as "start-end" in seconds of what is heard (to 2 ms), and the
+  // first one's mean level (to 0.5 dB) where a row gives it.
+  void theLevelAndLengthDecide_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("levelDb");
+    QTest::addColumn<double>("minSeconds");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("edges");
+    QTest::addColumn<double>("meanDb");  // 0: not looked at
+    // A minute of a floor at -66 dB RMS is one silence, across the halves'
+    // seam, below -45 dB, and sound above -75 dB.
+    QTest::newRow("a floor below the level") << "floor.mp3" << -45.0 << 1.5 << 1 << "0.000-60.000" << -66.0;
+    QTest::newRow("a floor above the level") << "floor.mp3" << -75.0 << 1.5 << 0 << "" << 0.0;
+    QTest::newRow("pauses of 2.5 s are not of 3 s") << "speech.mp3" << -45.0 << 3.0 << 0 << "" << 0.0;
+    QTest::newRow("noise throughout") << "heard.mp3" << -45.0 << 1.5 << 0 << "" << 0.0;
+    // Two channels at -46.5 dB each: the level holds for every channel,
+    // not for their sum (-43.5 dB).
+    QTest::newRow("stereo floor below the level") << "stereo-floor.mp3" << -45.0 << 1.5 << 1 << "" << -46.5;
+    QTest::newRow("stereo floor above the level") << "stereo-floor.mp3" << -48.0 << 1.5 << 0 << "" << 0.0;
+    // The silence runs from the last sample of the fade-out at the level
+    // to the first of the fade-in, not from where a 50 ms window's RMS
+    // falls below it (2.965 s) nor to where it rises above it.
+    QTest::newRow("fades at either end") << "fades.mp3" << -45.0 << 1.5 << 1 << "2.988-6.011" << 0.0;
+  }
+  void theLevelAndLengthDecide() {
+    QFETCH(QString, file);
+    QFETCH(double, levelDb);
+    QFETCH(double, minSeconds);
+    QFETCH(int, count);
+    QFETCH(QString, edges);
+    QFETCH(double, meanDb);
     QString why;
-    const auto floor = found::findSilences(media(QStringLiteral("floor.mp3")), {}, {}, nullptr, &why);
-    QVERIFY2(floor && floor->silences.size() == 1, qPrintable(why));
-    QCOMPARE(floor->silences[0].start, 0.0);
-    QVERIFY(floor->silences[0].end > 59.9);
-    QVERIFY(found::findSilences(media(QStringLiteral("floor.mp3")), {-75, 1.5}, {}, nullptr, &why)->silences.empty());
-    QVERIFY(found::findSilences(media(QStringLiteral("speech.mp3")), {-45, 3}, {}, nullptr, &why)->silences.empty());
-    QVERIFY(found::findSilences(media(QStringLiteral("heard.mp3")), {}, {}, nullptr, &why)->silences.empty());
+    const auto found = found::findSilences(media(file), {levelDb, minSeconds}, {}, nullptr, &why);
+    QVERIFY2(found, qPrintable(why));
+    QStringList got;
+    for (const found::Silence &s : found->silences)
+      got << QStringLiteral("%1-%2").arg(s.start, 0, 'f', 3).arg(s.end, 0, 'f', 3);
+    QVERIFY2(got.size() == count, qPrintable(got.join(u' ')));
+    const QStringList expected = edges.isEmpty() ? QStringList() : edges.split(u' ');
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+      const QStringList a = got[i].split(u'-'), b = expected[i].split(u'-');
+      QVERIFY2(std::abs(a[0].toDouble() - b[0].toDouble()) <= 0.002 && std::abs(a[1].toDouble() - b[1].toDouble()) <= 0.002,
+               qPrintable(got.join(u' ')));
+    }
+    if (meanDb != 0)
+      QVERIFY2(std::abs(found->silences[0].levelDb - meanDb) <= 0.5, qPrintable(QString::number(found->silences[0].levelDb)));
   }
 
   // Silences at the very start and end of a stereo file are found but part
