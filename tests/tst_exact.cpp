@@ -575,26 +575,6 @@ class TestExact : public QObject {
                qPrintable(refused ? refused->text : c.named));
       QVERIFY(!QFileInfo::exists(out));
     }
-    // A file of other bytes under the name (the source, with junk before its
-    // first frame) stays: the join goes beside it, and again there.
-    writeFile(QStringLiteral("whole.mp3"), QByteArray("not the join"));
-    QString joinedAs;
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
-    QCOMPARE(readAll(QStringLiteral("whole.mp3")), QByteArray("not the join"));
-    const QByteArray joined = readAll(joinedAs);
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
-    // The very same bytes are replaced by themselves.
-    writeFile(QStringLiteral("same.mp3"), joined);
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("same.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("same.mp3"));
-    // Where the name beside holds other bytes too, neither is replaced.
-    writeFile(QStringLiteral("whole-joined.mp3"), QByteArray("nor this"));
-    const auto both = split::joinPieces(a.pieces, QStringLiteral("whole.mp3"));
-    QVERIFY(both && both->brief.contains(QStringLiteral("neither is replaced")));
-    QCOMPARE(readAll(QStringLiteral("whole-joined.mp3")), QByteArray("nor this"));
-    QCOMPARE(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden), QStringList());
     // Writing over one of its own pieces is refused as well.
     const auto over = split::joinPieces({a.pieces[0], a.pieces[1]}, a.pieces[1]);
     QVERIFY(over && over->file == a.pieces[1]);
@@ -606,6 +586,54 @@ class TestExact : public QObject {
     QCOMPARE(fifo->brief, QStringLiteral("cannot create it: it is a FIFO, not a regular file"));
     struct stat st {};
     QVERIFY(::stat("fifo.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
+  }
+
+  // A file of other bytes under the join's name (the source, with junk
+  // before its first frame) stays, whatever its size: the join goes beside
+  // it, "-joined". The very same bytes are replaced by themselves. Where the
+  // name beside holds other bytes too, neither is replaced.
+  void joinLeavesOtherBytesAlone_data() {
+    QTest::addColumn<QString>("atName");  // what stands there: "", "other", "same size" (other bytes), "same"
+    QTest::addColumn<QString>("beside");  // and under whole-joined.mp3
+    QTest::addColumn<QString>("joinedAs");  // empty: refused
+    QTest::newRow("nothing") << "" << "" << "whole.mp3";
+    QTest::newRow("other bytes") << "other" << "" << "whole-joined.mp3";
+    QTest::newRow("other bytes of the same size") << "same size" << "" << "whole-joined.mp3";
+    QTest::newRow("the same bytes") << "same" << "" << "whole.mp3";
+    QTest::newRow("the same bytes beside") << "other" << "same" << "whole-joined.mp3";
+    QTest::newRow("other bytes beside") << "other" << "other" << "";
+    QTest::newRow("other bytes of the same size beside") << "same size" << "same size" << "";
+  }
+  void joinLeavesOtherBytesAlone() {
+    QFETCH(QString, atName);
+    QFETCH(QString, beside);
+    QFETCH(QString, joinedAs);
+    freshFolder();
+    Recorder r;
+    const split::Outcome a = split(QStringLiteral("time"), media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("3"), r);
+    QVERIFY(a.completed && a.pieces.size() >= 3);
+    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("reference.mp3")), std::nullopt);
+    const QByteArray joined = readAll(QStringLiteral("reference.mp3"));
+    QByteArray sameSize = joined;
+    sameSize[sameSize.size() / 2] = static_cast<char>(sameSize[sameSize.size() / 2] ^ 0x01);
+    const auto put = [&](const QString &name, const QString &what) -> QByteArray {
+      const QByteArray bytes = what == u"other" ? QByteArray("not the join") : what == u"same size" ? sameSize : joined;
+      if (!what.isEmpty()) writeFile(name, bytes);
+      return what.isEmpty() ? QByteArray() : bytes;
+    };
+    const QByteArray there = put(QStringLiteral("whole.mp3"), atName), next = put(QStringLiteral("whole-joined.mp3"), beside);
+    QString as;
+    const auto refused = split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &as);
+    if (joinedAs.isEmpty()) {
+      QVERIFY(refused && refused->brief.contains(QStringLiteral("neither is replaced")));
+    } else {
+      QCOMPARE(refused, std::nullopt);
+      QCOMPARE(as, joinedAs);
+      QVERIFY(readAll(joinedAs) == joined);
+    }
+    if (joinedAs != u"whole.mp3") QVERIFY(readAll(QStringLiteral("whole.mp3")) == there);
+    if (joinedAs != u"whole-joined.mp3") QVERIFY(readAll(QStringLiteral("whole-joined.mp3")) == next);
+    QCOMPARE(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden), QStringList());
   }
 
   // A FIFO that another program makes under the name of a piece written
