@@ -313,6 +313,40 @@ class TestExact : public QObject {
     }
   }
 
+  // A rest of exactly one frame is a piece of its own, and plays it; less
+  // would go with the piece before. (vbr-48k.mp3 plays 192,000 samples,
+  // mpeg25-mono.mp3 57,600, in frames of 1,152 and 576.)
+  void aRestOfOneFrameIsAPiece_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<QString>("lengths");  // of the pieces, in samples
+    QTest::addColumn<bool>("toTheBit");    // else a step apart at most (one-granule frames)
+    QTest::newRow("MPEG-1") << "vbr-48k.mp3" << "1.988" << "95424 95424 1152" << true;
+    QTest::newRow("MPEG-1, a rest two samples short of a frame") << "vbr-48k.mp3" << "1.98802" << "95425 96575" << true;
+    QTest::newRow("MPEG-2.5") << "mpeg25-mono.mp3" << "3.564" << "28512 28512 576" << false;
+  }
+  void aRestOfOneFrameIsAPiece() {
+    QFETCH(QString, file);
+    QFETCH(QString, seconds);
+    QFETCH(QString, lengths);
+    QFETCH(bool, toTheBit);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), media(file), seconds, r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'\n')));
+    QStringList got;
+    QByteArray together;
+    for (const QString &piece : out.pieces) {
+      const Decoded d = decode(piece);
+      QCOMPARE(d.length, d.samples);
+      got << QString::number(d.samples);
+      together += d.pcm;
+    }
+    QCOMPARE(got.join(u' '), lengths);
+    const QByteArray whole = decode(media(file)).pcm;
+    QVERIFY2(toTheBit ? together == whole : withinOneStep(together, whole), qPrintable(firstDifference(together, whole)));
+  }
+
   // Joined, exact pieces give back the source's frames and its sound.
   // By size, a piece takes every frame that fits: with the next frame of the
   // source it would be over the limit. (At 8 KB, pieces of this file often
