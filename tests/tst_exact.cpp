@@ -170,6 +170,20 @@ bool musicCrcHolds(const QByteArray &piece) {
   return crc == (static_cast<unsigned>(frame[tag.lameAt + 32]) << 8 | frame[tag.lameAt + 33]);
 }
 
+// An ID3v2 text frame's body of ASCII text in encoding 0 (Latin-1), 1
+// (UTF-16 with a BOM, little-endian), 2 (UTF-16BE) or 3 (UTF-8); `ended`,
+// with a NUL after it.
+QByteArray textBody(int encoding, const QByteArray &ascii, bool ended = false) {
+  QByteArray body(1, static_cast<char>(encoding));
+  if (encoding == 1) body += "\xFF\xFE";
+  for (char c : ascii + QByteArray(ended ? 1 : 0, '\0')) {
+    if (encoding == 2) body += '\0';
+    body += c;
+    if (encoding == 1) body += '\0';
+  }
+  return body;
+}
+
 }  // namespace
 
 class TestExact : public QObject {
@@ -852,10 +866,15 @@ class TestExact : public QObject {
   }
 
   // A piece's TRCK and TLEN are rewritten whole in the source's encoding
-  // and place (readers take a NUL in version 2.4 for a second value), and
-  // the join puts the source's frames back byte for byte.
+  // and place (readers take a NUL in version 2.4 for a second value), in
+  // each of the four encodings and both versions; its TLEN where it takes
+  // no more digits than the source's (four here: 3,004 ms and so on). A
+  // title goes in as Latin-1 where it can, else UTF-16 with its BOM (2.3)
+  // or UTF-8 (2.4). The join puts the source's frames back byte for byte.
   void tagsKeepTheirEncoding_data() {
     QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<int>("encoding");      // of its TRCK and TLEN
+    QTest::addColumn<QByteArray>("title");  // piece 1's TIT2, titled "Ω1"
     const auto frame = [](const char *id, const QByteArray &body) {
       QByteArray f(id);
       for (int shift : {21, 14, 7, 0}) f.append(static_cast<char>((body.size() >> shift) & 0x7F));
@@ -869,34 +888,51 @@ class TestExact : public QObject {
       for (int shift : {21, 14, 7, 0}) t.append(static_cast<char>((size >> shift) & 0x7F));
       return t + frames + QByteArray(padding, '\0');
     };
-    const QByteArray utf16 = QByteArray("\x01\xFF\xFE" "3\0/\0" "1\0" "2\0\0\0", 13);
-    const QByteArray length16 = QByteArray("\x01\xFF\xFE" "1\0" "0\0" "0\0" "0\0" "0\0", 13);
-    QTest::newRow("UTF-16 in version 2.3, padded")
-        << tag(3, frame("TRCK", utf16) + frame("TLEN", length16) + frame("TIT2", "\0Song"), 50);
-    QTest::newRow("UTF-8 in version 2.4, no padding")
-        << tag(4, frame("TLEN", "\x03" "10000") + frame("TRCK", "\x03" "3/12") + frame("TIT2", "\x03Song"), 0);
+    const char *names[] = {"Latin-1", "UTF-16", "UTF-16BE", "UTF-8"};
+    for (int version : {3, 4}) {
+      const QByteArray title = version == 3 ? QByteArray("\x01\xFF\xFE\xA9\x03" "1\0", 7) : QByteArray("\x03\xCE\xA9" "1");
+      for (int e = 0; e < 4; ++e) {
+        QTest::addRow("%s in version 2.%d", names[e], version)
+            << tag(version,
+                   frame("TRCK", textBody(e, "3/12", e == 1)) + frame("TLEN", textBody(e, "10000", e == 1)) +
+                       frame("TIT2", textBody(e, "Song", e == 1)),
+                   version == 3 ? 50 : 0)
+            << e << title;
+      }
+      QTest::addRow("a TLEN of four digits in version 2.%d", version)
+          << tag(version, frame("TLEN", textBody(3, "9999")) + frame("TRCK", textBody(3, "3")) + frame("TIT2", textBody(3, "Song")), 0)
+          << 3 << title;
+    }
   }
   void tagsKeepTheirEncoding() {
     QFETCH(QByteArray, tag);
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, title);
     freshFolder();
     const QByteArray source = tag + readAll(media(QStringLiteral("cbr-info.mp3")));
     writeFile(QStringLiteral("tagged.mp3"), source);
     Recorder r;
-    const split::Outcome out = split(QStringLiteral("time"), QStringLiteral("tagged.mp3"), QStringLiteral("3"), r);
+    const std::vector<split::PieceTitle> titles{{QStringLiteral("Ω1"), {}}, {QStringLiteral("Ω2"), {}},
+                                                {QStringLiteral("Ω3"), {}}, {QStringLiteral("Ω4"), {}}};
+    const split::Outcome out = split::splitAtBreakpoints(QStringLiteral("tagged.mp3"), 0, {"0", "115", "230", "345", "999"},
+                                                         QStringLiteral("piece-%track%.mp3"), r, true, titles);
     QVERIFY2(out.completed && out.pieces.size() == 4, qPrintable(r.failures.join(u'\n')));
-    const mpeg::Bytes original(tag.begin(), tag.end());
     for (qsizetype k = 0; k < out.pieces.size(); ++k) {
       const QByteArray bytes = readAll(out.pieces[k]);
       const mpeg::Bytes head(bytes.begin(), bytes.begin() + mpeg::id3v2Size(reinterpret_cast<const unsigned char *>(bytes.data())));
-      const mpeg::Bytes track = mpeg::frameBody(head, "TRCK"), length = mpeg::frameBody(head, "TLEN");
-      QCOMPARE(mpeg::bodyText(track), QStringLiteral("%1/4").arg(k + 1).toStdString());
-      QCOMPARE(track[0], mpeg::frameBody(original, "TRCK")[0]);
-      QCOMPARE(length[0], mpeg::frameBody(original, "TLEN")[0]);
+      const auto body = [&head](const char *id) {
+        const mpeg::Bytes b = mpeg::frameBody(head, id);
+        return QByteArray(reinterpret_cast<const char *>(b.data()), static_cast<qsizetype>(b.size()));
+      };
       const Decoded piece = decode(out.pieces[k]);
-      const std::string own = std::to_string(std::llround(static_cast<double>(piece.length) * 1000 / piece.rate));
-      QCOMPARE(mpeg::bodyText(length), own);
-      // Nothing after the digits: no NUL, which would begin a second value.
-      QCOMPARE(length.size(), length[0] == 1 ? 3 + 2 * own.size() : 1 + own.size());
+      const QByteArray own = QByteArray::number(qRound64(static_cast<double>(piece.length) * 1000 / piece.rate));
+      QCOMPARE(own.size(), 4);
+      // Nothing after the text: no NUL, which would begin a second value.
+      QCOMPARE(body("TRCK"), textBody(encoding, QByteArray::number(k + 1) + "/4"));
+      QCOMPARE(body("TLEN"), textBody(encoding, own));
+      QByteArray expected = title;
+      expected[expected.size() - (title[0] == 1 ? 2 : 1)] = static_cast<char>('1' + k);
+      QCOMPARE(body("TIT2"), expected);
       // The frames keep their order.
       QVERIFY(bytes.indexOf("TRCK") < bytes.indexOf("TIT2") && bytes.indexOf("TLEN") < bytes.indexOf("TIT2"));
     }
