@@ -122,6 +122,42 @@ class TestEditor : public QObject {
     QVERIFY(!Form1->Adjust->isVisible());
   }
 
+  // The menu key and Shift+F10 with nothing selected: the menu opens at
+  // the current line, or the first where there is none, below it, and acts
+  // on that line.
+  void theMenuKeyWithNothingSelected_data() {
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<int>("current");  // -1: none
+    QTest::addColumn<int>("line");     // where the menu opens
+    QTest::addColumn<QStringList>("left");
+    const QKeySequence menu(Qt::Key_Menu), shiftF10(Qt::SHIFT | Qt::Key_F10);
+    QTest::newRow("Menu, a current line") << menu << 2 << 2 << QStringList{"0", "10"};
+    QTest::newRow("Shift+F10, a current line") << shiftF10 << 1 << 1 << QStringList{"0", "20"};
+    QTest::newRow("Menu, no current line") << menu << -1 << 0 << QStringList{"10", "20"};
+    QTest::newRow("Shift+F10, no current line") << shiftF10 << -1 << 0 << QStringList{"10", "20"};
+  }
+  void theMenuKeyWithNothingSelected() {
+    QFETCH(QKeySequence, key);
+    QFETCH(int, current);
+    QFETCH(int, line);
+    QFETCH(QStringList, left);
+    enterPage();
+    for (const char *t : {"10", "20"}) Form1->InsertBreakpoint(QString::fromLatin1(t));
+    QListWidget *list = Form1->ListBox;
+    list->setFocus();
+    if (current >= 0)
+      list->setCurrentRow(current);
+    else
+      list->setCurrentItem(nullptr);
+    list->clearSelection();
+    QCOMPARE(Form1->GetSelectedIndex(), 3);  // nothing selected: the count
+    const QPoint at = list->viewport()->mapToGlobal(list->visualItemRect(list->item(line)).bottomLeft());
+    fake_->menuAnswers.push_back(QStringLiteral("Delete this breakpoint"));
+    QTest::keyClick(list, key[0].key(), key[0].keyboardModifiers());
+    QCOMPARE(fake_->menus, QList<QPoint>{at});
+    QCOMPARE(items(), left);
+  }
+
   void playThreeSecondsAfter() {
     enterPage();
     Form1->InsertBreakpoint(QStringLiteral("200"));

@@ -170,6 +170,20 @@ bool musicCrcHolds(const QByteArray &piece) {
   return crc == (static_cast<unsigned>(frame[tag.lameAt + 32]) << 8 | frame[tag.lameAt + 33]);
 }
 
+// An ID3v2 text frame's body of ASCII text in encoding 0 (Latin-1), 1
+// (UTF-16 with a BOM, little-endian), 2 (UTF-16BE) or 3 (UTF-8); `ended`,
+// with a NUL after it.
+QByteArray textBody(int encoding, const QByteArray &ascii, bool ended = false) {
+  QByteArray body(1, static_cast<char>(encoding));
+  if (encoding == 1) body += "\xFF\xFE";
+  for (char c : ascii + QByteArray(ended ? 1 : 0, '\0')) {
+    if (encoding == 2) body += '\0';
+    body += c;
+    if (encoding == 1) body += '\0';
+  }
+  return body;
+}
+
 }  // namespace
 
 class TestExact : public QObject {
@@ -311,6 +325,78 @@ class TestExact : public QObject {
       const QByteArray alone = ffmpegDecode(source, messages);
       QVERIFY2(heard == alone, qPrintable(firstDifference(heard, alone)));
     }
+  }
+
+  // A rest of exactly one frame is a piece of its own, and plays it; less
+  // would go with the piece before. (vbr-48k.mp3 plays 192,000 samples,
+  // mpeg25-mono.mp3 57,600, in frames of 1,152 and 576.)
+  void aRestOfOneFrameIsAPiece_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<QString>("lengths");  // of the pieces, in samples
+    QTest::addColumn<bool>("toTheBit");    // else a step apart at most (one-granule frames)
+    QTest::newRow("MPEG-1") << "vbr-48k.mp3" << "1.988" << "95424 95424 1152" << true;
+    QTest::newRow("MPEG-1, a rest two samples short of a frame") << "vbr-48k.mp3" << "1.98802" << "95425 96575" << true;
+    QTest::newRow("MPEG-2.5") << "mpeg25-mono.mp3" << "3.564" << "28512 28512 576" << false;
+  }
+  void aRestOfOneFrameIsAPiece() {
+    QFETCH(QString, file);
+    QFETCH(QString, seconds);
+    QFETCH(QString, lengths);
+    QFETCH(bool, toTheBit);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("time"), media(file), seconds, r);
+    QVERIFY2(out.completed, qPrintable(r.failures.join(u'\n')));
+    QStringList got;
+    QByteArray together;
+    for (const QString &piece : out.pieces) {
+      const Decoded d = decode(piece);
+      QCOMPARE(d.length, d.samples);
+      got << QString::number(d.samples);
+      together += d.pcm;
+    }
+    QCOMPARE(got.join(u' '), lengths);
+    const QByteArray whole = decode(media(file)).pcm;
+    QVERIFY2(toTheBit ? together == whole : withinOneStep(together, whole), qPrintable(firstDifference(together, whole)));
+  }
+
+  // libmpg123's synthesis turns its phase with every frame (ExactPlan's
+  // carriersFor). Pieces of one-granule frames (MPEG-2 and 2.5) cut at a
+  // frame whose number is 0 or 3 counted in fours get the carriers that
+  // bring the decoder to the source's phase at the cut, and play the
+  // source's samples to the bit; cut elsewhere, a few samples may be a step
+  // apart, never more. Each row cuts at frames of the four phases (40, 61,
+  // 82, 103 or 20, 41, 62, 83); the pieces to the bit are written out by number.
+  void carriersMeetTheDecodersPhase_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("frames");
+    QTest::addColumn<QString>("toTheBit");
+    QTest::newRow("MPEG-2 mono") << "mpeg2-mono.mp3" << "0,40,61,82,103,100000" << "1 2 5";
+    QTest::newRow("MPEG-2 stereo VBR") << "mpeg2-vbr.mp3" << "0,40,61,82,103,100000" << "1 2 5";
+    QTest::newRow("MPEG-2.5 mono") << "mpeg25-mono.mp3" << "0,20,41,62,83,100000" << "1 2 5";
+  }
+  void carriersMeetTheDecodersPhase() {
+    QFETCH(QString, file);
+    QFETCH(QString, frames);
+    QFETCH(QString, toTheBit);
+    freshFolder();
+    Recorder r;
+    const split::Outcome out = split(QStringLiteral("frames"), media(file), frames, r);
+    QVERIFY2(out.completed && out.pieces.size() == 5, qPrintable(r.failures.join(u'\n')));
+    const QByteArray whole = decode(media(file)).pcm;
+    const QStringList exact = toTheBit.split(u' ');
+    qsizetype at = 0;
+    for (qsizetype k = 0; k < out.pieces.size(); ++k) {
+      const QByteArray piece = decode(out.pieces[k]).pcm, source = whole.mid(at, piece.size());
+      at += piece.size();
+      const QString where = QStringLiteral("%1: %2").arg(out.pieces[k], firstDifference(piece, source));
+      if (exact.contains(QString::number(k + 1)))
+        QVERIFY2(piece == source, qPrintable(where));
+      else
+        QVERIFY2(withinOneStep(piece, source), qPrintable(where));
+    }
+    QCOMPARE(at, whole.size());
   }
 
   // Joined, exact pieces give back the source's frames and its sound.
@@ -575,26 +661,6 @@ class TestExact : public QObject {
                qPrintable(refused ? refused->text : c.named));
       QVERIFY(!QFileInfo::exists(out));
     }
-    // A file of other bytes under the name (the source, with junk before its
-    // first frame) stays: the join goes beside it, and again there.
-    writeFile(QStringLiteral("whole.mp3"), QByteArray("not the join"));
-    QString joinedAs;
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
-    QCOMPARE(readAll(QStringLiteral("whole.mp3")), QByteArray("not the join"));
-    const QByteArray joined = readAll(joinedAs);
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("whole-joined.mp3"));
-    // The very same bytes are replaced by themselves.
-    writeFile(QStringLiteral("same.mp3"), joined);
-    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("same.mp3"), &joinedAs), std::nullopt);
-    QCOMPARE(joinedAs, QStringLiteral("same.mp3"));
-    // Where the name beside holds other bytes too, neither is replaced.
-    writeFile(QStringLiteral("whole-joined.mp3"), QByteArray("nor this"));
-    const auto both = split::joinPieces(a.pieces, QStringLiteral("whole.mp3"));
-    QVERIFY(both && both->brief.contains(QStringLiteral("neither is replaced")));
-    QCOMPARE(readAll(QStringLiteral("whole-joined.mp3")), QByteArray("nor this"));
-    QCOMPARE(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden), QStringList());
     // Writing over one of its own pieces is refused as well.
     const auto over = split::joinPieces({a.pieces[0], a.pieces[1]}, a.pieces[1]);
     QVERIFY(over && over->file == a.pieces[1]);
@@ -606,6 +672,54 @@ class TestExact : public QObject {
     QCOMPARE(fifo->brief, QStringLiteral("cannot create it: it is a FIFO, not a regular file"));
     struct stat st {};
     QVERIFY(::stat("fifo.mp3", &st) == 0 && S_ISFIFO(st.st_mode));
+  }
+
+  // A file of other bytes under the join's name (the source, with junk
+  // before its first frame) stays, whatever its size: the join goes beside
+  // it, "-joined". The very same bytes are replaced by themselves. Where the
+  // name beside holds other bytes too, neither is replaced.
+  void joinLeavesOtherBytesAlone_data() {
+    QTest::addColumn<QString>("atName");  // what stands there: "", "other", "same size" (other bytes), "same"
+    QTest::addColumn<QString>("beside");  // and under whole-joined.mp3
+    QTest::addColumn<QString>("joinedAs");  // empty: refused
+    QTest::newRow("nothing") << "" << "" << "whole.mp3";
+    QTest::newRow("other bytes") << "other" << "" << "whole-joined.mp3";
+    QTest::newRow("other bytes of the same size") << "same size" << "" << "whole-joined.mp3";
+    QTest::newRow("the same bytes") << "same" << "" << "whole.mp3";
+    QTest::newRow("the same bytes beside") << "other" << "same" << "whole-joined.mp3";
+    QTest::newRow("other bytes beside") << "other" << "other" << "";
+    QTest::newRow("other bytes of the same size beside") << "same size" << "same size" << "";
+  }
+  void joinLeavesOtherBytesAlone() {
+    QFETCH(QString, atName);
+    QFETCH(QString, beside);
+    QFETCH(QString, joinedAs);
+    freshFolder();
+    Recorder r;
+    const split::Outcome a = split(QStringLiteral("time"), media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("3"), r);
+    QVERIFY(a.completed && a.pieces.size() >= 3);
+    QCOMPARE(split::joinPieces(a.pieces, QStringLiteral("reference.mp3")), std::nullopt);
+    const QByteArray joined = readAll(QStringLiteral("reference.mp3"));
+    QByteArray sameSize = joined;
+    sameSize[sameSize.size() / 2] = static_cast<char>(sameSize[sameSize.size() / 2] ^ 0x01);
+    const auto put = [&](const QString &name, const QString &what) -> QByteArray {
+      const QByteArray bytes = what == u"other" ? QByteArray("not the join") : what == u"same size" ? sameSize : joined;
+      if (!what.isEmpty()) writeFile(name, bytes);
+      return what.isEmpty() ? QByteArray() : bytes;
+    };
+    const QByteArray there = put(QStringLiteral("whole.mp3"), atName), next = put(QStringLiteral("whole-joined.mp3"), beside);
+    QString as;
+    const auto refused = split::joinPieces(a.pieces, QStringLiteral("whole.mp3"), &as);
+    if (joinedAs.isEmpty()) {
+      QVERIFY(refused && refused->brief.contains(QStringLiteral("neither is replaced")));
+    } else {
+      QCOMPARE(refused, std::nullopt);
+      QCOMPARE(as, joinedAs);
+      QVERIFY(readAll(joinedAs) == joined);
+    }
+    if (joinedAs != u"whole.mp3") QVERIFY(readAll(QStringLiteral("whole.mp3")) == there);
+    if (joinedAs != u"whole-joined.mp3") QVERIFY(readAll(QStringLiteral("whole-joined.mp3")) == next);
+    QCOMPARE(QDir().entryList({QStringLiteral(".tranchette-*")}, QDir::Files | QDir::Hidden), QStringList());
   }
 
   // A FIFO that another program makes under the name of a piece written
@@ -775,10 +889,15 @@ class TestExact : public QObject {
   }
 
   // A piece's TRCK and TLEN are rewritten whole in the source's encoding
-  // and place (readers take a NUL in version 2.4 for a second value), and
-  // the join puts the source's frames back byte for byte.
+  // and place (readers take a NUL in version 2.4 for a second value), in
+  // each of the four encodings and both versions; its TLEN where it takes
+  // no more digits than the source's (four here: 3,004 ms and so on). A
+  // title goes in as Latin-1 where it can, else UTF-16 with its BOM (2.3)
+  // or UTF-8 (2.4). The join puts the source's frames back byte for byte.
   void tagsKeepTheirEncoding_data() {
     QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<int>("encoding");      // of its TRCK and TLEN
+    QTest::addColumn<QByteArray>("title");  // piece 1's TIT2, titled "Ω1"
     const auto frame = [](const char *id, const QByteArray &body) {
       QByteArray f(id);
       for (int shift : {21, 14, 7, 0}) f.append(static_cast<char>((body.size() >> shift) & 0x7F));
@@ -792,34 +911,51 @@ class TestExact : public QObject {
       for (int shift : {21, 14, 7, 0}) t.append(static_cast<char>((size >> shift) & 0x7F));
       return t + frames + QByteArray(padding, '\0');
     };
-    const QByteArray utf16 = QByteArray("\x01\xFF\xFE" "3\0/\0" "1\0" "2\0\0\0", 13);
-    const QByteArray length16 = QByteArray("\x01\xFF\xFE" "1\0" "0\0" "0\0" "0\0" "0\0", 13);
-    QTest::newRow("UTF-16 in version 2.3, padded")
-        << tag(3, frame("TRCK", utf16) + frame("TLEN", length16) + frame("TIT2", "\0Song"), 50);
-    QTest::newRow("UTF-8 in version 2.4, no padding")
-        << tag(4, frame("TLEN", "\x03" "10000") + frame("TRCK", "\x03" "3/12") + frame("TIT2", "\x03Song"), 0);
+    const char *names[] = {"Latin-1", "UTF-16", "UTF-16BE", "UTF-8"};
+    for (int version : {3, 4}) {
+      const QByteArray title = version == 3 ? QByteArray("\x01\xFF\xFE\xA9\x03" "1\0", 7) : QByteArray("\x03\xCE\xA9" "1");
+      for (int e = 0; e < 4; ++e) {
+        QTest::addRow("%s in version 2.%d", names[e], version)
+            << tag(version,
+                   frame("TRCK", textBody(e, "3/12", e == 1)) + frame("TLEN", textBody(e, "10000", e == 1)) +
+                       frame("TIT2", textBody(e, "Song", e == 1)),
+                   version == 3 ? 50 : 0)
+            << e << title;
+      }
+      QTest::addRow("a TLEN of four digits in version 2.%d", version)
+          << tag(version, frame("TLEN", textBody(3, "9999")) + frame("TRCK", textBody(3, "3")) + frame("TIT2", textBody(3, "Song")), 0)
+          << 3 << title;
+    }
   }
   void tagsKeepTheirEncoding() {
     QFETCH(QByteArray, tag);
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, title);
     freshFolder();
     const QByteArray source = tag + readAll(media(QStringLiteral("cbr-info.mp3")));
     writeFile(QStringLiteral("tagged.mp3"), source);
     Recorder r;
-    const split::Outcome out = split(QStringLiteral("time"), QStringLiteral("tagged.mp3"), QStringLiteral("3"), r);
+    const std::vector<split::PieceTitle> titles{{QStringLiteral("Ω1"), {}}, {QStringLiteral("Ω2"), {}},
+                                                {QStringLiteral("Ω3"), {}}, {QStringLiteral("Ω4"), {}}};
+    const split::Outcome out = split::splitAtBreakpoints(QStringLiteral("tagged.mp3"), 0, {"0", "115", "230", "345", "999"},
+                                                         QStringLiteral("piece-%track%.mp3"), r, true, titles);
     QVERIFY2(out.completed && out.pieces.size() == 4, qPrintable(r.failures.join(u'\n')));
-    const mpeg::Bytes original(tag.begin(), tag.end());
     for (qsizetype k = 0; k < out.pieces.size(); ++k) {
       const QByteArray bytes = readAll(out.pieces[k]);
       const mpeg::Bytes head(bytes.begin(), bytes.begin() + mpeg::id3v2Size(reinterpret_cast<const unsigned char *>(bytes.data())));
-      const mpeg::Bytes track = mpeg::frameBody(head, "TRCK"), length = mpeg::frameBody(head, "TLEN");
-      QCOMPARE(mpeg::bodyText(track), QStringLiteral("%1/4").arg(k + 1).toStdString());
-      QCOMPARE(track[0], mpeg::frameBody(original, "TRCK")[0]);
-      QCOMPARE(length[0], mpeg::frameBody(original, "TLEN")[0]);
+      const auto body = [&head](const char *id) {
+        const mpeg::Bytes b = mpeg::frameBody(head, id);
+        return QByteArray(reinterpret_cast<const char *>(b.data()), static_cast<qsizetype>(b.size()));
+      };
       const Decoded piece = decode(out.pieces[k]);
-      const std::string own = std::to_string(std::llround(static_cast<double>(piece.length) * 1000 / piece.rate));
-      QCOMPARE(mpeg::bodyText(length), own);
-      // Nothing after the digits: no NUL, which would begin a second value.
-      QCOMPARE(length.size(), length[0] == 1 ? 3 + 2 * own.size() : 1 + own.size());
+      const QByteArray own = QByteArray::number(qRound64(static_cast<double>(piece.length) * 1000 / piece.rate));
+      QCOMPARE(own.size(), 4);
+      // Nothing after the text: no NUL, which would begin a second value.
+      QCOMPARE(body("TRCK"), textBody(encoding, QByteArray::number(k + 1) + "/4"));
+      QCOMPARE(body("TLEN"), textBody(encoding, own));
+      QByteArray expected = title;
+      expected[expected.size() - (title[0] == 1 ? 2 : 1)] = static_cast<char>('1' + k);
+      QCOMPARE(body("TIT2"), expected);
       // The frames keep their order.
       QVERIFY(bytes.indexOf("TRCK") < bytes.indexOf("TIT2") && bytes.indexOf("TLEN") < bytes.indexOf("TIT2"));
     }

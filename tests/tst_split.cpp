@@ -347,20 +347,50 @@ class TestSplit : public QObject {
 
 
   // Two runs never write the same names at once: the second is refused at
-  // once, before it writes anything, and the first goes on.
+  // once, before it writes anything, and the first goes on. The lock is
+  // the folder's where the pieces go, whatever folder each run is started
+  // from: runs of one template from two folders write other files.
+  // Templates are relative to the folder a run starts from ("a" or "b");
+  // "@" stands for the folder "out" beside them.
+  void twoRunsIntoTheSameNamesNeverMix_data() {
+    QTest::addColumn<QString>("heldFrom");
+    QTest::addColumn<QString>("held");  // the template whose lock is held
+    QTest::addColumn<QString>("runFrom");
+    QTest::addColumn<QString>("run");  // the run's template
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the same names") << "a" << "s-%track%.mp3" << "a" << "s-%track%.mp3" << true;
+    QTest::newRow("other names in the same folder") << "a" << "s-%track%.mp3" << "a" << "t-%track%.mp3" << false;
+    QTest::newRow("the same folder from another") << "a" << "@/s-%track%.mp3" << "b" << "@/s-%track%.mp3" << true;
+    QTest::newRow("the same template in another folder") << "a" << "s-%track%.mp3" << "b" << "s-%track%.mp3" << false;
+  }
   void twoRunsIntoTheSameNamesNeverMix() {
+    QFETCH(QString, heldFrom);
+    QFETCH(QString, held);
+    QFETCH(QString, runFrom);
+    QFETCH(QString, run);
+    QFETCH(bool, refused);
     const QString source = makeSource(5000);
+    const QDir here = QDir::current();
+    for (const char *folder : {"a", "b", "out"}) QVERIFY(here.mkdir(QString::fromLatin1(folder)));
+    const QString out = here.filePath(QStringLiteral("out"));
+    held.replace(u'@', out);
+    run.replace(u'@', out);
+    QDir::setCurrent(here.filePath(heldFrom));
     split::OutputLock first;
-    QVERIFY(first.take(QByteArrayLiteral("s-001.mp3"), QStringLiteral("s-%track%.mp3")));
+    QVERIFY(first.take(QFile::encodeName(split::pieceName(held, 1)), held));
+    QDir::setCurrent(here.filePath(runFrom));
     Recorder r;
-    QVERIFY(!split::splitBySize(source, QStringLiteral("1"), QStringLiteral("s-%track%.mp3"), r).completed);
-    QCOMPARE(r.failures,
-             QStringList{QStringLiteral("Another split is writing s-001.mp3 and the pieces after it now. Try again once "
-                                        "it has ended.")});
-    QVERIFY(!QFileInfo::exists(QStringLiteral("s-001.mp3")));
-    // Other names in the same folder are free.
-    Recorder other;
-    QVERIFY(split::splitBySize(source, QStringLiteral("1"), QStringLiteral("t-%track%.mp3"), other).completed);
+    const split::Outcome outcome = split::splitBySize(source, QStringLiteral("1"), run, r);
+    QCOMPARE(outcome.completed, !refused);
+    const QString firstPiece = split::pieceName(run, 1);
+    if (refused) {
+      QCOMPARE(r.failures, QStringList{QStringLiteral("Another split is writing %1 and the pieces after it now. Try "
+                                                      "again once it has ended.")
+                                           .arg(firstPiece)});
+      QVERIFY(!QFileInfo::exists(firstPiece));
+    } else {
+      QCOMPARE(outcome.pieces.size(), 5);
+    }
   }
 
   // An empty source has nothing to cut: that is said, not taken for success.
