@@ -109,7 +109,8 @@ std::unique_ptr<PendingFile> Run::create(std::int64_t track, const QString &crea
   if (!piece->open(encodeFileName(name), sourceId_, pieceMode_)) {
     const int error = errno;
     const bool locked = error == EWOULDBLOCK;
-    refuse({name, createPrefix + name + kLocked + QStringLiteral("\r\n") + piece->whyNot(error),
+    // The cause first; the words of a file in use only where it is.
+    refuse({name, createPrefix + name + (locked ? kLocked : QStringLiteral(" !\r\n") + piece->whyNot(error)),
             locked ? QStringLiteral("cannot create it: another program holds it locked")
                    : QStringLiteral("cannot create it: %1").arg(piece->whyNotBriefly(error))});
     return nullptr;
