@@ -5,10 +5,18 @@
 #include <cstdint>
 
 #include <QKeySequence>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QDialogButtonBox>
+#include <QInputDialog>
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
@@ -33,6 +41,8 @@ class TitledItems : public QStyledItemDelegate {
  protected:
   void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
+    const QString time = index.data(kTimeRole).toString();
+    if (!time.isEmpty()) option->text += QStringLiteral("  ") + time;
     const QString title = index.data(kTitleRole).toString();
     if (!title.isEmpty()) option->text += QStringLiteral("  ") + title;
   }
@@ -45,6 +55,8 @@ void TForm1::connectBreakpointPage() {
   on(butAddPoint, &QAbstractButton::clicked, this, [this] { butAddPointClick(butAddPoint); });
   on(editBreakPoint, &TFlatEdit::keyPressed, this, [this](QChar &key) { editBreakPointKeyPress(editBreakPoint, key); });
   on(ListBox, &TListBox::mouseDown, this, [this](Qt::MouseButton b) { ListBoxMouseDown(ListBox, b); });
+  on(PlayAround, &QAction::triggered, this, [this] { PlayAroundClick(PlayAround); });
+  on(TitleBreakpoint, &QAction::triggered, this, [this] { TitleClick(TitleBreakpoint); });
   on(Play3SecsBefore, &QAction::triggered, this, [this] { Play3SecsBeforeClick(Play3SecsBefore); });
   on(Play3SecsAfter, &QAction::triggered, this, [this] { Play3SecsAfterClick(Play3SecsAfter); });
   on(Deletethisbreakpoint, &QAction::triggered, this, [this] { DeletethisbreakpointClick(Deletethisbreakpoint); });
@@ -54,6 +66,15 @@ void TForm1::connectBreakpointPage() {
   on(ImportChapters, &QAction::triggered, this, [this] { ImportChaptersClick(ImportChapters); });
   on(ImportCueSheet, &QAction::triggered, this, [this] { ImportCueSheetClick(ImportCueSheet); });
   ListBox->setItemDelegate(new TitledItems(ListBox));
+  // A line chosen by key or click: the frame shown goes there; Enter and a
+  // double click play around it.
+  on(ListBox, &QListWidget::currentRowChanged, this, [this](int) { showSelectedBreakpoint(); });
+  on(ListBox, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *) { PlayAroundClick(PlayAround); });
+  ListBox->installEventFilter(this);
+  aroundTimer_ = new QTimer(this);
+  aroundTimer_->setSingleShot(true);
+  aroundTimer_->setTimerType(Qt::PreciseTimer);
+  on(aroundTimer_, &QTimer::timeout, this, [this] { pause(); });
   on(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
   on(XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
      [this](QObject *sender, std::uint32_t offset, std::uint32_t range) {
@@ -95,9 +116,21 @@ void TForm1::showBreakpoints() {
   texts.reserve(static_cast<qsizetype>(model_.breakpoints().size()));
   for (const Breakpoint &b : model_.breakpoints()) texts << b.text;
   ListBox->addItems(texts);
-  for (int i = 0; i < ListBox->count(); ++i)
-    if (const QString &title = model_.breakpoints()[static_cast<std::size_t>(i)].title; !title.isEmpty())
-      ListBox->item(i)->setData(kTitleRole, title);
+  const double msPerFrame = model_.frames() > 0 ? static_cast<double>(model_.totalTimeMs()) / model_.frames() : 1152000.0 / 44100;
+  for (int i = 0; i < ListBox->count(); ++i) {
+    const Breakpoint &b = model_.breakpoints()[static_cast<std::size_t>(i)];
+    const auto tenths = static_cast<long long>(std::llround(static_cast<double>(b.frame) * msPerFrame / 100));
+    const QString time = QStringLiteral("%1:%2:%3.%4")
+                             .arg(tenths / 36000)
+                             .arg(tenths / 600 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(tenths % 10);
+    QListWidgetItem *item = ListBox->item(i);
+    item->setData(kTimeRole, time);
+    if (!b.title.isEmpty()) item->setData(kTitleRole, b.title);
+    item->setToolTip(b.title.isEmpty() ? QStringLiteral("%1  %2").arg(b.text, time)
+                                       : QStringLiteral("%1  %2  %3").arg(b.text, time, b.title));
+  }
   if (current >= 0 && ListBox->count() > 0)
     ListBox->setCurrentRow(std::min(current, ListBox->count() - 1), QItemSelectionModel::NoUpdate);
   ListBox->setUpdatesEnabled(true);
@@ -135,16 +168,131 @@ void TForm1::editBreakPointKeyPress(QObject *, QChar &Key) {
 }
 
 void TForm1::ListBoxMouseDown(QObject *, Qt::MouseButton Button) {
-  if (Button != Qt::LeftButton) return;
+  if (Button != Qt::LeftButton && Button != Qt::RightButton) return;
   platform().popupMenu(RightPopupMenu, platform().cursorPos());
 }
 
+// The breakpoint that takes the deleted one's place is selected, so that
+// the next key goes on from there and none is passed over.
 void TForm1::DeletethisbreakpointClick(QObject *) {
-  model_.removeBreakpoint(static_cast<std::size_t>(GetSelectedIndex()));
-  ListBox->clearSelection();  // the list box would select a neighbour
+  const int index = GetSelectedIndex();
+  if (index >= ListBox->count()) return;
+  model_.remember();
+  model_.removeBreakpoint(static_cast<std::size_t>(index));
+  ListBox->clearSelection();
+  if (ListBox->count() > 0) selectBreakpoint(std::min(index, ListBox->count() - 1));
 }
 
-void TForm1::Deleteallbreakpoints1Click(QObject *) { model_.clearBreakpoints(); }
+void TForm1::Deleteallbreakpoints1Click(QObject *) {
+  model_.remember();
+  model_.clearBreakpoints();
+}
+
+void TForm1::undoBreakpoints() {
+  const int row = ListBox->currentRow();
+  if (model_.undo() && ListBox->count() > 0) selectBreakpoint(std::clamp(row, 0, ListBox->count() - 1));
+}
+
+void TForm1::selectBreakpoint(int row) {
+  ListBox->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+  ListBox->scrollToItem(ListBox->item(row));
+}
+
+// The frame shown goes to the breakpoint chosen in the list.
+void TForm1::showSelectedBreakpoint() {
+  const QListWidgetItem *item = ListBox->currentItem();
+  if (!item || !split::isFrameNumber(item->text()) || PageControl1->currentWidget() != TabSheet3) return;
+  const std::int32_t b = StrToInt(item->text());
+  Slider->setValue(b);
+  labFrame->setText(QString::number(b));
+  XPlayer->InputSeek(static_cast<std::uint32_t>(std::max(0, b)), model_.frames());
+}
+
+void TForm1::PlayAroundClick(QObject *) {
+  const QListWidgetItem *item = ListBox->item(GetSelectedIndex());
+  if (!item) item = ListBox->currentItem();
+  if (!item) return;
+  const double framesPerSecond = model_.totalTimeMs() > 0 ? model_.frames() * 1000.0 / model_.totalTimeMs() : 44100.0 / 1152;
+  const std::int32_t b = StrToInt(item->text());
+  const auto lead = static_cast<std::int32_t>(std::lround(2 * framesPerSecond));
+  pause();
+  Timer->stop();
+  XPlayer->InputSeek(static_cast<std::uint32_t>(std::max(0, b - lead)), model_.frames());
+  labFrame->setText(QString::number(std::max(0, b - lead)));
+  aroundTimer_->start(b < lead ? static_cast<int>((b / framesPerSecond + 2) * 1000) : 4000);
+  play();
+}
+
+void TForm1::goToBreakpoint(int step) {
+  const std::int64_t shown = labFrame->text().toLongLong();
+  const std::vector<Breakpoint> &all = model_.breakpoints();
+  int row = -1;
+  if (step > 0) {
+    const auto next = std::upper_bound(all.begin(), all.end(), shown,
+                                       [](std::int64_t f, const Breakpoint &b) { return f < b.frame; });
+    if (next != all.end()) row = static_cast<int>(next - all.begin());
+  } else {
+    const auto after = std::lower_bound(all.begin(), all.end(), shown,
+                                        [](const Breakpoint &b, std::int64_t f) { return b.frame < f; });
+    if (after != all.begin()) row = static_cast<int>(after - all.begin()) - 1;
+  }
+  if (row < 0) return;
+  selectBreakpoint(row);
+  PlayAroundClick(PlayAround);
+  labFrame->setText(all[static_cast<std::size_t>(row)].text);  // shown at the breakpoint, heard from before it
+}
+
+void TForm1::TitleClick(QObject *) {
+  const int index = GetSelectedIndex() < ListBox->count() ? GetSelectedIndex() : ListBox->currentRow();
+  if (index < 0 || index >= ListBox->count()) return;
+  const Breakpoint &b = model_.breakpoints()[static_cast<std::size_t>(index)];
+  QInputDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Title"));
+  dialog.setLabelText(QStringLiteral("The title of the piece that begins at frame %1:").arg(b.text));
+  dialog.setTextValue(b.title);
+  if (!platform().runDialog(&dialog)) return;
+  model_.setTitle(static_cast<std::size_t>(index), dialog.textValue().trimmed());
+  selectBreakpoint(index);
+}
+
+// A question the user answers with `yes` or `no`, through the platform.
+bool TForm1::confirm(const QString &title, const QString &question, const QString &yes, const QString &no) {
+  QDialog dialog(this);
+  dialog.setWindowTitle(title);
+  auto *text = new QLabel(question, &dialog);
+  text->setWordWrap(true);
+  auto *buttons = new QDialogButtonBox(&dialog);
+  buttons->addButton(yes, QDialogButtonBox::AcceptRole);
+  buttons->addButton(no, QDialogButtonBox::RejectRole);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto *layout = new QVBoxLayout(&dialog);
+  layout->addWidget(text);
+  layout->addWidget(buttons);
+  return platform().runDialog(&dialog);
+}
+
+bool TForm1::mayDiscardBreakpoints() {
+  if (PageControl1->currentWidget() != TabSheet3 || !model_.unused()) return true;
+  return confirm(QStringLiteral("Discard"),
+                 QStringLiteral("Discard the %1 breakpoints of %2?")
+                     .arg(model_.breakpoints().size())
+                     .arg(split::fileNamePart(model_.source())),
+                 QStringLiteral("Discard"), QStringLiteral("Keep"));
+}
+
+// After a split of this page: how many pieces went where, under the list,
+// until the breakpoints change.
+void TForm1::showSplitDone(const QStringList &pieces) {
+  model_.markUsed();
+  if (pieces.isEmpty()) return;
+  const QString folder = QDir::toNativeSeparators(QFileInfo(pieces.first()).absolutePath());
+  labDone_->setText(pieces.size() == 1 ? QStringLiteral("1 piece written to %1").arg(folder)
+                                       : QStringLiteral("%1 pieces written to %2").arg(pieces.size()).arg(folder));
+  labDone_->setToolTip(labDone_->text());
+  labDone_->show();
+  if (labNext_) labNext_->hide();
+}
 
 void TForm1::AdjustClick(QObject *) { frmAdjust->exec(); }
 
@@ -208,10 +356,18 @@ void TForm1::addPreviewKeys() {
   key(Qt::Key_Space, [this] { playing_ ? imgPuClick(imgPu) : imgPlayClick(imgPlay); });
   key(Qt::Key_Left, [this] { seekBy(-1); });
   key(Qt::Key_Right, [this] { seekBy(+1); });
-  key(Qt::Key_PageDown, [this] { seekBy(-10); });
-  key(Qt::Key_PageUp, [this] { seekBy(+10); });
-  key(Qt::Key_Home, [this] { imgFastbClick(imgFastb); });
-  key(Qt::Key_End, [this] { imgFasteClick(imgFaste); });
+  // With the list focused, these move in the list.
+  const auto orList = [this](Qt::Key k, std::function<void()> handler) {
+    return [this, k, handler] {
+      if (!ListBox->hasFocus()) return handler();
+      QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+      QApplication::sendEvent(ListBox, &press);
+    };
+  };
+  key(Qt::Key_PageDown, orList(Qt::Key_PageDown, [this] { seekBy(-10); }));
+  key(Qt::Key_PageUp, orList(Qt::Key_PageUp, [this] { seekBy(+10); }));
+  key(Qt::Key_Home, orList(Qt::Key_Home, [this] { imgFastbClick(imgFastb); }));
+  key(Qt::Key_End, orList(Qt::Key_End, [this] { imgFasteClick(imgFaste); }));
   for (const QKeySequence &add : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::Key_B)})
     key(add, [this] { butAddMouseDown(butAdd, Qt::LeftButton); });
   // Alt+B, the button's own mnemonic, adds as a press on it does.
@@ -221,6 +377,12 @@ void TForm1::addPreviewKeys() {
   });
   for (const QKeySequence &menu : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
     key(menu, [this] { openBreakpointMenu(); });
+  for (const QKeySequence &next : {QKeySequence(Qt::CTRL | Qt::Key_Right), QKeySequence(Qt::Key_BracketRight)})
+    key(next, [this] { goToBreakpoint(+1); });
+  for (const QKeySequence &previous : {QKeySequence(Qt::CTRL | Qt::Key_Left), QKeySequence(Qt::Key_BracketLeft)})
+    key(previous, [this] { goToBreakpoint(-1); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undoBreakpoints(); });
+  key(QKeySequence(Qt::Key_F2), [this] { TitleClick(TitleBreakpoint); });
   connect(PageControl1, &QStackedWidget::currentChanged, this, [this, keys] {
     for (QShortcut *shortcut : keys) shortcut->setEnabled(PageControl1->currentWidget() == TabSheet3);
   });
@@ -230,6 +392,13 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == butAdd && event->type() == QEvent::Shortcut) {
     guard([this] { butAddMouseDown(butAdd, Qt::LeftButton); });
     return true;
+  }
+  if (watched == ListBox && event->type() == QEvent::KeyPress) {
+    const int k = static_cast<QKeyEvent *>(event)->key();
+    if (k == Qt::Key_Return || k == Qt::Key_Enter) {
+      guard([this] { PlayAroundClick(PlayAround); });
+      return true;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -327,7 +496,20 @@ void TForm1::TimerTimer(QObject *) {
 
 // Breakpoints found for the user go into the list beside those there, each
 // checked by ear afterwards; a title comes with its frame where it has none.
-void TForm1::addMarkers(const std::vector<found::Marker> &markers) { model_.insertBreakpoints(markers); }
+// After a search or an import, the list has the focus, the first new
+// breakpoint selected; all of it can be taken back at once.
+void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched) {
+  std::vector<std::int64_t> before;
+  for (const Breakpoint &b : model_.breakpoints()) before.push_back(b.frame);
+  model_.remember();
+  model_.insertBreakpoints(markers, searched);
+  ListBox->setFocus();
+  for (std::size_t i = 0; i < model_.breakpoints().size(); ++i)
+    if (!std::binary_search(before.begin(), before.end(), model_.breakpoints()[i].frame)) {
+      selectBreakpoint(static_cast<int>(i));
+      break;
+    }
+}
 
 void TForm1::FindSilencesClick(QObject *) {
   TfrmSilences dialog(this);

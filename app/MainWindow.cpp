@@ -78,6 +78,12 @@ TForm1::TForm1(QWidget *parent)
   labSound->setWordWrap(true);
   labSound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   labSound->hide();
+  labDone_ = new QLabel(TabSheet3);
+  labDone_->setObjectName(QStringLiteral("labDone"));
+  labDone_->setGeometry(16, 208, 265, 13);
+  labDone_->hide();
+  for (QLabel *label : TabSheet3->findChildren<QLabel *>())
+    if (label->text() == QStringLiteral("Click Next to create...")) labNext_ = label;
   makeMenus();
 
   // Files dropped anywhere on the window, the source box included, reach the window.
@@ -144,7 +150,11 @@ void TForm1::forwardToModel() {
   model_.setParameter(3, editSize->text());
   model_.setJoin(2, chkJoin2->isChecked());
   model_.setJoin(3, chkJoin3->isChecked());
-  connect(&model_, &WizardModel::breakpointsChanged, this, [this] { showBreakpoints(); });
+  connect(&model_, &WizardModel::breakpointsChanged, this, [this] {
+    showBreakpoints();
+    labDone_->hide();
+    if (labNext_) labNext_->show();
+  });
 }
 
 // The help and breakpoint pop-up menus, and the timer of "Play 3 Secs After".
@@ -153,8 +163,10 @@ void TForm1::makeMenus() {
   mnuContents = HelpPopupMenu->addAction(QStringLiteral("Contents..."));
   mnuAbout = HelpPopupMenu->addAction(QStringLiteral("About..."));
   RightPopupMenu = new QMenu(this);
+  PlayAround = RightPopupMenu->addAction(QStringLiteral("Play Around"));
   Play3SecsBefore = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs Before"));
   Play3SecsAfter = RightPopupMenu->addAction(QStringLiteral("Play 3 Secs After"));
+  TitleBreakpoint = RightPopupMenu->addAction(QStringLiteral("Title..."));
   RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
   Deletethisbreakpoint = RightPopupMenu->addAction(QStringLiteral("Delete this breakpoint"));
   Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
@@ -297,6 +309,7 @@ void TForm1::endProgram() {
 }
 
 void TForm1::butExitClick(QObject *) {
+  if (!mayDiscardBreakpoints()) return;
   // A player that cannot start must not keep the program from ending.
   try {
     XPlayer->Stop();
@@ -307,6 +320,7 @@ void TForm1::butExitClick(QObject *) {
 }
 
 void TForm1::imgExitClick(QObject *) {
+  if (!mayDiscardBreakpoints()) return;
   try {
     XPlayer->InputClose();
   } catch (const EXaudioException &) {
@@ -398,6 +412,9 @@ void TForm1::dropEvent(QDropEvent *e) {
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {
+  bool discard = true;
+  guard([&] { discard = mayDiscardBreakpoints(); });
+  if (!discard) return e->ignore();
   e->accept();
   endProgram();
 }
@@ -436,7 +453,15 @@ void TForm1::butNextClick(QObject *) {
   } else if (active == TabSheet3) {
     // The cuts need the frames as they are, not as guessed.
     if (factsReader_) applyFacts(factsReader_->wait());
+    // Pieces that a split just wrote from these very breakpoints: asked first.
+    if (!model_.unused() && labDone_->isVisible() &&
+        !confirm(QStringLiteral("Split again"), QStringLiteral("These breakpoints were just split: write their pieces again?"),
+                 QStringLiteral("Write again"), QStringLiteral("Cancel")))
+      return;
     SplitThread1 = new TSplitThread_1(this, model_.request(1));
+    connect(SplitThread1, &SplitWorker::ended, this, [this](bool completed, const QStringList &pieces) {
+      if (completed) showSplitDone(pieces);
+    });
   }
 }
 
@@ -563,6 +588,7 @@ QString TForm1::outputFolder(const QString &outputTemplate) {
 void TForm1::butBackClick(QObject *) {
   QWidget *active = PageControl1->currentWidget();
   if (active == TabSheet3) {
+    if (!mayDiscardBreakpoints()) return;
     factsReader_.reset();  // stops the walk
     XPlayer->Stop();
     playing_ = false;
@@ -581,7 +607,7 @@ void TForm1::butBrowserClick(QObject *) {
 
 void TForm1::browseOutput(TFlatEdit *outputBox) {
   if (SaveDialog.Execute(this))
-    setOutputTemplate(outputBox, split::insertBeforeExtension(SaveDialog.FileName(), QStringLiteral("-%track%")));
+    setOutputTemplate(outputBox, WizardModel::templateFromChosen(SaveDialog.FileName()));
 }
 
 void TForm1::butOutBro1Click(QObject *) {

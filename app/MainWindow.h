@@ -77,10 +77,12 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   QAction *mnuContents = nullptr;
   QAction *mnuAbout = nullptr;
   QMenu *RightPopupMenu = nullptr;
+  QAction *PlayAround = nullptr;
   QAction *Play3SecsBefore = nullptr;
   QAction *Play3SecsAfter = nullptr;
   QAction *Deletethisbreakpoint = nullptr;
   QAction *Deleteallbreakpoints1 = nullptr;
+  QAction *TitleBreakpoint = nullptr;
   QAction *Adjust = nullptr;
   QAction *FindSilences = nullptr;
   QAction *ImportChapters = nullptr;
@@ -146,6 +148,17 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void imgFastrMouseDown(QObject *Sender);
   void imgFastrMouseUp(QObject *Sender);
   void Play3SecsBeforeClick(QObject *Sender);
+  // From 2 s before the selected breakpoint to 2 s after it.
+  void PlayAroundClick(QObject *Sender);
+  // The next (`step` 1) or previous (-1) breakpoint from the frame shown:
+  // selected, and played around.
+  void goToBreakpoint(int step);
+  void TitleClick(QObject *Sender);
+  void undoBreakpoints();
+  // Asks before breakpoints that no split has used go; true to go on.
+  bool mayDiscardBreakpoints();
+  bool confirm(const QString &title, const QString &question, const QString &yes, const QString &no);
+  void showSplitDone(const QStringList &pieces);
   void Play3SecsAfterClick(QObject *Sender);
   void TimerTimer(QObject *Sender);
   void PumpOneMessage();
@@ -200,10 +213,15 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void importCueSheet(const QString &sheet);
 
  private:
-  void addMarkers(const std::vector<found::Marker> &markers);
+  void addMarkers(const std::vector<found::Marker> &markers, bool searched = false);
   void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   void showBreakpoints();
+  void selectBreakpoint(int row);
+  void showSelectedBreakpoint();
+  QTimer *aroundTimer_ = nullptr;
+  QLabel *labDone_ = nullptr;  // what the last split wrote, under the list
+  QLabel *labNext_ = nullptr;  // "Click Next to create...", where labDone_ stands meanwhile
   void forwardToModel();
 
   WizardModel model_;
@@ -220,6 +238,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
 
 // What the breakpoint list keeps beside each frame number it shows.
 constexpr int kTitleRole = Qt::UserRole + 1;
+constexpr int kTimeRole = Qt::UserRole + 2;  // h:mm:ss.s
 
 // Number keys only: Backspace and the digits pass, every other character is discarded.
 void filterNumberKey(QChar &key);

@@ -19,7 +19,9 @@ void WizardModel::enter(int method) {
 }
 
 void WizardModel::back(int method) {
-  if (method == 1) clearBreakpoints();
+  if (method != 1) return;
+  clearBreakpoints();
+  history_.clear();
 }
 
 std::size_t WizardModel::insertBreakpoint(std::int64_t frame, const QString &text) {
@@ -27,15 +29,16 @@ std::size_t WizardModel::insertBreakpoint(std::int64_t frame, const QString &tex
                                    [](const Breakpoint &b, std::int64_t f) { return b.frame < f; });
   const auto i = static_cast<std::size_t>(at - breakpoints_.begin());
   if (at != breakpoints_.end() && at->frame == frame) return i;
-  breakpoints_.insert(at, Breakpoint{frame, text.isEmpty() ? QString::number(frame) : text, {}, {}, -1});
-  emit breakpointsChanged();
+  breakpoints_.insert(at, Breakpoint{frame, text.isEmpty() ? QString::number(frame) : text, {}, {}, -1, false});
+  changed();
   return i;
 }
 
-void WizardModel::insertBreakpoints(const std::vector<found::Marker> &markers) {
+void WizardModel::insertBreakpoints(const std::vector<found::Marker> &markers, bool searched) {
   std::vector<Breakpoint> found;
   found.reserve(markers.size());
-  for (const found::Marker &m : markers) found.push_back({m.frame, QString::number(m.frame), m.title, m.performer, m.number});
+  for (const found::Marker &m : markers)
+    found.push_back({m.frame, QString::number(m.frame), m.title, m.performer, m.number, searched});
   std::stable_sort(found.begin(), found.end(), [](const Breakpoint &a, const Breakpoint &b) { return a.frame < b.frame; });
   std::vector<Breakpoint> merged;
   merged.reserve(breakpoints_.size() + found.size());
@@ -57,19 +60,19 @@ void WizardModel::insertBreakpoints(const std::vector<found::Marker> &markers) {
     }
   }
   breakpoints_ = std::move(kept);
-  emit breakpointsChanged();
+  changed();
 }
 
 void WizardModel::removeBreakpoint(std::size_t index) {
   if (index >= breakpoints_.size()) return;
   breakpoints_.erase(breakpoints_.begin() + static_cast<std::ptrdiff_t>(index));
-  emit breakpointsChanged();
+  changed();
 }
 
 void WizardModel::clearBreakpoints() {
   if (breakpoints_.empty()) return;
   breakpoints_.clear();
-  emit breakpointsChanged();
+  changed();
 }
 
 SplitRequest WizardModel::request(int method) const {
@@ -89,4 +92,51 @@ SplitRequest WizardModel::request(int method) const {
       r.titles.push_back({b.title, b.performer, b.number});
     }
   return r;
+}
+
+void WizardModel::changed() {
+  usedBySplit_ = false;
+  emit breakpointsChanged();
+}
+
+void WizardModel::removeSearched() {
+  const auto gone = std::remove_if(breakpoints_.begin(), breakpoints_.end(), [](const Breakpoint &b) { return b.searched; });
+  if (gone == breakpoints_.end()) return;
+  breakpoints_.erase(gone, breakpoints_.end());
+  changed();
+}
+
+void WizardModel::setTitle(std::size_t index, const QString &title) {
+  if (index >= breakpoints_.size() || breakpoints_[index].title == title) return;
+  breakpoints_[index].title = title;
+  changed();
+}
+
+std::size_t WizardModel::indexOf(std::int64_t frame) const {
+  const auto at = std::lower_bound(breakpoints_.begin(), breakpoints_.end(), frame,
+                                   [](const Breakpoint &b, std::int64_t f) { return b.frame < f; });
+  return at != breakpoints_.end() && at->frame == frame ? static_cast<std::size_t>(at - breakpoints_.begin())
+                                                        : breakpoints_.size();
+}
+
+void WizardModel::remember() {
+  constexpr std::size_t kSteps = 10;
+  if (history_.size() == kSteps) history_.erase(history_.begin());
+  history_.push_back(breakpoints_);
+}
+
+bool WizardModel::undo() {
+  if (history_.empty()) return false;
+  breakpoints_ = std::move(history_.back());
+  history_.pop_back();
+  changed();
+  return true;
+}
+
+QString WizardModel::templateFromChosen(const QString &chosen) {
+  const bool track = chosen.contains(QStringLiteral("%track%")), title = chosen.contains(QStringLiteral("%title%"));
+  if (track) return chosen;
+  if (!title) return split::insertBeforeExtension(chosen, QStringLiteral("-%track%"));
+  const qsizetype nameStart = chosen.size() - split::fileNamePart(chosen).size();
+  return QString(chosen).insert(nameStart, QStringLiteral("%track% "));
 }

@@ -24,6 +24,7 @@ struct Breakpoint {
   QString text;  // as the user typed it ("007"), or the frame's digits
   QString title, performer;
   int number = -1;  // the track number the piece from here takes, where given
+  bool searched = false;  // found by a silence search (a later one may replace it)
   bool operator==(const Breakpoint &) const = default;
 };
 
@@ -74,9 +75,37 @@ class WizardModel : public QObject {
   std::size_t insertBreakpoint(std::int64_t frame, const QString &text = {});
   // Adds found breakpoints in one merge (thousands at once stay quick): a
   // title, performer and number go to a frame that has none.
-  void insertBreakpoints(const std::vector<found::Marker> &markers);
+  // `searched`: they come from a silence search.
+  void insertBreakpoints(const std::vector<found::Marker> &markers, bool searched = false);
   void removeBreakpoint(std::size_t index);
   void clearBreakpoints();
+  // The breakpoints that a silence search found, gone (before another).
+  void removeSearched();
+  // The title of the piece that begins at breakpoint `index`.
+  void setTitle(std::size_t index, const QString &title);
+  // Where the breakpoint at `frame` is, or the count where none is.
+  std::size_t indexOf(std::int64_t frame) const;
+
+  // Undo: remember() keeps the breakpoints as they are before a change the
+  // user may take back (a delete, "Delete all", a search, an import); undo()
+  // brings back the last kept, up to ten steps.
+  void remember();
+  bool undo();
+  bool canUndo() const { return !history_.empty(); }
+
+  // Whether the breakpoints are worth asking about before they go: more than
+  // the 0 the page starts with, and changed since a split last used them.
+  bool unused() const { return !usedBySplit_ && breakpoints_.size() > 1; }
+  // A split of method 1 has written its pieces from the breakpoints as
+  // they are now.
+  void markUsed() { usedBySplit_ = true; }
+
+  // The output template from a name chosen in the Change dialog: a name
+  // holding "%track%" or "%title%" keeps them ("%track% %title%.mp3"); one
+  // with "%title%" alone gets "%track% " before its file name, so that the
+  // pieces sort in order; one with neither gets "-%track%" before its
+  // extension.
+  static QString templateFromChosen(const QString &chosen);
 
   // The split that Next on method page `method` asks for.
   SplitRequest request(int method) const;
@@ -105,4 +134,7 @@ class WizardModel : public QObject {
   std::int32_t frames_ = 0, totalTimeMs_ = 0;
   std::array<Page, 3> pages_;
   std::vector<Breakpoint> breakpoints_;
+  std::vector<std::vector<Breakpoint>> history_;  // the oldest first
+  bool usedBySplit_ = false;
+  void changed();
 };

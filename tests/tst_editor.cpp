@@ -105,15 +105,17 @@ class TestEditor : public QObject {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
     QCOMPARE(fake_->menus, QList<QPoint>{fake_->cursor});  // at the pointer
     QCOMPARE(items(), (QStringList{"0", "20"}));
-    QCOMPARE(Form1->GetSelectedIndex(), 2);  // nothing selected: the count
+    QCOMPARE(Form1->GetSelectedIndex(), 1);  // the one that took its place, for the next key
 
+    // The right button opens the same menu.
     const QPoint below(5, list->height() - 5);
     QTest::mouseClick(list->viewport(), Qt::RightButton, {}, below);
-    QCOMPARE(fake_->menus.size(), 1);
+    QCOMPARE(fake_->menus.size(), 2);
 
+    list->clearSelection();
     fake_->menuAnswers.push_back(QStringLiteral("Delete this breakpoint"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);  // nothing selected
-    QCOMPARE(fake_->menus.size(), 2);
+    QCOMPARE(fake_->menus.size(), 3);
     QCOMPARE(items(), (QStringList{"0", "20"}));
 
     fake_->menuAnswers.push_back(QStringLiteral("Delete all breakpoints"));
@@ -346,6 +348,7 @@ class TestEditor : public QObject {
     press(Qt::Key_Delete);
     QCOMPARE(Form1->editBreakPoint->text(), QStringLiteral("4"));
     QCOMPARE(items(), (QStringList{"0", "300"}));
+    fake_->dialogAnswer = [](QDialog *) { return true; };  // discard the breakpoints
     click(Form1->butBack);
     Form1->Slider->setValue(50);
     Form1->RadioButton2->setFocus();

@@ -104,6 +104,64 @@ class TestModel : public QObject {
     QVERIFY(m.request(3).join);
   }
 
+  // A name chosen in the Change dialog keeps the placeholders it holds.
+  void templatesFromChosenNames_data() {
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("outputTemplate");
+    QTest::newRow("plain") << "/out/book.mp3" << "/out/book-%track%.mp3";
+    QTest::newRow("track and title") << "/out/%track% %title%.mp3" << "/out/%track% %title%.mp3";
+    QTest::newRow("title alone") << "/out/%title%.mp3" << "/out/%track% %title%.mp3";
+    QTest::newRow("track alone") << "/out/part %track%.mp3" << "/out/part %track%.mp3";
+    QTest::newRow("no extension") << "/out/book" << "/out/book-%track%";
+  }
+  void templatesFromChosenNames() {
+    QFETCH(QString, chosen);
+    QFETCH(QString, outputTemplate);
+    QCOMPARE(WizardModel::templateFromChosen(chosen), outputTemplate);
+  }
+
+  // Undo takes back up to ten changes, in turn; Back forgets them.
+  void undoTakesBackTenSteps() {
+    WizardModel m;
+    m.enter(1);
+    for (int k = 1; k <= 12; ++k) {
+      m.remember();
+      m.insertBreakpoint(k * 10);
+    }
+    for (int k = 0; k < 10; ++k) QVERIFY(m.undo());
+    QVERIFY(!m.undo());
+    QCOMPARE(framesOf(m), (QStringList{"0", "10", "20"}));
+    m.remember();
+    m.clearBreakpoints();
+    m.back(1);
+    QVERIFY(!m.undo());
+  }
+
+  // Only a silence search's breakpoints go before another search.
+  void aSearchReplacesOnlyWhatASearchFound() {
+    WizardModel m;
+    m.enter(1);
+    m.insertBreakpoint(5);
+    m.insertBreakpoints({{100, {}, {}, -1}, {200, {}, {}, -1}}, true);
+    m.insertBreakpoints({{300, QStringLiteral("Cue"), {}, 1}});
+    m.removeSearched();
+    QCOMPARE(framesOf(m), (QStringList{"0", "5", "300"}));
+  }
+
+  // Breakpoints that a split used are not asked about; any change makes
+  // them worth asking about again.
+  void whatIsWorthAskingAbout() {
+    WizardModel m;
+    m.enter(1);
+    QVERIFY(!m.unused());  // the 0 alone
+    m.insertBreakpoint(10);
+    QVERIFY(m.unused());
+    m.markUsed();
+    QVERIFY(!m.unused());
+    m.setTitle(1, QStringLiteral("One"));
+    QVERIFY(m.unused());
+  }
+
   // The settings keep the method (method 1 where none was chosen) and the
   // exact cuts box.
   void whatTheSettingsKeep() {

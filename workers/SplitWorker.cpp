@@ -84,6 +84,7 @@ void SplitWorker::end(const split::Outcome &outcome) {
     writeJoin(outcome);
   gate.reset();
   split::requestStop(false);
+  emit ended(outcome.completed, outcome.pieces);
   if (closeAsked && hostWindow_) hostWindow_->close();
 }
 

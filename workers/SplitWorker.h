@@ -16,6 +16,11 @@
 class SplitWorker : public QThread {
   Q_OBJECT
 
+ signals:
+  // On the main thread, at the end of a split that ran: whether it
+  // completed, and the pieces under their final names.
+  void ended(bool completed, const QStringList &pieces);
+
  protected:
   SplitWorker(QWidget *hostWindow, SplitRequest request);
   void run() override;
