@@ -498,10 +498,10 @@ void TForm1::TimerTimer(QObject *) {
 // checked by ear afterwards; a title comes with its frame where it has none.
 // After a search or an import, the list has the focus, the first new
 // breakpoint selected; all of it can be taken back at once.
-void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched) {
+void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched, bool remember) {
   std::vector<std::int64_t> before;
   for (const Breakpoint &b : model_.breakpoints()) before.push_back(b.frame);
-  model_.remember();
+  if (remember) model_.remember();
   model_.insertBreakpoints(markers, searched);
   ListBox->setFocus();
   for (std::size_t i = 0; i < model_.breakpoints().size(); ++i)
@@ -513,8 +513,10 @@ void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched
 
 void TForm1::FindSilencesClick(QObject *) {
   TfrmSilences dialog(this);
+  dialog.setSearch(lastSearch_);
   if (!platform().runDialog(&dialog)) return;
-  const found::SilenceSettings settings = dialog.settings();
+  lastSearch_ = dialog.search();  // kept for the next, and in the settings
+  const found::SilenceSettings settings = lastSearch_.settings;
   const QString source = model_.source();
   std::optional<found::SilencesFound> found;
   QString why;
@@ -547,7 +549,23 @@ void TForm1::FindSilencesClick(QObject *) {
     platform().messageBox(this, text, QString(), Platform::Icon::Information);
     return;
   }
-  addMarkers(found->markers);
+  // Taken back with one undo: the earlier search's breakpoints and these.
+  const std::size_t before = model_.breakpoints().size();
+  model_.remember();
+  if (lastSearch_.replace) model_.removeSearched();
+  const std::size_t kept = model_.breakpoints().size();
+  const std::vector<found::Marker> markers = found::longestSilences(*found, lastSearch_.pieces);
+  addMarkers(markers, true, false);
+  const std::size_t added = model_.breakpoints().size() - kept;
+  const std::size_t silences = found->silences.size();
+  labDone_->setText(QStringLiteral("%1 silence%2, %3 new breakpoint%4")
+                        .arg(silences)
+                        .arg(silences == 1 ? QString() : QStringLiteral("s"))
+                        .arg(added)
+                        .arg(added == 1 ? QString() : QStringLiteral("s")));
+  labDone_->setToolTip(before > kept ? QStringLiteral("%1 found before were replaced").arg(before - kept) : QString());
+  labDone_->show();
+  if (labNext_) labNext_->hide();
 }
 
 namespace {

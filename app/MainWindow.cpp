@@ -235,6 +235,18 @@ void TForm1::readSettings() {
   } catch (const std::exception &) {
     chkExact->setChecked(false);
   }
+  // The silence search's last values (level and length in tenths), each
+  // standing alone: a missing one keeps its default.
+  const auto read = [this](const char *name, auto apply) {
+    try {
+      apply(Registry->ReadInteger(QString::fromLatin1(name)));
+    } catch (const std::exception &) {
+    }
+  };
+  read("SilenceLevel", [this](std::int32_t v) { lastSearch_.settings.levelDb = std::clamp(v, -1200, 0) / 10.0; });
+  read("SilenceMin", [this](std::int32_t v) { lastSearch_.settings.minSeconds = std::clamp(v, 1, 6000) / 10.0; });
+  read("SilencePieces", [this](std::int32_t v) { lastSearch_.pieces = std::clamp(v, 0, 99999); });
+  read("SilenceReplace", [this](std::int32_t v) { lastSearch_.replace = v != 0; });
 }
 
 void TForm1::writeSettings() {
@@ -246,6 +258,10 @@ void TForm1::writeSettings() {
     const WizardModel::Stored stored = model_.stored();
     if (model_.method() != 0) Registry->WriteInteger(QStringLiteral("Method"), stored.method);
     Registry->WriteInteger(QStringLiteral("Exact"), stored.exact ? 1 : 0);
+    Registry->WriteInteger(QStringLiteral("SilenceLevel"), static_cast<std::int32_t>(std::lround(lastSearch_.settings.levelDb * 10)));
+    Registry->WriteInteger(QStringLiteral("SilenceMin"), static_cast<std::int32_t>(std::lround(lastSearch_.settings.minSeconds * 10)));
+    Registry->WriteInteger(QStringLiteral("SilencePieces"), lastSearch_.pieces);
+    Registry->WriteInteger(QStringLiteral("SilenceReplace"), lastSearch_.replace ? 1 : 0);
     Registry->CloseKey();
   } catch (const std::exception &) {
     // The program ends all the same.

@@ -19,6 +19,7 @@
 #include "Image.h"
 #include "ListBox.h"
 #include "Markers.h"
+#include "SilenceDialog.h"
 #include "Platform.h"
 #include "PositionSlider.h"
 #include "PreviewPlayer.h"
@@ -213,7 +214,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void importCueSheet(const QString &sheet);
 
  private:
-  void addMarkers(const std::vector<found::Marker> &markers, bool searched = false);
+  void addMarkers(const std::vector<found::Marker> &markers, bool searched = false, bool remember = true);
+  TfrmSilences::Search lastSearch_;
   void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   void showBreakpoints();

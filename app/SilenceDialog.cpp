@@ -3,9 +3,11 @@
 #include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QSpinBox>
 
 #include "FitText.h"
 #include "FlatButton.h"
+#include "FlatCheck.h"
 #include "Platform.h"
 
 namespace {
@@ -34,15 +36,28 @@ TfrmSilences::TfrmSilences(QWidget *mainWindow)
   auto *length = new QLabel(QStringLiteral("For at least:"), this);
   length->setGeometry(16, 50, 130, 21);
   editLength = numberBox(this, QRect(152, 48, 90, 23), 0.1, 600, 0.5, defaults.minSeconds, QStringLiteral(" s"));
+  auto *pieces = new QLabel(QStringLiteral("Pieces wanted:"), this);
+  pieces->setGeometry(16, 84, 130, 21);
+  editPieces = new QSpinBox(this);
+  editPieces->setGeometry(152, 82, 90, 23);
+  editPieces->setRange(0, 99999);
+  editPieces->setSpecialValueText(QStringLiteral(" "));  // 0: every silence
+  editPieces->setAlignment(Qt::AlignRight);
+  editPieces->setToolTip(QStringLiteral("Empty: a breakpoint at every silence; N: at the N-1 longest"));
+  chkReplace = new TFlatCheckBox(this);
+  chkReplace->setGeometry(16, 116, 230, 17);
+  chkReplace->setText(QStringLiteral("Replace the breakpoints found before"));
+  chkReplace->setChecked(true);
   level->setBuddy(editLevel);
   length->setBuddy(editLength);
+  pieces->setBuddy(editPieces);
   butOK = new TFlatButton(this);
-  butOK->setGeometry(56, 104, 65, 25);
+  butOK->setGeometry(56, 150, 65, 25);
   butOK->setSkin(QStringLiteral("OK"));
   butCancel = new TFlatButton(this);
-  butCancel->setGeometry(136, 104, 65, 25);
+  butCancel->setGeometry(136, 150, 65, 25);
   butCancel->setSkin(QStringLiteral("CANCEL"));
-  dressWindow(this, QSize(258, 136));
+  dressWindow(this, QSize(258, 182));
   fitTexts(this);
   connect(butOK, &QAbstractButton::clicked, this, &QDialog::accept);
   connect(butCancel, &QAbstractButton::clicked, this, &QDialog::reject);
@@ -64,4 +79,13 @@ void TfrmSilences::keyPressEvent(QKeyEvent *e) {
   QDialog::keyPressEvent(e);
 }
 
-found::SilenceSettings TfrmSilences::settings() const { return {editLevel->value(), editLength->value()}; }
+TfrmSilences::Search TfrmSilences::search() const {
+  return {{editLevel->value(), editLength->value()}, editPieces->value(), chkReplace->isChecked()};
+}
+
+void TfrmSilences::setSearch(const Search &search) {
+  editLevel->setValue(search.settings.levelDb);
+  editLength->setValue(search.settings.minSeconds);
+  editPieces->setValue(search.pieces);
+  chkReplace->setChecked(search.replace);
+}

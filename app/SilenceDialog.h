@@ -5,6 +5,8 @@
 #include "Silences.h"
 
 class QDoubleSpinBox;
+class QSpinBox;
+class TFlatCheckBox;
 class TFlatButton;
 
 // "Find Silences...": the level below which sound counts as silence and the
@@ -15,10 +17,22 @@ class TfrmSilences : public QDialog {
  public:
   explicit TfrmSilences(QWidget *mainWindow);
 
-  found::SilenceSettings settings() const;
+  // What the search asks: the silence settings, how many pieces are wanted
+  // (0: a breakpoint at every silence), and whether the breakpoints an
+  // earlier search found go first.
+  struct Search {
+    found::SilenceSettings settings;
+    int pieces = 0;
+    bool replace = true;
+  };
+  Search search() const;
+  void setSearch(const Search &search);
+  found::SilenceSettings settings() const { return search().settings; }
 
   QDoubleSpinBox *editLevel = nullptr;
   QDoubleSpinBox *editLength = nullptr;
+  QSpinBox *editPieces = nullptr;
+  TFlatCheckBox *chkReplace = nullptr;
   TFlatButton *butOK = nullptr;
   TFlatButton *butCancel = nullptr;
 

@@ -309,9 +309,11 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
     result.silences.push_back({static_cast<double>(begin - t.trimBegin) / rate,
                                static_cast<double>(end - t.trimBegin) / rate,
                                mean > 0 ? 10 * std::log10(mean) : -200});
-    if (!edge)
-      markers.push_back(
-          {std::clamp<std::int64_t>(std::llround(static_cast<double>(begin + end) / 2 / spf), 0, t.frames), {}, {}});
+    if (!edge) {
+      result.silences.back().frame =
+          std::clamp<std::int64_t>(std::llround(static_cast<double>(begin + end) / 2 / spf), 0, t.frames);
+      markers.push_back({result.silences.back().frame, {}, {}});
+    }
   }
   // The quietest stretch of the least length, for a search that finds none.
   for (const QuietRuns *half : {&first, &second}) {
@@ -324,6 +326,20 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   }
   result.markers = withEnds(std::move(markers), t.frames);
   return result;
+}
+
+std::vector<Marker> longestSilences(const SilencesFound &found, int pieces) {
+  std::vector<const Silence *> parting;
+  for (const Silence &s : found.silences)
+    if (s.frame >= 0) parting.push_back(&s);
+  if (pieces > 0 && static_cast<std::size_t>(pieces - 1) < parting.size()) {
+    std::stable_sort(parting.begin(), parting.end(),
+                     [](const Silence *a, const Silence *b) { return a->end - a->start > b->end - b->start; });
+    parting.resize(static_cast<std::size_t>(pieces - 1));
+  }
+  std::vector<Marker> markers;
+  for (const Silence *s : parting) markers.push_back({s->frame, {}, {}});
+  return withEnds(std::move(markers), found.timeline.frames);
 }
 
 QString quietestHint(const SilencesFound &found, const SilenceSettings &settings) {

@@ -22,6 +22,7 @@ struct SilenceSettings {
 struct Silence {
   double start = 0, end = 0;  // seconds of what is heard
   double levelDb = 0;         // its mean level
+  std::int64_t frame = -1;    // its breakpoint; -1 at the very start or end, where it parts nothing
 };
 
 // The quietest stretch of the least length a silence has, found or not:
@@ -42,6 +43,10 @@ struct SilencesFound {
   std::vector<Marker> markers;
   std::optional<Quietest> quietest;
 };
+
+// The breakpoints of the `pieces` - 1 longest silences that part pieces
+// (all of them where `pieces` is 0), with 0 and the last frame.
+std::vector<Marker> longestSilences(const SilencesFound &found, int pieces);
 
 // What the user is told where no silence is found: the quietest stretch
 // and where it is ("the quietest 1.5 s is at -38.2 dB, at 0:12:03"), and a
