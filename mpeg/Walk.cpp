@@ -139,8 +139,8 @@ class Walk {
   bool passLeadingJunk();
   // A frame of the stream's format, `h` its header.
   Next frame(const Header &h);
-  // Strict: what is no frame of the stream's format ends it, where it is an
-  // ID3v1 tag after the last frame.
+  // Strict: only an ID3v1 tag may follow the last frame; anything else that
+  // is no frame of the stream's format makes the walk give up.
   Next afterLastFrame(bool header);
   // Lenient: what is no frame of the stream's format (its header in `h`
   // where `header`), `n` bytes at hand.
