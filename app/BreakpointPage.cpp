@@ -356,12 +356,17 @@ void TForm1::addPreviewKeys() {
   key(Qt::Key_Space, [this] { playing_ ? imgPuClick(imgPu) : imgPlayClick(imgPlay); });
   key(Qt::Key_Left, [this] { seekBy(-1); });
   key(Qt::Key_Right, [this] { seekBy(+1); });
-  // With the list focused, these move in the list.
+  // With the list focused, these move in the list, as they would in any.
   const auto orList = [this](Qt::Key k, std::function<void()> handler) {
     return [this, k, handler] {
-      if (!ListBox->hasFocus()) return handler();
-      QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
-      QApplication::sendEvent(ListBox, &press);
+      if (!ListBox->hasFocus() || ListBox->count() == 0) return handler();
+      const int page = std::max(1, ListBox->viewport()->height() / std::max(1, ListBox->sizeHintForRow(0)) - 1);
+      const int row = std::max(0, ListBox->currentRow());
+      const int last = ListBox->count() - 1;
+      selectBreakpoint(k == Qt::Key_Home     ? 0
+                       : k == Qt::Key_End    ? last
+                       : k == Qt::Key_PageUp ? std::max(0, row - page)
+                                             : std::min(last, row + page));
     };
   };
   key(Qt::Key_PageDown, orList(Qt::Key_PageDown, [this] { seekBy(-10); }));
