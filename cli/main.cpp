@@ -16,6 +16,7 @@
 #include "Convert.h"
 #include "FileName.h"
 #include "Sheets.h"
+#include "Pauses.h"
 #include "Silences.h"
 #include "SplitEngine.h"
 #include "StreamFacts.h"
@@ -27,6 +28,8 @@ const char kUsage[] =
     "  tranchette-cli info [--] FILE\n"
     "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [--any-file] [-q] [--] FILE\n"
     "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli time SECONDS --at-pauses[=SECONDS] [--level DB] [--min SECONDS] [...] FILE\n"
+    "  tranchette-cli parts N [--exact] [--at-pauses[=SECONDS]] [-o TEMPLATE] [--join] [-q] [--] FILE\n"
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
@@ -272,12 +275,23 @@ void reportLeft(const QString &source, const QStringList &pieces) {
           QStringLiteral("%1 pieces were completed: %2 to %3").arg(pieces.size()).arg(pieces.first(), pieces.last()));
 }
 
+// A number from the command line, within [least, most].
+std::optional<double> numberIn(const QString &text, double least, double most) {
+  try {
+    const double v = StrToFloat(text);
+    if (std::isfinite(v) && v >= least && v <= most) return v;
+  } catch (const EConvertError &) {
+  }
+  return std::nullopt;
+}
+
 // What the command line asks for.
 struct Options {
   std::string command;
   QString outputTemplate;
   bool haveTemplate = false, join = false, quiet = false, exact = false, anyFile = false;
   bool verbose = false, fromChapters = false;
+  std::optional<double> atPauses;  // how far a cut may move to a pause, in seconds
   std::optional<QString> level, minSeconds;
   QStringList positional;
 };
@@ -316,6 +330,13 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
       o.verbose = true;
     } else if (arg == "--from-chapters") {
       o.fromChapters = true;
+    } else if (arg == "--at-pauses" || arg.rfind("--at-pauses=", 0) == 0) {
+      o.atPauses = 30;
+      if (arg.size() > 12) {
+        const auto window = numberIn(QString::fromLocal8Bit(argv[i] + 12), 0, 86400);
+        if (!window) return usageError(QStringLiteral("--at-pauses= takes seconds from 0 to 86400"));
+        o.atPauses = *window;
+      }
     } else if (arg == "--level" || arg == "--min") {
       if (++i == argc) return usageError(QStringLiteral("%1 needs a value").arg(QString::fromStdString(arg)));
       (arg == "--level" ? o.level : o.minSeconds) = QString::fromLocal8Bit(argv[i]);
@@ -481,7 +502,112 @@ int cue(const Options &o) {
   return splitAtMarkers(o, source, std::get<found::Markers>(markers).markers);
 }
 
+// Where the cuts that found no pause in reach lie, for the user.
+QString clockOf(double seconds) {
+  const auto whole = static_cast<long long>(std::max(0.0, seconds));
+  return QStringLiteral("%1:%2:%3").arg(whole / 3600).arg(whole / 60 % 60, 2, 10, QLatin1Char('0')).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Splits at planned breakpoints as `frames` does, with the join files a
+// split by time writes.
+int splitAtPlan(const Options &o, const QString &source, const std::vector<std::int64_t> &frames) {
+  QStringList breakpoints;
+  for (const std::int64_t f : frames) breakpoints << QString::number(f);
+  const QString outputTemplate =
+      o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
+  TerminalReporter reporter(!o.quiet);
+  const split::Outcome outcome = split::splitAtBreakpoints(source, split::Fact(frames.back()), breakpoints,
+                                                           outputTemplate, reporter, o.exact);
+  if (!outcome.completed || caughtSignal) {
+    reportLeft(source, outcome.pieces);
+    return caughtSignal ? 128 + caughtSignal : 1;
+  }
+  if (o.join && !outcome.pieces.isEmpty()) {
+    const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), o.exact);
+    if (written.skipped) error(written.skipped->file, written.skipped->brief);
+    for (const split::Message &failure : written.failed) error(failure.file, failure.brief);
+    if (!written.failed.empty()) return 1;
+  }
+  return 0;
+}
+
+// The silences of `source` for planning at pauses (-45 dB and 0.5 s unless
+// told otherwise), with the bar on a terminal; nothing, told, where they
+// cannot be had.
+std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source) {
+  found::SilenceSettings settings{-45, 0.5};
+  if (o.level) {
+    const auto level = numberIn(*o.level, -120, 0);
+    if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level)), std::nullopt;
+    settings.levelDb = *level;
+  }
+  if (o.minSeconds) {
+    const auto least = numberIn(*o.minSeconds, 0.05, 86400);
+    if (!least) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds)), std::nullopt;
+    settings.minSeconds = *least;
+  }
+  TerminalReporter bar(!o.quiet, "frames");
+  QString why;
+  auto found = found::findSilences(
+      source, settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
+      &why);
+  bar.complete();
+  if (!found && !caughtSignal) error(source, QStringLiteral("cannot be searched: %1").arg(why));
+  return found;
+}
+
+// time SECONDS --at-pauses[=WINDOW]: parts that end in a pause.
+int timeAtPauses(const Options &o, const QString &value, const QString &source) {
+  const auto seconds = numberIn(value, 0.001, 1e9);
+  if (!seconds) return usageError(QStringLiteral("the length must be a number of seconds above 0, not '%1'").arg(value));
+  catchSignals();
+  const auto found = pausesOf(o, source);
+  if (!found) return caughtSignal ? 128 + caughtSignal : 1;
+  const found::PausePlan plan = found::planAtPauses(*found, *seconds, *o.atPauses);
+  const int status = splitAtPlan(o, source, plan.frames);
+  if (status == 0 && !plan.missed.empty()) {
+    QStringList where;
+    for (const double at : plan.missed) where << clockOf(at);
+    error(source, QStringLiteral("%1 of %2 cuts found no pause within %3 s: at %4")
+                      .arg(plan.missed.size())
+                      .arg(plan.cuts)
+                      .arg(*o.atPauses)
+                      .arg(where.join(QStringLiteral(", "))));
+  }
+  return status;
+}
+
+// parts N FILE: N pieces of equal playing time (at pauses, with --at-pauses).
+int parts(const Options &o) {
+  if (o.positional.size() != 2 || o.anyFile || o.fromChapters)
+    return usageError(QStringLiteral("parts takes a count and a FILE"));
+  const QString value = o.positional[0], source = o.positional[1];
+  bool ok = false;
+  const qlonglong count = value.toLongLong(&ok);
+  const auto t = found::timelineOf(source, nullptr);
+  if (!t) {
+    QString why;
+    found::timelineOf(source, &why);
+    error(source, QStringLiteral("cannot read it: %1").arg(why));
+    return 1;
+  }
+  if (!ok || count < 1 || count > t->frames)
+    return usageError(QStringLiteral("the count of parts must be a whole number from 1 to %1 (the frames of %2), not '%3'")
+                          .arg(t->frames)
+                          .arg(source, value));
+  if (o.atPauses) {
+    Options timed = o;
+    const double total = t->secondsAt(t->frames);
+    return timeAtPauses(timed, QString::number(total / static_cast<double>(count), 'f', 6), source);
+  }
+  catchSignals();
+  return splitAtPlan(o, source, found::equalParts(t->frames, count));
+}
+
 int splitFile(const Options &o) {
+  if (o.command == "parts") return parts(o);
+  if (o.command == "time" && o.atPauses && o.positional.size() == 2) return timeAtPauses(o, o.positional[0], o.positional[1]);
+  if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
   if (o.command == "frames" && o.fromChapters) return fromChapters(o);
   if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
   if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
@@ -524,15 +650,6 @@ int splitFile(const Options &o) {
   return outcome.skipped > 0 ? 1 : 0;
 }
 
-// A number from the command line, within [least, most].
-std::optional<double> numberIn(const QString &text, double least, double most) {
-  try {
-    const double v = StrToFloat(text);
-    if (std::isfinite(v) && v >= least && v <= most) return v;
-  } catch (const EConvertError &) {
-  }
-  return std::nullopt;
-}
 
 int silences(const Options &o) {
   if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters)
@@ -606,7 +723,7 @@ int run(int argc, char *argv[]) {
   if (command == "join") return join(o);
   if (command == "silences") return silences(o);
   if (command == "cue") return cue(o);
-  if (command != "size" && command != "time" && command != "frames")
+  if (command != "size" && command != "time" && command != "frames" && command != "parts")
     return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   return splitFile(o);
 }

@@ -204,6 +204,51 @@ class TestCli : public QObject {
     QCOMPARE(r.err, QStringLiteral("tranchette-cli: /dev/zero: cannot open it: it is a character device, not a regular file\n"));
   }
 
+  // Long recordings: parts of about N seconds moved into the pause within
+  // reach (speech.mp3's pauses are at 4.6-7.1, 11.7-14.2, ... s: their
+  // middles are frames 224, 496, 768, 1041, 1317, 1593, 1869), or left where
+  // the time split cuts and said so; N equal parts to the frame (2,095
+  // frames in 7: 299 or 300 each).
+  void longRecordingsEndInAPause_data() {
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("frames");  // of each piece, as info counts them
+    QTest::addColumn<QString>("says");
+    QTest::newRow("every 8 s, 3 s to a pause") << QStringList{"time", "8", "--at-pauses=3"}
+                                               << "224 272 272 273 276 276 276 226" << "";
+    QTest::newRow("every 4 s, 0.5 s to a pause") << QStringList{"time", "4", "--at-pauses=0.5"}
+                                                 << "155 154 154 154 151 154 154 154 154 154 154 154 154 95"
+                                                 << "12 of 13 cuts found no pause within 0.5 s: at 0:00:04, 0:00:08, "
+                                                    "0:00:12, 0:00:16, 0:00:24, ";
+    QTest::newRow("7 equal parts") << QStringList{"parts", "7"} << "299 299 299 300 299 299 300" << "";
+  }
+  void longRecordingsEndInAPause() {
+    QFETCH(QStringList, command);
+    QFETCH(QString, frames);
+    QFETCH(QString, says);
+    const Result r = run(command + QStringList{QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("p-%track%.mp3"),
+                                               media(QStringLiteral("speech.mp3"))});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QStringList counted;
+    QByteArray joined;
+    for (const QString &piece : QDir().entryList({QStringLiteral("p-*.mp3")}, QDir::Files, QDir::Name)) {
+      counted << run({QStringLiteral("info"), piece}).out.section(u'\n', 0, 0).section(u' ', 1);
+      joined += readAll(piece);
+    }
+    QCOMPARE(counted.join(u' '), frames);
+    QCOMPARE(joined, readAll(media(QStringLiteral("speech.mp3"))));
+    if (says.isEmpty())
+      QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    else
+      QVERIFY2(r.err.contains(says), qPrintable(r.err));
+  }
+  void aCountOfPartsOutOfReachIsRefused() {
+    for (const char *count : {"0", "2096", "x"}) {
+      const Result r = run({QStringLiteral("parts"), QString::fromLatin1(count), media(QStringLiteral("speech.mp3"))});
+      QCOMPARE(r.status, 2);
+      QVERIFY2(r.err.contains(QStringLiteral("a whole number from 1 to 2095")), qPrintable(r.err));
+    }
+  }
+
   void infoRefusesWhatIsNoMpegAudio_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("missing") << "missing.mp3";

@@ -1,0 +1,50 @@
+#include "Pauses.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace found {
+namespace {
+
+// The first frame that begins at or after `seconds` of what is heard.
+std::int64_t frameFrom(const Timeline &t, double seconds) {
+  const double raw = seconds * static_cast<double>(t.rate) + static_cast<double>(t.trimBegin);
+  return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(raw / t.samplesPerFrame - 1e-9)), 0, t.frames);
+}
+
+}  // namespace
+
+PausePlan planAtPauses(const SilencesFound &found, double seconds, double window) {
+  const Timeline &t = found.timeline;
+  PausePlan plan;
+  plan.frames.push_back(0);
+  const double end = t.secondsAt(t.frames);
+  double last = 0;
+  while (seconds > 0 && last + seconds < end) {
+    const double want = last + seconds;
+    const Silence *best = nullptr;
+    for (const Silence &s : found.silences) {
+      const double middle = (s.start + s.end) / 2;
+      if (s.frame <= plan.frames.back() || std::abs(middle - want) > window) continue;
+      if (!best || s.end - s.start > best->end - best->start) best = &s;
+    }
+    std::int64_t frame = best ? best->frame : frameFrom(t, want);
+    if (!best) plan.missed.push_back(want);
+    if (frame <= plan.frames.back()) frame = plan.frames.back() + 1;
+    if (frame >= t.frames) break;
+    plan.frames.push_back(frame);
+    ++plan.cuts;
+    last = t.secondsAt(frame);  // the next from the cut as it is
+  }
+  plan.frames.push_back(t.frames);
+  return plan;
+}
+
+std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts) {
+  if (parts < 1 || parts > frames) return {};
+  std::vector<std::int64_t> at;
+  for (std::int64_t k = 0; k <= parts; ++k) at.push_back(k * frames / parts);  // floor: the rest spread out
+  return at;
+}
+
+}  // namespace found

@@ -1,0 +1,31 @@
+#pragma once
+
+// Long recordings cut where they pause: parts of about N seconds that end in
+// a silence, N equal parts. Plans of breakpoints from the silences found
+// (one scan of the file, whatever the number of cuts).
+
+#include <cstdint>
+#include <vector>
+
+#include "Silences.h"
+
+namespace found {
+
+struct PausePlan {
+  std::vector<std::int64_t> frames;  // the breakpoints: 0, the cuts, the last frame
+  std::vector<double> missed;        // where a cut found no pause in reach (seconds heard)
+  std::int64_t cuts = 0;
+};
+
+// Parts of `seconds`, each cut moved to the middle of the longest silence
+// (one that parts pieces) whose middle lies within `window` seconds of where
+// the time split would cut; where none does, the cut stays where the time
+// split puts it (the first frame that begins at or after it). Each cut is
+// planned from the last actual one, so parts stay about `seconds` long.
+PausePlan planAtPauses(const SilencesFound &found, double seconds, double window);
+
+// `parts` pieces of equal playing time to the frame: no two differ by more
+// than one frame. Nothing where `parts` is below 1 or above the frame count.
+std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts);
+
+}  // namespace found
