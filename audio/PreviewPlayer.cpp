@@ -5,11 +5,14 @@
 #include <utility>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QThread>
 #include <QTimer>
 
 #include "FileName.h"
+#include "ManualClock.h"
 #include "SoundOutput.h"
 #include "StreamFacts.h"
 
@@ -101,6 +104,13 @@ class PlayerEngine : public QObject {
       seekDecoder(baseFrame_);
       if (playing_) onTick();
     }
+  }
+
+  // The manual clock moves on, and the player plays as a tick of its own
+  // would then.
+  void passTime(std::int64_t ns) {
+    ManualClock::shared().advance(ns);
+    onTick();
   }
 
   void setEpoch(std::uint64_t epoch) { epoch_ = epoch; }
@@ -226,6 +236,9 @@ class PlayerEngine : public QObject {
   }
 
   bool holding() const { return sound_ == Sound::Lost; }
+  std::unique_ptr<SoundOutput> silentOutput() const {
+    return std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_, ManualClock::forSilentOutputs());
+  }
   bool onDevice() const { return dynamic_cast<DeviceOutput *>(output_.get()) != nullptr; }
 
   // Keeps the output where it should be: a stream on the sound server when
@@ -235,7 +248,7 @@ class PlayerEngine : public QObject {
   void keepOutput() {
     if (!mh_) return;
     if (SoundServer::silentAsked()) {
-      if (playing_ && !output_) output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      if (playing_ && !output_) output_ = silentOutput();
       say(Sound::Silent);
       return;
     }
@@ -257,8 +270,7 @@ class PlayerEngine : public QObject {
       if (!server_) failed(Sound::Absent);
     }
     if (!server_) {
-      if (playing_ && !output_ && !holding())
-        output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+      if (playing_ && !output_ && !holding()) output_ = silentOutput();
       return;
     }
     switch (server_->state()) {
@@ -296,8 +308,7 @@ class PlayerEngine : public QObject {
     server_.reset();
     retry_.start();
     say(hadServer_ ? Sound::Lost : why);
-    if (playing_ && !output_ && !holding())
-      output_ = std::make_unique<SilentOutput>(static_cast<int>(rate_), channels_);
+    if (playing_ && !output_ && !holding()) output_ = silentOutput();
   }
 
   int retryMs() const { return hadServer_ ? kRetryLostMs : kRetryAbsentMs; }
@@ -502,6 +513,16 @@ void TXaudioPlayer::relocate(F &&command) {
     e.setEpoch(epoch);
     c(e);
   });
+}
+
+void TXaudioPlayer::passTime(std::int64_t ns) {
+  if (!engine_) {
+    audio::ManualClock::shared().advance(ns);
+    return;
+  }
+  QMetaObject::invokeMethod(
+      engine_, [e = engine_, ns] { e->passTime(ns); }, Qt::BlockingQueuedConnection);
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void TXaudioPlayer::InputOpen(const QString &path, std::shared_ptr<const audio::StreamFacts> facts, bool indexToCome) {

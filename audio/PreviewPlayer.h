@@ -13,6 +13,7 @@
 class QThread;
 
 namespace audio {
+class ManualClock;
 class PlayerEngine;
 struct StreamFacts;
 }  // namespace audio
@@ -83,7 +84,13 @@ class TXaudioPlayer : public QObject {
   void soundProblemChanged(const QString &text);
 
  private:
+  friend class audio::ManualClock;
+
   void Init();
+  // Moves the shared manual clock on by `ns` on the player's thread, after
+  // the commands sent so far, plays on, and delivers what the player reports
+  // before returning.
+  void passTime(std::int64_t ns);
   template <typename F>
   void send(F &&command);
   // A command that moves the place: notifications from before it are stale.

@@ -1,6 +1,7 @@
 #include "SoundOutput.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <pulse/pulseaudio.h>
 
@@ -8,10 +9,30 @@
 
 namespace audio {
 
-SilentOutput::SilentOutput(int rate, int channels) : rate_(rate), bytesPerSample_(2 * channels) { clock_.start(); }
+namespace {
+
+class RealTime final : public Clock {
+ public:
+  std::int64_t nowNs() const override {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+};
+
+}  // namespace
+
+const Clock &realTime() {
+  static const RealTime clock;
+  return clock;
+}
+
+SilentOutput::SilentOutput(int rate, int channels, const Clock &clock)
+    : rate_(rate), bytesPerSample_(2 * channels), clock_(clock) {
+  restartClock();
+}
 
 std::int64_t SilentOutput::clockSamples() const {
-  return clockBase_ + (paused_ ? 0 : clock_.nsecsElapsed() * rate_ / 1000000000);
+  return clockBase_ + (paused_ ? 0 : (clock_.nowNs() - started_) * rate_ / 1000000000);
 }
 
 std::int64_t SilentOutput::samplesHeard() { return std::min(clockSamples(), written_); }
@@ -29,7 +50,7 @@ std::int64_t SilentOutput::write(const char *, std::int64_t bytes) {
   const std::int64_t heard = samplesHeard();
   if (clockSamples() > heard) {
     clockBase_ = heard;
-    clock_.restart();
+    restartClock();
   }
   written_ += accepted;
   return accepted * bytesPerSample_;
@@ -44,13 +65,13 @@ void SilentOutput::pause() {
 void SilentOutput::resume() {
   if (!paused_) return;
   paused_ = false;
-  clock_.restart();
+  restartClock();
 }
 
 void SilentOutput::flush() {
   written_ = 0;
   clockBase_ = 0;
-  clock_.restart();
+  restartClock();
 }
 
 namespace {

@@ -39,11 +39,22 @@ class SoundOutput {
   virtual std::int64_t waitingMs() { return 0; }
 };
 
-// Plays nothing, but takes samples at the pace of a real-time clock, so that
-// positions and timecodes flow as they would with a device.
+// What a silent output keeps time by: nanoseconds from any start, never
+// going back.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual std::int64_t nowNs() const = 0;
+};
+
+// Real time: the monotonic clock.
+const Clock &realTime();
+
+// Plays nothing, but takes samples at the pace of its clock (real time in the
+// program), so that positions and timecodes flow as they would with a device.
 class SilentOutput final : public SoundOutput {
  public:
-  SilentOutput(int rate, int channels);
+  SilentOutput(int rate, int channels, const Clock &clock = realTime());
   std::int64_t bytesFree() override;
   std::int64_t write(const char *data, std::int64_t bytes) override;
   std::int64_t samplesHeard() override;
@@ -53,10 +64,12 @@ class SilentOutput final : public SoundOutput {
 
  private:
   std::int64_t clockSamples() const;
+  void restartClock() { started_ = clock_.nowNs(); }
   int rate_;
   int bytesPerSample_;
+  const Clock &clock_;
   std::int64_t written_ = 0;
-  QElapsedTimer clock_;         // runs while playing
+  std::int64_t started_ = 0;    // on the clock, when it was last started; it runs while playing
   std::int64_t clockBase_ = 0;  // heard samples when the clock was last started
   bool paused_ = false;
 };

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "AppFixture.h"
+#include "ManualClock.h"
 #include "TestSupport.h"
 
 // The breakpoint editor: list, preview transport, position slider, offset dialog.
@@ -28,6 +29,13 @@ class TestEditor : public QObject {
 
   void select(int row) { Form1->ListBox->setCurrentRow(row); }
 
+  // The preview plays `ms` more on the test's clock; what it reports is
+  // handled by the window in between, as it would be while playing.
+  static void hear(int ms) { audio::ManualClock::play(*Form1->XPlayer, ms); }
+  // The commands sent to the player so far are carried out, and what they
+  // report is handled by the window.
+  static void settle() { audio::ManualClock::settle(*Form1->XPlayer); }
+
   // The player's own reports, as the program gets them.
   struct Positions {
     QList<std::uint32_t> offsets;
@@ -40,6 +48,7 @@ class TestEditor : public QObject {
 
  private slots:
   void initTestCase() {
+    audio::ManualClock::start();
     isolateSettings(settingsDir_);
     QApplication::setApplicationName(QStringLiteral("Tranchette"));
   }
@@ -170,18 +179,22 @@ class TestEditor : public QObject {
     Form1->Play3SecsAfterClick(nullptr);
     QCOMPARE(Form1->labFrame->text(), QStringLiteral("200"));
     QVERIFY(Form1->Timer->isActive());
-    QTest::qWait(1000);
+    QCOMPARE(Form1->Timer->interval(), 3000);
+    hear(1000);
+    QCOMPARE(pos.last(), 238u);
+    // Asked again: from the breakpoint once more, in what is left of the 3 s
+    // (the window's timer keeps real time: at least a millisecond of it).
+    QTRY_VERIFY(Form1->Timer->remainingTime() < 3000);
     const int remaining = Form1->Timer->remainingTime();
-    Form1->Play3SecsAfterClick(nullptr);  // does not start the 3 s again
+    Form1->Play3SecsAfterClick(nullptr);
     QVERIFY(Form1->Timer->remainingTime() <= remaining);
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer->isActive(), 3000);
-    QTest::qWait(100);
-    const std::uint32_t pausedAt = pos.last();
-    // The second preview went back to frame 200 and played the 2 s left of
-    // the first one's 3 s, at 38.3 frames a second.
-    QVERIFY2(pausedAt >= 200 + 65 && pausedAt <= 200 + 90, qPrintable(QString::number(pausedAt)));
-    QTest::qWait(300);
-    QCOMPARE(pos.last(), pausedAt);
+    hear(500);
+    QCOMPARE(pos.last(), 219u);
+    // The 3 s are up: the preview holds where it is.
+    QVERIFY(QMetaObject::invokeMethod(Form1->Timer, "timeout"));
+    QVERIFY(!Form1->Timer->isActive());
+    hear(500);
+    QCOMPARE(pos.last(), 219u);
   }
 
   void leadInStopsAtTheSelectedBreakpoint() {
@@ -212,30 +225,34 @@ class TestEditor : public QObject {
     select(1);
     Positions pos(Form1->XPlayer);
     Form1->XPlayer->InputSeek(300, 384);
-    QTRY_VERIFY(pos.last() >= 300);
+    hear(200);
     Form1->XPlayer->Pause();
-    QTest::qWait(100);
+    settle();
+    QCOMPARE(pos.last(), 307u);
     const qsizetype before = pos.offsets.size();
     Form1->Play3SecsBeforeClick(nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
-    QTest::qWait(200);
-    const QList<std::uint32_t> heard = pos.offsets.mid(before);
-    QVERIFY(!heard.isEmpty());
-    QVERIFY2(*std::min_element(heard.begin(), heard.end()) < 150, "the lead-in was not played");
-    // Paused at most a couple of frames past the breakpoint.
-    QVERIFY2(pos.last() >= 150 && pos.last() <= 152, qPrintable(QString::number(pos.last())));
+    hear(3500);
+    QVERIFY(!Form1->PlayingToBreakpoint);
+    // From 128 frames before the breakpoint, paused on reaching it.
+    QCOMPARE(pos.offsets.at(before), 22u);
+    QCOMPARE(pos.last(), 150u);
+    hear(500);
+    QCOMPARE(pos.last(), 150u);
   }
 
   void leadInBelow128StartsAtTheBeginning() {
     enterPage();
     Form1->InsertBreakpoint(QStringLiteral("40"));
     select(1);
-    Form1->XPlayer->Pause();
+    hear(1500);
     Positions pos(Form1->XPlayer);
     Form1->Play3SecsBeforeClick(nullptr);
     QCOMPARE(Form1->labFrame->text(), QStringLiteral("-88"));
-    QTRY_VERIFY(!pos.offsets.isEmpty());
-    QVERIFY(pos.offsets.first() <= 2);
+    settle();
+    QCOMPARE(pos.offsets.first(), 0u);
+    hear(1500);
+    QCOMPARE(pos.last(), 40u);
+    QVERIFY(!Form1->PlayingToBreakpoint);
   }
 
   void positionReportsMoveTheDisplay() {
@@ -278,9 +295,11 @@ class TestEditor : public QObject {
     Positions pos(Form1->XPlayer);
     Form1->XPlayer->Pause();
     click(Form1->imgFaste);
-    QTRY_COMPARE(pos.last(), 384u);
+    settle();
+    QCOMPARE(pos.last(), 384u);
     click(Form1->imgFastb);
-    QTRY_COMPARE(pos.last(), 1u);
+    settle();
+    QCOMPARE(pos.last(), 1u);
   }
 
   // The whole page from the keyboard, wherever the focus is outside the edit box.
@@ -291,15 +310,16 @@ class TestEditor : public QObject {
     auto press = [](QKeySequence key) {
       QTest::keyClick(QApplication::focusWidget(), key[0].key(), key[0].keyboardModifiers());
     };
+    hear(1000);
     press(Qt::Key_Space);  // pauses what plays since the entry
-    QTRY_COMPARE(Form1->Slider->value(), Form1->labFrame->text().toInt());
-    QTest::qWait(200);
-    const int paused = pos.offsets.size();
-    QTest::qWait(200);
-    QCOMPARE(pos.offsets.size(), paused);
+    hear(500);
+    QCOMPARE(pos.last(), 39u);
+    QCOMPARE(Form1->Slider->value(), 39);
+    QCOMPARE(Form1->labFrame->text(), QStringLiteral("39"));
     // Right seeks a second on (38.4 frames of this file), Left one back.
     press(Qt::Key_Home);
-    QTRY_COMPARE(pos.last(), 1u);
+    settle();
+    QCOMPARE(pos.last(), 1u);
     Form1->Slider->setFocus();  // the slider's own arrow keys would move its thumb only
     press(Qt::Key_Right);
     press(Qt::Key_Right);
@@ -309,8 +329,8 @@ class TestEditor : public QObject {
     QCOMPARE(Form1->Slider->value(), expected);
     QCOMPARE(Form1->labFrame->text(), QString::number(expected));
     press(Qt::Key_Space);  // plays on from there
-    QTRY_VERIFY(pos.offsets.size() > paused + 1);
-    QVERIFY2(qAbs(int(pos.offsets.last()) - expected) < 20, qPrintable(QString::number(pos.offsets.last())));
+    hear(500);
+    QCOMPARE(pos.last(), 96u);
     press(Qt::Key_Space);
     // Page Up and Down: ten seconds, within the file.
     press(Qt::Key_PageUp);
@@ -319,7 +339,8 @@ class TestEditor : public QObject {
     QCOMPARE(Form1->Slider->value(), Form1->Slider->maximum() - 384);
     // B, Insert and Alt+B add the frame shown; Delete removes the selected one.
     press(Qt::Key_End);
-    QTRY_COMPARE(pos.last(), 384u);
+    settle();
+    QCOMPARE(pos.last(), 384u);
     Form1->labFrame->setText(QStringLiteral("100"));
     press(Qt::Key_B);
     Form1->labFrame->setText(QStringLiteral("200"));
@@ -391,9 +412,10 @@ class TestEditor : public QObject {
     QVERIFY(!Form1->SliderDragging);
     QCOMPARE(slider->ReleaseX, 165);
     // 155 of 310: frame 192 of 384, and playing on from there.
-    QTRY_VERIFY(pos.last() >= 192 && pos.last() < 230);
-    const std::uint32_t at = pos.last();
-    QTRY_VERIFY(pos.last() > at);
+    settle();
+    QCOMPARE(pos.last(), 192u);
+    hear(500);
+    QCOMPARE(pos.last(), 211u);
   }
 
   // The wind follows the clock (the 10 s file has 38.4 frames a second),
@@ -415,8 +437,10 @@ class TestEditor : public QObject {
     QCOMPARE(QWidget::mouseGrabber(), nullptr);
     // Playing on from where the wind ended.
     Positions pos(Form1->XPlayer);
-    QTRY_VERIFY(pos.offsets.size() > 3);
-    QVERIFY2(pos.offsets.first() >= static_cast<std::uint32_t>(wound + 20), qPrintable(QStringLiteral("%1 %2").arg(pos.offsets.first()).arg(wound + 20)));
+    settle();
+    QCOMPARE(pos.offsets.first(), static_cast<std::uint32_t>(wound + 20));
+    hear(500);
+    QCOMPARE(pos.last(), static_cast<std::uint32_t>(wound + 20 + 19));
   }
 
   void fastReverseStopsAtTheStart() {

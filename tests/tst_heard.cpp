@@ -1,5 +1,4 @@
 #include <QProcess>
-#include <QSettings>
 #include <QtTest>
 
 #include "AppFixture.h"
@@ -93,22 +92,22 @@ class TestHeard : public QObject {
     Shown shown;
     const std::int64_t start = heard::nowNs();
     enterPage(file);
-    wait(2000);
+    wait(1200);
     const std::int64_t added = heard::nowNs();
     QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
-    wait(2000);
+    wait(1000);
     Form1->XPlayer->Pause();
-    wait(300);
+    wait(200);
 
     const std::vector<float> rec = rec_->samples();
     std::vector<double> off;
-    for (std::int64_t t = start + 700'000'000; t < start + 3'800'000'000; t += 50'000'000) {
+    for (std::int64_t t = start + 700'000'000; t < start + 2'200'000'000; t += 50'000'000) {
       const auto s = shown.valueAt(t);
       if (!s) continue;
       if (const auto h = heardFrameAt(rec, t, *s)) off.push_back(std::abs(*s - *h));
     }
-    QVERIFY2(off.size() > 40, qPrintable(QString::number(off.size())));
+    QVERIFY2(off.size() > 25, qPrintable(QString::number(off.size())));
     const double median = heard::percentile(off, 0.5), p95 = heard::percentile(off, 0.95);
     QVERIFY2(median <= 1 && p95 <= 2,
              qPrintable(QStringLiteral("shown - heard: median %1, p95 %2 frames").arg(median).arg(p95)));
@@ -123,10 +122,10 @@ class TestHeard : public QObject {
   // A seek while playing is heard from the frame asked for, soon.
   void aSeekIsHeardFromItsFrame() {
     enterPage();
-    wait(500);
+    wait(400);
     const std::int64_t asked = heard::nowNs();
     Form1->XPlayer->InputSeek(700, Form1->model().frames());
-    wait(800);
+    wait(500);
     const heard::Stretch s = stretchAfter(asked, 700);
     QVERIFY(s.recStart >= 0);
     QVERIFY2(std::abs(s.firstFrame - 700) <= 1, qPrintable(QString::number(s.firstFrame)));
@@ -137,13 +136,13 @@ class TestHeard : public QObject {
   // Pause and play again: the sound goes on where it stopped, nothing repeated.
   void resumeRepeatsNothing() {
     enterPage();
-    wait(1200);
+    wait(900);
     const std::int64_t paused = heard::nowNs();
     click(Form1->imgPu);
-    wait(500);
+    wait(300);
     click(Form1->imgPlay);
-    wait(800);
-    const heard::Stretch before = stretchAfter(paused - 600'000'000, 20, 40);
+    wait(500);
+    const heard::Stretch before = stretchAfter(paused - 400'000'000, 15, 40);
     QVERIFY(before.recEnd > 0);
     const heard::Stretch after = stretchAfter(rec_->timeOf(before.recEnd) + 50'000'000, before.lastFrame, 10);
     QVERIFY(after.recStart > before.recEnd);
@@ -153,83 +152,48 @@ class TestHeard : public QObject {
              qPrintable(QStringLiteral("stopped at sample %1, went on at %2").arg(before.refEnd).arg(after.refStart)));
   }
 
-  // Holding fast forward winds at its speed with a real device, and the
-  // release plays from where the wind stopped.
-  void fastForwardWindsAndPlaysOn() {
+  // Asked for while paused, the lead-in before a breakpoint plays its span
+  // and stops there, also when asked for twice in a row.
+  void aLeadInPlaysUpToItsBreakpoint() {
     enterPage();
-    wait(300);
-    const int from = Form1->Slider->value();
-    QTimer::singleShot(1500, this, [] { QTest::mouseRelease(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2)); });
-    QTest::mousePress(Form1->imgFastf, Qt::LeftButton, {}, QPoint(2, 2));  // returns when the wind ends
-    const std::int64_t released = heard::nowNs();
-    const int to = Form1->Slider->value();
-    const double seconds = (to - from) / ref_->framesPerSecond();
-    QVERIFY2(seconds >= 15 && seconds <= 150, qPrintable(QStringLiteral("%1 s of sound").arg(seconds)));
-    wait(600);
-    const heard::Stretch s = stretchAfter(released, to);
-    QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame - to) <= 2,
-             qPrintable(QStringLiteral("wound to %1, heard from %2").arg(to).arg(s.firstFrame)));
-  }
-
-  // Listen, pause past the place, add it, preview it: both previews play
-  // their spans, also when asked for twice in a row.
-  void previewsPlayTheirSpans() {
-    enterPage();
-    Form1->XPlayer->InputSeek(300, Form1->model().frames());
-    wait(700);
-    click(Form1->imgPu);
-    wait(100);
-    QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
-    QCOMPARE(Form1->ListBox->count(), 2);
-    const int b = Form1->ListBox->item(1)->text().toInt();
-    QVERIFY(b > 300);
+    Form1->InsertBreakpoint(QStringLiteral("60"));
     select(1);
-
-    std::int64_t asked = heard::nowNs();
+    wait(400);
+    click(Form1->imgPu);
+    wait(200);
+    const std::int64_t asked = heard::nowNs();
     Form1->Play3SecsBeforeClick(nullptr);
     wait(50);
     Form1->Play3SecsBeforeClick(nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 6000);
-    wait(400);
-    heard::Stretch s = stretchAfter(asked + 60'000'000, b - 128);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->PlayingToBreakpoint, 4000);
+    wait(300);
+    const heard::Stretch s = stretchAfter(asked + 60'000'000, 0);
     QVERIFY(s.recStart >= 0);
-    QVERIFY2(std::abs(s.firstFrame - (b - 128)) <= 2 && std::abs(s.lastFrame - b) <= 2,
-             qPrintable(QStringLiteral("before %1: heard %2 to %3").arg(b).arg(s.firstFrame).arg(s.lastFrame)));
-
-    asked = heard::nowNs();
-    Form1->Play3SecsAfterClick(nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer->isActive(), 5000);
-    wait(400);
-    s = stretchAfter(asked, b);
-    QVERIFY(s.recStart >= 0);
-    const double heardMs = (s.refEnd - s.refStart) * 1000.0 / heard::kRate;
-    QVERIFY2(std::abs(s.firstFrame - b) <= 2 && std::abs(heardMs - 3000) <= 100,
-             qPrintable(QStringLiteral("after %1: heard from %2 for %3 ms").arg(b).arg(s.firstFrame).arg(heardMs)));
+    QVERIFY2(s.firstFrame <= 2 && std::abs(s.lastFrame - 60) <= 2,
+             qPrintable(QStringLiteral("before 60: heard %1 to %2").arg(s.firstFrame).arg(s.lastFrame)));
   }
 
-  // A minute of play while two other programs keep both cores busy: one
-  // unbroken stretch of the source is heard.
-  void noDropoutOnABusyMachine() {
-    std::vector<std::unique_ptr<QProcess>> load;
-    for (int i = 0; i < 2; ++i) {
-      load.push_back(std::make_unique<QProcess>());
-      load.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
-      QVERIFY(load.back()->waitForStarted());
-    }
+  // A machine too busy to give the program a turn for half a second: the
+  // sound server plays on from what it holds, and the listener hears no gap.
+  void aStallOfTheWholeProgramIsNotHeard() {
     const std::int64_t start = heard::nowNs();
     enterPage();
-    wait(60500);
-    click(Form1->imgPu);
-    for (auto &p : load) p->kill();
+    wait(800);
+    // The program stands still, every thread of it, and goes on.
+    const int stalled = QProcess::execute(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("kill -STOP %1; sleep 0.5; kill -CONT %1").arg(getpid())});
+    QCOMPARE(stalled, 0);
+    const std::int64_t resumed = heard::nowNs();
+    wait(800);
     const heard::Stretch s = stretchAfter(start, 0, 10);
     QVERIFY(s.recStart >= 0);
-    const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
-    QVERIFY2(
-        s.firstFrame <= 1 && seconds >= 60,
-        qPrintable(
-            QStringLiteral("heard frames %1 to %2 unbroken, %3 s").arg(s.firstFrame).arg(s.lastFrame).arg(seconds)));
+    const double afterMs = (rec_->timeOf(s.recEnd) - resumed) / 1e6;
+    QVERIFY2(s.firstFrame <= 1 && afterMs > 500,
+             qPrintable(QStringLiteral("heard frames %1 to %2 unbroken, to %3 ms after the stall")
+                            .arg(s.firstFrame)
+                            .arg(s.lastFrame)
+                            .arg(afterMs)));
   }
 
   // The sound server goes away while the preview plays, and comes back: the
@@ -244,7 +208,7 @@ class TestHeard : public QObject {
     rec_ = std::make_unique<heard::Recorder>(QString::fromLatin1(PrivateSoundServer::kSink));
     QVERIFY(rec_->running());
     enterPage();
-    wait(1500);
+    wait(900);
     QVERIFY(!Form1->labSound->isVisible());
 
     server.stop(SIGKILL);
@@ -253,11 +217,11 @@ class TestHeard : public QObject {
     QVERIFY(Form1->imgPlay->toolTip().contains(Form1->labSound->text()));
     QVERIFY(fake_->messages.isEmpty());  // no message box
     const int held = Form1->labFrame->text().toInt();
-    QVERIFY2(held > 30, qPrintable(QString::number(held)));
-    wait(400);
+    QVERIFY2(held > 15, qPrintable(QString::number(held)));
+    wait(200);
     click(Form1->imgPu);
     click(Form1->imgPlay);
-    wait(600);
+    wait(400);
     QCOMPARE(Form1->labFrame->text().toInt(), held);
     QTest::mousePress(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(Form1->butAdd, Qt::LeftButton, {}, QPoint(5, 5));
@@ -269,54 +233,12 @@ class TestHeard : public QObject {
     const std::int64_t back = heard::nowNs();
     QTRY_VERIFY_WITH_TIMEOUT(!Form1->labSound->isVisible(), 3000);
     QCOMPARE(Form1->imgPlay->toolTip(), QStringLiteral("Play this mp3 file"));
-    wait(1500);
+    wait(900);
     QVERIFY(Form1->labFrame->text().toInt() > held + 20);
     const heard::Stretch s = stretchAfter(back, held);
     QVERIFY(s.recStart >= 0);
     QVERIFY2(std::abs(s.firstFrame - held) <= 2 && s.lastFrame > held + 20,
              qPrintable(QStringLiteral("held %1, heard %2 to %3").arg(held).arg(s.firstFrame).arg(s.lastFrame)));
-  }
-
-  // Streams started by seeks while two other programs keep both cores busy
-  // play unbroken from their first sound: a stream starts only once it
-  // holds enough to ride out the load.
-  void seeksPlayUnbrokenOnABusyMachine() {
-    std::vector<std::unique_ptr<QProcess>> load;
-    for (int i = 0; i < 2; ++i) {
-      load.push_back(std::make_unique<QProcess>());
-      load.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
-      QVERIFY(load.back()->waitForStarted());
-    }
-    const auto unload = qScopeGuard([&] {
-      for (auto &p : load) {
-        p->kill();
-        p->waitForFinished();
-      }
-    });
-    enterPage();
-    wait(1000);
-    for (const int frame : {400, 900, 1400, 1900, 2400}) {
-      const std::int64_t asked = heard::nowNs();
-      Form1->XPlayer->InputSeek(static_cast<std::uint32_t>(frame), Form1->model().frames());
-      wait(2000);
-      const heard::Stretch s = stretchAfter(asked, frame, 10);
-      const double seconds = double(s.refEnd - s.refStart) / heard::kRate;
-      QVERIFY2(
-          s.recStart >= 0 && std::abs(s.firstFrame - frame) <= 2 && seconds >= 1.8,
-          qPrintable(QStringLiteral("sought %1: heard from %2 for %3 s").arg(frame).arg(s.firstFrame).arg(seconds)));
-    }
-  }
-
-  // Closed by the window manager while sound plays: the program ends as
-  // usual and keeps its settings.
-  void closingWhilePlayingEndsCleanly() {
-    enterPage();
-    wait(500);
-    Form1->close();
-    stopProgram();
-    QSettings stored(QStringLiteral("Velmora"), QStringLiteral("Tranchette"));
-    QCOMPARE(stored.value(QStringLiteral("Method")).toInt(), 1);
-    QCOMPARE(stored.value(QStringLiteral("Offset")).toInt(), 200);
   }
 };
 
