@@ -30,6 +30,8 @@ const char kUsage[] =
     "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli time SECONDS --at-pauses[=SECONDS] [--level DB] [--min SECONDS] [...] FILE\n"
     "  tranchette-cli parts N [--exact] [--at-pauses[=SECONDS]] [-o TEMPLATE] [--join] [-q] [--] FILE\n"
+    "  tranchette-cli frames F0,F1,...|--from-chapters --snap[=SECONDS] [...] FILE\n"
+    "  tranchette-cli cue --snap[=SECONDS] [...] SHEET.cue\n"
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
@@ -292,6 +294,7 @@ struct Options {
   bool haveTemplate = false, join = false, quiet = false, exact = false, anyFile = false;
   bool verbose = false, fromChapters = false;
   std::optional<double> atPauses;  // how far a cut may move to a pause, in seconds
+  std::optional<double> snap;      // how far a breakpoint may move to a pause
   std::optional<QString> level, minSeconds;
   QStringList positional;
 };
@@ -330,6 +333,13 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
       o.verbose = true;
     } else if (arg == "--from-chapters") {
       o.fromChapters = true;
+    } else if (arg == "--snap" || arg.rfind("--snap=", 0) == 0) {
+      o.snap = 5;
+      if (arg.size() > 7) {
+        const auto window = numberIn(QString::fromLocal8Bit(argv[i] + 7), 0, 86400);
+        if (!window) return usageError(QStringLiteral("--snap= takes seconds from 0 to 86400"));
+        o.snap = *window;
+      }
     } else if (arg == "--at-pauses" || arg.rfind("--at-pauses=", 0) == 0) {
       o.atPauses = 30;
       if (arg.size() > 12) {
@@ -418,7 +428,24 @@ bool refusedAsNoMpegAudio(const Options &o, const QString &source) {
 }
 
 // The split at breakpoints found for the user, each piece with its title.
-int splitAtMarkers(const Options &o, const QString &source, const std::vector<found::Marker> &markers) {
+std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source, double least);
+
+int splitAtMarkers(const Options &o, const QString &source, std::vector<found::Marker> markers) {
+  if (o.snap) {
+    catchSignals();
+    const auto found = pausesOf(o, source, found::SilenceSettings().minSeconds);
+    if (!found) return caughtSignal ? 128 + caughtSignal : 1;
+    found::Snapped snapped = found::snapToPauses(*found, std::move(markers), *o.snap);
+    markers = std::move(snapped.markers);
+    if (!snapped.unmoved.empty()) {
+      QStringList frames;
+      for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
+      error(source, QStringLiteral("no pause within %1 s of breakpoint%2 %3: left where %4")
+                        .arg(*o.snap)
+                        .arg(frames.size() == 1 ? QString() : QStringLiteral("s"), frames.join(QStringLiteral(", ")),
+                             frames.size() == 1 ? QStringLiteral("it was") : QStringLiteral("they were")));
+    }
+  }
   QStringList breakpoints;
   std::vector<split::PieceTitle> titles;
   for (std::size_t i = 0; i < markers.size(); ++i) {
@@ -534,17 +561,17 @@ int splitAtPlan(const Options &o, const QString &source, const std::vector<std::
 // The silences of `source` for planning at pauses (-45 dB and 0.5 s unless
 // told otherwise), with the bar on a terminal; nothing, told, where they
 // cannot be had.
-std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source) {
-  found::SilenceSettings settings{-45, 0.5};
+std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source, double least) {
+  found::SilenceSettings settings{-45, least};
   if (o.level) {
     const auto level = numberIn(*o.level, -120, 0);
     if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level)), std::nullopt;
     settings.levelDb = *level;
   }
   if (o.minSeconds) {
-    const auto least = numberIn(*o.minSeconds, 0.05, 86400);
-    if (!least) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds)), std::nullopt;
-    settings.minSeconds = *least;
+    const auto shortest = numberIn(*o.minSeconds, 0.05, 86400);
+    if (!shortest) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds)), std::nullopt;
+    settings.minSeconds = *shortest;
   }
   TerminalReporter bar(!o.quiet, "frames");
   QString why;
@@ -561,7 +588,7 @@ int timeAtPauses(const Options &o, const QString &value, const QString &source) 
   const auto seconds = numberIn(value, 0.001, 1e9);
   if (!seconds) return usageError(QStringLiteral("the length must be a number of seconds above 0, not '%1'").arg(value));
   catchSignals();
-  const auto found = pausesOf(o, source);
+  const auto found = pausesOf(o, source, 0.5);
   if (!found) return caughtSignal ? 128 + caughtSignal : 1;
   const found::PausePlan plan = found::planAtPauses(*found, *seconds, *o.atPauses);
   const int status = splitAtPlan(o, source, plan.frames);
@@ -608,6 +635,14 @@ int splitFile(const Options &o) {
   if (o.command == "parts") return parts(o);
   if (o.command == "time" && o.atPauses && o.positional.size() == 2) return timeAtPauses(o, o.positional[0], o.positional[1]);
   if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
+  if (o.snap && o.command == "frames" && !o.fromChapters && o.positional.size() == 2) {
+    QStringList breakpoints;
+    if (const int status = checkValue(o.command, o.positional[0], breakpoints)) return status;
+    std::vector<found::Marker> markers;
+    for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
+    return splitAtMarkers(o, o.positional[1], std::move(markers));
+  }
+  if (o.snap && o.command != "frames") return usageError(QStringLiteral("--snap goes with frames and cue"));
   if (o.command == "frames" && o.fromChapters) return fromChapters(o);
   if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
   if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));

@@ -47,4 +47,29 @@ std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts) {
   return at;
 }
 
+Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, double window) {
+  Snapped out;
+  const Timeline &t = found.timeline;
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    Marker m = markers[i];
+    if (i > 0 && i + 1 < markers.size()) {
+      const double at = t.secondsAt(m.frame);
+      const Silence *nearest = nullptr;
+      for (const Silence &s : found.silences) {
+        const double distance = std::abs((s.start + s.end) / 2 - at);
+        if (s.frame >= 0 && distance <= window &&
+            (!nearest || distance < std::abs((nearest->start + nearest->end) / 2 - at)))
+          nearest = &s;
+      }
+      if (nearest)
+        m.frame = nearest->frame;
+      else
+        out.unmoved.push_back(m.frame);
+    }
+    if (!out.markers.empty() && m.frame <= out.markers.back().frame) continue;  // met another in its pause
+    out.markers.push_back(m);
+  }
+  return out;
+}
+
 }  // namespace found

@@ -28,4 +28,15 @@ PausePlan planAtPauses(const SilencesFound &found, double seconds, double window
 // than one frame. Nothing where `parts` is below 1 or above the frame count.
 std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts);
 
+// Breakpoints moved onto the pauses next to them: every one but the first
+// and the last goes to the middle of the nearest silence (one that parts
+// pieces) whose middle lies within `window` seconds, its title with it;
+// `unmoved` holds the frames of those with none in reach. Two that would
+// meet in one pause stay one.
+struct Snapped {
+  std::vector<Marker> markers;
+  std::vector<std::int64_t> unmoved;
+};
+Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, double window);
+
 }  // namespace found

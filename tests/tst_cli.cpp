@@ -220,6 +220,12 @@ class TestCli : public QObject {
                                                  << "12 of 13 cuts found no pause within 0.5 s: at 0:00:04, 0:00:08, "
                                                     "0:00:12, 0:00:16, 0:00:24, ";
     QTest::newRow("7 equal parts") << QStringList{"parts", "7"} << "299 299 299 300 299 299 300" << "";
+    // Breakpoints moved onto the pause next to them, where one is in reach.
+    QTest::newRow("snapped, 3 s") << QStringList{"frames", "0,200,500,1000,1300,2095", "--snap=3"}
+                                  << "224 272 545 276 778" << "";
+    QTest::newRow("snapped, 0.5 s") << QStringList{"frames", "0,200,500,1000,1300,2095", "--snap=0.5"}
+                                    << "200 296 504 317 778"
+                                    << "no pause within 0.5 s of breakpoints 200, 1000: left where they were";
   }
   void longRecordingsEndInAPause() {
     QFETCH(QStringList, command);
