@@ -299,6 +299,14 @@ struct Options {
   QStringList positional;
 };
 
+// "--name" or "--name=SECONDS", a reach in seconds (`fallback` where none is
+// given): nothing for another argument; an empty reach for a bad number.
+std::optional<std::optional<double>> reachOption(const std::string &arg, const std::string &name, double fallback) {
+  if (arg == name) return std::optional<double>(fallback);
+  if (arg.rfind(name + '=', 0) != 0) return std::nullopt;
+  return numberIn(QString::fromLocal8Bit(arg.substr(name.size() + 1).c_str()), 0, 86400);
+}
+
 // The options after the command, or the exit status where the program ends
 // here (a usage error, --help).
 std::variant<Options, int> readOptions(int argc, char *argv[]) {
@@ -333,20 +341,12 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
       o.verbose = true;
     } else if (arg == "--from-chapters") {
       o.fromChapters = true;
-    } else if (arg == "--snap" || arg.rfind("--snap=", 0) == 0) {
-      o.snap = 5;
-      if (arg.size() > 7) {
-        const auto window = numberIn(QString::fromLocal8Bit(argv[i] + 7), 0, 86400);
-        if (!window) return usageError(QStringLiteral("--snap= takes seconds from 0 to 86400"));
-        o.snap = *window;
-      }
-    } else if (arg == "--at-pauses" || arg.rfind("--at-pauses=", 0) == 0) {
-      o.atPauses = 30;
-      if (arg.size() > 12) {
-        const auto window = numberIn(QString::fromLocal8Bit(argv[i] + 12), 0, 86400);
-        if (!window) return usageError(QStringLiteral("--at-pauses= takes seconds from 0 to 86400"));
-        o.atPauses = *window;
-      }
+    } else if (const auto reach = reachOption(arg, "--snap", 5)) {
+      if (!*reach) return usageError(QStringLiteral("--snap= takes seconds from 0 to 86400"));
+      o.snap = **reach;
+    } else if (const auto pauses = reachOption(arg, "--at-pauses", 30)) {
+      if (!*pauses) return usageError(QStringLiteral("--at-pauses= takes seconds from 0 to 86400"));
+      o.atPauses = **pauses;
     } else if (arg == "--level" || arg == "--min") {
       if (++i == argc) return usageError(QStringLiteral("%1 needs a value").arg(QString::fromStdString(arg)));
       (arg == "--level" ? o.level : o.minSeconds) = QString::fromLocal8Bit(argv[i]);
@@ -409,6 +409,24 @@ int checkValue(const std::string &command, const QString &value, QStringList &br
     }
   }
   return 0;
+}
+
+// The silence settings that --level and --min give over `defaults`;
+// nothing, told as a usage error, where one is no number in its range.
+std::optional<found::SilenceSettings> silenceSettingsOf(const Options &o, found::SilenceSettings defaults) {
+  if (o.level) {
+    const auto level = numberIn(*o.level, -120, 0);
+    if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level)), std::nullopt;
+    defaults.levelDb = *level;
+  }
+  if (o.minSeconds) {
+    const auto shortest = numberIn(*o.minSeconds, 0.05, 86400);
+    if (!shortest)
+      return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds)),
+             std::nullopt;
+    defaults.minSeconds = *shortest;
+  }
+  return defaults;
 }
 
 // A split by size cuts bytes, and would cut anything: only MPEG audio unless
@@ -562,21 +580,12 @@ int splitAtPlan(const Options &o, const QString &source, const std::vector<std::
 // told otherwise), with the bar on a terminal; nothing, told, where they
 // cannot be had.
 std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source, double least) {
-  found::SilenceSettings settings{-45, least};
-  if (o.level) {
-    const auto level = numberIn(*o.level, -120, 0);
-    if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level)), std::nullopt;
-    settings.levelDb = *level;
-  }
-  if (o.minSeconds) {
-    const auto shortest = numberIn(*o.minSeconds, 0.05, 86400);
-    if (!shortest) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds)), std::nullopt;
-    settings.minSeconds = *shortest;
-  }
+  const auto settings = silenceSettingsOf(o, {-45, least});
+  if (!settings) return std::nullopt;
   TerminalReporter bar(!o.quiet, "frames");
   QString why;
   auto found = found::findSilences(
-      source, settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
+      source, *settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
       &why);
   bar.complete();
   if (!found && !caughtSignal) error(source, QStringLiteral("cannot be searched: %1").arg(why));
@@ -689,23 +698,14 @@ int splitFile(const Options &o) {
 int silences(const Options &o) {
   if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters)
     return usageError(QStringLiteral("silences takes one FILE, and --level, --min, -v and -q"));
-  found::SilenceSettings settings;
-  if (o.level) {
-    const auto level = numberIn(*o.level, -120, 0);
-    if (!level) return usageError(QStringLiteral("--level must be a number of dB from -120 to 0, not '%1'").arg(*o.level));
-    settings.levelDb = *level;
-  }
-  if (o.minSeconds) {
-    const auto least = numberIn(*o.minSeconds, 0.05, 86400);
-    if (!least) return usageError(QStringLiteral("--min must be a number of seconds from 0.05 to 86400, not '%1'").arg(*o.minSeconds));
-    settings.minSeconds = *least;
-  }
+  const auto settings = silenceSettingsOf(o, {});
+  if (!settings) return 2;
   const QString file = o.positional[0];
   catchSignals();
   QString why;
   TerminalReporter bar(!o.quiet, "frames");
   const auto found = found::findSilences(
-      file, settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
+      file, *settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
       &why);
   bar.complete();
   if (!found) {
@@ -720,9 +720,9 @@ int silences(const Options &o) {
                             .arg(s.end, 0, 'f', 3)
                             .arg(s.levelDb, 0, 'f', 1));
   if (found->silences.empty()) {
-    QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb);
+    QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings->minSeconds).arg(settings->levelDb);
     if (const auto level = found::levelToFind(*found))
-      text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, settings)).arg(*level);
+      text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, *settings)).arg(*level);
     error(file, text);
     return 1;
   }
