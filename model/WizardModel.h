@@ -77,6 +77,8 @@ class WizardModel : public QObject {
   // title, performer and number go to a frame that has none.
   // `searched`: they come from a silence search.
   void insertBreakpoints(const std::vector<found::Marker> &markers, bool searched = false);
+  // The breakpoints with what came with them, as the marks are written.
+  std::vector<found::Marker> markers() const;
   void removeBreakpoint(std::size_t index);
   void clearBreakpoints();
   // The breakpoints that a silence search found, gone (before another).
