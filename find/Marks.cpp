@@ -189,15 +189,16 @@ class Pending {
     if (!temp_.isEmpty()) ::unlink(temp_.constData());
   }
 
-  // Makes the temporary with room for `size` bytes; why not, where it cannot.
-  WriteError open(const QByteArray &finalName, std::int64_t size) {
+  // Makes the temporary with room for `size` bytes, with `mode` less the
+  // umask; why not, where it cannot.
+  WriteError open(const QByteArray &finalName, std::int64_t size, mode_t mode = 0666) {
     final_ = finalName;
     static std::atomic<unsigned> serial{0};
     const QByteArray folder = finalName.left(finalName.lastIndexOf('/') + 1);
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       const QByteArray temp = folder + ".tranchette-" + QByteArray::number(::getpid()) + '-' +
                               QByteArray::number(serial++) + ".part";
-      fd_ = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd_ = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (fd_ >= 0) temp_ = temp;
       if (fd_ < 0 && errno != EEXIST) return failed();
     }
@@ -461,7 +462,9 @@ std::variant<ChaptersWritten, QString> writeChapters(const QString &source, cons
   const auto cannotWrite = [&](const QString &reason) {
     return QStringLiteral("cannot write %1: %2").arg(output, reason);
   };
-  if (WriteError e = copy.open(encodeFileName(output), static_cast<std::int64_t>(tagged.size()) + rest))
+  // Like the pieces, the copy lets no one read it whom the source keeps out.
+  const mode_t mode = (st.st_mode & 0077) | 0600;
+  if (WriteError e = copy.open(encodeFileName(output), static_cast<std::int64_t>(tagged.size()) + rest, mode))
     return cannotWrite(*e);
   if (WriteError e = copy.write(tagged.data(), tagged.size())) return cannotWrite(*e);
   std::vector<unsigned char> buffer(1 << 20);

@@ -106,7 +106,9 @@ struct ChaptersWritten {
 // chapter a piece between the breakpoints, 0 and the last frame added: its
 // start and end in milliseconds of what is heard, its title and performer
 // where it has them, listed by one top-level ordered table of contents. The
-// source's own chapters go. Written under a temporary name and renamed:
+// source's own chapters go. Whom the source keeps out, the copy keeps out
+// too (its group and other permissions, less the umask; the owner may read
+// and write it). Written under a temporary name and renamed:
 // nothing is left where it fails (a full disk). Refused: the source itself
 // as the output, a file that is there unless `replace`, more than 255
 // chapters, a tag of a form that cannot be edited safely. `copied` hears

@@ -2,6 +2,7 @@
 // and the titles they bring into exact pieces; the breakpoints given back as
 // a cue sheet, labels, a frame list and the chapters of a copy.
 #include <mpg123.h>
+#include <sys/stat.h>
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -790,6 +791,32 @@ class TestFind : public QObject {
     const Written got = writtenOut(std::get<found::Markers>(back).markers);
     QCOMPARE(got.frames, QStringLiteral("0 100 250 %1").arg(t.frames));
     QCOMPARE(got.titles, QStringLiteral("Opening|Middle: ü Ω|"));
+  }
+
+  // The copy lets no one read it whom the source keeps out (under a umask
+  // of 022).
+  void aChapterCopyKeepsOutWhomTheSourceDoes_data() {
+    QTest::addColumn<int>("source");
+    QTest::addColumn<int>("copy");
+    QTest::newRow("private") << 0600 << 0600;
+    QTest::newRow("the group may read") << 0640 << 0640;
+    QTest::newRow("all may read and write") << 0666 << 0644;
+    QTest::newRow("read-only") << 0444 << 0644;
+  }
+  void aChapterCopyKeepsOutWhomTheSourceDoes() {
+    QFETCH(int, source);
+    QFETCH(int, copy);
+    QTemporaryDir work;
+    const QString from = work.filePath(QStringLiteral("source.mp3")), to = work.filePath(QStringLiteral("copy.mp3"));
+    QVERIFY(QFile::copy(media(QStringLiteral("speech.mp3")), from));
+    QCOMPARE(::chmod(QFile::encodeName(from).constData(), static_cast<mode_t>(source)), 0);
+    const mode_t umask = ::umask(022);
+    const auto written = found::writeChapters(from, {{0, {}, {}}}, timeline(from), to, false);
+    ::umask(umask);
+    QVERIFY(std::holds_alternative<found::ChaptersWritten>(written));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(to).constData(), &st), 0);
+    QCOMPARE(static_cast<int>(st.st_mode & 0777), copy);
   }
 
   // What a copy with chapters refuses, with nothing written: the source as
