@@ -309,30 +309,22 @@ class TestCli : public QObject {
     QTest::newRow("chapters with breakpoints") << QStringList{"frames", "--from-chapters", "0,10", "x.mp3"} << "no breakpoints";
     QTest::newRow("labels with breakpoints") << QStringList{"frames", "--from-labels", "l.txt", "0,10", "x.mp3"}
                                              << "no breakpoints";
-    QTest::newRow("labels without a file") << QStringList{"frames", "x.mp3", "--from-labels"} << "--from-labels needs a file";
-    QTest::newRow("labels with cue") << QStringList{"cue", "--from-labels", "l.txt", "s.cue"} << "one SHEET.cue";
     QTest::newRow("labels with time") << QStringList{"time", "3", "x.mp3", "--from-labels", "l.txt"}
                                       << "--from-labels goes with frames and chapters";
     QTest::newRow("marks with size") << QStringList{"size", "100", "x.mp3", "--save-marks", "m.cue"}
                                      << "--save-marks goes with frames and cue";
     QTest::newRow("marks of another kind") << QStringList{"frames", "0,10", "x.mp3", "--save-marks", "m.m3u"}
                                            << "--save-marks needs a .cue, .txt or .csv file, not 'm.m3u'";
-    QTest::newRow("marks with silences") << QStringList{"silences", "x.mp3", "--save-marks", "m.cue"} << "--format";
     QTest::newRow("an unknown format") << QStringList{"silences", "--format", "xml", "x.mp3"}
                                        << "--format must be frames, cue or labels, not 'xml'";
-    QTest::newRow("a format with frames") << QStringList{"frames", "0,10", "x.mp3", "--format", "cue"}
-                                          << "--format goes with silences";
     QTest::newRow("-v with a cue sheet") << QStringList{"silences", "-v", "--format", "cue", "x.mp3"}
                                          << "-v goes with --format frames";
     QTest::newRow("chapters without -o") << QStringList{"chapters", "0,10", "x.mp3"} << "chapters needs -o OUT.mp3";
     QTest::newRow("chapters from two") << QStringList{"chapters", "--from-cue", "s.cue", "--from-labels", "l.txt", "-o",
                                                       "o.mp3", "x.mp3"}
                                        << "chapters takes";
-    QTest::newRow("chapters, exact") << QStringList{"chapters", "0,10", "-o", "o.mp3", "--exact", "x.mp3"} << "chapters takes";
     QTest::newRow("chapters, one breakpoint") << QStringList{"chapters", "10", "-o", "o.mp3", "x.mp3"}
                                               << "at least two breakpoints";
-    QTest::newRow("a sheet for frames") << QStringList{"frames", "0,10", "x.mp3", "--from-cue", "s.cue"}
-                                        << "--from-cue goes with chapters";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
