@@ -707,6 +707,7 @@ void TForm1::SaveBreakpointsClick(QObject *) {
                           Platform::Icon::Error);
     return;
   }
+  model_.markUsed();  // kept: nothing to ask about before they go
   if (!marks.notes.isEmpty())
     platform().messageBox(this, marks.notes.join(u'\n'), QString(), Platform::Icon::Information);
 }
@@ -742,6 +743,7 @@ void TForm1::SaveAsChaptersClick(QObject *) {
     return;
   }
   const found::ChaptersWritten &done = std::get<found::ChaptersWritten>(*written);
+  model_.markUsed();
   QString text = QStringLiteral("%1 holds %2 chapter%3, and the audio of %4 unchanged.")
                      .arg(file)
                      .arg(done.chapters)

@@ -903,6 +903,7 @@ class TestApp : public QObject {
     QCOMPARE(readAll(path), file);
     QVERIFY(fake_->messages.isEmpty());
     QVERIFY(asked_.isEmpty());
+    QVERIFY(!Form1->model().unused());  // saved: Back asks nothing before they go
 
     Form1->Deleteallbreakpoints1Click(nullptr);
     fake_->fileAnswers.push_back(path);
@@ -973,6 +974,7 @@ class TestApp : public QObject {
     fake_->menuAnswers.push_back(QStringLiteral("Save as Chapters..."));
     Form1->ListBoxMouseDown(Form1->ListBox, Qt::LeftButton);
     QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Save a copy with chapters"));
+    QVERIFY(!Form1->model().unused());
     QCOMPARE(fake_->messages.last().text,
              QStringLiteral("%1 holds 2 chapters, and the audio of %2 unchanged. The 3 chapters that %2 had are replaced.")
                  .arg(copy, source));
