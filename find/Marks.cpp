@@ -297,7 +297,7 @@ std::variant<LabelFile, SheetError> readLabels(const QByteArray &raw) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
   const QStringList lines = text.split(u'\n');
   const QString form = QStringLiteral("Audacity's labels are start<TAB>end<TAB>text, in seconds");
-  bool afterLabel = false;  // where the frequencies of a spectral label may follow
+  bool afterLabel = false;  // where a label's frequency range may follow
   for (qsizetype i = 0; i < lines.size(); ++i) {
     const int n = static_cast<int>(i) + 1;
     const QString &line = lines[i];

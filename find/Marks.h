@@ -39,8 +39,8 @@ std::variant<QByteArray, SheetError> readLabelFile(const QString &path);
 
 // Reads labels as Audacity exports them: one a line, "start<TAB>end<TAB>text"
 // (the text may be missing), times in seconds with a decimal point; the
-// lines of a spectral label's frequencies ("\<TAB>low<TAB>high") after a
-// label are passed over. LF or CRLF; UTF-16 by its BOM, UTF-8, or else
+// line of a label's frequency range ("\<TAB>low<TAB>high") after it is
+// passed over. LF or CRLF; UTF-16 by its BOM, UTF-8, or else
 // Windows-1252 (a note says so). Refused, naming the line: a line that is no
 // label (another program's format), a time that is no number of seconds, a
 // label that ends before it begins or begins no later than the one before.

@@ -510,7 +510,7 @@ class TestFind : public QObject {
     QTest::addColumn<QString>("titles");   // of the pieces, "|" between
     QTest::addColumn<QString>("numbers");  // of the pieces
     QTest::addColumn<QString>("says");     // a note, or the error
-    QTest::newRow("as Audacity exports them: point and region labels, a spectral label, CRLF")
+    QTest::newRow("as Audacity exports them: point and region labels, a frequency range, CRLF")
         << QByteArray("0.000000\t0.000000\tIntro\r\n10.000000\t20.000000\tVerse\r\n\\\t140.000000\t2200.000000\r\n"
                       "26.400000\t26.400000\tChorus\r\n")
         << "0 384 767 1012 2095" << "Intro|Verse||Chorus" << "-1 -1 -1 -1" << "";
@@ -545,7 +545,7 @@ class TestFind : public QObject {
                                             << "line 2: the label begins at 60.000 s, past the end of the file (54.701 s)";
     QTest::newRow("ending past the end") << QByteArray("50\t70\tLong\n") << "" << "" << ""
                                          << "line 1: the label ends at 70.000 s, past the end of the file (54.701 s)";
-    QTest::newRow("a spectral line first") << QByteArray("\\\t100\t200\n0\t0\tA\n") << "" << "" << ""
+    QTest::newRow("a frequency range first") << QByteArray("\\\t100\t200\n0\t0\tA\n") << "" << "" << ""
                                            << "line 1: '\\\t100\t200' is no label";
     QTest::newRow("negative") << QByteArray("-1.5\t2\tA\n") << "" << "" << "" << "line 1: '-1.5\t2\tA' is no label";
     QTest::newRow("no label") << QByteArray("\r\n\r\n") << "" << "" << "" << "it holds no label";
