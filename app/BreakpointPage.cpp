@@ -21,8 +21,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <QFileInfo>
+
 #include "Convert.h"
+#include "FileName.h"
 #include "GuardedConnect.h"
+#include "Marks.h"
 #include "OffsetDialog.h"
 #include "Search.h"
 #include "Sheets.h"
@@ -65,6 +71,9 @@ void TForm1::connectBreakpointPage() {
   on(FindSilences, &QAction::triggered, this, [this] { FindSilencesClick(FindSilences); });
   on(ImportChapters, &QAction::triggered, this, [this] { ImportChaptersClick(ImportChapters); });
   on(ImportCueSheet, &QAction::triggered, this, [this] { ImportCueSheetClick(ImportCueSheet); });
+  on(ImportLabels, &QAction::triggered, this, [this] { ImportLabelsClick(ImportLabels); });
+  on(SaveBreakpoints, &QAction::triggered, this, [this] { SaveBreakpointsClick(SaveBreakpoints); });
+  on(SaveAsChapters, &QAction::triggered, this, [this] { SaveAsChaptersClick(SaveAsChapters); });
   ListBox->setItemDelegate(new TitledItems(ListBox));
   // A line chosen by key or click: the frame shown goes there; Enter and a
   // double click play around it.
@@ -631,4 +640,119 @@ void TForm1::importCueSheet(const QString &sheet) {
   if (!found.notes.isEmpty())
     platform().messageBox(this, found.notes.join(u'\n'), QString(), Platform::Icon::Information);
   addMarkers(found.markers);
+}
+
+void TForm1::ImportLabelsClick(QObject *) {
+  if (LabelsDialog.Execute(this)) importLabels(LabelsDialog.FileName());
+}
+
+void TForm1::importLabels(const QString &file) {
+  const bool frameList = found::marksKindOf(file) == found::MarksKind::frameList;
+  const QString what = frameList ? QStringLiteral("frame list") : QStringLiteral("labels");
+  const auto refuse = [&](const found::SheetError &problem) {
+    platform().messageBox(this,
+                          QStringLiteral("Cannot take the %1 %2: %3. The breakpoints stay as they are.")
+                              .arg(what, file, problem.message()),
+                          QString(), Platform::Icon::Error);
+  };
+  const auto bytes = found::readLabelFile(file);
+  if (const auto *problem = std::get_if<found::SheetError>(&bytes)) return refuse(*problem);
+  const auto labels = frameList ? std::variant<found::LabelFile, found::SheetError>(found::LabelFile{})
+                                : found::readLabels(std::get<QByteArray>(bytes));
+  if (const auto *problem = std::get_if<found::SheetError>(&labels)) return refuse(*problem);
+  const auto t = timelineFor(this, model_.source());
+  if (!t) return;
+  const auto markers = frameList ? found::readFrameList(std::get<QByteArray>(bytes), *t)
+                                 : found::markersOf(std::get<found::LabelFile>(labels), *t);
+  if (const auto *problem = std::get_if<found::SheetError>(&markers)) return refuse(*problem);
+  const found::Markers &found = std::get<found::Markers>(markers);
+  if (!found.notes.isEmpty())
+    platform().messageBox(this, found.notes.join(u'\n'), QString(), Platform::Icon::Information);
+  addMarkers(found.markers);
+}
+
+// Whether `file` may be written: it is not there, or the user would have it
+// replaced.
+bool TForm1::mayReplace(const QString &file) {
+  struct stat st {};
+  if (::stat(encodeFileName(file).constData(), &st) != 0) return true;
+  return confirm(QStringLiteral("Replace"), QStringLiteral("%1 is there already. Replace it?").arg(file),
+                 QStringLiteral("Replace"), QStringLiteral("Cancel"));
+}
+
+// The breakpoints, their titles with them, as the kind of file its name
+// says: a cue sheet, Audacity's labels or a frame list.
+void TForm1::SaveBreakpointsClick(QObject *) {
+  if (model_.breakpoints().empty()) {
+    platform().messageBox(this, QStringLiteral("There is no breakpoint to save."), QString(), Platform::Icon::Information);
+    return;
+  }
+  if (!MarksDialog.Execute(this)) return;
+  const QString file = MarksDialog.FileName();
+  const auto kind = found::marksKindOf(file);
+  if (!kind) {
+    platform().messageBox(this,
+                          QStringLiteral("Cannot save the breakpoints as %1: name a cue sheet (.cue), Audacity labels "
+                                         "(.txt) or a frame list (.csv).")
+                              .arg(file),
+                          QString(), Platform::Icon::Error);
+    return;
+  }
+  const auto t = timelineFor(this, model_.source());
+  if (!t) return;
+  const found::MarksText marks = found::marksOf(*kind, model_.markers(), *t, QFileInfo(model_.source()).fileName());
+  if (!mayReplace(file)) return;
+  if (const found::WriteError problem = found::writeWhole(file, marks.bytes, true)) {
+    platform().messageBox(this, QStringLiteral("Cannot save the breakpoints in %1: %2.").arg(file, *problem), QString(),
+                          Platform::Icon::Error);
+    return;
+  }
+  model_.markUsed();  // kept: nothing to ask about before they go
+  if (!marks.notes.isEmpty())
+    platform().messageBox(this, marks.notes.join(u'\n'), QString(), Platform::Icon::Information);
+}
+
+// A copy of the source, not cut, with a chapter a piece.
+void TForm1::SaveAsChaptersClick(QObject *) {
+  if (!ChaptersDialog.Execute(this)) return;
+  const QString file = ChaptersDialog.FileName();
+  const QString source = model_.source();
+  if (found::sameFile(file, source)) {
+    platform().messageBox(this,
+                          QStringLiteral("%1 is the source itself: the chapters go into a copy of it, under another "
+                                         "name.")
+                              .arg(file),
+                          QString(), Platform::Icon::Error);
+    return;
+  }
+  const auto t = timelineFor(this, source);
+  if (!t || !mayReplace(file)) return;
+  const std::vector<found::Marker> markers = model_.markers();
+  std::optional<std::variant<found::ChaptersWritten, QString>> written;
+  const bool ran = runSearch(this, QStringLiteral("Writing the copy with chapters..."), [&](SearchProgress &progress) {
+    written = found::writeChapters(source, markers, *t, file, true, &progress.stop,
+                                   [&progress](std::int64_t done, std::int64_t total) {
+                                     progress.total = total;
+                                     progress.done = done;
+                                   });
+  });
+  if (!ran || !written) return;  // cancelled: nothing was written
+  if (const auto *problem = std::get_if<QString>(&*written)) {
+    platform().messageBox(this, QStringLiteral("No copy with chapters was written: %1.").arg(*problem), QString(),
+                          Platform::Icon::Error);
+    return;
+  }
+  const found::ChaptersWritten &done = std::get<found::ChaptersWritten>(*written);
+  model_.markUsed();
+  QString text = QStringLiteral("%1 holds %2 chapter%3, and the audio of %4 unchanged.")
+                     .arg(file)
+                     .arg(done.chapters)
+                     .arg(done.chapters == 1 ? QString() : QStringLiteral("s"), source);
+  if (done.replaced > 0)
+    text += QStringLiteral(" The %1 chapter%2 that %3 had %4 replaced.")
+                .arg(done.replaced)
+                .arg(done.replaced == 1 ? QString() : QStringLiteral("s"), source,
+                     done.replaced == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+  for (const QString &note : done.notes) text += u'\n' + note;
+  platform().messageBox(this, text, QString(), Platform::Icon::Information);
 }

@@ -56,7 +56,14 @@ TForm1::TForm1(QWidget *parent)
       SaveDialog(TFileDialog::Kind::Save, QStringLiteral("Input/Select  output MP3 files"), QString(),
                  QStringLiteral("mp3")),
       CueDialog(TFileDialog::Kind::Open, QStringLiteral("Import a cue sheet"),
-                QStringLiteral("Cue Sheet (*.cue)|*.cue|All Files (*.*)|*.*"), QString()) {
+                QStringLiteral("Cue Sheet (*.cue)|*.cue|All Files (*.*)|*.*"), QString()),
+      LabelsDialog(TFileDialog::Kind::Open, QStringLiteral("Import labels"),
+                   QStringLiteral("Audacity Labels (*.txt)|*.txt|Frame List (*.csv)|*.csv|All Files (*.*)|*.*"), QString()),
+      MarksDialog(TFileDialog::Kind::Save, QStringLiteral("Save the breakpoints"),
+                  QStringLiteral("Cue Sheet (*.cue)|*.cue|Audacity Labels (*.txt)|*.txt|Frame List (*.csv)|*.csv"),
+                  QStringLiteral("cue")),
+      ChaptersDialog(TFileDialog::Kind::Save, QStringLiteral("Save a copy with chapters"),
+                     QStringLiteral("MP3 File (*.mp3)|*.mp3"), QStringLiteral("mp3")) {
   Q_INIT_RESOURCE(skin);
   QApplication::setWindowIcon(programIcon());  // for every window of the program
   setupUi(this);
@@ -174,6 +181,10 @@ void TForm1::makeMenus() {
   FindSilences = RightPopupMenu->addAction(QStringLiteral("Find Silences..."));
   ImportChapters = RightPopupMenu->addAction(QStringLiteral("Import Chapters"));
   ImportCueSheet = RightPopupMenu->addAction(QStringLiteral("Import Cue Sheet..."));
+  ImportLabels = RightPopupMenu->addAction(QStringLiteral("Import Labels..."));
+  RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N4"));
+  SaveBreakpoints = RightPopupMenu->addAction(QStringLiteral("Save Breakpoints..."));
+  SaveAsChapters = RightPopupMenu->addAction(QStringLiteral("Save as Chapters..."));
   RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N3"));
   Adjust = RightPopupMenu->addAction(QStringLiteral("Advanced options..."));
   Adjust->setVisible(false);
@@ -407,13 +418,17 @@ QString droppedFile(const QMimeData *data) {
 
 namespace {
 bool isCueSheet(const QString &path) { return path.endsWith(QStringLiteral(".cue"), Qt::CaseInsensitive); }
+// Audacity's labels (.txt) or a frame list (.csv).
+bool isLabels(const QString &path) {
+  return path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+}
 }  // namespace
 
-// A source on the first page; a cue sheet on the breakpoint page.
+// A source on the first page; a cue sheet or labels on the breakpoint page.
 void TForm1::dragEnterEvent(QDragEnterEvent *e) {
   const QString file = droppedFile(e->mimeData());
   if (!file.isEmpty() && (PageControl1->currentWidget() == TabSheet1 ||
-                          (PageControl1->currentWidget() == TabSheet3 && isCueSheet(file))))
+                          (PageControl1->currentWidget() == TabSheet3 && (isCueSheet(file) || isLabels(file)))))
     e->acceptProposedAction();
 }
 
@@ -422,6 +437,11 @@ void TForm1::dropEvent(QDropEvent *e) {
   if (PageControl1->currentWidget() == TabSheet3 && isCueSheet(file)) {
     e->acceptProposedAction();
     guard([&] { importCueSheet(file); });
+    return;
+  }
+  if (PageControl1->currentWidget() == TabSheet3 && isLabels(file)) {
+    e->acceptProposedAction();
+    guard([&] { importLabels(file); });
     return;
   }
   if (takeSource(file)) e->acceptProposedAction();

@@ -88,7 +88,13 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   QAction *FindSilences = nullptr;
   QAction *ImportChapters = nullptr;
   QAction *ImportCueSheet = nullptr;
+  QAction *ImportLabels = nullptr;
+  QAction *SaveBreakpoints = nullptr;
+  QAction *SaveAsChapters = nullptr;
   TFileDialog CueDialog;
+  TFileDialog LabelsDialog;
+  TFileDialog MarksDialog;
+  TFileDialog ChaptersDialog;
   QTimer *Timer = nullptr;
   THelpWindow *HelpWindow = nullptr;  // made on first use
 
@@ -204,14 +210,23 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void seekBy(int seconds);
   void openBreakpointMenu();
 
-  // Breakpoints found for the user: from silences, chapters, a cue sheet.
-  // The list shows the model's breakpoints: frame numbers as its texts, a
-  // title that came with one beside it (kTitleRole) and shown after it.
+  // Breakpoints found for the user: from silences, chapters, a cue sheet,
+  // labels or a frame list. The list shows the model's breakpoints: frame
+  // numbers as its texts, a title that came with one beside it (kTitleRole)
+  // and shown after it. The breakpoints given back: as a cue sheet, labels
+  // or a frame list, or as the chapters of a copy of the source.
  public:
   void FindSilencesClick(QObject *Sender);
   void ImportChaptersClick(QObject *Sender);
   void ImportCueSheetClick(QObject *Sender);
   void importCueSheet(const QString &sheet);
+  void ImportLabelsClick(QObject *Sender);
+  // Audacity's labels, or a frame list (.csv).
+  void importLabels(const QString &file);
+  void SaveBreakpointsClick(QObject *Sender);
+  void SaveAsChaptersClick(QObject *Sender);
+  // Asks before a file that is there is written over; true to go on.
+  bool mayReplace(const QString &file);
 
  private:
   void addMarkers(const std::vector<found::Marker> &markers, bool searched = false, bool remember = true);

@@ -13,8 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QFileInfo>
+
 #include "Convert.h"
 #include "FileName.h"
+#include "Marks.h"
 #include "Sheets.h"
 #include "Pauses.h"
 #include "Silences.h"
@@ -30,13 +33,18 @@ const char kUsage[] =
     "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
     "  tranchette-cli time SECONDS --at-pauses[=SECONDS] [--level DB] [--min SECONDS] [...] FILE\n"
     "  tranchette-cli parts N [--exact] [--at-pauses[=SECONDS]] [-o TEMPLATE] [--join] [-q] [--] FILE\n"
-    "  tranchette-cli frames F0,F1,...|--from-chapters --snap[=SECONDS] [...] FILE\n"
+    "  tranchette-cli frames F0,F1,...|--from-chapters|--from-labels LABELS.txt --snap[=SECONDS] [...] FILE\n"
     "  tranchette-cli cue --snap[=SECONDS] [...] SHEET.cue\n"
-    "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
-    "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [-q] [--] FILE\n"
+    "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q] [--] FILE\n"
+    "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q] [--] FILE\n"
+    "  tranchette-cli frames --from-labels LABELS.txt [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q]\n"
+    "                 [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
-    "  tranchette-cli silences [--level DB] [--min SECONDS] [-v] [-q] [--] FILE\n"
-    "  tranchette-cli cue [--exact] [-o TEMPLATE] [-q] [--] SHEET.cue\n"
+    "  tranchette-cli silences [--level DB] [--min SECONDS] [--format frames|cue|labels] [-v] [-q]\n"
+    "                 [--] FILE\n"
+    "  tranchette-cli cue [--exact] [-o TEMPLATE] [--save-marks MARKS] [-q] [--] SHEET.cue\n"
+    "  tranchette-cli chapters F0,F1,...|--from-cue SHEET.cue|--from-labels LABELS.txt -o OUT.mp3\n"
+    "                 [--] FILE\n"
     "\n"
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
     "range of the source copied unchanged, cut at the first byte of a frame\n"
@@ -51,13 +59,26 @@ const char kUsage[] =
     "           as rising MPEG frame numbers from 0 to 9223372036854775807;\n"
     "           nothing before the first or after the last is written, and a\n"
     "           breakpoint past the last frame stands for the end of the file\n"
+    "           --from-chapters takes them from FILE's ID3v2 chapters, and\n"
+    "           --from-labels from Audacity's labels (start<TAB>end<TAB>text a\n"
+    "           line, in seconds): each label's start, its text the title, and\n"
+    "           its end where the next label does not begin there\n"
     "  silences print one breakpoint at the middle of each silence of FILE (sound\n"
     "           below --level DB, default -45, RMS over 50 ms, for at least\n"
     "           --min SECONDS, default 1.5), with 0 and the last frame, as one\n"
-    "           comma list that frames takes; -v prints each silence as well\n"
+    "           comma list that frames takes (--format frames), a cue sheet\n"
+    "           (--format cue) or Audacity's labels (--format labels); -v\n"
+    "           prints each silence as well (with the comma list only)\n"
     "  cue      split the recording that the cue sheet's FILE names (else the\n"
     "           MP3 of the sheet's own name) at its tracks' INDEX 01, each\n"
     "           piece with its track's TITLE and PERFORMER\n"
+    "  chapters write OUT.mp3, a copy of FILE that is not cut: the same audio\n"
+    "           bytes, its ID3v2 tag (or a new one) with one chapter (CHAP) a\n"
+    "           piece between the breakpoints, 0 and the end added, each with\n"
+    "           its title, and a table of contents (CTOC); the breakpoints as\n"
+    "           frames takes them, from a cue sheet's tracks (its times taken\n"
+    "           for FILE) or from labels. Chapters FILE had are replaced. An\n"
+    "           OUT.mp3 that is there already is refused\n"
     "  join     join exact pieces, given in order, into NAME.mp3: the source's\n"
     "           frames again, without the pieces' headers and warm-up frames;\n"
     "           pieces that are not the whole set of consecutive exact pieces\n"
@@ -83,6 +104,12 @@ const char kUsage[] =
     "               every join\n"
     "  --any-file   size only: cut any file by its bytes, MPEG audio or not\n"
     "               (without it, a file that holds no MPEG audio is refused)\n"
+    "  --save-marks MARKS\n"
+    "               frames and cue: once the pieces are written, also write their\n"
+    "               breakpoints to MARKS, a cue sheet (.cue), Audacity's labels\n"
+    "               (.txt: one a piece, its title or else its track number) or\n"
+    "               the comma list that frames takes (.csv); a MARKS that is\n"
+    "               there already is refused before anything is written\n"
     "  -q           no progress bar (there is none when stderr is no terminal)\n"
     "  --           everything after it is a value or the FILE\n"
     "  -h, --help   this text\n"
@@ -295,7 +322,7 @@ struct Options {
   bool verbose = false, fromChapters = false;
   std::optional<double> atPauses;  // how far a cut may move to a pause, in seconds
   std::optional<double> snap;      // how far a breakpoint may move to a pause
-  std::optional<QString> level, minSeconds;
+  std::optional<QString> level, minSeconds, fromLabels, fromCue, saveMarks, format;
   QStringList positional;
 };
 
@@ -347,9 +374,14 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
     } else if (const auto pauses = reachOption(arg, "--at-pauses", 30)) {
       if (!*pauses) return usageError(QStringLiteral("--at-pauses= takes seconds from 0 to 86400"));
       o.atPauses = **pauses;
-    } else if (arg == "--level" || arg == "--min") {
+    } else if (arg == "--level" || arg == "--min" || arg == "--format") {
       if (++i == argc) return usageError(QStringLiteral("%1 needs a value").arg(QString::fromStdString(arg)));
-      (arg == "--level" ? o.level : o.minSeconds) = QString::fromLocal8Bit(argv[i]);
+      (arg == "--level" ? o.level : arg == "--min" ? o.minSeconds : o.format) = QString::fromLocal8Bit(argv[i]);
+    } else if (arg == "--from-labels" || arg == "--from-cue" || arg == "--save-marks") {
+      if (++i == argc) return usageError(QStringLiteral("%1 needs a file").arg(QString::fromStdString(arg)));
+      const QString file = decodeFileName(QByteArray(argv[i]));
+      if (file.isEmpty()) return usageError(QStringLiteral("%1 needs a file, not an empty text").arg(QString::fromStdString(arg)));
+      (arg == "--from-labels" ? o.fromLabels : arg == "--from-cue" ? o.fromCue : o.saveMarks) = file;
     } else {
       return usageError(QStringLiteral("unknown option %1").arg(decodeFileName(QByteArray(argv[i]))));
     }
@@ -445,10 +477,40 @@ bool refusedAsNoMpegAudio(const Options &o, const QString &source) {
   }
 }
 
+// What --save-marks asks for, checked before anything is written: 0, or the
+// exit status where it cannot be had.
+int checkSaveMarks(const Options &o) {
+  if (!o.saveMarks) return 0;
+  if (!found::marksKindOf(*o.saveMarks))
+    return usageError(QStringLiteral("--save-marks needs a .cue, .txt or .csv file, not '%1'").arg(*o.saveMarks));
+  struct stat st {};
+  if (::stat(encodeFileName(*o.saveMarks).constData(), &st) == 0) {
+    error(*o.saveMarks, QStringLiteral("it is there already: name another file or remove it"));
+    return 1;
+  }
+  return 0;
+}
+
+// Writes the breakpoints to the file --save-marks names, if any; false, told,
+// where it cannot.
+bool saveMarks(const Options &o, const QString &source, const std::vector<found::Marker> &markers,
+               const found::Timeline &t) {
+  if (!o.saveMarks) return true;
+  const found::MarksText marks =
+      found::marksOf(*found::marksKindOf(*o.saveMarks), markers, t, QFileInfo(source).fileName());
+  for (const QString &note : marks.notes) error(*o.saveMarks, note);
+  if (const found::WriteError problem = found::writeWhole(*o.saveMarks, marks.bytes, false)) {
+    error(*o.saveMarks, QStringLiteral("cannot write it: %1").arg(*problem));
+    return false;
+  }
+  return true;
+}
+
 // The split at breakpoints found for the user, each piece with its title.
 std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &source, double least);
 
-int splitAtMarkers(const Options &o, const QString &source, std::vector<found::Marker> markers) {
+int splitAtMarkers(const Options &o, const QString &source, std::vector<found::Marker> markers,
+                   const found::Timeline &t) {
   if (o.snap) {
     catchSignals();
     const auto found = pausesOf(o, source, found::SilenceSettings().minSeconds);
@@ -482,6 +544,7 @@ int splitAtMarkers(const Options &o, const QString &source, std::vector<found::M
     reportLeft(source, outcome.pieces);
     return caughtSignal ? 128 + caughtSignal : 1;
   }
+  if (!saveMarks(o, source, markers, t)) return 1;
   return outcome.skipped > 0 ? 1 : 0;
 }
 
@@ -495,8 +558,9 @@ std::optional<found::Timeline> timelineOrError(const QString &source) {
 }
 
 int fromChapters(const Options &o) {
-  if (o.positional.size() != 1 || o.join || o.anyFile)
+  if (o.positional.size() != 1 || o.join || o.anyFile || o.fromLabels)
     return usageError(QStringLiteral("frames --from-chapters takes one FILE, and no breakpoints"));
+  if (const int status = checkSaveMarks(o)) return status;
   const QString source = o.positional[0];
   const auto t = timelineOrError(source);
   if (!t) return 1;
@@ -511,11 +575,45 @@ int fromChapters(const Options &o) {
     error(source, QStringLiteral("its ID3v2 tag holds no chapter (CHAP frame)"));
     return 1;
   }
-  return splitAtMarkers(o, source, chapters.markers);
+  return splitAtMarkers(o, source, chapters.markers, *t);
+}
+
+// The breakpoints of the labels in `labelsName` for a file of timeline `t`;
+// nothing, told, where they cannot be had.
+std::optional<found::Markers> labelsFor(const QString &labelsName, const found::Timeline &t) {
+  const auto file = found::readLabelFile(labelsName);
+  if (const auto *problem = std::get_if<found::SheetError>(&file)) {
+    error(labelsName, problem->message());
+    return std::nullopt;
+  }
+  const auto read = found::readLabels(std::get<QByteArray>(file));
+  const auto markers = std::holds_alternative<found::LabelFile>(read)
+                           ? found::markersOf(std::get<found::LabelFile>(read), t)
+                           : std::variant<found::Markers, found::SheetError>(std::get<found::SheetError>(read));
+  if (const auto *problem = std::get_if<found::SheetError>(&markers)) {
+    error(labelsName, problem->message());
+    return std::nullopt;
+  }
+  for (const QString &note : std::get<found::Markers>(markers).notes) error(labelsName, note);
+  return std::get<found::Markers>(markers);
+}
+
+int fromLabels(const Options &o) {
+  if (o.positional.size() != 1 || o.join || o.anyFile)
+    return usageError(QStringLiteral("frames --from-labels takes LABELS.txt and one FILE, and no breakpoints"));
+  if (const int status = checkSaveMarks(o)) return status;
+  const QString source = o.positional[0];
+  const auto t = timelineOrError(source);
+  if (!t) return 1;
+  const auto labels = labelsFor(*o.fromLabels, *t);
+  if (!labels) return 1;
+  return splitAtMarkers(o, source, labels->markers, *t);
 }
 
 int cue(const Options &o) {
-  if (o.positional.size() != 1 || o.join || o.anyFile) return usageError(QStringLiteral("cue takes one SHEET.cue"));
+  if (o.positional.size() != 1 || o.join || o.anyFile || o.fromChapters || o.fromLabels || o.fromCue || o.format)
+    return usageError(QStringLiteral("cue takes one SHEET.cue"));
+  if (const int status = checkSaveMarks(o)) return status;
   const QString sheetName = o.positional[0];
   const auto file = found::readSheetFile(sheetName);
   if (const auto *problem = std::get_if<found::SheetError>(&file)) {
@@ -544,7 +642,7 @@ int cue(const Options &o) {
     return 1;
   }
   for (const QString &note : std::get<found::Markers>(markers).notes) error(sheetName, note);
-  return splitAtMarkers(o, source, std::get<found::Markers>(markers).markers);
+  return splitAtMarkers(o, source, std::get<found::Markers>(markers).markers, *t);
 }
 
 // Where the cuts that found no pause in reach lie, for the user.
@@ -644,16 +742,24 @@ int splitFile(const Options &o) {
   if (o.command == "parts") return parts(o);
   if (o.command == "time" && o.atPauses && o.positional.size() == 2) return timeAtPauses(o, o.positional[0], o.positional[1]);
   if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
-  if (o.snap && o.command == "frames" && !o.fromChapters && o.positional.size() == 2) {
+  if (o.snap && o.command == "frames" && !o.fromChapters && !o.fromLabels && o.positional.size() == 2) {
     QStringList breakpoints;
     if (const int status = checkValue(o.command, o.positional[0], breakpoints)) return status;
+    if (const int status = checkSaveMarks(o)) return status;
+    const auto t = timelineOrError(o.positional[1]);
+    if (!t) return 1;
     std::vector<found::Marker> markers;
     for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
-    return splitAtMarkers(o, o.positional[1], std::move(markers));
+    return splitAtMarkers(o, o.positional[1], std::move(markers), *t);
   }
   if (o.snap && o.command != "frames") return usageError(QStringLiteral("--snap goes with frames and cue"));
   if (o.command == "frames" && o.fromChapters) return fromChapters(o);
+  if (o.command == "frames" && o.fromLabels) return fromLabels(o);
   if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
+  if (o.fromLabels) return usageError(QStringLiteral("--from-labels goes with frames and chapters"));
+  if (o.fromCue) return usageError(QStringLiteral("--from-cue goes with chapters"));
+  if (o.format) return usageError(QStringLiteral("--format goes with silences"));
+  if (o.saveMarks && o.command != "frames") return usageError(QStringLiteral("--save-marks goes with frames and cue"));
   if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
   if (o.command == "frames" && o.join) return usageError(QStringLiteral("--join goes with size and time"));
   if (o.command != "size" && o.anyFile) return usageError(QStringLiteral("--any-file goes with size"));
@@ -663,6 +769,7 @@ int splitFile(const Options &o) {
       o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
   QStringList breakpoints;
   if (const int status = checkValue(o.command, value, breakpoints)) return status;
+  if (const int status = checkSaveMarks(o)) return status;
   if (refusedAsNoMpegAudio(o, source)) return 1;
 
   catchSignals();
@@ -685,6 +792,12 @@ int splitFile(const Options &o) {
     reportLeft(source, outcome.pieces);
     return caughtSignal ? 128 + caughtSignal : 1;
   }
+  if (o.saveMarks) {
+    const auto t = timelineOrError(source);
+    std::vector<found::Marker> markers;
+    for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
+    if (!t || !saveMarks(o, source, markers, *t)) return 1;
+  }
   if (o.join && !outcome.pieces.isEmpty()) {
     const split::JoinFiles written = split::writeJoinFiles(outcome.pieces, split::joinNameOf(source), o.exact);
     if (written.skipped) error(written.skipped->file, written.skipped->brief);  // a notice: the rest is there
@@ -696,8 +809,15 @@ int splitFile(const Options &o) {
 
 
 int silences(const Options &o) {
-  if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters)
-    return usageError(QStringLiteral("silences takes one FILE, and --level, --min, -v and -q"));
+  if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters || o.fromLabels || o.fromCue ||
+      o.saveMarks)
+    return usageError(QStringLiteral("silences takes one FILE, and --level, --min, --format, -v and -q"));
+  std::optional<found::MarksKind> kind;
+  if (o.format && *o.format == u"cue") kind = found::MarksKind::cueSheet;
+  if (o.format && *o.format == u"labels") kind = found::MarksKind::labels;
+  if (o.format && !kind && *o.format != u"frames")
+    return usageError(QStringLiteral("--format must be frames, cue or labels, not '%1'").arg(*o.format));
+  if (kind && o.verbose) return usageError(QStringLiteral("-v goes with --format frames"));
   const auto settings = silenceSettingsOf(o, {});
   if (!settings) return 2;
   const QString file = o.positional[0];
@@ -726,9 +846,71 @@ int silences(const Options &o) {
     error(file, text);
     return 1;
   }
+  if (kind) {
+    // As the file would hold it, tabs and all.
+    const found::MarksText marks = found::marksOf(*kind, found->markers, found->timeline, QFileInfo(file).fileName());
+    for (const QString &note : marks.notes) error(file, note);
+    std::fwrite(marks.bytes.constData(), 1, static_cast<std::size_t>(marks.bytes.size()), stdout);
+    if (std::fflush(stdout) != 0 && outputError == 0) outputError = errno;
+    return 0;
+  }
   QStringList frames;
   for (const found::Marker &m : found->markers) frames << QString::number(m.frame);
   printLine(stdout, frames.join(u','));
+  return 0;
+}
+
+// A copy of the source with chapters at the breakpoints, not cut.
+int chapters(const Options &o) {
+  const int sources = (o.fromCue ? 1 : 0) + (o.fromLabels ? 1 : 0);
+  const bool listed = sources == 0 && o.positional.size() == 2;
+  if (sources > 1 || (!listed && o.positional.size() != 1) || o.join || o.exact || o.anyFile || o.fromChapters ||
+      o.saveMarks || o.format)
+    return usageError(QStringLiteral("chapters takes F0,F1,..., --from-cue SHEET or --from-labels LABELS, -o OUT.mp3 "
+                                     "and one FILE"));
+  if (!o.haveTemplate) return usageError(QStringLiteral("chapters needs -o OUT.mp3"));
+  QStringList breakpoints;
+  if (listed)
+    if (const int status = checkValue("frames", o.positional[0], breakpoints)) return status;
+  const QString source = o.positional.last();
+  const auto t = timelineOrError(source);
+  if (!t) return 1;
+  std::vector<found::Marker> markers;
+  for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
+  if (o.fromLabels) {
+    const auto labels = labelsFor(*o.fromLabels, *t);
+    if (!labels) return 1;
+    markers = labels->markers;
+  }
+  if (o.fromCue) {
+    const auto file = found::readSheetFile(*o.fromCue);
+    const auto read = std::holds_alternative<QByteArray>(file)
+                          ? found::readCueSheet(std::get<QByteArray>(file))
+                          : std::variant<found::CueSheet, found::SheetError>(std::get<found::SheetError>(file));
+    const auto found = std::holds_alternative<found::CueSheet>(read)
+                           ? found::markersOf(std::get<found::CueSheet>(read), *t, source)
+                           : std::variant<found::Markers, found::SheetError>(std::get<found::SheetError>(read));
+    if (const auto *problem = std::get_if<found::SheetError>(&found)) {
+      error(*o.fromCue, problem->message());
+      return 1;
+    }
+    for (const QString &note : std::get<found::Markers>(found).notes) error(*o.fromCue, note);
+    markers = std::get<found::Markers>(found).markers;
+  }
+  catchSignals();
+  const auto written = found::writeChapters(source, markers, *t, o.outputTemplate, false, &split::stopFlag());
+  if (const auto *problem = std::get_if<QString>(&written)) {
+    error(QString(), *problem);
+    return caughtSignal ? 128 + caughtSignal : 1;
+  }
+  const found::ChaptersWritten &done = std::get<found::ChaptersWritten>(written);
+  for (const QString &note : done.notes) error(o.outputTemplate, note);
+  if (done.replaced > 0)
+    error(o.outputTemplate, QStringLiteral("the %1 chapter%2 that %3 had %4 replaced")
+                                .arg(done.replaced)
+                                .arg(done.replaced == 1 ? QString() : QStringLiteral("s"), source,
+                                     done.replaced == 1 ? QStringLiteral("is") : QStringLiteral("are")));
+  printLine(stdout, o.outputTemplate);
   return 0;
 }
 
@@ -758,6 +940,7 @@ int run(int argc, char *argv[]) {
   if (command == "join") return join(o);
   if (command == "silences") return silences(o);
   if (command == "cue") return cue(o);
+  if (command == "chapters") return chapters(o);
   if (command != "size" && command != "time" && command != "frames" && command != "parts")
     return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   return splitFile(o);

@@ -68,21 +68,6 @@ QString fromCp1252(const QByteArray &bytes) {
   return text;
 }
 
-// A sheet's text: UTF-16 by its BOM, UTF-8 where it is that, else
-// Windows-1252, which is what 8-bit sheets are written in far more often
-// than Latin-1 (curly quotes and dashes in 0x80 to 0x9F).
-QString sheetText(const QByteArray &raw, QStringList &notes) {
-  if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
-    QStringDecoder utf16(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-    return utf16(raw.mid(2));
-  }
-  const QByteArray bytes = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8(bytes);
-  if (!utf8.hasError()) return text;
-  notes << QStringLiteral("The sheet is not UTF-8: it is read as Windows-1252.");
-  return fromCp1252(bytes);
-}
 
 // m:ss, or h:mm:ss from an hour on.
 QString clock(double seconds) {
@@ -134,23 +119,41 @@ mpeg::Bytes readTag(const QString &path, QString &error) {
   return tag;
 }
 
-// Text of the sheet in a message: at most 200 characters of it.
+}  // namespace
+
 QString quoted(const QString &text) {
   constexpr qsizetype kMost = 200;
   return text.size() <= kMost ? text : text.left(kMost) + QStringLiteral("...");
 }
 
-}  // namespace
+// Windows-1252 is what 8-bit text files are written in far more often than
+// Latin-1 (curly quotes and dashes in 0x80 to 0x9F).
+QString decodedText(const QByteArray &raw, bool *windows1252) {
+  if (windows1252) *windows1252 = false;
+  if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
+    QStringDecoder utf16(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    return utf16(raw.mid(2));
+  }
+  const QByteArray bytes = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8(bytes);
+  if (!utf8.hasError()) return text;
+  if (windows1252) *windows1252 = true;
+  return fromCp1252(bytes);
+}
 
 std::variant<QByteArray, SheetError> readSheetFile(const QString &path) {
-  constexpr qsizetype kMostBytes = 1 << 20;
+  return readTextFile(path, 1 << 20, QStringLiteral("cue sheet"));
+}
+
+std::variant<QByteArray, SheetError> readTextFile(const QString &path, qsizetype most, const QString &kind) {
   std::string why;
   const int fd = sys::openRegular(encodeFileName(path).constData(), &why);
   if (fd < 0) return SheetError{0, QStringLiteral("cannot open it: %1").arg(QString::fromLocal8Bit(why.c_str()))};
   QByteArray bytes;
   char buffer[65536];
   ssize_t n = 0;
-  while (bytes.size() <= kMostBytes && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
+  while (bytes.size() <= most && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     bytes.append(buffer, n);
@@ -158,8 +161,8 @@ std::variant<QByteArray, SheetError> readSheetFile(const QString &path) {
   const int error = errno;
   ::close(fd);
   if (n < 0) return SheetError{0, QStringLiteral("cannot read it: %1").arg(QString::fromLocal8Bit(std::strerror(error)))};
-  if (bytes.size() > kMostBytes)
-    return SheetError{0, QStringLiteral("it is larger than 1 MB, which no cue sheet is")};
+  if (bytes.size() > most)
+    return SheetError{0, QStringLiteral("it is larger than %1 MB, which no %2 is").arg(most >> 20).arg(kind)};
   return bytes;
 }
 
@@ -169,7 +172,9 @@ QString SheetError::message() const {
 
 std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
   CueSheet sheet;
-  QString text = sheetText(raw, sheet.notes);
+  bool windows1252 = false;
+  QString text = decodedText(raw, &windows1252);
+  if (windows1252) sheet.notes << QStringLiteral("The sheet is not UTF-8: it is read as Windows-1252.");
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
   const QStringList lines = text.split(u'\n');
   QStringList unknown;

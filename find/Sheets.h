@@ -42,6 +42,16 @@ struct SheetError {
 // The bytes of a cue sheet file: a regular file of at most 1 MB (no sheet is
 // larger), read without waiting on a FIFO or a device.
 std::variant<QByteArray, SheetError> readSheetFile(const QString &path);
+// The same for a text file of another `kind` ("label file"), of at most
+// `most` bytes (whole megabytes).
+std::variant<QByteArray, SheetError> readTextFile(const QString &path, qsizetype most, const QString &kind);
+
+// A text file's text as people have them: UTF-16 by its BOM, UTF-8 (a BOM
+// allowed), or else Windows-1252, which `windows1252` then says.
+QString decodedText(const QByteArray &raw, bool *windows1252);
+
+// Text of a file in a message: at most 200 characters of it.
+QString quoted(const QString &text);
 
 // Reads a cue sheet as people have them: UTF-16 by its BOM, UTF-8 (a BOM
 // allowed), or else Windows-1252 (a note says so); LF, CRLF or CR alone;

@@ -63,6 +63,13 @@ void WizardModel::insertBreakpoints(const std::vector<found::Marker> &markers, b
   changed();
 }
 
+std::vector<found::Marker> WizardModel::markers() const {
+  std::vector<found::Marker> out;
+  out.reserve(breakpoints_.size());
+  for (const Breakpoint &b : breakpoints_) out.push_back({b.frame, b.title, b.performer, b.number});
+  return out;
+}
+
 void WizardModel::removeBreakpoint(std::size_t index) {
   if (index >= breakpoints_.size()) return;
   breakpoints_.erase(breakpoints_.begin() + static_cast<std::ptrdiff_t>(index));

@@ -77,6 +77,8 @@ class WizardModel : public QObject {
   // title, performer and number go to a frame that has none.
   // `searched`: they come from a silence search.
   void insertBreakpoints(const std::vector<found::Marker> &markers, bool searched = false);
+  // The breakpoints with what came with them, as the marks are written.
+  std::vector<found::Marker> markers() const;
   void removeBreakpoint(std::size_t index);
   void clearBreakpoints();
   // The breakpoints that a silence search found, gone (before another).
@@ -97,7 +99,7 @@ class WizardModel : public QObject {
   // the 0 the page starts with, and changed since a split last used them.
   bool unused() const { return !usedBySplit_ && breakpoints_.size() > 1; }
   // A split of method 1 has written its pieces from the breakpoints as
-  // they are now.
+  // they are now, or they were saved (as marks, or as a copy's chapters).
   void markUsed() { usedBySplit_ = true; }
 
   // The output template from a name chosen in the Change dialog: a name

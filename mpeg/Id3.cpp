@@ -246,6 +246,64 @@ std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version)
   return items;
 }
 
+namespace {
+
+// A frame's header and body, its size written as the tag's version has it.
+void appendFrame(Bytes &out, const std::string &id, const Bytes &body, bool v4) {
+  const std::size_t at = out.size();
+  out.resize(at + 10, 0);
+  std::memcpy(out.data() + at, id.data(), 4);
+  putSize(out.data() + at + 4, body.size(), v4);
+  out.insert(out.end(), body.begin(), body.end());
+}
+
+void appendWord(Bytes &out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+}  // namespace
+
+Bytes withChapters(const Bytes &id3v2, const std::vector<Chapter> &chapters, std::size_t *replaced) {
+  if (replaced) *replaced = 0;
+  if (chapters.size() > 255) return {};
+  const Bytes tag = id3v2.empty() ? Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0} : id3v2;
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(tag, frames, firstFrame, end)) return {};
+  const bool v4 = tag[3] == 4;
+  // The header, without an extended header or a footer.
+  Bytes out(tag.begin(), tag.begin() + 10);
+  out[5] &= static_cast<unsigned char>(~0x50);
+  for (const TagFrame &f : frames) {
+    if (f.id == "CHAP" || f.id == "CTOC") {
+      if (f.id == "CHAP" && replaced) ++*replaced;
+      continue;
+    }
+    out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(f.at),
+               tag.begin() + static_cast<std::ptrdiff_t>(f.at + f.size));
+  }
+  Bytes toc{'t', 'o', 'c', 0, 0x03, static_cast<unsigned char>(chapters.size())};
+  for (const Chapter &c : chapters) {
+    toc.insert(toc.end(), c.id.begin(), c.id.end());
+    toc.push_back(0);
+  }
+  appendFrame(out, "CTOC", toc, v4);
+  for (const Chapter &c : chapters) {
+    Bytes body(c.id.begin(), c.id.end());
+    body.push_back(0);
+    appendWord(body, c.startMs);
+    appendWord(body, c.endMs);
+    // No byte offsets: players go by the times.
+    appendWord(body, 0xFFFFFFFF);
+    appendWord(body, 0xFFFFFFFF);
+    for (const TagItem &item : c.within) appendFrame(body, item.id, item.body, v4);
+    appendFrame(out, "CHAP", body, v4);
+  }
+  if (out.size() < end) out.resize(end, 0);  // the padding takes up the difference
+  putSize(out.data() + 6, out.size() - 10, true);
+  return out;
+}
+
 std::string trackOf(const Bytes &id3v2) { return bodyText(frameBody(id3v2, "TRCK")); }
 
 std::string digitsOf(const Bytes &id3v2) {

@@ -47,6 +47,23 @@ std::vector<TagItem> itemsWithin(const Bytes &body, std::size_t at, int version)
 // rest is left out.
 Bytes withNewer(const Bytes &id3v2, const Bytes &newer);
 
+// A chapter (an ID3v2 CHAP frame): its element id, where it begins and ends
+// in milliseconds of what is heard, and the frames within it (TIT2, TPE1).
+struct Chapter {
+  std::string id;
+  std::uint32_t startMs = 0, endMs = 0;
+  std::vector<TagItem> within;
+};
+// The tag with its chapters (CHAP) and tables of contents (CTOC) replaced
+// by `chapters` and one top-level, ordered table of contents, element id
+// "toc", listing them in order (at most 255); its other frames kept as they
+// are, in their order, and its size where the frames fit in it. An empty tag
+// becomes a new version 2.3 tag; an extended header goes, as a checksum in
+// it would no longer hold. Empty where the tag is of a form this cannot edit
+// safely (version 2.2, unsynchronised as a whole, malformed). `replaced`
+// counts the chapters that it had.
+Bytes withChapters(const Bytes &id3v2, const std::vector<Chapter> &chapters, std::size_t *replaced);
+
 // The text of the tag's TRCK frame, where it is ASCII, in any encoding.
 std::string trackOf(const Bytes &id3v2);
 

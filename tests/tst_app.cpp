@@ -31,6 +31,7 @@
 #include "HelpWindow.h"
 #include "MainWindow.h"
 #include "ManualClock.h"
+#include "Marks.h"
 #include "OffsetDialog.h"
 #include "ProgressWindow.h"
 #include "SilenceDialog.h"
@@ -69,6 +70,37 @@ class TestApp : public QObject {
     QFile::remove(path);
     QFile::copy(media(name), path);
     return path;
+  }
+
+  // The list's frames and the titles beside them.
+  static QString listed() {
+    QStringList frames;
+    for (int i = 0; i < Form1->ListBox->count(); ++i) frames << Form1->ListBox->item(i)->text();
+    return frames.join(u' ');
+  }
+  static QString titled() {
+    QStringList titles;
+    for (int i = 0; i < Form1->ListBox->count(); ++i) titles << Form1->ListBox->item(i)->data(kTitleRole).toString();
+    return titles.join(u'|');
+  }
+  // The program's own questions, answered `yes` from here on; their texts.
+  QStringList asked_;
+  void answer(bool yes) {
+    fake_->dialogAnswer = [this, yes](QDialog *d) {
+      asked_ << d->findChild<QLabel *>()->text();
+      return yes;
+    };
+  }
+  // The breakpoint page of a copy of chapters.mp3, its chapters in the list:
+  // 0 "Opening", 767 "Middle: ü Ω", 1570 "End" (all by "Reader"), 2095.
+  void openChapters() {
+    start();
+    asked_.clear();
+    answer(false);
+    next(copyOf(QStringLiteral("chapters.mp3")), Form1->RadioButton1);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+    Form1->ImportChapters->trigger();
+    QCOMPARE(listed(), QStringLiteral("0 767 1570 2095"));
   }
 
  private slots:
@@ -833,6 +865,150 @@ class TestApp : public QObject {
     QTRY_COMPARE(done.size(), 1);
     // The piece ends where frame 1000 begins.
     QCOMPARE(audio::readStreamFacts("vbr-noxing-001.mp3").frames, 1000);
+  }
+
+  // The breakpoints saved from the list's menu as a cue sheet, labels or a
+  // frame list (by the name's extension), and read back into an empty list
+  // from the menu: the same frames and titles (a frame list has none).
+  // chapters.mp3's frame f begins at (1152 f - 1105) / 44100 s: 767 at
+  // 20.010862 (cue 00:20:01), 1570 at 40.987188 (00:40:74), 2095 at
+  // 54.701474.
+  void breakpointsSavedAndTakenBack_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("titles");  // read back
+    QTest::newRow("cue sheet") << "marks.cue"
+                               << QByteArray("FILE \"chapters.mp3\" MP3\n  TRACK 01 AUDIO\n    TITLE \"Opening\"\n"
+                                             "    PERFORMER \"Reader\"\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                                             "    TITLE \"Middle: \xC3\xBC \xCE\xA9\"\n    PERFORMER \"Reader\"\n"
+                                             "    INDEX 01 00:20:01\n  TRACK 03 AUDIO\n    TITLE \"End\"\n"
+                                             "    PERFORMER \"Reader\"\n    INDEX 01 00:40:74\n")
+                               << QStringLiteral("Opening|Middle: ü Ω|End|");
+    QTest::newRow("labels") << "marks.txt"
+                            << QByteArray("0.000000\t20.010862\tOpening\n20.010862\t40.987188\tMiddle: \xC3\xBC \xCE\xA9\n"
+                                          "40.987188\t54.701474\tEnd\n")
+                            << QStringLiteral("Opening|Middle: ü Ω|End|");
+    QTest::newRow("frame list") << "marks.csv" << QByteArray("0,767,1570,2095\n") << QStringLiteral("|||");
+  }
+  void breakpointsSavedAndTakenBack() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, titles);
+    openChapters();
+    const QString path = QDir::current().filePath(name);
+    fake_->fileAnswers.push_back(path);
+    fake_->menuAnswers.push_back(QStringLiteral("Save Breakpoints..."));
+    Form1->ListBoxMouseDown(Form1->ListBox, Qt::LeftButton);
+    QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Save the breakpoints"));
+    QCOMPARE(readAll(path), file);
+    QVERIFY(fake_->messages.isEmpty());
+    QVERIFY(asked_.isEmpty());
+    QVERIFY(!Form1->model().unused());  // saved: Back asks nothing before they go
+
+    Form1->Deleteallbreakpoints1Click(nullptr);
+    fake_->fileAnswers.push_back(path);
+    (name.endsWith(u".cue") ? Form1->ImportCueSheet : Form1->ImportLabels)->trigger();
+    QVERIFY(fake_->messages.isEmpty());
+    QCOMPARE(listed(), QStringLiteral("0 767 1570 2095"));
+    QCOMPARE(titled(), titles);
+
+    // Saved again over itself: asked first; No leaves it as it is.
+    writeFile(path, "mine");
+    fake_->fileAnswers.push_back(path);
+    Form1->SaveBreakpoints->trigger();
+    QCOMPARE(asked_, QStringList{path + QStringLiteral(" is there already. Replace it?")});
+    QCOMPARE(fake_->dialogs, QStringList{QStringLiteral("Replace")});
+    QCOMPARE(readAll(path), QByteArray("mine"));
+    fake_->fileAnswers.push_back(path);
+    answer(true);
+    Form1->SaveBreakpoints->trigger();
+    QCOMPARE(readAll(path), file);
+  }
+
+  // Audacity's labels from the menu or dropped on the page: their starts
+  // (and a region's end) with their texts; a file with a fault names its
+  // line and leaves the list as it is; a name of another kind is not saved.
+  void labelsFromTheMenuAndDropped() {
+    openChapters();
+    Form1->Deleteallbreakpoints1Click(nullptr);
+    writeFile(QStringLiteral("bad.txt"), "0.000000\t0.000000\tA\n5.000000\t3.000000\tB\n");
+    fake_->fileAnswers.push_back(QDir::current().filePath(QStringLiteral("bad.txt")));
+    Form1->ImportLabels->trigger();
+    QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Import labels"));
+    QCOMPARE(fake_->messages.last().text,
+             QStringLiteral("Cannot take the labels %1: line 2: the label ends at 3.000 s, before it begins at 5.000 s. "
+                            "The breakpoints stay as they are.")
+                 .arg(QDir::current().filePath(QStringLiteral("bad.txt"))));
+    QCOMPARE(listed(), QString());
+
+    writeFile(QStringLiteral("song.txt"), "10.000000\t20.000000\tVerse\r\n\\\t100.000000\t3000.000000\r\n"
+                                          "30.000000\t30.000000\tCaf\xE9\r\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().filePath(QStringLiteral("song.txt")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form1, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form1, &dropped);
+    QCOMPARE(fake_->messages.last().text, QStringLiteral("The labels are not UTF-8: they are read as Windows-1252."));
+    QCOMPARE(listed(), QStringLiteral("0 384 767 1149 2095"));
+    QCOMPARE(titled(), QStringLiteral("|Verse||Café|"));
+
+    fake_->fileAnswers.push_back(QDir::current().filePath(QStringLiteral("marks.m3u")));
+    Form1->SaveBreakpoints->trigger();
+    QVERIFY(fake_->messages.last().text.endsWith(
+        QStringLiteral("marks.m3u: name a cue sheet (.cue), Audacity labels (.txt) or a frame list (.csv).")));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("marks.m3u")));
+  }
+
+  // Save as Chapters: a copy, not cut, with a chapter a piece and the
+  // source's audio; its own chapters replaced, and said so. A file that is
+  // there is replaced only when the user says Yes; the source never.
+  void aCopyWithChapters() {
+    openChapters();
+    const QString source = Form1->model().source();
+    const QByteArray before = readAll(source);
+    Form1->model().removeBreakpoint(2);  // 1570
+    const QString copy = QDir::current().filePath(QStringLiteral("with chapters.mp3"));
+    fake_->fileAnswers.push_back(copy);
+    fake_->menuAnswers.push_back(QStringLiteral("Save as Chapters..."));
+    Form1->ListBoxMouseDown(Form1->ListBox, Qt::LeftButton);
+    QCOMPARE(fake_->lastDialogTitle, QStringLiteral("Save a copy with chapters"));
+    QVERIFY(!Form1->model().unused());
+    QCOMPARE(fake_->messages.last().text,
+             QStringLiteral("%1 holds 2 chapters, and the audio of %2 unchanged. The 3 chapters that %2 had are replaced.")
+                 .arg(copy, source));
+    QVERIFY(asked_.isEmpty());
+    QString why;
+    const auto read = found::chaptersOf(copy, *found::timelineOf(copy, &why));
+    const std::vector<found::Marker> &chapters = std::get<found::Markers>(read).markers;
+    QCOMPARE(chapters.size(), std::size_t{3});
+    QCOMPARE(chapters[1].frame, 767);
+    QCOMPARE(chapters[0].title, QStringLiteral("Opening"));
+    QCOMPARE(chapters[1].title, QStringLiteral("Middle: ü Ω"));
+    QCOMPARE(readAll(source), before);
+
+    // Over a file that is there: No keeps it, Yes replaces it.
+    const QByteArray written = readAll(copy);
+    writeFile(copy, "mine");
+    fake_->fileAnswers.push_back(copy);
+    Form1->SaveAsChapters->trigger();
+    QCOMPARE(asked_, QStringList{copy + QStringLiteral(" is there already. Replace it?")});
+    QCOMPARE(readAll(copy), QByteArray("mine"));
+    fake_->fileAnswers.push_back(copy);
+    answer(true);
+    Form1->SaveAsChapters->trigger();
+    QVERIFY(readAll(copy) == written);
+
+    // Over the source: refused, without a question.
+    const int messages = static_cast<int>(fake_->messages.size());
+    fake_->fileAnswers.push_back(source);
+    Form1->SaveAsChapters->trigger();
+    QCOMPARE(asked_.size(), 2);
+    QCOMPARE(fake_->messages.size(), messages + 1);
+    QCOMPARE(fake_->messages.last().text,
+             QStringLiteral("%1 is the source itself: the chapters go into a copy of it, under another name.").arg(source));
+    QCOMPARE(readAll(source), before);
   }
 
   // Thousands of found breakpoints go into the list in one insertion, not

@@ -307,6 +307,24 @@ class TestCli : public QObject {
     QTest::newRow("silences with a template") << QStringList{"silences", "-o", "p.mp3", "x.mp3"} << "";
     QTest::newRow("cue without a sheet") << QStringList{"cue"} << "one SHEET.cue";
     QTest::newRow("chapters with breakpoints") << QStringList{"frames", "--from-chapters", "0,10", "x.mp3"} << "no breakpoints";
+    QTest::newRow("labels with breakpoints") << QStringList{"frames", "--from-labels", "l.txt", "0,10", "x.mp3"}
+                                             << "no breakpoints";
+    QTest::newRow("labels with time") << QStringList{"time", "3", "x.mp3", "--from-labels", "l.txt"}
+                                      << "--from-labels goes with frames and chapters";
+    QTest::newRow("marks with size") << QStringList{"size", "100", "x.mp3", "--save-marks", "m.cue"}
+                                     << "--save-marks goes with frames and cue";
+    QTest::newRow("marks of another kind") << QStringList{"frames", "0,10", "x.mp3", "--save-marks", "m.m3u"}
+                                           << "--save-marks needs a .cue, .txt or .csv file, not 'm.m3u'";
+    QTest::newRow("an unknown format") << QStringList{"silences", "--format", "xml", "x.mp3"}
+                                       << "--format must be frames, cue or labels, not 'xml'";
+    QTest::newRow("-v with a cue sheet") << QStringList{"silences", "-v", "--format", "cue", "x.mp3"}
+                                         << "-v goes with --format frames";
+    QTest::newRow("chapters without -o") << QStringList{"chapters", "0,10", "x.mp3"} << "chapters needs -o OUT.mp3";
+    QTest::newRow("chapters from two") << QStringList{"chapters", "--from-cue", "s.cue", "--from-labels", "l.txt", "-o",
+                                                      "o.mp3", "x.mp3"}
+                                       << "chapters takes";
+    QTest::newRow("chapters, one breakpoint") << QStringList{"chapters", "10", "-o", "o.mp3", "x.mp3"}
+                                              << "at least two breakpoints";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
@@ -382,7 +400,8 @@ class TestCli : public QObject {
     const Result r = run({QStringLiteral("--help")});
     QCOMPARE(r.status, 0);
     for (const char *word : {"info [--] FILE", "size KB", "time SECONDS", "frames F0,F1,...", "join -o NAME.mp3",
-                             "--exact", "--join", "-q", "-o", "--version", "--  "})
+                             "--exact", "--join", "-q", "-o", "--version", "--  ", "--from-labels LABELS.txt",
+                             "--save-marks MARKS", "--format frames|cue|labels", "chapters F0,F1,...", "--from-cue SHEET.cue"})
       QVERIFY2(r.out.contains(QLatin1String(word)), word);
   }
 
@@ -671,6 +690,129 @@ class TestCli : public QObject {
     QVERIFY(joined.right(original.size() - 2000) == original.right(original.size() - 2000));
     QCOMPARE(run({QStringLiteral("info"), source}).out.section(u'\n', 0, 1),
              run({QStringLiteral("info"), media(QStringLiteral("vbr-xing.mp3"))}).out.section(u'\n', 0, 1));
+  }
+
+  // The breakpoints of the silences of speech.mp3 given out in each kind of
+  // marks, taken back by the command that reads it and saved again beside
+  // the pieces as a frame list: the same breakpoints all the way.
+  void marksGoAndComeBack_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("marks");
+    QTest::addColumn<QStringList>("back");  // "%m" the marks, "%l" their text as a frame list
+    QTest::newRow("labels") << "labels" << "s.txt"
+                            << QStringList{"frames", "--from-labels", "%m", "-o", "p-%track%.mp3", "speech.mp3"};
+    QTest::newRow("cue sheet") << "cue" << "speech.cue" << QStringList{"cue", "%m", "-o", "p-%track%.mp3"};
+    QTest::newRow("frame list") << "frames" << "s.csv" << QStringList{"frames", "%l", "-o", "p-%track%.mp3", "speech.mp3"};
+  }
+  void marksGoAndComeBack() {
+    QFETCH(QString, format);
+    QFETCH(QString, marks);
+    QFETCH(QStringList, back);
+    copyOf(QStringLiteral("speech.mp3"));
+    const Result given = run({QStringLiteral("silences"), QStringLiteral("-q"), QStringLiteral("--format"), format,
+                              QStringLiteral("speech.mp3")});
+    QCOMPARE(given.status, 0);
+    QCOMPARE(given.err, QString());
+    writeFile(marks, given.out.toUtf8());
+    for (QString &arg : back) {
+      if (arg == u"%m") arg = marks;
+      if (arg == u"%l") arg = given.out.trimmed();
+    }
+    const Result taken = run(back + QStringList{QStringLiteral("-q"), QStringLiteral("--save-marks"), QStringLiteral("back.csv")});
+    QCOMPARE(taken.status, 0);
+    QCOMPARE(taken.out.count(u'\n'), 8);
+    QCOMPARE(readAll(QStringLiteral("back.csv")), QByteArray("0,224,496,768,1041,1317,1593,1869,2095\n"));
+    // A marks file that is there stays: refused before any piece is written.
+    for (const QString &piece : taken.out.split(u'\n', Qt::SkipEmptyParts)) QFile::remove(piece);
+    const Result again = run(back + QStringList{QStringLiteral("-q"), QStringLiteral("--save-marks"), QStringLiteral("back.csv")});
+    QCOMPARE(again.status, 1);
+    QCOMPARE(again.out, QString());
+    QCOMPARE(again.err, QStringLiteral("tranchette-cli: back.csv: it is there already: name another file or remove it\n"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("p-001.mp3")));
+  }
+
+  // The chapters' titled pieces, their marks saved as labels (chapters.mp3:
+  // 767 begins at 20.010862 s, 1570 at 40.987188, the end 2095 at
+  // 54.701474); a label's control character is kept in the title and made
+  // "_" in the name.
+  void titledMarksFromTheTerminal() {
+    const Result chapters = run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), QStringLiteral("-q"),
+                                 QStringLiteral("--save-marks"), QStringLiteral("c.txt"), media(QStringLiteral("chapters.mp3"))});
+    QCOMPARE(chapters.status, 0);
+    QCOMPARE(readAll(QStringLiteral("c.txt")),
+             QByteArray("0.000000\t20.010862\tOpening\n20.010862\t40.987188\tMiddle: \xC3\xBC \xCE\xA9\n"
+                        "40.987188\t54.701474\tEnd\n"));
+    writeFile(QStringLiteral("odd.txt"), "0\t0\tA\x01" "B\n10\t10\tC\n");
+    const Result odd = run({QStringLiteral("frames"), QStringLiteral("--from-labels"), QStringLiteral("odd.txt"),
+                            QStringLiteral("--exact"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("%title%.mp3"),
+                            QStringLiteral("--save-marks"), QStringLiteral("odd.cue"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(odd.status, 0);
+    QCOMPARE(odd.out, QStringLiteral("A_B-001.mp3\nC-002.mp3\n"));
+    QVERIFY(readAll(QStringLiteral("A_B-001.mp3")).contains(QByteArray("TIT2\0\0\0\x04\0\0\0A\x01" "B", 14)));
+    QCOMPARE(readAll(QStringLiteral("odd.cue")), QByteArray("FILE \"speech.mp3\" MP3\n  TRACK 01 AUDIO\n    TITLE \"A\x01" "B\"\n"
+                                                           "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"C\"\n"
+                                                           "    INDEX 01 00:10:00\n"));
+    writeFile(QStringLiteral("bad.txt"), "0\t0\tA\n10\t10\tB\n9\t9\tC\n");
+    const Result bad = run({QStringLiteral("frames"), QStringLiteral("--from-labels"), QStringLiteral("bad.txt"),
+                            media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(bad.status, 1);
+    QCOMPARE(bad.err, QStringLiteral("tranchette-cli: bad.txt: line 3: the label begins at 9.000 s, no later than the "
+                                     "label before it (10.000 s)\n"));
+    QCOMPARE(QDir().entryList({QStringLiteral("speech*")}, QDir::Files | QDir::Hidden), QStringList());
+  }
+
+  // chapters: a copy with the chapters of a list, a cue sheet or labels,
+  // which frames --from-chapters takes back with their titles; the source's
+  // own chapters replaced, and said so; a file that is there, or a labels
+  // file that is a FIFO, refused with nothing written.
+  void chaptersFromTheTerminal() {
+    const QString source = media(QStringLiteral("chapters.mp3"));
+    writeFile(QStringLiteral("l.txt"), "0.000000\t10.000000\tFirst\n10.000000\t30.000000\tSecond\n");
+    const Result labelled = run({QStringLiteral("chapters"), QStringLiteral("--from-labels"), QStringLiteral("l.txt"),
+                                 QStringLiteral("-o"), QStringLiteral("out.mp3"), source});
+    QCOMPARE(labelled.status, 0);
+    QCOMPARE(labelled.out, QStringLiteral("out.mp3\n"));
+    QCOMPARE(labelled.err, QStringLiteral("tranchette-cli: out.mp3: the 3 chapters that %1 had are replaced\n").arg(source));
+    const Result back = run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), QStringLiteral("-q"),
+                             QStringLiteral("-o"), QStringLiteral("b-%track% %title%.mp3"), QStringLiteral("--save-marks"),
+                             QStringLiteral("back.csv"), QStringLiteral("out.mp3")});
+    QCOMPARE(back.status, 0);
+    QCOMPARE(back.out, QStringLiteral("b-001 First.mp3\nb-002 Second.mp3\nb-003.mp3\n"));
+    QCOMPARE(readAll(QStringLiteral("back.csv")), QByteArray("0,384,1149,2095\n"));
+
+    writeFile(QStringLiteral("s.cue"), "FILE \"other.wav\" WAVE\nTRACK 01 AUDIO\n TITLE \"One\"\n INDEX 01 00:00:00\n"
+                                       "TRACK 02 AUDIO\n TITLE \"Two\"\n INDEX 01 00:20:00\n");
+    const Result sheet = run({QStringLiteral("chapters"), QStringLiteral("--from-cue"), QStringLiteral("s.cue"),
+                              QStringLiteral("-o"), QStringLiteral("sheet.mp3"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(sheet.status, 0);
+    QCOMPARE(sheet.err, QStringLiteral("tranchette-cli: s.cue: The sheet's FILE names other.wav; its times are taken for "
+                                       "speech.mp3.\n"));
+    const Result listed = run({QStringLiteral("chapters"), QStringLiteral("0,100,250"), QStringLiteral("-o"),
+                               QStringLiteral("listed.mp3"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(listed.status, 0);
+    QCOMPARE(listed.err, QString());
+    for (const auto &[copy, frames] : {std::pair{"sheet.mp3", "0 767 2095"}, std::pair{"listed.mp3", "0 100 250 2095"}}) {
+      QFile::remove(QStringLiteral("m.csv"));
+      QCOMPARE(run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), QStringLiteral("-q"), QStringLiteral("-o"),
+                    QStringLiteral("x-%track%.mp3"), QStringLiteral("--save-marks"), QStringLiteral("m.csv"),
+                    QString::fromLatin1(copy)})
+                   .status,
+               0);
+      QCOMPARE(QString::fromLatin1(readAll(QStringLiteral("m.csv"))).trimmed().replace(u',', u' '), QString::fromLatin1(frames));
+    }
+
+    const QByteArray written = readAll(QStringLiteral("out.mp3"));
+    const Result there = run({QStringLiteral("chapters"), QStringLiteral("0,100"), QStringLiteral("-o"),
+                              QStringLiteral("out.mp3"), source});
+    QCOMPARE(there.status, 1);
+    QCOMPARE(there.err, QStringLiteral("tranchette-cli: cannot write out.mp3: it is there already\n"));
+    QVERIFY(readAll(QStringLiteral("out.mp3")) == written);
+    QCOMPARE(::mkfifo("fifo.txt", 0600), 0);
+    const Result fifo = run({QStringLiteral("chapters"), QStringLiteral("--from-labels"), QStringLiteral("fifo.txt"),
+                             QStringLiteral("-o"), QStringLiteral("new.mp3"), source});
+    QCOMPARE(fifo.status, 1);
+    QCOMPARE(fifo.err, QStringLiteral("tranchette-cli: fifo.txt: cannot open it: it is a FIFO, not a regular file\n"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("new.mp3")));
   }
 
   void aFailedSplitSaysWhyAndExits1() {
