@@ -126,7 +126,8 @@ struct Stream {
 
 // The tags at the end of a file (ID3v1, ID3v2 with its footer, APE,
 // Lyrics3 v1 and v2, in any order), found from the last backwards, none
-// beginning before `floor`; they begin at `start`.
+// beginning before `floor`; they begin at `start`. An ID3v2 tag is one where
+// its header and footer give the same size, synchsafe in both.
 struct EndTags {
   std::int64_t start = 0;
   std::vector<Passed> tags;  // in the order of the file

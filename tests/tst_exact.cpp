@@ -817,6 +817,12 @@ class TestExact : public QObject {
     QTest::newRow("cut short under its Info frame") << src.left(src.size() / 2 + 100) << "cut short" << -1;
     QTest::newRow("ID3v2 with footer and ID3v1.0 at the end") << src + v2 + v1 << "" << -1;
     QTest::newRow("ID3v1 before an ID3v2 at the end") << src + v1 + v2 << "" << -1;
+    // Its footer well formed, its header's size not synchsafe (0x8F): no tag
+    // to carry, but bytes passed over, which every decoder and the join of
+    // the pieces can read.
+    QTest::newRow("an ID3v2 tag at the end whose header's size is not synchsafe")
+        << src + QByteArray("ID3\x04\0\x10\0\0\0\x8F", 10) + body + QByteArray("3DI\x04\0\x10\0\0\0\x0F", 10)
+        << "junk (35 bytes) at byte 160,913" << -1;
     QTest::newRow("APE and Lyrics3 at the end") << src + ape + l3 + v1 << "a Lyrics3 tag (37 bytes)" << -1;
     QTest::newRow("zeros at the end") << src + QByteArray(300000, '\0') << "zero bytes (300,000 bytes) at byte 160,913"
                                       << -1;
