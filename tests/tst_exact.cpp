@@ -18,6 +18,7 @@
 #include "Id3.h"
 #include "InfoFrame.h"
 #include "SplitEngine.h"
+#include "Sum.h"
 #include "TestSupport.h"
 
 namespace {
@@ -226,6 +227,35 @@ class TestExact : public QObject {
       QCOMPARE(whole.value(), expected);
       QCOMPARE(mpeg::Crc16::combine(first.value(), second.value(), static_cast<std::uint64_t>(length - split)),
                expected);
+    }
+  }
+
+  // The sum of a source's audio and of a piece's tags is XXH64 with seed 0,
+  // as xxhsum -H1 gives it, in whatever runs the bytes come.
+  void sumIsXxh64_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint64>("sum");
+    QTest::newRow("nothing") << QByteArray() << Q_UINT64_C(0xef46db3751d8e999);
+    QTest::newRow("abc") << QByteArray("abc") << Q_UINT64_C(0x44bc2cf5ad770999);
+    QTest::newRow("31 bytes, less than a stripe") << patternBytes(31) << Q_UINT64_C(0x0f187c62b1e722b7);
+    QTest::newRow("32 bytes, a stripe") << patternBytes(32) << Q_UINT64_C(0x91b0cb0931a8c629);
+    QTest::newRow("100 bytes") << patternBytes(100) << Q_UINT64_C(0x8e2272c08247d5db);
+    QTest::newRow("1,000 bytes") << patternBytes(1000) << Q_UINT64_C(0x698399d62f9c1695);
+    QTest::newRow("100,000 bytes") << patternBytes(100000) << Q_UINT64_C(0xd88605c21700af94);
+  }
+  void sumIsXxh64() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint64, sum);
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    QRandomGenerator random(29);
+    for (int round = 0; round < 40; ++round) {
+      mpeg::Sum64 fed;
+      for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype n = std::min<qsizetype>(bytes.size() - at, random.bounded(round < 20 ? 70 : 5000));
+        fed.update(data + at, static_cast<std::size_t>(n));
+        at += n;
+      }
+      QCOMPARE(fed.value(), sum);
     }
   }
 
