@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Id3.h"
+#include "Sum.h"
 
 // The frame walk over a stream (walk()), and the guess of what it finds
 // (estimate()).
@@ -119,9 +120,9 @@ bool isFreeFormat(const unsigned char *p) {
 class Walk {
  public:
   Walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error,
-       const FirstSeen &onFirst)
+       const FirstSeen &onFirst, Sum64 *frameSum)
       : fd_(fd), onFrame_(onFrame), onFirst_(onFirst), lenient_(lenient), in_(fd, onBytes),
-        why_(error ? *error : ignored_) {
+        why_(error ? *error : ignored_), sum_(frameSum) {
     why_ = {};
   }
   std::optional<Stream> run();
@@ -190,6 +191,7 @@ class Walk {
   std::int64_t start_ = in_.tell();
   WalkError ignored_;
   WalkError &why_;
+  Sum64 *sum_;  // where given: of every audio frame's bytes
   Stream s_;
   std::int64_t limit_ = INT64_MAX;  // lenient: where the tags at the end begin
   EndTags endTags_;
@@ -281,6 +283,7 @@ Walk::Next Walk::frame(const Header &h) {
   if (!(s_.info.present && offset == s_.firstFrame)) {
     if (s_.frames == 0) s_.audioStart = offset;  // past what follows an Info frame, if anything does
     onFrame_(s_.frames++, offset);
+    if (sum_) sum_->update(in_.data(), size);
   }
   in_.skip(size);
   s_.audioEnd = pos();
@@ -415,8 +418,8 @@ std::optional<Stream> Walk::finish() {
 }  // namespace
 
 std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error,
-                           const FirstSeen &onFirst) {
-  return Walk(fd, onFrame, lenient, onBytes, error, onFirst).run();
+                           const FirstSeen &onFirst, Sum64 *frameSum) {
+  return Walk(fd, onFrame, lenient, onBytes, error, onFirst, frameSum).run();
 }
 
 std::optional<Stream> estimate(int fd) {
