@@ -1,62 +1,138 @@
 #include "Sum.h"
 
+#include <bit>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace mpeg {
 namespace {
 
-constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull, kPrime2 = 0xC2B2AE3D27D4EB4Full,
-                        kPrime3 = 0x165667B19E3779F9ull, kPrime4 = 0x85EBCA77C2B2AE63ull,
-                        kPrime5 = 0x27D4EB2F165667C5ull;
+constexpr std::size_t kStripe = 64;
+constexpr unsigned kBlock = 16;  // stripes
+constexpr std::uint64_t kScramble = 0x9E3779B1;
+constexpr std::uint64_t kPrime = 0x9E3779B185EBCA87ull;
 
-std::uint64_t rotl(std::uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+constexpr std::array<std::uint64_t, 24> kKey = [] {
+  std::array<std::uint64_t, 24> key{};
+  std::uint64_t x = 0;
+  for (std::uint64_t &word : key) {
+    x += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = x;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    word = z ^ (z >> 31);
+  }
+  return key;
+}();
 
 // Little-endian on every machine.
 std::uint64_t read64(const unsigned char *p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
-std::uint64_t read32(const unsigned char *p) {
-  return std::uint64_t{p[0]} | (std::uint64_t{p[1]} << 8) | (std::uint64_t{p[2]} << 16) | (std::uint64_t{p[3]} << 24);
+
+void scramble(std::uint64_t *lanes) {
+  for (std::size_t i = 0; i < 8; ++i) lanes[i] = (lanes[i] ^ (lanes[i] >> 47) ^ kKey[16 + i]) * kScramble;
 }
 
-std::uint64_t mixIn(std::uint64_t lane, std::uint64_t input) { return rotl(lane + input * kPrime2, 31) * kPrime1; }
-
-// Whole stripes of 32 bytes, eight bytes to each lane; returns the bytes taken.
-std::size_t stripes(std::uint64_t (&lanes)[4], const unsigned char *data, std::size_t size) {
-  std::uint64_t a = lanes[0], b = lanes[1], c = lanes[2], d = lanes[3];
-  std::size_t at = 0;
-  for (; at + 32 <= size; at += 32) {
-    a = mixIn(a, read64(data + at));
-    b = mixIn(b, read64(data + at + 8));
-    c = mixIn(c, read64(data + at + 16));
-    d = mixIn(d, read64(data + at + 24));
+// `count` stripes into the lanes; `stripe` is where the block is.
+void plainStripes(std::uint64_t *lanes, const unsigned char *data, std::size_t count, unsigned &stripe) {
+  for (; count > 0; --count, data += kStripe) {
+    if (stripe == kBlock) scramble(lanes), stripe = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      const std::uint64_t word = read64(data + 8 * i), x = word ^ kKey[stripe + i];
+      lanes[i ^ 1] += word;
+      lanes[i] += (x & 0xFFFFFFFF) * (x >> 32);
+    }
+    ++stripe;
   }
-  lanes[0] = a, lanes[1] = b, lanes[2] = c, lanes[3] = d;
-  return at;
+}
+
+#if defined(__x86_64__)
+#define WIDE __attribute__((target("avx2")))
+
+WIDE __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
+
+WIDE __m256i scrambled(__m256i v, __m256i key) {
+  const __m256i by = _mm256_set1_epi64x(static_cast<long long>(kScramble));
+  v = _mm256_xor_si256(_mm256_xor_si256(v, _mm256_srli_epi64(v, 47)), key);
+  const __m256i low = _mm256_mul_epu32(v, by), high = _mm256_mul_epu32(_mm256_srli_epi64(v, 32), by);
+  return _mm256_add_epi64(low, _mm256_slli_epi64(high, 32));
+}
+
+WIDE __m256i taken(__m256i lanes, __m256i words, __m256i key) {
+  const __m256i x = _mm256_xor_si256(words, key);
+  const __m256i product = _mm256_mul_epu32(x, _mm256_srli_epi64(x, 32));
+  // Each word goes to the other lane of its pair.
+  return _mm256_add_epi64(_mm256_add_epi64(lanes, product), _mm256_shuffle_epi32(words, _MM_SHUFFLE(1, 0, 3, 2)));
+}
+
+// plainStripes four lanes to a register.
+WIDE void wideStripes(std::uint64_t *lanes, const unsigned char *data, std::size_t count, unsigned &stripe) {
+  __m256i a = load(lanes), b = load(lanes + 4);
+  const __m256i keyA = load(kKey.data() + 16), keyB = load(kKey.data() + 20);
+  for (; count > 0; --count, data += kStripe) {
+    if (stripe == kBlock) {
+      a = scrambled(a, keyA);
+      b = scrambled(b, keyB);
+      stripe = 0;
+    }
+    a = taken(a, load(data), load(kKey.data() + stripe));
+    b = taken(b, load(data + 32), load(kKey.data() + stripe + 4));
+    ++stripe;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), a);
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes + 4), b);
+}
+#undef WIDE
+#endif
+
+void stripes(std::uint64_t *lanes, const unsigned char *data, std::size_t count, unsigned &stripe) {
+#if defined(__x86_64__)
+  // A few stripes go the plain way, so that both ways are tried on every
+  // machine that has the wide one.
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide && count >= 4) return wideStripes(lanes, data, count, stripe);
+#endif
+  plainStripes(lanes, data, count, stripe);
+}
+
+__extension__ using Wide = unsigned __int128;
+
+// The 128-bit product's halves, xored.
+std::uint64_t folded(std::uint64_t a, std::uint64_t b) {
+  const Wide product = static_cast<Wide>(a) * b;
+  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
 }  // namespace
 
+Sum64::Sum64()
+    : lanes_{0x165667B1ull,         0x9E3779B185EBCA87ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+             0x85EBCA77C2B2AE63ull, 0x85EBCA77ull,         0x27D4EB2F165667C5ull, 0x9E3779B1ull} {}
+
 void Sum64::update(const unsigned char *data, std::size_t size) {
   total_ += size;
-  if (heldSize_ + size < 32) {
+  if (heldSize_ + size < kStripe) {
     if (size > 0) std::memcpy(held_.data() + heldSize_, data, size);
     heldSize_ += size;
     return;
   }
   if (heldSize_ > 0) {
-    const std::size_t fill = 32 - heldSize_;
+    const std::size_t fill = kStripe - heldSize_;
     std::memcpy(held_.data() + heldSize_, data, fill);
-    stripes(lanes_, held_.data(), 32);
+    stripes(lanes_.data(), held_.data(), 1, stripe_);
     data += fill;
     size -= fill;
-    heldSize_ = 0;
   }
-  const std::size_t taken = stripes(lanes_, data, size);
-  heldSize_ = size - taken;
-  if (heldSize_ > 0) std::memcpy(held_.data(), data + taken, heldSize_);
+  const std::size_t whole = size / kStripe;
+  if (whole > 0) stripes(lanes_.data(), data, whole, stripe_);
+  heldSize_ = size - whole * kStripe;
+  if (heldSize_ > 0) std::memcpy(held_.data(), data + whole * kStripe, heldSize_);
 }
 
 void Sum64::updateNumber(std::uint64_t v) {
@@ -66,29 +142,18 @@ void Sum64::updateNumber(std::uint64_t v) {
 }
 
 std::uint64_t Sum64::value() const {
-  std::uint64_t h;
-  if (total_ >= 32) {
-    h = rotl(lanes_[0], 1) + rotl(lanes_[1], 7) + rotl(lanes_[2], 12) + rotl(lanes_[3], 18);
-    for (std::uint64_t lane : lanes_) h = (h ^ mixIn(0, lane)) * kPrime1 + kPrime4;
-  } else {
-    h = kPrime5;
+  std::array<std::uint64_t, 8> lanes = lanes_;
+  unsigned stripe = stripe_;
+  if (heldSize_ > 0) {
+    std::array<unsigned char, kStripe> last{};
+    std::memcpy(last.data(), held_.data(), heldSize_);
+    plainStripes(lanes.data(), last.data(), 1, stripe);
   }
-  h += total_;
-  const unsigned char *p = held_.data();
-  std::size_t left = heldSize_;
-  for (; left >= 8; p += 8, left -= 8) h = rotl(h ^ mixIn(0, read64(p)), 27) * kPrime1 + kPrime4;
-  if (left >= 4) {
-    h = rotl(h ^ (read32(p) * kPrime1), 23) * kPrime2 + kPrime3;
-    p += 4;
-    left -= 4;
-  }
-  for (; left > 0; ++p, --left) h = rotl(h ^ (*p * kPrime5), 11) * kPrime1;
-  h ^= h >> 33;
-  h *= kPrime2;
-  h ^= h >> 29;
-  h *= kPrime3;
-  h ^= h >> 32;
-  return h;
+  std::uint64_t h = total_ * kPrime;
+  for (std::size_t i = 0; i < 8; i += 2) h += folded(lanes[i] ^ kKey[i], lanes[i + 1] ^ kKey[i + 1]);
+  h ^= h >> 37;
+  h *= 0x165667919E3779F9ull;
+  return h ^ (h >> 32);
 }
 
 }  // namespace mpeg
