@@ -44,8 +44,19 @@ std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t len
   return crc.value();
 }
 
+std::optional<std::uint16_t> framesCrc(int fd, const PieceParts &parts) {
+  std::uint16_t sum = 0;
+  if (!parts.eachRange([&](std::int64_t at, std::int64_t length) {
+        const auto range = crcOf(fd, at, length);
+        if (range) sum = mpeg::Crc16::combine(sum, *range, static_cast<std::uint64_t>(length));
+        return range.has_value();
+      }))
+    return std::nullopt;
+  return sum;
+}
+
 bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
-                  PieceParts &parts, std::optional<std::uint16_t> frameSum) {
+                  PieceParts &parts, std::uint16_t frameSum, std::uint16_t &music) {
   const exact::Layout &layout = src.layout;
   std::vector<unsigned char> carrier;
   if (p.carriers > 0 && !makeCarrier(fd, src, p.first, carrier)) return false;
@@ -69,20 +80,10 @@ bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std:
     if (i < p.carriers) return i * carrierSize;
     return p.carriers * carrierSize + layout.span(p.first, p.first + i - p.carriers);
   };
-  // The music's CRC: the carriers', then the source frames', as given or read.
-  if (!frameSum) {
-    std::uint16_t sum = 0;
-    if (!parts.eachRange([&](std::int64_t at, std::int64_t length) {
-          const auto range = crcOf(fd, at, length);
-          if (range) sum = mpeg::Crc16::combine(sum, *range, static_cast<std::uint64_t>(length));
-          return range.has_value();
-        }))
-      return false;
-    frameSum = sum;
-  }
+  // The music's CRC: the carriers', then the source frames'.
   mpeg::Crc16 crc;
   crc.update(carrier.data(), carrier.size());
-  const std::uint16_t music = mpeg::Crc16::combine(crc.value(), *frameSum, static_cast<std::uint64_t>(body));
+  music = mpeg::Crc16::combine(crc.value(), frameSum, static_cast<std::uint64_t>(body));
   const std::vector<unsigned char> info =
       infoFrameFor(src.header, frames, audio, vbr, {.delay = p.delay, .padding = p.padding}, music, extra, offsetOf);
   parts.head.insert(parts.head.end(), info.begin(), info.end());

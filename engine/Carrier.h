@@ -57,10 +57,15 @@ inline int carrierIndex(std::int64_t first) { return first == 0 ? 1 : 14; }
 // set when they cannot be read.
 std::optional<std::uint16_t> crcOf(int fd, std::int64_t offset, std::int64_t length);
 
+// The CRC of the bytes of the piece's source frames in `parts`, read from
+// the source; nothing with errno set when they cannot be read.
+std::optional<std::uint16_t> framesCrc(int fd, const PieceParts &parts);
+
 // Puts a Layer III piece's Info frame and carrier frames after its tag in
 // `parts`; false with errno set when the source cannot be read.
-// `frameSum`: the CRC of the piece's source frames, where known.
+// `frameSum`: the CRC of the piece's source frames; `music` becomes the
+// CRC of all its audio frames, the carriers first, as its LAME tag gives it.
 bool addInfoFrame(int fd, const MpegFile &src, const exact::Piece &p, const std::vector<unsigned char> &extra,
-                  PieceParts &parts, std::optional<std::uint16_t> frameSum);
+                  PieceParts &parts, std::uint16_t frameSum, std::uint16_t &music);
 
 }  // namespace split

@@ -23,7 +23,10 @@ std::uint64_t getBig(const unsigned char *p, int bytes) {
 
 std::vector<unsigned char> encodeMark(const Mark &m) {
   std::vector<unsigned char> out(std::begin(kMarkMagic), std::end(kMarkMagic));
-  out.push_back(3);  // the mark's version: 2 ends in a checksum of the rest, 3 keeps frame bodies
+  // The mark's version: 2 ends in a checksum of the rest, 3 keeps frame
+  // bodies, 4 identifies the source by all its audio and sums the piece's
+  // tags and audio.
+  out.push_back(4);
   out.push_back(static_cast<unsigned char>((m.carriers << 2) | (m.untrimmed ? 2 : 0) | (m.length.empty() ? 0 : 1)));
   putBig(out, m.piece, 4);
   putBig(out, m.count, 4);
@@ -31,6 +34,8 @@ std::vector<unsigned char> encodeMark(const Mark &m) {
   putBig(out, static_cast<std::uint64_t>(m.first), 8);
   out.push_back(static_cast<unsigned char>(m.id3v1Track));
   putBig(out, m.id3v2Size, 4);
+  putBig(out, m.tags, 8);
+  putBig(out, m.music, 2);
   const std::size_t lengthBytes = m.length.empty() ? 0 : 1 + m.length.size();
   const std::string track = m.track.substr(0, kMarkSize - 2 - out.size() - 1 - lengthBytes);
   out.push_back(static_cast<unsigned char>(track.size()));
@@ -47,18 +52,20 @@ std::vector<unsigned char> encodeMark(const Mark &m) {
 }
 
 std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
-  if (b.size() != kMarkSize || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) ||
-      (b[4] < 1 || b[4] > 3))
+  if (b.size() < 5 || !std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), b.begin()) || b[4] < 1 || b[4] > 4)
     return std::nullopt;
+  const std::size_t size = b[4] == 4 ? kMarkSize : kOlderMarkSize;
+  if (b.size() < size) return std::nullopt;
   // Version 1, of pieces cut before the checksum, is taken as it stands.
-  const std::size_t end = b[4] >= 2 ? kMarkSize - 2 : kMarkSize;
+  const std::size_t end = b[4] >= 2 ? size - 2 : size;
   if (b[4] >= 2) {
     mpeg::Crc16 crc;
     crc.update(b.data(), end);
     if (crc.value() != getBig(&b[end], 2)) return std::nullopt;
   }
   Mark m;
-  m.bodies = b[4] == 3;
+  m.version = b[4];
+  m.bodies = b[4] >= 3;
   m.carriers = b[5] >> 2;
   m.untrimmed = b[5] & 2;
   m.piece = static_cast<std::uint32_t>(getBig(&b[6], 4));
@@ -67,13 +74,62 @@ std::optional<Mark> decodeMark(const std::vector<unsigned char> &b) {
   m.first = static_cast<std::int64_t>(getBig(&b[22], 8));
   m.id3v1Track = b[30];
   m.id3v2Size = static_cast<std::uint32_t>(getBig(&b[31], 4));
-  const std::size_t length = std::min<std::size_t>(b[35], end - 36);
-  m.track.assign(reinterpret_cast<const char *>(&b[36]), length);
-  if ((b[5] & 1) && 37 + length <= end) {
-    const std::size_t at = 36 + length;
-    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], end - at - 1));
+  std::size_t at = 35;
+  if (m.version >= 4) {
+    m.tags = getBig(&b[35], 8);
+    m.music = static_cast<std::uint16_t>(getBig(&b[43], 2));
+    at = 45;
   }
+  const std::size_t length = std::min<std::size_t>(b[at], end - at - 1);
+  m.track.assign(reinterpret_cast<const char *>(&b[at + 1]), length);
+  at += 1 + length;
+  if ((b[5] & 1) && at + 1 <= end)
+    m.length.assign(reinterpret_cast<const char *>(&b[at + 1]), std::min<std::size_t>(b[at], end - at - 1));
   return m;
+}
+
+std::uint64_t sourceId(mpeg::Sum64 frames, std::int64_t count) {
+  frames.updateNumber(static_cast<std::uint64_t>(count));
+  return frames.value();
+}
+
+std::uint64_t tagsSum(const mpeg::Bytes &id3v2, const unsigned char *info, std::size_t infoSize,
+                      const mpeg::Bytes &id3v1) {
+  mpeg::Sum64 sum;
+  const mpeg::Bytes tag = mpeg::privateOf(id3v2, kMarkOwner).empty()
+                              ? id3v2
+                              : mpeg::withPrivate(id3v2, kMarkOwner, mpeg::Bytes(kMarkSize, 0));
+  // Each part after its size, so that no bytes move from one to another.
+  sum.updateNumber(tag.size());
+  sum.update(tag.data(), tag.size());
+  sum.updateNumber(infoSize);
+  sum.update(info, infoSize);
+  sum.updateNumber(id3v1.size());
+  sum.update(id3v1.data(), id3v1.size());
+  return sum.value();
+}
+
+std::optional<std::uint64_t> sourceIdOf(int fd, const MpegFile &src, std::int64_t from) {
+  const exact::Layout &layout = src.layout;
+  if (from == 0) return sourceId(src.frameSum, layout.frames());
+  // Pieces that begin later (a first stretch that plays nothing, or warm-up
+  // frames after a long delay) are rare: their frames are read again.
+  mpeg::Sum64 sum;
+  std::vector<unsigned char> buffer;
+  std::int64_t at = layout.offsets[static_cast<std::size_t>(from)];
+  const std::int64_t end = layout.offsets.back();
+  auto hole = std::lower_bound(layout.holes.begin(), layout.holes.end(), at,
+                               [](const exact::Layout::Hole &h, std::int64_t v) { return h.at < v; });
+  while (at < end) {
+    const std::int64_t stop = hole != layout.holes.end() && hole->at < end ? hole->at : end;
+    const std::int64_t length = std::min<std::int64_t>(stop - at, kCopyBuffer);
+    buffer.resize(static_cast<std::size_t>(length));
+    if (!mpeg::readAt(fd, buffer.data(), buffer.size(), at)) return std::nullopt;
+    sum.update(buffer.data(), buffer.size());
+    at += length;
+    if (at == stop && stop < end) at += (hole++)->length;
+  }
+  return sourceId(sum, layout.frames() - from);
 }
 
 bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
@@ -96,7 +152,7 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file) {
 }
 
 bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame,
-                  const mpeg::BytesRead &onBytes, mpeg::WalkError *why) {
+                  const mpeg::BytesRead &onBytes, mpeg::WalkError *why, bool sum) {
   file = MpegFile();
   errno = 0;
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
@@ -109,7 +165,7 @@ bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t,
           offsets.push_back(offset);
           if (onFrame) onFrame(index, offset);
         },
-        true, onBytes, why);
+        true, onBytes, why, {}, sum ? &file.frameSum : nullptr);
   } catch (const mpeg::ReadError &) {
     return false;
   }
@@ -190,18 +246,6 @@ bool sameFrame(const MpegFile &guess, const MpegFile &real) {
   return real.plain() && guess.id3v2 == real.id3v2 && guess.id3v1 == real.id3v1 && guess.firstFrame == real.firstFrame &&
          std::equal(std::begin(guess.header), std::end(guess.header), std::begin(real.header)) &&
          (guess.layout.stream.trimBegin == 0) == (real.layout.stream.trimBegin == 0);
-}
-
-std::uint64_t sourceIdOf(int fd, const mpeg::Stream &stream) {
-  std::uint64_t h = 14695981039346656037ull;
-  auto mix = [&h](std::uint64_t byte) { h = (h ^ byte) * 1099511628211ull; };
-  const std::int64_t audio = stream.audioEnd - stream.audioStart;
-  for (std::uint64_t v : {static_cast<std::uint64_t>(stream.frames), static_cast<std::uint64_t>(audio)})
-    for (int i = 0; i < 8; ++i) mix((v >> (8 * i)) & 0xFF);
-  std::vector<unsigned char> head(static_cast<std::size_t>(std::min<std::int64_t>(65536, audio)));
-  if (mpeg::readAt(fd, head.data(), head.size(), stream.audioStart))
-    for (unsigned char c : head) mix(c);
-  return h;
 }
 
 }  // namespace split

@@ -21,6 +21,7 @@
 #include "Id3.h"
 #include "InfoFrame.h"
 #include "ReadOnce.h"
+#include "Sum.h"
 
 namespace split {
 
@@ -28,10 +29,13 @@ namespace split {
 // (Layers I and II: in a PRIV frame of its ID3v2 tag), so that a join can
 // check and undo the cut.
 struct Mark {
+  int version = 4;         // as read: 1 to 4
   int carriers = 0;        // frames made for it come before its first real frame
   bool untrimmed = false;  // the source had no gapless tag
   std::uint32_t piece = 0, count = 0;
-  std::uint64_t source = 0;  // identifies the source's audio
+  // Identifies the source's audio. Version 4: sourceId() of the frames a
+  // join of its pieces gives back; before, a sum of its first 64 KB.
+  std::uint64_t source = 0;
   std::int64_t first = 0;    // the source frame its first real frame is
   int id3v1Track = 0;        // the source's own track numbers
   // The source's TRCK, and its TLEN where the piece's tag holds its own:
@@ -40,9 +44,14 @@ struct Mark {
   std::uint32_t id3v2Size = 0;  // the size of the source's ID3v2 tag
   std::string length;
   bool bodies = true;
+  // Version 4: tagsSum() of what the piece holds besides its frames, and
+  // the CRC of its audio frames (the LAME tag's music CRC in Layer III).
+  std::uint64_t tags = 0;
+  std::uint16_t music = 0;
 };
 
-constexpr std::size_t kMarkSize = 72;
+constexpr std::size_t kMarkSize = 81;       // version 4
+constexpr std::size_t kOlderMarkSize = 72;  // versions 1 to 3
 const std::string kMarkOwner = "tranchette";
 // A piece with a title of its own keeps the source's TIT2 and TPE1 in a PRIV
 // frame of this owner: each as its id, its size (4 bytes) and its body.
@@ -52,14 +61,29 @@ constexpr unsigned char kMarkMagic[4] = {'T', 'c', 'u', 't'};
 void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes);
 std::uint64_t getBig(const unsigned char *p, int bytes);
 
+// A mark of the current version, kMarkSize bytes.
 std::vector<unsigned char> encodeMark(const Mark &m);
 
+// The mark that `b` begins with, of any version, if its checksum holds.
 std::optional<Mark> decodeMark(const std::vector<unsigned char> &b);
+
+// The identity of a source in the marks of its pieces: the sum of its
+// frames that a join gives back (from the first that piece 1 holds, in
+// order, what lies between them left out), and their count.
+std::uint64_t sourceId(mpeg::Sum64 frames, std::int64_t count);
+
+// What a piece holds besides its frames, as its mark's checksum covers it:
+// its ID3v2 tag (a PRIV frame of the mark, where it has one, as if it held
+// zeros), its Info frame up to the end of its LAME tag (`info`, `infoSize`
+// bytes; none in Layers I and II) and its ID3v1 tag.
+std::uint64_t tagsSum(const mpeg::Bytes &id3v2, const unsigned char *info, std::size_t infoSize,
+                      const mpeg::Bytes &id3v1);
 
 // A stream read for exact cuts or a join: every frame's offset and the tags.
 struct MpegFile {
   exact::Layout layout;
   mpeg::Bytes id3v2, id3v1;
+  mpeg::Sum64 frameSum;          // of every audio frame, where the walk was asked for it
   unsigned char header[4] = {};  // the first audio frame's
   mpeg::Bytes firstFrame;        // the tag frame where there is one, else the first audio frame
   // Frames of one format back to back, as the Info frame counts them.
@@ -87,8 +111,9 @@ bool completeMpegFile(int fd, const mpeg::Stream &stream, MpegFile &file);
 // stream the walk takes (errno 0, and `why` says where and why) or cannot
 // be read (errno set). `onFrame(index, offset)` hears of
 // every audio frame as the walk passes it, `onBytes` of every byte it reads.
+// With `sum`, the file's frameSum is taken on the way.
 bool readMpegFile(int fd, MpegFile &file, const std::function<void(std::int64_t, std::int64_t)> &onFrame = {},
-                  const mpeg::BytesRead &onBytes = {}, mpeg::WalkError *why = nullptr);
+                  const mpeg::BytesRead &onBytes = {}, mpeg::WalkError *why = nullptr, bool sum = false);
 
 // The source as its first frame and its size suggest (mpeg::estimate), with
 // room for the offsets of the frames guessed, all yet unknown.
@@ -114,7 +139,7 @@ class Walker {
             [this](std::int64_t offset, const unsigned char *bytes, std::size_t size) {
               handOver(offset, bytes, size);
             },
-            &why_);
+            &why_, true);
       } catch (const Stopped &) {
         errno = EINTR;
       }
@@ -207,8 +232,9 @@ class Walker {
   std::thread thread_;  // last: it starts once everything else is
 };
 
-// Identifies a source by its frame count, its audio's size and its first
-// 64 KB of audio (FNV-1a).
-std::uint64_t sourceIdOf(int fd, const mpeg::Stream &stream);
+// The identity of a walked source (sourceId()) whose pieces begin at its
+// frame `from`: from its frameSum, or where `from` is not 0 from its frames
+// read again; nothing with errno set where they cannot be.
+std::optional<std::uint64_t> sourceIdOf(int fd, const MpegFile &src, std::int64_t from);
 
 }  // namespace split

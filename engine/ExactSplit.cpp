@@ -44,7 +44,6 @@ class ExactPieces {
         sourceLengthBody_(bodyOf(src.id3v2, "TLEN")),
         sourceV1Track_(src.id3v1.empty() || src.id3v1[125] != 0 ? 0 : src.id3v1[126]) {}
 
-  std::uint64_t id() const { return id_; }
   std::int64_t count() const { return count_; }
 
   // The parts of piece k, `p`; false with errno set when the source cannot
@@ -64,15 +63,35 @@ class ExactPieces {
     // An ID3v1.0 tag's comment runs through where v1.1 keeps the track: it stays whole.
     if (!parts.tail.empty() && parts.tail[125] == 0)
       mpeg::setTrack(parts.tail.data(), static_cast<int>(run_.numberOf(k)));
-    const std::vector<unsigned char> extra = markOf(k, p);
-    // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
-    if (!layout.layer3()) parts.head = mpeg::withPrivate(parts.head, kMarkOwner, extra);
-    return !layout.layer3() || addInfoFrame(fd_, src_, p, extra, parts, frameSum);
+    if (!frameSum && !(frameSum = framesCrc(fd_, parts))) return false;
+    // The mark goes in last, once it can sum what the piece holds around
+    // it: its place holds zeros till then.
+    Mark mark = markOf(k, p);
+    const std::vector<unsigned char> room(kMarkSize, 0);
+    if (!layout.layer3()) {
+      // Layers I and II have no Info frame: their mark rides in the ID3v2 tag.
+      mark.music = *frameSum;
+      parts.head = mpeg::withPrivate(parts.head, kMarkOwner, room);
+      mark.tags = tagsSum(parts.head, nullptr, 0, parts.tail);
+      parts.head = mpeg::withPrivate(parts.head, kMarkOwner, encodeMark(mark));
+      return true;
+    }
+    const std::size_t tagSize = parts.head.size();
+    if (!addInfoFrame(fd_, src_, p, room, parts, *frameSum, mark.music)) return false;
+    const unsigned char *info = parts.head.data() + tagSize;
+    mpeg::Header h;
+    const int at = mpeg::parseHeader(info, h) ? mpeg::extraAt(info, h) : -1;
+    if (at < 0) return errno = EINVAL, false;  // cannot be: makeInfoFrame writes a LAME tag
+    mark.tags = tagsSum(mpeg::Bytes(parts.head.begin(), parts.head.begin() + static_cast<std::ptrdiff_t>(tagSize)),
+                        info, static_cast<std::size_t>(at), parts.tail);
+    const std::vector<unsigned char> bytes = encodeMark(mark);
+    std::copy(bytes.begin(), bytes.end(), parts.head.begin() + static_cast<std::ptrdiff_t>(tagSize) + at);
+    return true;
   }
 
   // The size of partsOf's head, from where the piece begins alone.
   std::size_t headSize(std::int64_t k, const exact::Piece &p) const {
-    const std::vector<unsigned char> extra = markOf(k, p);
+    const std::vector<unsigned char> extra(kMarkSize, 0);
     if (!src_.layout.layer3()) return mpeg::withPrivate(tagOf(k), kMarkOwner, extra).size();
     mpeg::Header h;
     mpeg::parseHeader(src_.header, h);
@@ -138,7 +157,8 @@ class ExactPieces {
     return ms.size() <= sourceLength_.size() ? ms : std::string();
   }
 
-  std::vector<unsigned char> markOf(std::int64_t k, const exact::Piece &p) const {
+  // The mark of piece k, but for its sums of what the piece holds.
+  Mark markOf(std::int64_t k, const exact::Piece &p) const {
     Mark mark;
     mark.carriers = p.carriers;
     mark.untrimmed = src_.layout.stream.trimBegin == 0;
@@ -150,7 +170,7 @@ class ExactPieces {
     mark.track = sourceTrack_;
     mark.id3v2Size = static_cast<std::uint32_t>(src_.id3v2.size());
     if (!ownLength(p).empty()) mark.length = sourceLengthBody_;
-    return encodeMark(mark);
+    return mark;
   }
 
   static constexpr std::size_t kMarkRoom = 34;  // for the source's TRCK and TLEN, with a length byte each
@@ -532,7 +552,9 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   std::map<std::int64_t, AheadPiece> ahead;
   std::optional<ExactPieces> guessMaker;
   if (guessed) {
-    guessMaker.emplace(run, run.fd(), *guess, guessed->count, sourceIdOf(run.fd(), guess->layout.stream));
+    // The source's identity is known once the walk has summed all its
+    // frames: the heads written ahead are made anew then.
+    guessMaker.emplace(run, run.fd(), *guess, guessed->count, 0);
     run.setTotal(guess->layout.stream.audioEnd - guess->layout.stream.audioStart);
     run.setQuiet(true);  // what fails here fails again in its turn, and is told then
     ExactAhead writer(run, walker, *guess, *guessed, *guessMaker);
@@ -564,11 +586,11 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
                 QStringLiteral("cannot cut it exactly: %1").arg(*unfit)});
     return run.stopped();
   }
-  const std::uint64_t id = sourceIdOf(run.fd(), src.layout.stream);
   const bool sameAsGuessed = !ahead.empty() && sameFrame(*guess, src);
   if (walkedFrames) *walkedFrames = src.layout.frames();
+  const bool plain = src.plain();
   std::vector<Stretch> stretches;
-  if (src.plain())
+  if (plain)
     stretches.push_back({std::move(src), 0});
   else
     stretches = stretchesOf(src);
@@ -601,23 +623,35 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     }
   }
 
+  // The source's identity: the sum of the frames that a join of the pieces
+  // gives back, from the first that piece 1 holds on.
+  const auto first = std::find_if(pieces.begin(), pieces.end(), [](const Planned &p) { return p.piece.samples() > 0; });
+  const MpegFile &walked = plain ? stretches[0].file : src;
+  const auto id =
+      sourceIdOf(run.fd(), walked, first == pieces.end() ? 0 : stretches[first->stretch].base + first->piece.first);
+  if (!id) {
+    const int error = errno;
+    if (!run.shrank())
+      run.refuse({run.source(),
+                  QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
+                  QStringLiteral("cannot read it: %1").arg(systemError(error))});
+    return run.stopped();
+  }
+
   std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
   if (sameAsGuessed && stretches.size() == 1) {
-    const ExactPieces maker(run, run.fd(), stretches[0].file, writtenCount(pieces), id);
-    const bool sameHeads = maker.count() == guessMaker->count() && id == guessMaker->id();
+    const ExactPieces maker(run, run.fd(), stretches[0].file, writtenCount(pieces), *id);
     for (auto &[k, early] : ahead) {
       if (k > maker.count() || pieces[static_cast<std::size_t>(k - 1)].piece != early.piece) continue;
-      if (!sameHeads) {
-        PieceParts parts;
-        if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
-            !early.file->rewrite(parts.head, 0))
-          continue;
-      }
+      PieceParts parts;
+      if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
+          !early.file->rewrite(parts.head, 0))
+        continue;
       kept.emplace(k, std::move(early.file));
     }
   }
   ahead.clear();
-  const Outcome outcome = writeExactPieces(run, stretches, id, pieces, std::move(kept));
+  const Outcome outcome = writeExactPieces(run, stretches, *id, pieces, std::move(kept));
   if (planned) *planned = std::move(pieces);
   return outcome;
 }

@@ -34,10 +34,10 @@ Message joinRefusal(const QString &file, const QString &why) {
 }
 
 // Copies [offset, offset + length) of `in` to `out` (none: reads only),
-// through the CRCs; false with errno set, and `readFailed` where it was
-// reading `in` that failed.
+// through the CRCs and the sum, where given; false with errno set, and
+// `readFailed` where it was reading `in` that failed.
 bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, std::initializer_list<mpeg::Crc16 *> crcs,
-                 std::vector<unsigned char> &buffer, bool &readFailed) {
+                 mpeg::Sum64 *sum, std::vector<unsigned char> &buffer, bool &readFailed) {
   buffer.resize(static_cast<std::size_t>(kCopyBuffer));
   while (length > 0) {
     const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length, kCopyBuffer));
@@ -48,6 +48,7 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, std:
     if (!mpeg::readAt(in, buffer.data(), n, offset)) return readFailed = true, false;
     if (out >= 0 && !writeAll(out, reinterpret_cast<const char *>(buffer.data()), n)) return false;
     for (mpeg::Crc16 *crc : crcs) crc->update(buffer.data(), n);
+    if (sum) sum->update(buffer.data(), n);
     offset += static_cast<std::int64_t>(n);
     length -= static_cast<std::int64_t>(n);
   }
@@ -55,7 +56,8 @@ bool copyThrough(int in, int out, std::int64_t offset, std::int64_t length, std:
 }
 
 // Where an exact piece keeps its record: after the LAME tag of its Info
-// frame (Layer III), or in a PRIV frame of its ID3v2 tag.
+// frame (Layer III: the bytes there, as many as a mark of this version
+// takes where the frame holds them), or in a PRIV frame of its ID3v2 tag.
 std::vector<unsigned char> recordOf(const mpeg::Header &first, const unsigned char *firstFrame,
                                     const mpeg::Bytes &id3v2) {
   return first.layer == 3 ? mpeg::extraBytes(firstFrame, first, kMarkSize) : mpeg::privateOf(id3v2, kMarkOwner);
@@ -97,6 +99,16 @@ std::optional<QString> checkRecord(JoinPiece &p) {
       p.musicCrc = static_cast<std::uint16_t>(p.mpeg.firstFrame[static_cast<std::size_t>(tag.lameAt) + 32] << 8 |
                                               p.mpeg.firstFrame[static_cast<std::size_t>(tag.lameAt) + 33]);
   }
+  if (m.version < 4) return std::nullopt;
+  // What the piece holds besides its frames is as it was cut: the tags and
+  // Info fields that a join gives back from it.
+  const int info = p.mpeg.layout.layer3() ? mpeg::extraAt(p.mpeg.firstFrame.data(), p.mpeg.layout.stream.first) : 0;
+  if (info < 0 ||
+      tagsSum(p.mpeg.id3v2, p.mpeg.firstFrame.data(), static_cast<std::size_t>(info), p.mpeg.id3v1) != m.tags)
+    return QStringLiteral(
+        "its tags or its Info frame changed after it was cut: they do not match the checksum in its "
+        "record");
+  p.musicCrc = m.music;
   return std::nullopt;
 }
 
@@ -127,7 +139,8 @@ std::optional<Message> readPieces(const QStringList &pieces, const QString &outp
       record = recordOf(p.mpeg.layout.stream.first, p.mpeg.firstFrame.data(), p.mpeg.id3v2);
       mark = decodeMark(record);
     }
-    if (!mark && record.size() == kMarkSize && std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), record.begin()))
+    if (!mark && record.size() >= kOlderMarkSize &&
+        std::equal(std::begin(kMarkMagic), std::end(kMarkMagic), record.begin()))
       return joinRefusal(p.name, QStringLiteral("its record is damaged: its checksum does not hold"));
     if (!mark) {
       if (errno != 0) return joinRefusal(p.name, QStringLiteral("cannot read it: %1").arg(systemError(errno)));
@@ -211,13 +224,18 @@ std::optional<Message> keepFrames(std::vector<JoinPiece> &in, bool plainStart, s
 }
 
 // Copies the kept frames of every piece to `out`, through the CRC, each
-// piece opened anew and checked to be the file that was read.
-std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpeg::Crc16 &crc,
-                                  const std::function<Message()> &writeFailed) {
+// piece opened anew and checked to be the file that was read. `sum` is fed
+// the source's frames among them (those of the first piece's carriers
+// that are kept are not), `frames` counts them.
+std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpeg::Crc16 &crc, mpeg::Sum64 &sum,
+                                  std::int64_t &frames, const std::function<Message()> &writeFailed) {
   std::vector<unsigned char> buffer;
   for (const JoinPiece &p : in) {
     const auto &o = p.mpeg.layout.offsets;
-    const std::int64_t from = o[static_cast<std::size_t>(std::min(p.own, p.mpeg.layout.frames()))];
+    const std::int64_t kept = std::min(p.own, p.mpeg.layout.frames());
+    const std::int64_t real = std::min(std::max<std::int64_t>(kept, p.mark.carriers), p.mpeg.layout.frames());
+    const std::int64_t from = o[static_cast<std::size_t>(kept)], source = o[static_cast<std::size_t>(real)];
+    frames += p.mpeg.layout.frames() - real;
     File file(::open(encodeFileName(p.name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!file.isOpen() || ::fstat(file.fd(), &st) != 0)
@@ -228,8 +246,9 @@ std::optional<Message> copyFrames(const std::vector<JoinPiece> &in, int out, mpe
     // The frames before those kept count in the piece's own checksum.
     mpeg::Crc16 own;
     bool readFailed = false;
-    if (!copyThrough(file.fd(), -1, o.front(), from - o.front(), {&own}, buffer, readFailed) ||
-        !copyThrough(file.fd(), out, from, o.back() - from, {&crc, &own}, buffer, readFailed)) {
+    if (!copyThrough(file.fd(), -1, o.front(), from - o.front(), {&own}, nullptr, buffer, readFailed) ||
+        !copyThrough(file.fd(), out, from, source - from, {&crc, &own}, nullptr, buffer, readFailed) ||
+        !copyThrough(file.fd(), out, source, o.back() - source, {&crc, &own}, &sum, buffer, readFailed)) {
       if (!readFailed || stopAsked) return writeFailed();
       const int error = errno;
       return joinRefusal(p.name, ::fstat(file.fd(), &st) == 0 && st.st_size < p.checked.st_size
@@ -318,7 +337,14 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   };
   if (info && !writeBytes(out.fd(), infoFrame(0))) return writeFailed();
   mpeg::Crc16 crc;
-  if (auto failed = copyFrames(in, out.fd(), crc, writeFailed)) return failed;
+  mpeg::Sum64 sum;
+  std::int64_t sourceFrames = 0;
+  if (auto failed = copyFrames(in, out.fd(), crc, sum, sourceFrames, writeFailed)) return failed;
+  // Each piece's frames are as it was cut, and they are the source's: those
+  // its pieces carry the sum of.
+  if (head.mark.version >= 4 && sourceId(sum, sourceFrames) != head.mark.source)
+    return joinRefusal(head.name, QStringLiteral("the frames of the pieces are not those of the source it was cut "
+                                                 "from: they do not match the checksum of its audio in its record"));
   std::vector<unsigned char> id3v1 = head.mpeg.id3v1;
   if (!id3v1.empty()) mpeg::setTrack(id3v1.data(), head.mark.id3v1Track);
   if (!writeBytes(out.fd(), id3v1)) return writeFailed();
@@ -345,6 +371,13 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
     return writeFailed();
   }
   if (joinedAs) *joinedAs = as;
+  // Pieces cut before their marks summed their tags join as they did.
+  if (head.mark.version < 4 && told)
+    told->push_back({head.name,
+                     QStringLiteral("%1 and the pieces after it were cut by an earlier version of the program, whose "
+                                    "records hold no checksum of their tags: their tags are not checked.")
+                         .arg(head.name),
+                     QStringLiteral("cut by an earlier version: the tags of the pieces are not checked")});
   return std::nullopt;
 }
 

@@ -163,9 +163,14 @@ EndTags readEndTags(int fd, std::int64_t fileSize, std::int64_t floor) {
     if (at(end - 128, "TAG")) {
       take(Passed::Kind::id3v1, end - 128);
     } else if (at(end - 10, "3DI") && readAt(fd, b, 10, end - 10)) {
+      // Taken only where its header agrees with its footer: the same size,
+      // synchsafe in both, so that the tag reads the same from either end
+      // (and written at the start of a piece, walks as it did here).
+      // Anything else is passed over with the frames' junk.
       b[0] = 'I', b[1] = 'D', b[2] = '3';
       const std::int64_t size = id3v2Size(b);
-      if (size <= 0 || !at(end - size, "ID3")) break;
+      unsigned char header[10];
+      if (size <= 0 || end - size < floor || !readAt(fd, header, 10, end - size) || id3v2Size(header) != size) break;
       take(Passed::Kind::id3v2, end - size);
     } else if (at(end - 32, "APETAGEX") && readAt(fd, b, 32, end - 32)) {
       const std::int64_t size = std::int64_t{b[12]} | (std::int64_t{b[13]} << 8) | (std::int64_t{b[14]} << 16) |

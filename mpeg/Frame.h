@@ -126,7 +126,8 @@ struct Stream {
 
 // The tags at the end of a file (ID3v1, ID3v2 with its footer, APE,
 // Lyrics3 v1 and v2, in any order), found from the last backwards, none
-// beginning before `floor`; they begin at `start`.
+// beginning before `floor`; they begin at `start`. An ID3v2 tag is one where
+// its header and footer give the same size, synchsafe in both.
 struct EndTags {
   std::int64_t start = 0;
   std::vector<Passed> tags;  // in the order of the file
@@ -157,10 +158,13 @@ struct WalkError {
   std::string reason;
 };
 // `onFirst(stream)`, where given, hears of the first frame's header and
-// Info tag before the first audio frame is counted.
+// Info tag before the first audio frame is counted. `frameSum`, where
+// given, is fed every audio frame's bytes in order (what lies between them
+// and the Info frame not).
 using FirstSeen = std::function<void(const Stream &)>;
+class Sum64;
 std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient = false, const BytesRead &onBytes = {},
-                           WalkError *error = nullptr, const FirstSeen &onFirst = {});
+                           WalkError *error = nullptr, const FirstSeen &onFirst = {}, Sum64 *frameSum = nullptr);
 
 // What walk() most likely finds, from the file's size, its ID3v2 tag, its
 // first frame and its last 128 bytes alone, without moving the file's

@@ -239,12 +239,16 @@ std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, cons
   return frame;
 }
 
-std::vector<unsigned char> extraBytes(const unsigned char *frame, const Header &h, std::size_t size) {
+int extraAt(const unsigned char *frame, const Header &h) {
   const InfoTag tag = readInfoTag(frame, h);
-  if (tag.lameAt < 0) return {};
-  const std::size_t at = static_cast<std::size_t>(tag.lameAt) + kLameTag;
-  if (at + size > static_cast<std::size_t>(h.size)) return {};
-  return {frame + at, frame + at + size};
+  return tag.lameAt < 0 || tag.lameAt + kLameTag > h.size ? -1 : tag.lameAt + kLameTag;
+}
+
+std::vector<unsigned char> extraBytes(const unsigned char *frame, const Header &h, std::size_t size) {
+  const int at = extraAt(frame, h);
+  if (at < 0) return {};
+  const std::size_t from = static_cast<std::size_t>(at);
+  return {frame + from, frame + std::min(from + size, static_cast<std::size_t>(h.size))};
 }
 
 }  // namespace mpeg

@@ -65,7 +65,9 @@ std::array<unsigned char, 100> makeToc(std::int64_t frames, std::int64_t bytes, 
 std::vector<unsigned char> makeInfoFrame(const unsigned char *sourceHeader, const InfoFields &fields);
 
 // The program's own bytes in a tag frame: those after the LAME tag, as many
-// as `size` says, if the frame has a LAME tag written by makeInfoFrame.
+// as `size` says or the frame holds, if the frame has a LAME tag written by
+// makeInfoFrame; and where they begin in the frame (-1: it has no LAME tag).
 std::vector<unsigned char> extraBytes(const unsigned char *frame, const Header &h, std::size_t size);
+int extraAt(const unsigned char *frame, const Header &h);
 
 }  // namespace mpeg

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Id3.h"
+#include "Sum.h"
 
 // The frame walk over a stream (walk()), and the guess of what it finds
 // (estimate()).
@@ -27,11 +28,15 @@ class Reader {
  public:
   Reader(int fd, const BytesRead &onBytes) : fd_(fd), onBytes_(onBytes), buf_(kChunk) {}
 
+  // Heard before the bytes before the current position are let go.
+  std::function<void()> beforeDropping;
+
   // Makes at least n bytes from the current position available, unless the
   // file ends first. Returns the number of bytes available.
   std::size_t want(std::size_t n) {
     while (end_ - pos_ < n && !eof_) {
       if (pos_ > 0) {
+        if (beforeDropping) beforeDropping();
         std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
         end_ -= pos_;
         base_ += static_cast<std::int64_t>(pos_);
@@ -53,6 +58,9 @@ class Reader {
   const unsigned char *data() const { return buf_.data() + pos_; }
   void skip(std::size_t n) { pos_ += n; }  // n <= available
   std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
+  // The byte at `offset` (from where the reading began), one of those read
+  // and not yet let go.
+  const unsigned char *at(std::int64_t offset) const { return buf_.data() + (offset - base_); }
 
  private:
   static constexpr std::size_t kChunk = 1 << 19;
@@ -119,10 +127,11 @@ bool isFreeFormat(const unsigned char *p) {
 class Walk {
  public:
   Walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error,
-       const FirstSeen &onFirst)
+       const FirstSeen &onFirst, Sum64 *frameSum)
       : fd_(fd), onFrame_(onFrame), onFirst_(onFirst), lenient_(lenient), in_(fd, onBytes),
-        why_(error ? *error : ignored_) {
+        why_(error ? *error : ignored_), sum_(frameSum) {
     why_ = {};
+    if (sum_) in_.beforeDropping = [this] { sumRun(); };
   }
   std::optional<Stream> run();
 
@@ -190,6 +199,14 @@ class Walk {
   std::int64_t start_ = in_.tell();
   WalkError ignored_;
   WalkError &why_;
+  // Where given, of every audio frame's bytes: fed a run of frames back to
+  // back at a time, [runFrom_, runTo_) of the file, while the reader holds it.
+  Sum64 *sum_;
+  std::int64_t runFrom_ = 0, runTo_ = 0;
+  void sumRun() {
+    if (runTo_ > runFrom_) sum_->update(in_.at(runFrom_), static_cast<std::size_t>(runTo_ - runFrom_));
+    runFrom_ = runTo_;
+  }
   Stream s_;
   std::int64_t limit_ = INT64_MAX;  // lenient: where the tags at the end begin
   EndTags endTags_;
@@ -222,6 +239,7 @@ std::optional<Stream> Walk::run() {
     if (next == Next::fail) return std::nullopt;
     if (next == Next::end) break;
   }
+  if (sum_) sumRun();
   if (lenient_) keepEndTags();
   return finish();
 }
@@ -281,6 +299,10 @@ Walk::Next Walk::frame(const Header &h) {
   if (!(s_.info.present && offset == s_.firstFrame)) {
     if (s_.frames == 0) s_.audioStart = offset;  // past what follows an Info frame, if anything does
     onFrame_(s_.frames++, offset);
+    if (sum_) {
+      if (in_.tell() != runTo_) sumRun(), runFrom_ = in_.tell();
+      runTo_ = in_.tell() + static_cast<std::int64_t>(size);
+    }
   }
   in_.skip(size);
   s_.audioEnd = pos();
@@ -415,8 +437,8 @@ std::optional<Stream> Walk::finish() {
 }  // namespace
 
 std::optional<Stream> walk(int fd, const FrameSeen &onFrame, bool lenient, const BytesRead &onBytes, WalkError *error,
-                           const FirstSeen &onFirst) {
-  return Walk(fd, onFrame, lenient, onBytes, error, onFirst).run();
+                           const FirstSeen &onFirst, Sum64 *frameSum) {
+  return Walk(fd, onFrame, lenient, onBytes, error, onFirst, frameSum).run();
 }
 
 std::optional<Stream> estimate(int fd) {
