@@ -81,7 +81,9 @@ class DesktopPlatform final : public Platform {
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     // The filters show by their names alone, as they are named.
-    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    // Where a file stands under the name, the program asks what it would do to it.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
+                      QFileDialog::DontConfirmOverwrite);
     if (!d.filter.isEmpty()) dialog.setNameFilter(qtFilter(d.filter));
     if (!d.defaultExt.isEmpty()) dialog.setDefaultSuffix(d.defaultExt);
     if (!d.fileName.isEmpty()) dialog.selectFile(d.fileName);
