@@ -26,6 +26,15 @@ namespace split {
 
 namespace {
 
+// The source could not be read (or another program cut it short, which
+// shrank() tells): the run ends, saying why.
+Outcome unreadable(Run &run, int error) {
+  if (!run.shrank())
+    run.refuse({run.source(), QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
+                QStringLiteral("cannot read it: %1").arg(systemError(error))});
+  return run.stopped();
+}
+
 // Makes the parts of an exact run's pieces.
 class ExactPieces {
  public:
@@ -223,14 +232,7 @@ Outcome writeExactPieces(Run &run, const std::vector<Stretch> &stretches, std::u
       if (!run.commit(k, *early->second)) return run.stopped();
     } else {
       PieceParts parts;
-      if (!makers[p.stretch].partsOf(k, p.piece, parts)) {
-        const int error = errno;
-        if (!run.shrank())
-          run.refuse({run.source(),
-                      QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
-                      QStringLiteral("cannot read it: %1").arg(systemError(error))});
-        return run.stopped();
-      }
+      if (!makers[p.stretch].partsOf(k, p.piece, parts)) return unreadable(run, errno);
       if (!run.writePiece(k, parts, createPrefix(parts.length))) return run.stopped();
     }
     run.reporter().step();
@@ -629,14 +631,7 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
   const MpegFile &walked = plain ? stretches[0].file : src;
   const auto id =
       sourceIdOf(run.fd(), walked, first == pieces.end() ? 0 : stretches[first->stretch].base + first->piece.first);
-  if (!id) {
-    const int error = errno;
-    if (!run.shrank())
-      run.refuse({run.source(),
-                  QStringLiteral("Cannot read the source file: %1 !\r\n%2").arg(run.source(), systemError(error)),
-                  QStringLiteral("cannot read it: %1").arg(systemError(error))});
-    return run.stopped();
-  }
+  if (!id) return unreadable(run, errno);
 
   std::map<std::int64_t, std::unique_ptr<PendingFile>> kept;
   if (sameAsGuessed && stretches.size() == 1) {
