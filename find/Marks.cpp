@@ -292,10 +292,8 @@ std::variant<QByteArray, SheetError> readLabelFile(const QString &path) {
 std::variant<LabelFile, SheetError> readLabels(const QByteArray &raw) {
   LabelFile file;
   bool windows1252 = false;
-  QString text = decodedText(raw, &windows1252);
+  const QStringList lines = decodedLines(raw, &windows1252);
   if (windows1252) file.notes << QStringLiteral("The labels are not UTF-8: they are read as Windows-1252.");
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-  const QStringList lines = text.split(u'\n');
   const QString form = QStringLiteral("Audacity's labels are start<TAB>end<TAB>text, in seconds");
   bool afterLabel = false;  // where a label's frequency range may follow
   for (qsizetype i = 0; i < lines.size(); ++i) {

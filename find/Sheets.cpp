@@ -142,6 +142,12 @@ QString decodedText(const QByteArray &raw, bool *windows1252) {
   return fromCp1252(bytes);
 }
 
+QStringList decodedLines(const QByteArray &raw, bool *windows1252) {
+  QString text = decodedText(raw, windows1252);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+  return text.split(u'\n');
+}
+
 std::variant<QByteArray, SheetError> readSheetFile(const QString &path) {
   return readTextFile(path, 1 << 20, QStringLiteral("cue sheet"));
 }
@@ -173,10 +179,8 @@ QString SheetError::message() const {
 std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
   CueSheet sheet;
   bool windows1252 = false;
-  QString text = decodedText(raw, &windows1252);
+  const QStringList lines = decodedLines(raw, &windows1252);
   if (windows1252) sheet.notes << QStringLiteral("The sheet is not UTF-8: it is read as Windows-1252.");
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-  const QStringList lines = text.split(u'\n');
   QStringList unknown;
   int withoutFrames = 0;
   for (qsizetype i = 0; i < lines.size(); ++i) {

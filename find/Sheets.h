@@ -49,6 +49,8 @@ std::variant<QByteArray, SheetError> readTextFile(const QString &path, qsizetype
 // A text file's text as people have them: UTF-16 by its BOM, UTF-8 (a BOM
 // allowed), or else Windows-1252, which `windows1252` then says.
 QString decodedText(const QByteArray &raw, bool *windows1252);
+// Its lines, ended by LF, CR LF or CR alone.
+QStringList decodedLines(const QByteArray &raw, bool *windows1252);
 
 // Text of a file in a message: at most 200 characters of it.
 QString quoted(const QString &text);
