@@ -1,6 +1,9 @@
 // The strip behind the preview's slider: the level of the whole file,
-// measured 50 ms at a time on two threads (found::measureLevels).
+// measured 50 ms at a time on two threads (found::measureLevels), and drawn
+// from its state alone (strip::render), the slider answering the mouse as it
+// does without it.
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mpg123.h>
@@ -8,10 +11,13 @@
 #include <QCoreApplication>
 #include <QtTest>
 
+#include "PositionSlider.h"
 #include "Silences.h"
 #include "TestSupport.h"
 
 namespace {
+
+constexpr float kUnmeasured = std::numeric_limits<float>::quiet_NaN();
 
 // Every window's mean square from one decode of the whole file from its
 // start, on one thread: what the two halves together must give.
@@ -61,6 +67,42 @@ std::vector<double> decodedLevels(const QString &path, std::int64_t window) {
   return sums;
 }
 
+// The pixels of one column of an image, top to bottom, and of one row, left
+// to right: '.' clear, 'L' the loudest's colour, 'M' the mean's, 'K' a
+// mark's, 'S' the selected mark's, '?' any other.
+char letter(QRgb pixel) {
+  if (qAlpha(pixel) == 0) return '.';
+  const QColor c = QColor::fromRgba(pixel);
+  if (c == strip::kLoudest) return 'L';
+  if (c == strip::kMean) return 'M';
+  if (c == strip::kMark) return 'K';
+  if (c == strip::kSelected) return 'S';
+  return '?';
+}
+QString columnOf(const QImage &img, int x) {
+  QString s;
+  for (int y = 0; y < img.height(); ++y) s += QLatin1Char(letter(img.pixel(x, y)));
+  return s;
+}
+QString rowOf(const QImage &img, int y) {
+  QString s;
+  for (int x = 0; x < img.width(); ++x) s += QLatin1Char(letter(img.pixel(x, y)));
+  return s;
+}
+
+// What a slider tells the window, in order.
+struct RecordingHost : TrackBarHost {
+  QStringList calls;
+  void setSliderDragging(bool dragging) override { calls << QStringLiteral("dragging %1").arg(dragging); }
+  void showFrame(const QString &text) override { calls << QStringLiteral("frame ") + text; }
+  void playerPause() override { calls << QStringLiteral("pause"); }
+  void playerPlay() override { calls << QStringLiteral("play"); }
+  void playerSeek(std::uint32_t offset, std::int32_t range) override {
+    calls << QStringLiteral("seek %1 of %2").arg(offset).arg(range);
+  }
+  void pumpOneMessage() override {}
+};
+
 }  // namespace
 
 class TestStrip : public QObject {
@@ -72,6 +114,143 @@ class TestStrip : public QObject {
   void initTestCase() {
     isolateSettings(settingsDir_);
     QCoreApplication::setApplicationName(QStringLiteral("Tranchette"));
+  }
+
+  // The strip as a function of its state. A column of 20 pixels: bars
+  // about its middle, 10 pixels each way at 0 dB, none at -60 dB.
+  void columnsAtKnownLevels_data() {
+    QTest::addColumn<QList<float>>("levels");
+    QTest::addColumn<double>("windowsPerFrame");
+    QTest::addColumn<QString>("column");  // the first one, top to bottom
+    QTest::newRow("full scale") << QList<float>{1.0f} << 1.0 << "MMMMMMMMMMMMMMMMMMMM";
+    QTest::newRow("-30 dB") << QList<float>{0.001f} << 1.0 << ".....MMMMMMMMMM.....";
+    QTest::newRow("-12 dB") << QList<float>{0.0630957f} << 1.0 << "..MMMMMMMMMMMMMMMM..";
+    QTest::newRow("-54 dB: one pixel each way") << QList<float>{3.98107e-6f} << 1.0 << ".........MM.........";
+    QTest::newRow("-60 dB: nothing") << QList<float>{1e-6f} << 1.0 << "....................";
+    QTest::newRow("louder than full scale") << QList<float>{2.0f} << 1.0 << "MMMMMMMMMMMMMMMMMMMM";
+    QTest::newRow("silence") << QList<float>{0.0f} << 1.0 << "....................";
+    QTest::newRow("not measured") << QList<float>{kUnmeasured} << 1.0 << "....................";
+    // Two windows a frame: the loudest at 0 dB, the mean (-3 dB) over it.
+    QTest::newRow("loudest and mean") << QList<float>{1.0f, 0.0f} << 2.0 << "LMMMMMMMMMMMMMMMMMML";
+    QTest::newRow("-20 dB and -40 dB") << QList<float>{0.01f, 0.0001f} << 2.0 << "...LMMMMMMMMMMMML...";
+    QTest::newRow("one loud window in ten: -10 dB")
+        << QList<float>{1.0f, 0, 0, 0, 0, 0, 0, 0, 0, 0} << 10.0 << "LLMMMMMMMMMMMMMMMMLL";
+    QTest::newRow("an unmeasured window counts for nothing") << QList<float>{0.001f, kUnmeasured} << 2.0
+                                                             << ".....MMMMMMMMMM.....";
+  }
+  void columnsAtKnownLevels() {
+    QFETCH(QList<float>, levels);
+    QFETCH(double, windowsPerFrame);
+    QFETCH(QString, column);
+    strip::Look look;
+    look.size = QSize(4, 20);
+    look.levels = std::span<const float>(levels.constData(), static_cast<std::size_t>(levels.size()));
+    look.windowsPerFrame = windowsPerFrame;
+    look.minimum = 0;
+    look.maximum = 4;
+    look.from = 0;
+    look.to = 4;
+    const QImage img = strip::render(look);
+    QCOMPARE(img.size(), QSize(4, 20));
+    QCOMPARE(columnOf(img, 0), column);
+    QCOMPARE(columnOf(img, 1), QStringLiteral("...................."));  // frame 1 has no windows
+  }
+
+  // Which windows a column takes: those of the values its pixels span, as
+  // the thumb's centre stands, within the slider's range; a range grown by
+  // the offset spreads the same windows over fewer columns.
+  void columnsSpanTheRange_data() {
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::addColumn<QString>("row");  // left to right: M loud, q quiet, L both, . nothing
+    // Eight windows, one a frame: loud, quiet, by turns.
+    QTest::newRow("a frame a column") << 8 << 0.0 << 8.0 << "MqMqMqMq....";
+    QTest::newRow("two frames a column") << 16 << 0.0 << 8.0 << "LLLL........";
+    QTest::newRow("the thumb's centre 2 pixels in") << 8 << 2.0 << 10.0 << "..MqMqMqMq..";
+    QTest::newRow("half a frame a column") << 4 << 0.0 << 8.0 << "MMqqMMqq....";
+    QTest::newRow("a range short of the file") << 6 << 2.0 << 8.0 << "..MqMqMq....";
+  }
+  void columnsSpanTheRange() {
+    QFETCH(int, maximum);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(QString, row);
+    // Loud windows at 0 dB, quiet ones at -40 dB; a column that holds both
+    // shows the loudest about its -3 dB mean.
+    const std::vector<float> levels{1.0f, 1e-4f, 1.0f, 1e-4f, 1.0f, 1e-4f, 1.0f, 1e-4f};
+    strip::Look look;
+    look.size = QSize(12, 20);
+    look.levels = levels;
+    look.windowsPerFrame = 1;
+    look.minimum = 0;
+    look.maximum = maximum;
+    look.from = from;
+    look.to = to;
+    const QImage img = strip::render(look);
+    // A loud column is the mean's colour to the top; a quiet one only about
+    // the middle; one of both the loudest's colour at the top.
+    QString got;
+    for (int x = 0; x < img.width(); ++x) {
+      const char top = letter(img.pixel(x, 0)), middle = letter(img.pixel(x, 10));
+      got += QLatin1Char(top == 'M' ? 'M' : top == 'L' ? 'L' : middle == 'M' ? 'q' : '.');
+    }
+    QCOMPARE(got, row);
+  }
+
+  void marks_data() {
+    QTest::addColumn<QList<int>>("marks");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("row");  // the top row, left to right
+    // Values 0 to 10 from pixel 1 to pixel 11.
+    QTest::newRow("none selected") << QList<int>{0, 5, 10} << -1 << ".K....K....K";
+    QTest::newRow("the second selected") << QList<int>{0, 5, 10} << 1 << ".K...SSS...K";
+    QTest::newRow("the first selected") << QList<int>{0, 5, 10} << 0 << "SSS...K....K";
+    QTest::newRow("outside the range") << QList<int>{-3, 11} << -1 << "............";
+    QTest::newRow("no such selection") << QList<int>{5} << 4 << "......K.....";
+    QTest::newRow("none") << QList<int>{} << -1 << "............";
+  }
+  void marks() {
+    QFETCH(QList<int>, marks);
+    QFETCH(int, selected);
+    QFETCH(QString, row);
+    const std::vector<float> levels(10, 1.0f);
+    strip::Look look;
+    look.size = QSize(12, 20);
+    look.levels = levels;
+    look.windowsPerFrame = 1;
+    look.minimum = 0;
+    look.maximum = 10;
+    look.from = 1;
+    look.to = 11;
+    look.marks.assign(marks.begin(), marks.end());
+    look.selected = selected;
+    const QImage img = strip::render(look);
+    QCOMPARE(rowOf(img, 0).replace(u'M', u'.'), row);
+    // The whole height, over the sound.
+    QCOMPARE(rowOf(img, 19).replace(u'M', u'.'), row);
+  }
+
+  // At twice the density: a column a device pixel, the marks as wide as at 1x.
+  void twiceTheDensity() {
+    const std::vector<float> levels{1.0f, 0.001f};
+    strip::Look look;
+    look.size = QSize(4, 10);
+    look.dpr = 2;
+    look.levels = levels;
+    look.windowsPerFrame = 1;
+    look.minimum = 0;
+    look.maximum = 4;
+    look.from = 0;
+    look.to = 4;
+    look.marks = {3};
+    const QImage img = strip::render(look);
+    QCOMPARE(img.size(), QSize(8, 20));
+    QCOMPARE(img.devicePixelRatio(), 2.0);
+    QCOMPARE(columnOf(img, 0), QStringLiteral("MMMMMMMMMMMMMMMMMMMM"));
+    QCOMPARE(columnOf(img, 1), QStringLiteral("MMMMMMMMMMMMMMMMMMMM"));
+    QCOMPARE(columnOf(img, 2), QStringLiteral(".....MMMMMMMMMM....."));
+    QCOMPARE(rowOf(img, 0), QStringLiteral("MM....KK"));
   }
 
   // Every window once, as one decode from the start gives it, the halves'
@@ -123,6 +302,44 @@ class TestStrip : public QObject {
                qPrintable(QStringLiteral("window %1: %2, not %3").arg(w).arg(power).arg(expected[static_cast<std::size_t>(w)])));
   }
 
+  // Loud, quiet, loud, measured and drawn 330 x 40 as the page lays it out
+  // (the thumb's centre from pixel 10 to pixel 320): -9 dB is 17 pixels each
+  // way from the middle, -42 dB 6.
+  void aFileLoudQuietLoudDrawn() {
+    std::vector<float> levels;
+    found::LevelScale scale;
+    QString why;
+    QVERIFY(found::measureLevels(
+        media(QStringLiteral("loud-quiet-loud.mp3")),
+        [&](const found::LevelScale &s) {
+          scale = s;
+          levels.assign(static_cast<std::size_t>(s.windows), kUnmeasured);
+        },
+        [&](std::int64_t first, std::vector<float> power) {
+          std::copy(power.begin(), power.end(), levels.begin() + first);
+        },
+        nullptr, &why));
+    strip::Look look;
+    look.levels = levels;
+    look.windowsPerFrame = double(scale.timeline.samplesPerFrame) / double(scale.window);
+    look.minimum = 0;
+    look.maximum = static_cast<int>(scale.timeline.frames);
+    look.from = 10;
+    look.to = 320;
+    const QImage img = strip::render(look);
+    QCOMPARE(img.size(), QSize(330, 40));
+    const QString loud = QStringLiteral("...MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM...");
+    const QString quiet = QStringLiteral("..............MMMMMMMMMMMM..............");
+    const QString none = QString(40, u'.');
+    // 0 to 30 s: columns 10 to 165; 30 to 40 s: 165 to 217; then to 320.
+    for (int x : {11, 60, 120, 163, 219, 270, 319}) QCOMPARE(columnOf(img, x), loud);
+    for (int x : {168, 190, 214}) QCOMPARE(columnOf(img, x), quiet);
+    for (int x : {0, 9, 321, 329}) QCOMPARE(columnOf(img, x), none);
+    // Where loud gives way to quiet, a column holds both: the loudest at
+    // -9 dB about a mean between the two.
+    QCOMPARE(columnOf(img, 165).count(u'L') + columnOf(img, 166).count(u'L') > 0, true);
+  }
+
   // A stop ends the measuring: nothing is measured after it, and the answer
   // is no error.
   void aStopEndsTheMeasuring_data() {
@@ -160,6 +377,89 @@ class TestStrip : public QObject {
     QCOMPARE(why, QStringLiteral("it is not an MPEG audio file"));
   }
 
+  // The slider answers the mouse as it does without the strip: the same
+  // calls to the window, the same values, the same channel, ticks and thumb.
+  void clickAndDragAsWithoutTheStrip_data() {
+    QTest::addColumn<int>("press");
+    QTest::addColumn<int>("move");
+    QTest::addColumn<int>("release");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QList<int>>("values");  // after the press, the move, the release
+    QTest::newRow("a click") << 165 << 165 << 165
+                             << QStringList{"frame 0", "dragging 1", "pause", "seek 155 of 310", "play", "dragging 0"}
+                             << QList<int>{0, 0, 0};
+    // A move shows the value before it moves the thumb.
+    QTest::newRow("the thumb dragged")
+        << 8 << 165 << 165
+        << QStringList{"frame 0", "dragging 1", "pause", "frame 0", "seek 155 of 310", "play", "dragging 0"}
+        << QList<int>{0, 1145, 1145};
+    QTest::newRow("at the left end") << 5 << 5 << 5
+                                     << QStringList{"frame 0", "dragging 1", "pause", "seek 1 of 310", "play", "dragging 0"}
+                                     << QList<int>{0, 0, 0};
+    QTest::newRow("the thumb dragged past the right end")
+        << 8 << 400 << 400
+        << QStringList{"frame 0", "dragging 1", "pause", "frame 0", "seek 309 of 310", "play", "dragging 0"}
+        << QList<int>{0, 2298, 2298};
+    QTest::newRow("pressed on the channel, released on a mark")
+        << 150 << 60 << 60
+        << QStringList{"frame 0", "dragging 1", "pause", "frame 0", "seek 50 of 310", "play", "dragging 0"}
+        << QList<int>{0, 0, 0};
+  }
+  void clickAndDragAsWithoutTheStrip() {
+    QFETCH(int, press);
+    QFETCH(int, move);
+    QFETCH(int, release);
+    QFETCH(QStringList, calls);
+    QFETCH(QList<int>, values);
+    QWidget window;
+    window.resize(350, 100);
+    RecordingHost plainHost, stripHost;
+    TTrackBar1 plainSlider(plainHost, &window), stripSlider(stripHost, &window);
+    plainSlider.setGeometry(10, 5, 330, 40);
+    stripSlider.setGeometry(10, 55, 330, 40);
+    const std::vector<float> loud(1201, 0.125f);
+    stripSlider.beginLevels(1201, 1152.0 / 2205);
+    stripSlider.addLevels(0, loud);
+    stripSlider.setMarks({0, 600, 1500}, 1);
+    for (TTrackBar1 *s : {&plainSlider, &stripSlider}) {
+      s->setMax(2298);
+      s->setFrequency(229);
+    }
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QList<int> seen[2];
+    for (int i = 0; i < 2; ++i) {
+      TTrackBar1 *s = i == 0 ? &plainSlider : &stripSlider;
+      QTest::mousePress(s, Qt::LeftButton, {}, QPoint(press, 20));
+      seen[i] << s->value();
+      QTest::mouseMove(s, QPoint(move, 20));
+      seen[i] << s->value();
+      QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(release, 20));
+      seen[i] << s->value();
+    }
+    QCOMPARE(plainHost.calls, calls);
+    QCOMPARE(seen[0], values);
+    QCOMPARE(stripHost.calls, plainHost.calls);
+    QCOMPARE(seen[1], seen[0]);
+    QCOMPARE(stripSlider.ReleaseX, plainSlider.ReleaseX);
+    // The slider's own pixels, drawn over the strip as without it: those
+    // that stay the same on another ground (an edge blended with what lies
+    // beneath does not).
+    const QImage a = plainSlider.grab().toImage(), b = stripSlider.grab().toImage();
+    QPalette black = plainSlider.palette();
+    black.setColor(QPalette::Window, Qt::black);
+    plainSlider.setPalette(black);
+    const QImage onBlack = plainSlider.grab().toImage();
+    int own = 0, changed = 0;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) == onBlack.pixel(x, y)) {
+          ++own;
+          changed += b.pixel(x, y) != a.pixel(x, y);
+        }
+    QVERIFY2(own > 500, qPrintable(QString::number(own)));
+    QCOMPARE(changed, 0);
+  }
 };
 
 QTEST_MAIN(TestStrip)
