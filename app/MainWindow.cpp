@@ -205,6 +205,7 @@ void TForm1::FormCreate(QObject *) {
   Slider->setGeometry(24, 14, 330, 40);
   Slider->setToolTip(QStringLiteral("Drag and Seek..."));
   Slider->show();
+  connectLevelStrip();
 
   readSettings();
 
@@ -325,6 +326,7 @@ void TForm1::FormShow(QObject *) {
 }
 
 void TForm1::FormDestroy(QObject *) {
+  stopLevelStrip();
   delete Slider;
   Slider = nullptr;
   writeSettings();
@@ -572,6 +574,7 @@ void TForm1::enterMethod1() {
   Slider->setFrequency(model_.frames() / 10);
   model_.enter(1);
   setOutputTemplate(editSavePath, model_.outputTemplate(1));
+  startLevelStrip();
 }
 
 // The frames of the file that method 1 opened on a guess, once read: the
@@ -626,6 +629,7 @@ void TForm1::butBackClick(QObject *) {
   if (active == TabSheet3) {
     if (!mayDiscardBreakpoints()) return;
     factsReader_.reset();  // stops the walk
+    stopLevelStrip();
     XPlayer->Stop();
     playing_ = false;
     XPlayer->InputClose();

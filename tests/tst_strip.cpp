@@ -1,7 +1,7 @@
 // The strip behind the preview's slider: the level of the whole file,
-// measured 50 ms at a time on two threads (found::measureLevels), and drawn
-// from its state alone (strip::render), the slider answering the mouse as it
-// does without it.
+// measured 50 ms at a time on two threads (found::measureLevels), drawn from
+// its state alone (strip::render), and in the breakpoint page, where the
+// slider must answer the mouse as it does without it.
 #include <cmath>
 #include <limits>
 #include <map>
@@ -9,8 +9,15 @@
 #include <mpg123.h>
 
 #include <QCoreApplication>
+#include <QListWidget>
+#include <QScreen>
+#include <QStyleOptionSlider>
+#include <QStackedWidget>
 #include <QtTest>
 
+#include "AppFixture.h"
+#include "MainWindow.h"
+#include "OffsetDialog.h"
 #include "PositionSlider.h"
 #include "Silences.h"
 #include "TestSupport.h"
@@ -109,11 +116,95 @@ class TestStrip : public QObject {
   Q_OBJECT
 
   QTemporaryDir settingsDir_;
+  FakePlatform *fake_ = nullptr;
+
+  void enterPage(const QString &file) {
+    Form1->Edit1->setText(media(file));
+    click(Form1->RadioButton1);
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet3);
+  }
+  // Until every window is measured and the measuring is over.
+  void waitForTheStrip() {
+    QTRY_VERIFY_WITH_TIMEOUT(Form1->Slider->showsLevels() && Form1->Slider->levelWindows() > 0 &&
+                                 Form1->Slider->levelsMeasured() == Form1->Slider->levelWindows() &&
+                                 !Form1->findChild<found::LevelReader *>(),
+                             20000);
+  }
+  // The slider as the screen shows it (the window's own pixels where the
+  // platform has them).
+  QImage shown(QWidget *w) {
+    QCoreApplication::processEvents();
+    w->repaint();
+    const QPoint at = w->mapTo(w->window(), QPoint(0, 0));
+    QImage img = w->screen()->grabWindow(w->window()->winId(), at.x(), at.y(), w->width(), w->height()).toImage();
+    if (img.isNull() || img.size() != w->size() * w->devicePixelRatioF()) img = w->grab().toImage();
+    return img.convertToFormat(QImage::Format_RGB32);
+  }
+  // The slider with the strip against the slider without it and the strip
+  // as strip::render draws it. Where the plain slider leaves the ground
+  // showing (its top left corner's colour; the thumb aside, whose inside may
+  // be of that colour too), the strip's pixels: those that differ, and those
+  // the strip colours. Inside the slider's own shapes (not next to the
+  // ground, where an edge is blended with what lies beneath), its pixels
+  // over the strip: those that changed.
+  struct Comparison {
+    int mismatched = 0, strip = 0, own = 0, ownChanged = 0;
+  };
+  static Comparison compare(const QImage &withStrip, const QImage &without, const QImage &drawn) {
+    Comparison c;
+    const QRgb ground = without.pixel(0, 0);
+    const QRect thumb = thumbOf(Form1->Slider);
+    const QRect inside = without.rect().adjusted(1, 1, -1, -1);
+    for (int y = 0; y < drawn.height(); ++y)
+      for (int x = 0; x < drawn.width(); ++x) {
+        bool shape = inside.contains(x, y);
+        for (int dy = -1; dy <= 1 && shape; ++dy)
+          for (int dx = -1; dx <= 1 && shape; ++dx) shape = without.pixel(x + dx, y + dy) != ground;
+        if (shape) {
+          ++c.own;
+          c.ownChanged += withStrip.pixel(x, y) != without.pixel(x, y);
+        }
+        if (without.pixel(x, y) != ground || thumb.contains(x, y)) continue;
+        const QRgb want = qAlpha(drawn.pixel(x, y)) ? drawn.pixel(x, y) | 0xff000000u : ground;
+        c.strip += want != ground;
+        c.mismatched += withStrip.pixel(x, y) != want;
+      }
+    return c;
+  }
+  static QRect thumbOf(const QSlider *s) {
+    QStyleOptionSlider option;
+    option.initFrom(s);
+    option.subControls = QStyle::SC_All;
+    option.orientation = s->orientation();
+    option.minimum = s->minimum();
+    option.maximum = s->maximum();
+    option.sliderPosition = s->sliderPosition();
+    option.sliderValue = s->value();
+    option.tickPosition = s->tickPosition();
+    option.tickInterval = s->tickInterval();
+    return s->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, s);
+  }
+  // The slider's own pixels without the strip, and with it again.
+  QImage plain() {
+    TTrackBar1 *s = Form1->Slider;
+    const std::vector<float> levels = s->levels();
+    const double windowsPerFrame = s->stripLook().windowsPerFrame;
+    s->clearLevels();
+    const QImage img = shown(s);
+    s->beginLevels(static_cast<std::int64_t>(levels.size()), windowsPerFrame);
+    s->addLevels(0, levels);
+    return img;
+  }
 
  private slots:
   void initTestCase() {
     isolateSettings(settingsDir_);
     QCoreApplication::setApplicationName(QStringLiteral("Tranchette"));
+  }
+  void cleanup() {
+    stopProgram();
+    setPlatform(nullptr);
   }
 
   // The strip as a function of its state. A column of 20 pixels: bars
@@ -377,6 +468,84 @@ class TestStrip : public QObject {
     QCOMPARE(why, QStringLiteral("it is not an MPEG audio file"));
   }
 
+  // The strip in the page: drawn behind the slider's own pixels, exactly as
+  // strip::render draws it, wherever the slider leaves the ground showing;
+  // the breakpoints marked, the list's current one stronger.
+  void theStripInTheWindow() {
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    enterPage(QStringLiteral("loud-quiet-loud.mp3"));
+    waitForTheStrip();
+    Form1->model().insertBreakpoint(600);
+    Form1->model().insertBreakpoint(1500);
+    Form1->ListBox->setCurrentRow(2);
+    QCOMPARE(Form1->Slider->marks(), (std::vector<int>{0, 600, 1500}));
+    QCOMPARE(Form1->Slider->selectedMark(), 2);
+    holdStill();
+    const QImage withStrip = shown(Form1->Slider);
+    const QImage without = plain();
+    const strip::Look look = Form1->Slider->stripLook();
+    QCOMPARE(look.maximum, 2298);
+    const QImage drawn = strip::render(look);
+    QCOMPARE(withStrip.size(), drawn.size());
+    const QRgb ground = without.pixel(0, 0);
+    const Comparison c = compare(withStrip, without, drawn);
+    QCOMPARE(c.mismatched, 0);
+    QVERIFY2(c.strip > 330 * 10, qPrintable(QString::number(c.strip)));
+    QVERIFY2(c.own > 300, qPrintable(QString::number(c.own)));
+    QCOMPARE(c.ownChanged, 0);
+    // The loud columns reach 3 pixels from the top and 36, the quiet ones 25
+    // (below the channel), the marks the top row.
+    const int loudColumn = static_cast<int>(look.from + 300 / 2298.0 * (look.to - look.from));
+    const int quietColumn = static_cast<int>(look.from + 1300 / 2298.0 * (look.to - look.from));
+    QCOMPARE(QColor(withStrip.pixel(loudColumn, 3)), strip::kMean);
+    QCOMPARE(QColor(withStrip.pixel(loudColumn, 2)).rgb(), ground);
+    QCOMPARE(QColor(withStrip.pixel(loudColumn, 36)), strip::kMean);
+    QCOMPARE(QColor(withStrip.pixel(loudColumn, 37)).rgb(), ground);
+    QCOMPARE(QColor(withStrip.pixel(quietColumn, 25)), strip::kMean);
+    QCOMPARE(QColor(withStrip.pixel(quietColumn, 26)).rgb(), ground);
+    const auto markColumn = [&](int value) { return static_cast<int>(look.from + value / 2298.0 * (look.to - look.from)); };
+    QCOMPARE(QColor(withStrip.pixel(markColumn(600), 0)), strip::kMark);
+    QCOMPARE(QColor(withStrip.pixel(markColumn(1500) - 1, 0)), strip::kSelected);
+    QCOMPARE(QColor(withStrip.pixel(markColumn(1500) + 1, 0)), strip::kSelected);
+  }
+
+  // The offset moves the range's end, and the strip with it: the file's
+  // frames over fewer columns, none past its end.
+  void theStripFollowsTheOffset() {
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    enterPage(QStringLiteral("loud-quiet-loud.mp3"));
+    waitForTheStrip();
+    holdStill();
+    // Row 3: the top of the loud bars. The thumb's centre runs from 7.5 to
+    // 322.5: frame 1,148 (30 s) and the end of the file, 2,298, are at
+    // columns 164.9 and 322.5 of 2,298 frames; at 158.4 and 309.4 of 2,398.
+    QCOMPARE(Form1->Slider->stripLook().from, 7.5);
+    QCOMPARE(Form1->Slider->stripLook().to, 322.5);
+    auto top = [this] {
+      const QImage img = shown(Form1->Slider);
+      QString row;
+      const QRgb ground = img.pixel(0, 0);
+      for (int x : {155, 160, 163, 300, 309, 311, 318})
+        row += QLatin1Char(img.pixel(x, 3) == ground ? '.' : letter(img.pixel(x, 3)));
+      return row;
+    };
+    QCOMPARE(top(), QStringLiteral("MMMMMMM"));
+    frmAdjust->show();
+    frmAdjust->TrackBar1->setValue(300);
+    click(frmAdjust->butOK);
+    QCOMPARE(Form1->FrameCorrection, 100);
+    QCOMPARE(Form1->Slider->maximum(), 2398);
+    holdStill();
+    QCOMPARE(top(), QStringLiteral("M..MM.."));
+    const QImage withStrip = shown(Form1->Slider);
+    const QImage without = plain();
+    const Comparison c = compare(withStrip, without, strip::render(Form1->Slider->stripLook()));
+    QCOMPARE(c.mismatched, 0);
+    QCOMPARE(c.ownChanged, 0);
+  }
+
   // The slider answers the mouse as it does without the strip: the same
   // calls to the window, the same values, the same channel, ticks and thumb.
   void clickAndDragAsWithoutTheStrip_data() {
@@ -459,6 +628,86 @@ class TestStrip : public QObject {
         }
     QVERIFY2(own > 500, qPrintable(QString::number(own)));
     QCOMPARE(changed, 0);
+  }
+
+  // In the page: a press pauses, the release seeks to the point under the
+  // pointer and plays on from there.
+  void aReleaseOnTheStripSeeksThereAndPlays() {
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    enterPage(QStringLiteral("loud-quiet-loud.mp3"));
+    waitForTheStrip();
+    QList<std::uint32_t> positions;
+    connect(Form1->XPlayer, &TXaudioPlayer::OnNotifyInputPosition, this,
+            [&positions](QObject *, std::uint32_t offset, std::uint32_t) { positions << offset; });
+    TTrackBar1 *slider = Form1->Slider;
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(60, 20));
+    QVERIFY(Form1->SliderDragging);
+    QTest::mouseMove(slider, QPoint(165, 20));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(165, 20));
+    QVERIFY(!Form1->SliderDragging);
+    QCOMPARE(slider->ReleaseX, 165);
+    // 155 of 310: frame 1,149 of 2,298, and playing on from there.
+    QTRY_VERIFY(!positions.isEmpty() && positions.last() >= 1149 && positions.last() < 1200);
+    const std::uint32_t at = positions.last();
+    QTRY_VERIFY(positions.last() > at);
+  }
+
+  // Back stops the measuring at once, and the slider is plain again;
+  // entering anew measures the new file alone.
+  void backStopsTheMeasuring() {
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    // Twenty minutes: long enough to be measuring still when Back comes.
+    QTemporaryDir dir;
+    const QString longer = dir.filePath(QStringLiteral("twenty.mp3"));
+    writeFile(longer, readAll(media(QStringLiteral("loud-quiet-loud.mp3"))).repeated(20));
+    Form1->Edit1->setText(longer);
+    click(Form1->RadioButton1);
+    click(Form1->butNext);
+    QTRY_VERIFY(Form1->findChild<found::LevelReader *>());
+    QTRY_VERIFY(Form1->Slider->levelsMeasured() > 0);
+    QVERIFY(Form1->Slider->levelsMeasured() < Form1->Slider->levelWindows());
+    click(Form1->butBack);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet1);
+    QVERIFY(!Form1->findChild<found::LevelReader *>());
+    QVERIFY(!Form1->Slider->showsLevels());
+    QTest::qWait(300);
+    QVERIFY(!Form1->Slider->showsLevels());
+    enterPage(QStringLiteral("silent-edges.mp3"));
+    waitForTheStrip();
+    QCOMPARE(Form1->Slider->levelWindows(), 241);
+  }
+
+  // Without the strip, or where the file cannot be decoded, the slider is
+  // plain.
+  void otherwiseThePlainSlider_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("strip");
+    QTest::newRow("the strip turned off") << "loud-quiet-loud.mp3" << false;
+    QTest::newRow("free format, which the frame walk does not read") << "free-format.mp3" << true;
+  }
+  void otherwiseThePlainSlider() {
+    QFETCH(QString, file);
+    QFETCH(bool, strip);
+    fake_ = startProgram();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    Form1->LevelStrip = strip;
+    enterPage(file);
+    QTest::qWait(600);
+    QTRY_VERIFY(!Form1->findChild<found::LevelReader *>());
+    QVERIFY(!Form1->Slider->showsLevels());
+    QCOMPARE(Form1->Slider->levelWindows(), 0);
+  }
+
+ private:
+  // The thumb at the start, and staying there while the pixels are compared.
+  void holdStill() {
+    Form1->XPlayer->Pause();
+    Form1->XPlayer->InputSeek(0, Form1->model().frames());
+    QTest::qWait(100);
+    Form1->TrackPosition = false;
+    Form1->Slider->setValue(0);
   }
 };
 
