@@ -181,8 +181,9 @@ class TestApp : public QObject {
   }
 
   // At any scale (the tests run at 1x, and at 2x on a real display): the
-  // window whole on the screen whatever place was stored, and the skin drawn
-  // for the screen's density, not blown up from 1x.
+  // window whole on the screen whatever place was stored, the skin drawn for
+  // the screen's density, not blown up from 1x, and the title strip's name
+  // whole in its middle.
   void sharpAndOnScreenAtAnyScale() {
     start({{"Top", 5000}, {"Left", -4000}, {"Offset", 200}, {"Method", 1}});
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
@@ -201,6 +202,29 @@ class TestApp : public QObject {
                    drawn.pixel(x, y) != drawn.pixel(x + 1, y + 1);
       QVERIFY2(mixed > drawn.width() / 2, qPrintable(skinned->objectName()));
     }
+    // The name's dark pixels: clear of every edge, as far from the left as
+    // from the right, and as wide as the 1x strip's name, twice over at 2x.
+    auto darkPixels = [](const QImage &img) {
+      QRect r;
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+          if (qGray(img.pixel(x, y)) < 128) r |= QRect(x, y, 1, 1);
+      return r;
+    };
+    const QImage title = Form1->Image1->grab().toImage();
+    const QRect name = darkPixels(title);
+    const QString where = QStringLiteral("the name at %1,%2 %3x%4 of %5x%6")
+                              .arg(name.x())
+                              .arg(name.y())
+                              .arg(name.width())
+                              .arg(name.height())
+                              .arg(title.width())
+                              .arg(title.height());
+    QVERIFY2(name.top() > 0 && name.bottom() < title.height() - 1, qPrintable(where));
+    QVERIFY2(std::abs(name.left() - (title.width() - 1 - name.right())) <= 2 * dpr, qPrintable(where));
+    const QRect at1x = darkPixels(QImage(QStringLiteral(":/skin/TITLE.bmp")));
+    QVERIFY2(at1x.width() > 50, qPrintable(QString::number(at1x.width())));
+    QVERIFY2(std::abs(name.width() - at1x.width() * dpr) <= 2 * dpr, qPrintable(where));
   }
 
   // Every text of every window shows whole, in whatever sans font the
