@@ -259,11 +259,16 @@ void TForm1::readSettings() {
   read("SilenceMin", [this](std::int32_t v) { lastSearch_.settings.minSeconds = std::clamp(v, 1, 6000) / 10.0; });
   read("SilencePieces", [this](std::int32_t v) { lastSearch_.pieces = std::clamp(v, 0, 99999); });
   read("SilenceReplace", [this](std::int32_t v) { lastSearch_.replace = v != 0; });
+  // Onto a screen before the window is shown: a window that both the window
+  // manager and the program move while it is mapped may be told it stands
+  // at 0,0 wherever it is, and that place would be stored at the end.
+  if (!centreOnShow_) keepOnScreen();
 }
 
 void TForm1::writeSettings() {
   try {
     openSettingsKey();
+    // In pixels of the layout, as move() takes them back at any scale.
     Registry->WriteInteger(QStringLiteral("Top"), y());
     Registry->WriteInteger(QStringLiteral("Left"), x());
     Registry->WriteInteger(QStringLiteral("Offset"), Offset);
