@@ -357,8 +357,8 @@ bool measureLevels(const QString &path, const std::function<void(const LevelScal
 LevelReader::LevelReader(const QString &path, QObject *parent) : QObject(parent) {
   thread_ = std::thread([this, path] {
     // The decoding threads inherit the policy.
-    const sched_param normal{};
-    pthread_setschedparam(pthread_self(), SCHED_BATCH, &normal);
+    const sched_param none{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
     QString why;
     const bool decoded = measureLevels(
         path,

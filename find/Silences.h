@@ -91,8 +91,9 @@ bool measureLevels(const QString &path, const std::function<void(const LevelScal
 
 // measureLevels on a thread of its own, started at once, for the window:
 // what it measures comes as signals on the thread that made the reader.
-// Its threads give way to others at each wake-up (a batch policy): the
-// player and the window come first, and take no more than their share.
+// Its threads run only on what the program's other threads leave (the
+// idle policy): the player and the window come first, whatever the strip
+// costs; against other programs the program's share is as before.
 class LevelReader : public QObject {
   Q_OBJECT
 
