@@ -205,6 +205,7 @@ void TForm1::FormCreate(QObject *) {
   Slider->setGeometry(24, 14, 330, 40);
   Slider->setToolTip(QStringLiteral("Drag and Seek..."));
   Slider->show();
+  connectLevelStrip();
 
   readSettings();
 
@@ -258,11 +259,16 @@ void TForm1::readSettings() {
   read("SilenceMin", [this](std::int32_t v) { lastSearch_.settings.minSeconds = std::clamp(v, 1, 6000) / 10.0; });
   read("SilencePieces", [this](std::int32_t v) { lastSearch_.pieces = std::clamp(v, 0, 99999); });
   read("SilenceReplace", [this](std::int32_t v) { lastSearch_.replace = v != 0; });
+  // Onto a screen before the window is shown: a window that both the window
+  // manager and the program move while it is mapped may be told it stands
+  // at 0,0 wherever it is, and that place would be stored at the end.
+  if (!centreOnShow_) keepOnScreen();
 }
 
 void TForm1::writeSettings() {
   try {
     openSettingsKey();
+    // In pixels of the layout, as move() takes them back at any scale.
     Registry->WriteInteger(QStringLiteral("Top"), y());
     Registry->WriteInteger(QStringLiteral("Left"), x());
     Registry->WriteInteger(QStringLiteral("Offset"), Offset);
@@ -325,6 +331,7 @@ void TForm1::FormShow(QObject *) {
 }
 
 void TForm1::FormDestroy(QObject *) {
+  stopLevelStrip();
   delete Slider;
   Slider = nullptr;
   writeSettings();
@@ -572,6 +579,7 @@ void TForm1::enterMethod1() {
   Slider->setFrequency(model_.frames() / 10);
   model_.enter(1);
   setOutputTemplate(editSavePath, model_.outputTemplate(1));
+  startLevelStrip();
 }
 
 // The frames of the file that method 1 opened on a guess, once read: the
@@ -626,6 +634,7 @@ void TForm1::butBackClick(QObject *) {
   if (active == TabSheet3) {
     if (!mayDiscardBreakpoints()) return;
     factsReader_.reset();  // stops the walk
+    stopLevelStrip();
     XPlayer->Stop();
     playing_ = false;
     XPlayer->InputClose();

@@ -23,6 +23,7 @@
 #include "Platform.h"
 #include "PositionSlider.h"
 #include "PreviewPlayer.h"
+#include "Silences.h"
 #include "Settings.h"
 #include "SplitEngine.h"
 #include "WizardModel.h"
@@ -59,6 +60,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   bool TrackPosition = true;
   bool FastForwarding = false;
   bool FastReversing = false;
+  // Whether method 1 measures the file's sound for the strip behind the
+  // slider (the plain slider where not).
+  bool LevelStrip = true;
   TSplitThread_1 *SplitThread1 = nullptr;
   TSplitThread_2 *SplitThread2 = nullptr;
   TSplitThread_3 *SplitThread3 = nullptr;
@@ -241,6 +245,15 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   QLabel *labNext_ = nullptr;  // "Click Next to create...", where labDone_ stands meanwhile
   void forwardToModel();
 
+  // The strip behind the slider (LevelStrip.cpp): the sound of the whole
+  // file, measured in the background from the first sound of method 1 on,
+  // and the breakpoints.
+  void connectLevelStrip();
+  void startLevelStrip();
+  void readLevels();
+  void stopLevelStrip();
+  void showMarks();
+
   WizardModel model_;
   std::optional<QPoint> dragFrom_;  // pointer less window origin, while dragging by hand
   bool centreOnShow_ = false;
@@ -251,6 +264,8 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   // the frames meanwhile.
   std::shared_ptr<const audio::StreamFacts> guessed_;
   std::unique_ptr<audio::FactsReader> factsReader_;
+  std::unique_ptr<found::LevelReader> levelReader_;
+  QTimer *levelsDue_ = nullptr;  // the latest the measuring starts without a first sound
 };
 
 // What the breakpoint list keeps beside each frame number it shows.

@@ -9,6 +9,9 @@
 #include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <mpg123.h>
 #include <thread>
 #include <unistd.h>
@@ -181,9 +184,11 @@ class QuietRuns {
 };
 
 // Decodes one part of the file: from the frame that begins at byte `offset`,
-// which is frame `firstFrame`, feeding `runs` until it has what it needs.
-// Counts the frames decoded in `done`. False where libmpg123 cannot start.
-bool decodePart(const QString &path, std::int64_t offset, std::int64_t end, std::int64_t firstFrame, QuietRuns &runs,
+// which is frame `firstFrame`, feeding `runs` (QuietRuns, LevelWindows)
+// until it has what it needs. Counts the frames decoded in `done`. False
+// where libmpg123 cannot start.
+template <class Runs>
+bool decodePart(const QString &path, std::int64_t offset, std::int64_t end, std::int64_t firstFrame, Runs &runs,
                 std::atomic<std::int64_t> &done, const std::atomic<bool> *stop) {
   Handle h;
   if (!h.mh || mpg123_open_feed(h.mh) != MPG123_OK) return false;
@@ -230,7 +235,150 @@ bool decodePart(const QString &path, std::int64_t offset, std::int64_t end, std:
   return true;
 }
 
+// The windows [first, last) of a level scale, fed with the decoded samples
+// in order: each window's mean square, handed on kPartWindows at a time.
+class LevelWindows {
+ public:
+  static constexpr std::size_t kPartWindows = 1024;  // 51 s at 50 ms
+  using Deliver = std::function<void(std::int64_t, std::vector<float>)>;
+
+  LevelWindows(std::int64_t window, std::int64_t samples, std::int64_t first, std::int64_t last, Deliver deliver)
+      : window_(window),
+        samples_(samples),
+        end_(std::min(last * window, samples)),
+        next_(first * window),
+        partFirst_(first),
+        deliver_(std::move(deliver)) {}
+
+  // Decoded samples from sample `at` on, `count` of them, interleaved.
+  void feed(std::int64_t at, const short *pcm, std::int64_t count, int channels) {
+    std::int64_t i = std::max(at, next_);
+    const std::int64_t last = std::min(at + count, end_);
+    while (i < last) {
+      const std::int64_t windowEnd = std::min((i / window_ + 1) * window_, samples_);
+      const std::int64_t upTo = std::min(last, windowEnd);
+      std::int64_t sum = 0;  // at most 2,400 samples of 2 channels: far within 64 bits
+      for (const short *x = pcm + (i - at) * channels, *e = pcm + (upTo - at) * channels; x < e; ++x)
+        sum += std::int64_t{*x} * *x;
+      energy_ += static_cast<double>(sum) / channels;
+      fed_ += upTo - i;
+      i = upTo;
+      if (i == windowEnd) closeWindow();
+    }
+    next_ = std::max(next_, i);
+  }
+  bool done() const { return next_ >= end_; }
+  // Where the decoding ended: a window begun counts what it was fed, and
+  // the last part goes out.
+  void finish() {
+    if (fed_ > 0) closeWindow();
+    if (!part_.empty()) deliver_(partFirst_, std::move(part_));
+    part_.clear();
+  }
+
+ private:
+  void closeWindow() {
+    part_.push_back(static_cast<float>(energy_ / static_cast<double>(fed_) / (32768.0 * 32768.0)));
+    energy_ = 0;
+    fed_ = 0;
+    if (part_.size() < kPartWindows) return;
+    const auto count = static_cast<std::int64_t>(part_.size());
+    deliver_(partFirst_, std::move(part_));
+    part_ = {};
+    partFirst_ += count;
+  }
+
+  std::int64_t window_, samples_, end_, next_;
+  double energy_ = 0;  // of the window being fed, each sample's channels averaged
+  std::int64_t fed_ = 0;
+  std::int64_t partFirst_;
+  std::vector<float> part_;
+  Deliver deliver_;
+};
+
 }  // namespace
+
+bool measureLevels(const QString &path, const std::function<void(const LevelScale &)> &begun,
+                   const LevelsPart &part, const std::atomic<bool> *stop, QString *error) {
+  // The frame walk, as findSilences makes it; a stop ends it between two
+  // frames, through the error that timelineOf turns into a plain return.
+  std::vector<std::int64_t> starts;  // starts[j]: frame (j + 1) * kStep - kWarmUp
+  const auto walked = timelineOf(path, error, [&](std::int64_t index, std::int64_t offset) {
+    if ((index + kWarmUp) % kStep == 0) {
+      starts.push_back(offset);
+      if (stop && stop->load(std::memory_order_relaxed)) throw mpeg::ReadError("stopped");
+    }
+  });
+  if (stop && stop->load()) {
+    if (error) error->clear();
+    return false;
+  }
+  if (!walked) return false;
+  const Timeline &t = *walked;
+  const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
+  const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
+  const LevelScale scale{t, window, (total + window - 1) / window};
+  if (begun) begun(scale);
+
+  // The halves of findSilences. Each window is measured by one half, whole:
+  // the second half's first one begins at or after its first frame heard.
+  const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
+  const std::int64_t middle = j > 0 ? j * kStep : t.frames;
+  const std::int64_t seam = std::min((middle * spf + window - 1) / window, scale.windows);
+  std::mutex delivering;
+  const LevelWindows::Deliver deliver = [&](std::int64_t first, std::vector<float> power) {
+    const std::lock_guard lock(delivering);
+    if (part) part(first, std::move(power));
+  };
+  LevelWindows first(window, total, 0, seam, deliver), second(window, total, seam, scale.windows, deliver);
+  std::atomic<std::int64_t> done1{0}, done2{0};
+  bool started2 = true;
+  std::thread b;
+  if (seam < scale.windows)
+    b = std::thread([&] {
+      started2 =
+          decodePart(path, starts[static_cast<std::size_t>(j - 1)], t.audioEnd, middle - kWarmUp, second, done2, stop);
+      second.finish();
+    });
+  const bool started1 = decodePart(path, 0, t.audioEnd, 0, first, done1, stop);
+  first.finish();
+  if (b.joinable()) b.join();
+  if (stop && stop->load()) {
+    if (error) error->clear();
+    return false;
+  }
+  if (!started1 || !started2) {
+    if (error) *error = QStringLiteral("libmpg123 cannot decode it");
+    return false;
+  }
+  return true;
+}
+
+LevelReader::LevelReader(const QString &path, QObject *parent) : QObject(parent) {
+  thread_ = std::thread([this, path] {
+    // The decoding threads inherit the policy.
+    const sched_param none{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+    QString why;
+    const bool decoded = measureLevels(
+        path,
+        [this](const LevelScale &scale) {
+          QMetaObject::invokeMethod(this, [this, scale] { emit begun(scale); }, Qt::QueuedConnection);
+        },
+        [this](std::int64_t first, std::vector<float> power) {
+          QMetaObject::invokeMethod(
+              this, [this, first, power = std::move(power)] { emit measured(first, power); }, Qt::QueuedConnection);
+        },
+        &stop_, &why);
+    if (stop_) return;
+    QMetaObject::invokeMethod(this, [this, decoded] { emit finished(decoded); }, Qt::QueuedConnection);
+  });
+}
+
+LevelReader::~LevelReader() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
 
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,

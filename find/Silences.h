@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
+#include <QObject>
 #include <QString>
 
 #include "Markers.h"
@@ -62,5 +64,56 @@ std::optional<int> levelToFind(const SilencesFound &found);
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,
                                           const std::atomic<bool> *stop, QString *error);
+
+// The level of the sound, 50 ms at a time, for the strip behind the
+// preview's slider. The windows lie side by side over the frames' decoded
+// samples from the first one on (frame f begins at sample f *
+// samplesPerFrame), the last one perhaps shorter.
+struct LevelScale {
+  Timeline timeline;
+  std::int64_t window = 0;   // samples a window: 50 ms at the stream's rate
+  std::int64_t windows = 0;  // how many
+};
+// Windows [first, first + power.size()) of the scale: each one's mean square
+// (of every channel's samples) against full scale: 1 is a square wave at full
+// scale, 0.5 a sine.
+using LevelsPart = std::function<void(std::int64_t first, std::vector<float> power)>;
+
+// Decodes the whole file as findSilences does, its two halves on two
+// threads, and measures every window once. `begun` hears of the scale once
+// the frames are walked; `part` hears of the windows measured, a part at a
+// time as each half goes on (from either thread, never at once). True once
+// the decoding is done; false with `error` set where the file cannot be
+// decoded, false with it empty where `stop` ended the measuring (the walk
+// too).
+bool measureLevels(const QString &path, const std::function<void(const LevelScale &)> &begun,
+                   const LevelsPart &part, const std::atomic<bool> *stop, QString *error);
+
+// measureLevels on a thread of its own, started at once, for the window:
+// what it measures comes as signals on the thread that made the reader.
+// Its threads run only on what the program's other threads leave (the
+// idle policy): the player and the window come first, whatever the strip
+// costs; against other programs the program's share is as before.
+class LevelReader : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit LevelReader(const QString &path, QObject *parent = nullptr);
+  // Stops the measuring, the walk included, and waits for the thread; what
+  // it had measured and not yet delivered is dropped.
+  ~LevelReader() override;
+  LevelReader(const LevelReader &) = delete;
+  LevelReader &operator=(const LevelReader &) = delete;
+
+ signals:
+  void begun(const found::LevelScale &scale);
+  void measured(qint64 first, const std::vector<float> &power);
+  // Once, at the end: whether the file could be decoded.
+  void finished(bool decoded);
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 }  // namespace found

@@ -14,6 +14,8 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
@@ -62,6 +64,14 @@ class TestApp : public QObject {
     Form1->Edit1->setText(source);
     click(method);
     click(Form1->butNext);
+  }
+
+  // What a program prints, where it ends with status 0.
+  static std::optional<QString> run(const QString &program, const QStringList &arguments) {
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return std::nullopt;
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
   }
 
   // A copy of a test MP3 in the work folder, which is also the current folder.
@@ -180,11 +190,34 @@ class TestApp : public QObject {
     QCOMPARE(Form1->butNext->toolTip(), QStringLiteral("Click to continue"));
   }
 
-  // At any scale (the tests run at 1x, and at 2x on a real display): the
-  // window whole on the screen whatever place was stored, and the skin drawn
-  // for the screen's density, not blown up from 1x.
+  // At any scale (the tests run at 1x, and at 2x on a real display, under a
+  // window manager that places the window too): the window whole on the
+  // screen whatever place was stored, the skin drawn for the screen's
+  // density, not blown up from 1x, the title strip's name whole in its
+  // middle, and the place stored at the end where the window stands, in
+  // pixels of the layout.
+  void sharpAndOnScreenAtAnyScale_data() {
+    QTest::addColumn<int>("top");
+    QTest::addColumn<int>("left");
+    QTest::newRow("far off every screen") << 5000 << -4000;
+    // 640 pixels of the layout wide at 2x: a place from a session at 1x.
+    QTest::newRow("past the right edge at 2x") << 120 << 110;
+  }
   void sharpAndOnScreenAtAnyScale() {
-    start({{"Top", 5000}, {"Left", -4000}, {"Offset", 200}, {"Method", 1}});
+    QFETCH(int, top);
+    QFETCH(int, left);
+    const bool display = QGuiApplication::platformName() == QStringLiteral("xcb");
+    QProcess wm;
+    if (display) {
+      wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+      QVERIFY(wm.waitForStarted());
+      QTRY_VERIFY(run(QStringLiteral("wmctrl"), {QStringLiteral("-m")}).has_value());
+    }
+    const auto endWm = qScopeGuard([&] {
+      wm.terminate();
+      wm.waitForFinished(5000);
+    });
+    start({{"Top", top}, {"Left", left}, {"Offset", 200}, {"Method", 1}});
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
     QTRY_VERIFY2(Form1->screen()->availableGeometry().contains(Form1->frameGeometry()),
                  qPrintable(QStringLiteral("%1,%2").arg(Form1->x()).arg(Form1->y())));
@@ -200,6 +233,51 @@ class TestApp : public QObject {
           mixed += drawn.pixel(x, y) != drawn.pixel(x + 1, y) || drawn.pixel(x, y) != drawn.pixel(x, y + 1) ||
                    drawn.pixel(x, y) != drawn.pixel(x + 1, y + 1);
       QVERIFY2(mixed > drawn.width() / 2, qPrintable(skinned->objectName()));
+    }
+    // The name's dark pixels: clear of every edge, as far from the left as
+    // from the right, and as wide as the 1x strip's name, twice over at 2x.
+    auto darkPixels = [](const QImage &img) {
+      QRect r;
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+          if (qGray(img.pixel(x, y)) < 128) r |= QRect(x, y, 1, 1);
+      return r;
+    };
+    const QImage title = Form1->Image1->grab().toImage();
+    const QRect name = darkPixels(title);
+    const QString where = QStringLiteral("the name at %1,%2 %3x%4 of %5x%6")
+                              .arg(name.x())
+                              .arg(name.y())
+                              .arg(name.width())
+                              .arg(name.height())
+                              .arg(title.width())
+                              .arg(title.height());
+    QVERIFY2(name.top() > 0 && name.bottom() < title.height() - 1, qPrintable(where));
+    QVERIFY2(std::abs(name.left() - (title.width() - 1 - name.right())) <= 2 * dpr, qPrintable(where));
+    const QRect at1x = darkPixels(QImage(QStringLiteral(":/skin/TITLE.bmp")));
+    QVERIFY2(at1x.width() > 50, qPrintable(QString::number(at1x.width())));
+    QVERIFY2(std::abs(name.width() - at1x.width() * dpr) <= 2 * dpr, qPrintable(where));
+    // Where the window stands, as the display has it (in its own pixels).
+    // Whether the window manager and the program cross each other depends
+    // on the moment: on a display, a few starts from the same place.
+    for (int round = 0; round < (display ? 4 : 1); ++round) {
+      if (round > 0) {
+        start({{"Top", top}, {"Left", left}, {"Offset", 200}, {"Method", 1}});
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+      }
+      QPoint shown = Form1->pos();
+      if (display) {
+        QTest::qWait(500);  // the window manager done placing it
+        const auto geometry = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                              QStringLiteral("--shell"), QString::number(Form1->winId())});
+        QVERIFY(geometry);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("X=(-?\\d+)\\s+Y=(-?\\d+)")).match(*geometry);
+        QVERIFY2(m.hasMatch(), qPrintable(*geometry));
+        shown = QPoint(qRound(m.captured(1).toInt() / dpr), qRound(m.captured(2).toInt() / dpr));
+      }
+      stop();
+      QCOMPARE(QPoint(stored(QStringLiteral("Left")).toInt(), stored(QStringLiteral("Top")).toInt()), shown);
     }
   }
 

@@ -92,11 +92,14 @@ QImage knob(const QColor &colour, char sign) {
 
 QImage titleStrip() {
   QImage img = canvas(538, 22);
+  // The painter counts in pixels of the layout; img.rect() is in the
+  // image's own pixels, twice as wide at 2x.
+  const QRect area(0, 0, 538, 22);
   QPainter p(&img);
   QLinearGradient g(0, 0, 0, 22);
   g.setColorAt(0, QColor(248, 250, 255));
   g.setColorAt(1, QColor(214, 224, 240));
-  p.fillRect(img.rect(), g);
+  p.fillRect(area, g);
   p.setPen(QColor(170, 182, 205));
   p.drawLine(0, 21, 537, 21);
   QFont f(QStringLiteral("DejaVu Sans"));
@@ -104,7 +107,7 @@ QImage titleStrip() {
   f.setBold(true);
   p.setFont(f);
   p.setPen(QColor(40, 50, 80));
-  p.drawText(img.rect(), Qt::AlignCenter, QStringLiteral("Tranchette"));
+  p.drawText(area, Qt::AlignCenter, QStringLiteral("Tranchette"));
   return img;
 }
 
