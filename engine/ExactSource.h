@@ -56,6 +56,10 @@ const std::string kMarkOwner = "tranchette";
 // A piece with a title of its own keeps the source's TIT2 and TPE1 in a PRIV
 // frame of this owner: each as its id, its size (4 bytes) and its body.
 const std::string kTitlesOwner = "tranchette/titles";
+// A piece keeps the source's chapters (CHAP) and tables of contents (CTOC),
+// whose times are the whole recording's, out of its tag, in a PRIV frame of
+// this owner, as mpeg::withoutFrames gives them, for the join to put back.
+const std::string kFramesOwner = "tranchette/frames";
 constexpr unsigned char kMarkMagic[4] = {'T', 'c', 'u', 't'};
 
 void putBig(std::vector<unsigned char> &out, std::uint64_t v, int bytes);

@@ -113,8 +113,10 @@ class ExactPieces {
     const PieceTitle *t = run_.titleOf(k);
     const bool titled = t && (!t->title.isEmpty() || !t->performer.isEmpty());
     if (src_.id3v2.empty() && !titled) return {};
-    mpeg::Bytes tag =
-        mpeg::withTrack(src_.id3v2, std::to_string(run_.numberOf(k)) + '/' + std::to_string(run_.numberTotal(count_)));
+    mpeg::Bytes chapters;
+    mpeg::Bytes tag = mpeg::withoutFrames(src_.id3v2, {"CHAP", "CTOC"}, chapters);
+    tag = mpeg::withTrack(tag, std::to_string(run_.numberOf(k)) + '/' + std::to_string(run_.numberTotal(count_)));
+    if (!chapters.empty()) tag = mpeg::withPrivate(tag, kFramesOwner, chapters);
     if (!titled) return tag;
     if (!src_.id3v2.empty()) {
       mpeg::Bytes kept;

@@ -299,6 +299,8 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
   if (head.mark.id3v2Size > 0) {
     const Mark &m = head.mark;
     mpeg::Bytes tag = mpeg::withPrivate(head.mpeg.id3v2, kMarkOwner, {});
+    const mpeg::Bytes chapters = mpeg::privateOf(tag, kFramesOwner);
+    tag = mpeg::withPrivate(tag, kFramesOwner, {});
     // The source's titles again, where the piece had its own.
     const mpeg::Bytes kept = mpeg::privateOf(tag, kTitlesOwner);
     for (std::size_t at = 0; at + 8 <= kept.size();) {
@@ -318,6 +320,7 @@ std::optional<Message> joinPieces(const QStringList &pieces, const QString &outp
       if (!m.length.empty()) mpeg::setLength(tag, m.length);
       id3v2 = mpeg::withTrack(tag, m.track, m.id3v2Size);
     }
+    id3v2 = mpeg::withFramesBack(id3v2, chapters);
   }
   if (!writeBytes(out.fd(), id3v2)) return writeFailed();
 

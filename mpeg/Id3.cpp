@@ -263,6 +263,50 @@ void appendWord(Bytes &out, std::uint32_t v) {
 
 }  // namespace
 
+Bytes withoutFrames(const Bytes &id3v2, const std::vector<std::string> &ids, Bytes &removed) {
+  removed.clear();
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (!framesOf(id3v2, frames, firstFrame, end)) return id3v2;
+  Bytes out(id3v2.begin(), id3v2.begin() + static_cast<std::ptrdiff_t>(firstFrame));
+  for (const TagFrame &f : frames) {
+    const auto from = id3v2.begin() + static_cast<std::ptrdiff_t>(f.at), to = from + static_cast<std::ptrdiff_t>(f.size);
+    if (std::find(ids.begin(), ids.end(), f.id) == ids.end()) {
+      out.insert(out.end(), from, to);
+    } else {
+      appendWord(removed, static_cast<std::uint32_t>(f.at));
+      appendWord(removed, static_cast<std::uint32_t>(f.size));
+      removed.insert(removed.end(), from, to);
+    }
+  }
+  if (removed.empty()) return id3v2;
+  out.resize(end, 0);  // the padding takes up the difference
+  out[5] &= static_cast<unsigned char>(~0x10);  // no footer
+  putSize(out.data() + 6, out.size() - 10, true);
+  return out;
+}
+
+Bytes withFramesBack(const Bytes &id3v2, const Bytes &removed) {
+  std::vector<TagFrame> frames;
+  std::size_t firstFrame = 0, end = 0;
+  if (removed.empty() || !framesOf(id3v2, frames, firstFrame, end)) return id3v2;
+  const std::size_t framesEnd = frames.empty() ? firstFrame : frames.back().at + frames.back().size;
+  Bytes out(id3v2.begin(), id3v2.begin() + static_cast<std::ptrdiff_t>(framesEnd));
+  for (std::size_t at = 0; at + 8 <= removed.size();) {
+    const std::size_t place = (std::size_t{removed[at]} << 24) | (removed[at + 1] << 16) | (removed[at + 2] << 8) | removed[at + 3];
+    const std::size_t size =
+        (std::size_t{removed[at + 4]} << 24) | (removed[at + 5] << 16) | (removed[at + 6] << 8) | removed[at + 7];
+    // Frames in the order they stood, each where the ones before it end.
+    if (size > removed.size() - at - 8 || place < firstFrame || place > out.size()) return id3v2;
+    const auto from = removed.begin() + static_cast<std::ptrdiff_t>(at + 8);
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(place), from, from + static_cast<std::ptrdiff_t>(size));
+    at += 8 + size;
+  }
+  if (out.size() < end) out.resize(end, 0);
+  putSize(out.data() + 6, out.size() - 10, true);
+  return out;
+}
+
 Bytes withChapters(const Bytes &id3v2, const std::vector<Chapter> &chapters, std::size_t *replaced) {
   if (replaced) *replaced = 0;
   if (chapters.size() > 255) return {};

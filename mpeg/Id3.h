@@ -64,6 +64,16 @@ struct Chapter {
 // counts the chapters that it had.
 Bytes withChapters(const Bytes &id3v2, const std::vector<Chapter> &chapters, std::size_t *replaced);
 
+// The tag without its frames of the ids `ids` (their place taken by its
+// padding), and in `removed` those frames whole, each after where it began
+// and its size (4 bytes each, big-endian); the tag unchanged, and nothing
+// removed, where it is of a form this cannot edit safely.
+Bytes withoutFrames(const Bytes &id3v2, const std::vector<std::string> &ids, Bytes &removed);
+// The tag with the frames that withoutFrames took out of it back in their
+// places, their room taken from its padding: the tag it was given, byte for
+// byte, where nothing else changed in between.
+Bytes withFramesBack(const Bytes &id3v2, const Bytes &removed);
+
 // The text of the tag's TRCK frame, where it is ASCII, in any encoding.
 std::string trackOf(const Bytes &id3v2);
 

@@ -1104,6 +1104,16 @@ class TestExact : public QObject {
                    version == 3 ? 50 : 0)
             << e << title;
       }
+      // Chapters of the whole recording stay out of the pieces.
+      const QByteArray times("\0\0\0\0\0\0\x03\xE8\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16);
+      QTest::addRow("chapters in version 2.%d", version)
+          << tag(version,
+                 frame("TRCK", textBody(0, "3")) + frame("CTOC", QByteArray("toc\0\x03\x02" "c1\0" "c2\0", 12)) +
+                     frame("CHAP", QByteArray("c1\0", 3) + times + frame("TIT2", textBody(0, "One"))) +
+                     frame("TLEN", textBody(0, "10000")) + frame("CHAP", QByteArray("c2\0", 3) + times) +
+                     frame("TIT2", textBody(0, "Song")),
+                 version == 3 ? 20 : 0)
+          << 0 << title;
       QTest::addRow("a TLEN of four digits in version 2.%d", version)
           << tag(version, frame("TLEN", textBody(3, "9999")) + frame("TRCK", textBody(3, "3")) + frame("TIT2", textBody(3, "Song")), 0)
           << 3 << title;
@@ -1138,6 +1148,7 @@ class TestExact : public QObject {
       QByteArray expected = title;
       expected[expected.size() - (title[0] == 1 ? 2 : 1)] = static_cast<char>('1' + k);
       QCOMPARE(body("TIT2"), expected);
+      QVERIFY(body("CHAP").isEmpty() && body("CTOC").isEmpty());
       // The frames keep their order.
       QVERIFY(bytes.indexOf("TRCK") < bytes.indexOf("TIT2") && bytes.indexOf("TLEN") < bytes.indexOf("TIT2"));
     }
