@@ -173,6 +173,41 @@ class TestHeard : public QObject {
              qPrintable(QStringLiteral("before 60: heard %1 to %2").arg(s.firstFrame).arg(s.lastFrame)));
   }
 
+  // Ctrl+Right, ] and Ctrl+Left play 2 s before to 2 s after the next or
+  // previous breakpoint from the frame shown (77 frames each way at 38.3
+  // frames a second), and stop there.
+  void nextAndPreviousAreHeardAroundTheirBreakpoints() {
+    enterPage();
+    Form1->InsertBreakpoint(QStringLiteral("600"));
+    Form1->InsertBreakpoint(QStringLiteral("1500"));
+    wait(300);
+    click(Form1->imgPu);
+    const struct {
+      QKeySequence key;
+      std::int64_t first, last;
+    } steps[] = {{QKeySequence(Qt::CTRL | Qt::Key_Right), 523, 676},
+                 {QKeySequence(Qt::Key_BracketRight), 1423, 1576},
+                 {QKeySequence(Qt::CTRL | Qt::Key_Left), 1423, 1576}};
+    for (const auto &step : steps) {
+      wait(200);
+      const std::int64_t asked = heard::nowNs();
+      QTest::keyClick(Form1, step.key[0].key(), step.key[0].keyboardModifiers());
+      wait(4600);
+      const heard::Stretch s = stretchAfter(asked, step.first, 20);
+      QVERIFY(s.recStart >= 0);
+      QVERIFY2(std::abs(s.firstFrame - step.first) <= 2 && std::abs(s.lastFrame - step.last) <= 4,
+               qPrintable(QStringLiteral("%1: heard %2 to %3").arg(step.key.toString()).arg(s.firstFrame).arg(s.lastFrame)));
+    }
+    // Shown at its breakpoint, or passing on from it, the previous is the one before.
+    const std::int64_t asked = heard::nowNs();
+    QTest::keyClick(Form1, Qt::Key_Left, Qt::ControlModifier);
+    QTest::keyClick(Form1, Qt::Key_Left, Qt::ControlModifier);
+    wait(4600);
+    const heard::Stretch s = stretchAfter(asked, 523, 20);
+    QVERIFY2(std::abs(s.firstFrame - 523) <= 2, qPrintable(QString::number(s.firstFrame)));
+    QCOMPARE(Form1->ListBox->currentRow(), 1);
+  }
+
   // A machine too busy to give the program a turn for half a second: the
   // sound server plays on from what it holds, and the listener hears no gap.
   void aStallOfTheWholeProgramIsNotHeard() {
