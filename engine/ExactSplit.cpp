@@ -56,9 +56,10 @@ class ExactPieces {
   std::int64_t count() const { return count_; }
 
   // The parts of piece k, `p`; false with errno set when the source cannot
-  // be read. `frameSum`: the CRC of its source frames, where known.
+  // be read. `frameSum`: the CRC of its source frames, where known;
+  // `markAt`, where given, is told where its mark lies in its head.
   bool partsOf(std::int64_t k, const exact::Piece &p, PieceParts &parts,
-               std::optional<std::uint16_t> frameSum = std::nullopt) const {
+               std::optional<std::uint16_t> frameSum = std::nullopt, std::size_t *markAt = nullptr) const {
     const exact::Layout &layout = src_.layout;
     const auto &offsets = layout.offsets;
     parts.head = tagOf(k);
@@ -82,7 +83,11 @@ class ExactPieces {
       mark.music = *frameSum;
       parts.head = mpeg::withPrivate(parts.head, kMarkOwner, room);
       mark.tags = tagsSum(parts.head, nullptr, 0, parts.tail);
-      parts.head = mpeg::withPrivate(parts.head, kMarkOwner, encodeMark(mark));
+      const std::vector<unsigned char> bytes = encodeMark(mark);
+      parts.head = mpeg::withPrivate(parts.head, kMarkOwner, bytes);
+      if (markAt)
+        *markAt = static_cast<std::size_t>(
+            std::search(parts.head.begin(), parts.head.end(), bytes.begin(), bytes.end()) - parts.head.begin());
       return true;
     }
     const std::size_t tagSize = parts.head.size();
@@ -95,6 +100,7 @@ class ExactPieces {
                         info, static_cast<std::size_t>(at), parts.tail);
     const std::vector<unsigned char> bytes = encodeMark(mark);
     std::copy(bytes.begin(), bytes.end(), parts.head.begin() + static_cast<std::ptrdiff_t>(tagSize) + at);
+    if (markAt) *markAt = tagSize + static_cast<std::size_t>(at);
     return true;
   }
 
@@ -379,6 +385,10 @@ struct AheadPiece {
   std::unique_ptr<PendingFile> file;
   std::size_t headSize = 0;
   std::uint16_t frameSum = 0;  // the CRC of its source frames
+  // Its mark, and where it lies in the head: all that changes once the
+  // walk has summed the source, where the count of pieces stays.
+  std::vector<unsigned char> mark;
+  std::size_t markAt = 0;
 };
 
 // The pieces of a guessed plan written from the bytes the walk reads, as it
@@ -515,13 +525,17 @@ class ExactAhead {
       Open piece = std::move(open_.front());
       open_.pop_front();
       PieceParts parts;
-      if (!maker_.partsOf(piece.k, piece.piece, parts, piece.crc.value()) || parts.head.size() != piece.headSize ||
+      std::size_t markAt = 0;
+      if (!maker_.partsOf(piece.k, piece.piece, parts, piece.crc.value(), &markAt) ||
+          parts.head.size() != piece.headSize || markAt + kMarkSize > parts.head.size() ||
           parts.offset != piece.bodyStart || parts.length != piece.bodyEnd - piece.bodyStart ||
           ::pwrite(piece.file->fd(), parts.head.data(), parts.head.size(), 0) !=
               static_cast<ssize_t>(parts.head.size()) ||
           !writeBytes(piece.file->fd(), parts.tail) || !piece.file->close())
         return giveUp();
-      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size(), piece.crc.value()});
+      const auto mark = parts.head.begin() + static_cast<std::ptrdiff_t>(markAt);
+      ahead_.emplace(piece.k, AheadPiece{piece.piece, std::move(piece.file), parts.head.size(), piece.crc.value(),
+                                         std::vector<unsigned char>(mark, mark + kMarkSize), markAt});
     }
   }
 
@@ -640,9 +654,14 @@ Outcome runExact(Run &run, const ExactPlanner &plan, const GuessPlanner &guessPl
     const ExactPieces maker(run, run.fd(), stretches[0].file, writtenCount(pieces), *id);
     for (auto &[k, early] : ahead) {
       if (k > maker.count() || pieces[static_cast<std::size_t>(k - 1)].piece != early.piece) continue;
+      // As many pieces as guessed: the source's identity goes into the
+      // mark, the rest of the head stays. Else the head is made anew.
+      std::optional<Mark> mark = maker.count() == guessMaker->count() ? decodeMark(early.mark) : std::nullopt;
       PieceParts parts;
-      if (!maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
-          !early.file->rewrite(parts.head, 0))
+      if (mark) mark->source = *id;
+      if (mark ? !early.file->rewrite(encodeMark(*mark), static_cast<off_t>(early.markAt))
+               : !maker.partsOf(k, early.piece, parts, early.frameSum) || parts.head.size() != early.headSize ||
+                     !early.file->rewrite(parts.head, 0))
         continue;
       kept.emplace(k, std::move(early.file));
     }

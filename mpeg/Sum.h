@@ -10,7 +10,7 @@ namespace mpeg {
 // source's audio in the record of an exact piece, and the piece's tags. It
 // goes over every frame as the walk reads it, so it must cost next to
 // nothing: a multilinear sum over stripes of 64 bytes, eight lanes that
-// AVX2 takes at once (the plain code gives the same sums).
+// AVX2 and AVX-512 take at once (the plain code gives the same sums).
 //
 // The lanes start as Sum.cpp's constructor sets them. Stripe n of a block
 // of 16, as eight little-endian words w[i], with the key words k[n + i]

@@ -253,8 +253,9 @@ class TestExact : public QObject {
 
   // The sum of a source's audio and of a piece's tags is as mpeg/Sum.h
   // defines it (the values from a Python reading of that text), fed in
-  // runs of any length, a few stripes at a time (the plain way) or many
-  // (AVX2): pieces keep it, and a piece cut on one machine joins on another.
+  // runs of any length, a few stripes at a time (the plain way), more
+  // (AVX2) or many (AVX-512): pieces keep it, and a piece cut on one
+  // machine joins on another.
   void sumIsAsDefined_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<quint64>("sum");
