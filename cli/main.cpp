@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <variant>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <QHash>
 
 #include "Convert.h"
 #include "FileName.h"
@@ -28,20 +30,20 @@ namespace {
 
 const char kUsage[] =
     "Usage:\n"
-    "  tranchette-cli info [--] FILE\n"
-    "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [--any-file] [-q] [--] FILE\n"
-    "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE\n"
-    "  tranchette-cli time SECONDS --at-pauses[=SECONDS] [--level DB] [--min SECONDS] [...] FILE\n"
-    "  tranchette-cli parts N [--exact] [--at-pauses[=SECONDS]] [-o TEMPLATE] [--join] [-q] [--] FILE\n"
+    "  tranchette-cli info [--] FILE...\n"
+    "  tranchette-cli size KB [-o TEMPLATE] [--join] [--exact] [--any-file] [-q] [--] FILE...\n"
+    "  tranchette-cli time SECONDS [-o TEMPLATE] [--join] [--exact] [-q] [--] FILE...\n"
+    "  tranchette-cli time SECONDS --at-pauses[=SECONDS] [--level DB] [--min SECONDS] [...] FILE...\n"
+    "  tranchette-cli parts N [--exact] [--at-pauses[=SECONDS]] [-o TEMPLATE] [--join] [-q] [--] FILE...\n"
     "  tranchette-cli frames F0,F1,...|--from-chapters|--from-labels LABELS.txt --snap[=SECONDS] [...] FILE\n"
     "  tranchette-cli cue --snap[=SECONDS] [...] SHEET.cue\n"
     "  tranchette-cli frames F0,F1,... [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q] [--] FILE\n"
-    "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q] [--] FILE\n"
+    "  tranchette-cli frames --from-chapters [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q] [--] FILE...\n"
     "  tranchette-cli frames --from-labels LABELS.txt [-o TEMPLATE] [--exact] [--save-marks MARKS] [-q]\n"
     "                 [--] FILE\n"
     "  tranchette-cli join -o NAME.mp3 [--] PIECE...\n"
     "  tranchette-cli silences [--level DB] [--min SECONDS] [--format frames|cue|labels] [-v] [-q]\n"
-    "                 [--] FILE\n"
+    "                 [--] FILE...\n"
     "  tranchette-cli cue [--exact] [-o TEMPLATE] [--save-marks MARKS] [-q] [--] SHEET.cue\n"
     "  tranchette-cli chapters F0,F1,...|--from-cue SHEET.cue|--from-labels LABELS.txt -o OUT.mp3\n"
     "                 [--] FILE\n"
@@ -49,6 +51,10 @@ const char kUsage[] =
     "Cuts an MP3 file into pieces without re-encoding: each piece is a byte\n"
     "range of the source copied unchanged, cut at the first byte of a frame\n"
     "(by size: at the byte).\n"
+    "\n"
+    "Where FILE... is written, several files may be given: each is done in\n"
+    "turn, with its own pieces; with several, info and silences head each\n"
+    "file's output with '==> FILE <==', and a template needs %name%.\n"
     "\n"
     "Commands:\n"
     "  info     print the stream facts: 'frames: N', 'time_ms: T', 'bytes: S'\n"
@@ -87,7 +93,8 @@ const char kUsage[] =
     "Options:\n"
     "  -o TEMPLATE  output names; \"%track%\" becomes the piece number 001, 002,\n"
     "               ... and \"%title%\" the piece's title where breakpoints came\n"
-    "               with titles (cue, --from-chapters); default:\n"
+    "               with titles (cue, --from-chapters), and \"%name%\" the\n"
+    "               source's name without folder and extension; default:\n"
     "               <name>-%track%.mp3 in the current folder\n"
     "  --join       also write Join_<name>.bat, \"copy /b\" for Windows' cmd,\n"
     "               and Join_<name>.sh, a \"cat\" script, that join the pieces\n"
@@ -120,7 +127,8 @@ const char kUsage[] =
     "cannot be read or split (pieces already printed are complete), 2 for a\n"
     "usage error, 128 plus the signal's number when stopped by SIGHUP, SIGINT,\n"
     "SIGQUIT or SIGTERM. Output that cannot be written (a full disk) is an\n"
-    "error as well: exit status 1.\n";
+    "error as well: exit status 1. Of several files, one that fails is told\n"
+    "and the others are done: exit status 1 where any failed.\n";
 
 volatile std::sig_atomic_t caughtSignal = 0;
 
@@ -260,9 +268,19 @@ split::Fact factOf(const QString &file, bool byTime, bool &known) {
   return {measure, guess ? pick(*guess) : 0};
 }
 
-int info(const QString &file) {
+// Several files' output on stdout: each block headed by its file's name,
+// with a blank line before every block but the first, as head(1) has it.
+void heading(const QString &file) {
+  static bool first = true;
+  if (!first) printLine(stdout, QString());
+  first = false;
+  printLine(stdout, QStringLiteral("==> %1 <==").arg(file));
+}
+
+int info(const QString &file, bool headed) {
   const auto facts = streamFacts(file);
   if (!facts) return 1;
+  if (headed) heading(file);
   struct stat st {};
   ::stat(encodeFileName(file).constData(), &st);
   std::printf("frames: %lld\ntime_ms: %lld\nbytes: %lld\n", static_cast<long long>(facts->frames),
@@ -387,6 +405,45 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
     }
   }
   return o;
+}
+
+// The FILEs of a command that takes several, one after the other; on a
+// terminal a line says which ("file 2 of 5: book.mp3"). One that fails is
+// told and the rest go on: 1 where any failed, else 0. A single FILE keeps
+// its own status, and a signal ends the run after the FILE it stopped.
+int eachFile(const Options &o, const QStringList &files, const std::function<int(const QString &)> &one) {
+  if (files.size() == 1) return one(files.first());
+  const bool shown = !o.quiet && isatty(STDERR_FILENO);
+  int status = 0;
+  for (qsizetype i = 0; i < files.size(); ++i) {
+    if (shown)
+      printLine(stderr, QStringLiteral("file %1 of %2: %3")
+                            .arg(QString::number(i + 1), QString::number(files.size()), files[i]));
+    const int done = one(files[i]);
+    if (caughtSignal) return 128 + caughtSignal;
+    if (done != 0) status = 1;
+  }
+  return status;
+}
+
+// Several FILEs split side by side must give their pieces names of their
+// own, or one's pieces would replace another's: a template needs %name%,
+// and no two FILEs may share the name it stands for. 0, or the status of a
+// usage error, before anything is read.
+int checkSeveral(const Options &o, const QStringList &files) {
+  if (files.size() < 2) return 0;
+  if (o.saveMarks) return usageError(QStringLiteral("--save-marks goes with one FILE"));
+  if (o.haveTemplate && !o.outputTemplate.contains(QStringLiteral("%name%")))
+    return usageError(QStringLiteral("-o TEMPLATE needs %name% for several FILEs, or their pieces would have the same "
+                                     "names"));
+  QHash<QString, QString> named;
+  for (const QString &file : files) {
+    const QString names = o.haveTemplate ? split::withSourceName(o.outputTemplate, file) : split::joinNameOf(file);
+    if (const auto taken = named.constFind(names); taken != named.cend())
+      return usageError(QStringLiteral("%1 and %2 would give their pieces the same names").arg(*taken, file));
+    named.insert(names, file);
+  }
+  return 0;
 }
 
 int join(const Options &o) {
@@ -557,11 +614,8 @@ std::optional<found::Timeline> timelineOrError(const QString &source) {
   return t;
 }
 
-int fromChapters(const Options &o) {
-  if (o.positional.size() != 1 || o.join || o.anyFile || o.fromLabels)
-    return usageError(QStringLiteral("frames --from-chapters takes one FILE, and no breakpoints"));
-  if (const int status = checkSaveMarks(o)) return status;
-  const QString source = o.positional[0];
+// The pieces between the chapters of `source`.
+int splitAtChapters(const Options &o, const QString &source) {
   const auto t = timelineOrError(source);
   if (!t) return 1;
   const auto read = found::chaptersOf(source, *t);
@@ -576,6 +630,20 @@ int fromChapters(const Options &o) {
     return 1;
   }
   return splitAtMarkers(o, source, chapters.markers, *t);
+}
+
+int fromChapters(const Options &o) {
+  // Breakpoints given as well come first, as frames takes them otherwise.
+  const auto breakpointsLike = [](const QString &text) {
+    const QStringList items = text.split(u',');
+    return std::all_of(items.begin(), items.end(), split::isFrameNumber);
+  };
+  if (o.positional.isEmpty() || (o.positional.size() > 1 && breakpointsLike(o.positional[0])) || o.join || o.anyFile ||
+      o.fromLabels)
+    return usageError(QStringLiteral("frames --from-chapters takes FILEs, and no breakpoints"));
+  if (const int status = checkSeveral(o, o.positional)) return status;
+  if (const int status = checkSaveMarks(o)) return status;
+  return eachFile(o, o.positional, [&](const QString &source) { return splitAtChapters(o, source); });
 }
 
 // The breakpoints of the labels in `labelsName` for a file of timeline `t`;
@@ -690,14 +758,12 @@ std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &so
   return found;
 }
 
-// time SECONDS --at-pauses[=WINDOW]: parts that end in a pause.
-int timeAtPauses(const Options &o, const QString &value, const QString &source) {
-  const auto seconds = numberIn(value, 0.001, 1e9);
-  if (!seconds) return usageError(QStringLiteral("the length must be a number of seconds above 0, not '%1'").arg(value));
+// time SECONDS --at-pauses[=WINDOW]: parts of `seconds` that end in a pause.
+int timeAtPauses(const Options &o, double seconds, const QString &source) {
   catchSignals();
   const auto found = pausesOf(o, source, 0.5);
   if (!found) return caughtSignal ? 128 + caughtSignal : 1;
-  const found::PausePlan plan = found::planAtPauses(*found, *seconds, *o.atPauses);
+  const found::PausePlan plan = found::planAtPauses(*found, seconds, *o.atPauses);
   const int status = splitAtPlan(o, source, plan.frames);
   if (status == 0 && !plan.missed.empty()) {
     QStringList where;
@@ -712,64 +778,46 @@ int timeAtPauses(const Options &o, const QString &value, const QString &source) 
 }
 
 // parts N FILE: N pieces of equal playing time (at pauses, with --at-pauses).
-int parts(const Options &o) {
-  if (o.positional.size() != 2 || o.anyFile || o.fromChapters)
-    return usageError(QStringLiteral("parts takes a count and a FILE"));
-  const QString value = o.positional[0], source = o.positional[1];
+// A count above the frames of the one FILE is a usage error; of one of
+// several, that FILE's failure.
+int partsOf(const Options &o, const QString &value, const QString &source, bool several) {
   bool ok = false;
   const qlonglong count = value.toLongLong(&ok);
-  const auto t = found::timelineOf(source, nullptr);
-  if (!t) {
-    QString why;
-    found::timelineOf(source, &why);
-    error(source, QStringLiteral("cannot read it: %1").arg(why));
+  const auto t = timelineOrError(source);
+  if (!t) return 1;
+  if (!ok || count < 1 || count > t->frames) {
+    const QString why = QStringLiteral("the count of parts must be a whole number from 1 to %1 (the frames of %2), not '%3'")
+                            .arg(t->frames)
+                            .arg(source, value);
+    if (!several) return usageError(why);
+    error(QString(), why);
     return 1;
   }
-  if (!ok || count < 1 || count > t->frames)
-    return usageError(QStringLiteral("the count of parts must be a whole number from 1 to %1 (the frames of %2), not '%3'")
-                          .arg(t->frames)
-                          .arg(source, value));
   if (o.atPauses) {
-    Options timed = o;
     const double total = t->secondsAt(t->frames);
-    return timeAtPauses(timed, QString::number(total / static_cast<double>(count), 'f', 6), source);
+    // As many decimals as the command line would give.
+    return timeAtPauses(o, QString::number(total / static_cast<double>(count), 'f', 6).toDouble(), source);
   }
   catchSignals();
   return splitAtPlan(o, source, found::equalParts(t->frames, count));
 }
 
-int splitFile(const Options &o) {
-  if (o.command == "parts") return parts(o);
-  if (o.command == "time" && o.atPauses && o.positional.size() == 2) return timeAtPauses(o, o.positional[0], o.positional[1]);
-  if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
-  if (o.snap && o.command == "frames" && !o.fromChapters && !o.fromLabels && o.positional.size() == 2) {
-    QStringList breakpoints;
-    if (const int status = checkValue(o.command, o.positional[0], breakpoints)) return status;
-    if (const int status = checkSaveMarks(o)) return status;
-    const auto t = timelineOrError(o.positional[1]);
-    if (!t) return 1;
-    std::vector<found::Marker> markers;
-    for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
-    return splitAtMarkers(o, o.positional[1], std::move(markers), *t);
-  }
-  if (o.snap && o.command != "frames") return usageError(QStringLiteral("--snap goes with frames and cue"));
-  if (o.command == "frames" && o.fromChapters) return fromChapters(o);
-  if (o.command == "frames" && o.fromLabels) return fromLabels(o);
-  if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
-  if (o.fromLabels) return usageError(QStringLiteral("--from-labels goes with frames and chapters"));
-  if (o.fromCue) return usageError(QStringLiteral("--from-cue goes with chapters"));
-  if (o.format) return usageError(QStringLiteral("--format goes with silences"));
-  if (o.saveMarks && o.command != "frames") return usageError(QStringLiteral("--save-marks goes with frames and cue"));
-  if (o.positional.size() != 2) return usageError(QStringLiteral("the command takes a value and a FILE"));
-  if (o.command == "frames" && o.join) return usageError(QStringLiteral("--join goes with size and time"));
-  if (o.command != "size" && o.anyFile) return usageError(QStringLiteral("--any-file goes with size"));
+int parts(const Options &o) {
+  if (o.positional.size() < 2 || o.anyFile || o.fromChapters)
+    return usageError(QStringLiteral("parts takes a count and FILEs"));
   const QString value = o.positional[0];
-  const QString source = o.positional[1];
+  const QStringList files = o.positional.mid(1);
+  bool ok = false;
+  if (files.size() > 1 && (value.toLongLong(&ok) < 1 || !ok))
+    return usageError(QStringLiteral("the count of parts must be a whole number above 0, not '%1'").arg(value));
+  if (const int status = checkSeveral(o, files)) return status;
+  return eachFile(o, files, [&](const QString &source) { return partsOf(o, value, source, files.size() > 1); });
+}
+
+// One FILE of size, time, or frames at breakpoints.
+int splitOne(const Options &o, const QString &value, const QStringList &breakpoints, const QString &source) {
   const QString outputTemplate =
       o.haveTemplate ? o.outputTemplate : split::joinNameOf(source) + QStringLiteral("-%track%.mp3");
-  QStringList breakpoints;
-  if (const int status = checkValue(o.command, value, breakpoints)) return status;
-  if (const int status = checkSaveMarks(o)) return status;
   if (refusedAsNoMpegAudio(o, source)) return 1;
 
   catchSignals();
@@ -807,25 +855,59 @@ int splitFile(const Options &o) {
   return outcome.skipped > 0 ? 1 : 0;
 }
 
+int splitFile(const Options &o) {
+  if (o.command == "parts") return parts(o);
+  if (o.command == "time" && o.atPauses && o.positional.size() >= 2) {
+    const auto seconds = numberIn(o.positional[0], 0.001, 1e9);
+    if (!seconds)
+      return usageError(QStringLiteral("the length must be a number of seconds above 0, not '%1'").arg(o.positional[0]));
+    const QStringList files = o.positional.mid(1);
+    if (const int status = checkSeveral(o, files)) return status;
+    return eachFile(o, files, [&](const QString &source) { return timeAtPauses(o, *seconds, source); });
+  }
+  if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
+  if (o.snap && o.command == "frames" && !o.fromChapters && !o.fromLabels && o.positional.size() == 2) {
+    QStringList breakpoints;
+    if (const int status = checkValue(o.command, o.positional[0], breakpoints)) return status;
+    if (const int status = checkSaveMarks(o)) return status;
+    const auto t = timelineOrError(o.positional[1]);
+    if (!t) return 1;
+    std::vector<found::Marker> markers;
+    for (const QString &b : breakpoints) markers.push_back({b.toLongLong(), {}, {}});
+    return splitAtMarkers(o, o.positional[1], std::move(markers), *t);
+  }
+  if (o.snap && o.command != "frames") return usageError(QStringLiteral("--snap goes with frames and cue"));
+  if (o.command == "frames" && o.fromChapters) return fromChapters(o);
+  if (o.command == "frames" && o.fromLabels) return fromLabels(o);
+  if (o.fromChapters) return usageError(QStringLiteral("--from-chapters goes with frames"));
+  if (o.fromLabels) return usageError(QStringLiteral("--from-labels goes with frames and chapters"));
+  if (o.fromCue) return usageError(QStringLiteral("--from-cue goes with chapters"));
+  if (o.format) return usageError(QStringLiteral("--format goes with silences"));
+  if (o.saveMarks && o.command != "frames") return usageError(QStringLiteral("--save-marks goes with frames and cue"));
+  // Breakpoints are for one FILE; a size or a time for any number.
+  if (o.positional.size() < 2 || (o.command == "frames" && o.positional.size() != 2))
+    return usageError(o.command == "frames" ? QStringLiteral("frames takes breakpoints and one FILE")
+                                            : QStringLiteral("the command takes a value and FILEs"));
+  if (o.command == "frames" && o.join) return usageError(QStringLiteral("--join goes with size and time"));
+  if (o.command != "size" && o.anyFile) return usageError(QStringLiteral("--any-file goes with size"));
+  const QString value = o.positional[0];
+  const QStringList files = o.positional.mid(1);
+  QStringList breakpoints;
+  if (const int status = checkValue(o.command, value, breakpoints)) return status;
+  if (const int status = checkSaveMarks(o)) return status;
+  if (const int status = checkSeveral(o, files)) return status;
+  return eachFile(o, files, [&](const QString &source) { return splitOne(o, value, breakpoints, source); });
+}
 
-int silences(const Options &o) {
-  if (o.positional.size() != 1 || o.haveTemplate || o.join || o.exact || o.fromChapters || o.fromLabels || o.fromCue ||
-      o.saveMarks)
-    return usageError(QStringLiteral("silences takes one FILE, and --level, --min, --format, -v and -q"));
-  std::optional<found::MarksKind> kind;
-  if (o.format && *o.format == u"cue") kind = found::MarksKind::cueSheet;
-  if (o.format && *o.format == u"labels") kind = found::MarksKind::labels;
-  if (o.format && !kind && *o.format != u"frames")
-    return usageError(QStringLiteral("--format must be frames, cue or labels, not '%1'").arg(*o.format));
-  if (kind && o.verbose) return usageError(QStringLiteral("-v goes with --format frames"));
-  const auto settings = silenceSettingsOf(o, {});
-  if (!settings) return 2;
-  const QString file = o.positional[0];
+// The silences of one FILE on stdout; headed by its name where there are
+// several.
+int silencesOf(const Options &o, std::optional<found::MarksKind> kind, const found::SilenceSettings &settings,
+               const QString &file, bool headed) {
   catchSignals();
   QString why;
   TerminalReporter bar(!o.quiet, "frames");
   const auto found = found::findSilences(
-      file, *settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
+      file, settings, [&](std::int64_t done, std::int64_t total) { bar.bytesCopied(done, total); }, &split::stopFlag(),
       &why);
   bar.complete();
   if (!found) {
@@ -833,19 +915,20 @@ int silences(const Options &o) {
     error(file, QStringLiteral("cannot be searched: %1").arg(why));
     return 1;
   }
+  if (found->silences.empty()) {
+    QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb);
+    if (const auto level = found::levelToFind(*found))
+      text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, settings)).arg(*level);
+    error(file, text);
+    return 1;
+  }
+  if (headed) heading(file);
   if (o.verbose)
     for (const found::Silence &s : found->silences)
       printLine(stdout, QStringLiteral("silence %1 to %2 s, %3 dB")
                             .arg(s.start, 0, 'f', 3)
                             .arg(s.end, 0, 'f', 3)
                             .arg(s.levelDb, 0, 'f', 1));
-  if (found->silences.empty()) {
-    QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings->minSeconds).arg(settings->levelDb);
-    if (const auto level = found::levelToFind(*found))
-      text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, *settings)).arg(*level);
-    error(file, text);
-    return 1;
-  }
   if (kind) {
     // As the file would hold it, tabs and all.
     const found::MarksText marks = found::marksOf(*kind, found->markers, found->timeline, QFileInfo(file).fileName());
@@ -858,6 +941,23 @@ int silences(const Options &o) {
   for (const found::Marker &m : found->markers) frames << QString::number(m.frame);
   printLine(stdout, frames.join(u','));
   return 0;
+}
+
+int silences(const Options &o) {
+  if (o.positional.isEmpty() || o.haveTemplate || o.join || o.exact || o.fromChapters || o.fromLabels || o.fromCue ||
+      o.saveMarks)
+    return usageError(QStringLiteral("silences takes FILEs, and --level, --min, --format, -v and -q"));
+  std::optional<found::MarksKind> kind;
+  if (o.format && *o.format == u"cue") kind = found::MarksKind::cueSheet;
+  if (o.format && *o.format == u"labels") kind = found::MarksKind::labels;
+  if (o.format && !kind && *o.format != u"frames")
+    return usageError(QStringLiteral("--format must be frames, cue or labels, not '%1'").arg(*o.format));
+  if (kind && o.verbose) return usageError(QStringLiteral("-v goes with --format frames"));
+  const auto settings = silenceSettingsOf(o, {});
+  if (!settings) return 2;
+  return eachFile(o, o.positional, [&](const QString &file) {
+    return silencesOf(o, kind, *settings, file, o.positional.size() > 1);
+  });
 }
 
 // A copy of the source with chapters at the breakpoints, not cut.
@@ -933,9 +1033,9 @@ int run(int argc, char *argv[]) {
   if (const int *status = std::get_if<int>(&read)) return *status;
   const Options &o = std::get<Options>(read);
   if (command == "info") {
-    if (o.positional.size() != 1 || o.join || o.haveTemplate || o.exact)
-      return usageError(QStringLiteral("info takes one FILE"));
-    return info(o.positional[0]);
+    if (o.positional.isEmpty() || o.join || o.haveTemplate || o.exact)
+      return usageError(QStringLiteral("info takes FILEs"));
+    return eachFile(o, o.positional, [&](const QString &file) { return info(file, o.positional.size() > 1); });
   }
   if (command == "join") return join(o);
   if (command == "silences") return silences(o);

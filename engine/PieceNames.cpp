@@ -74,6 +74,19 @@ QString withoutTitle(QString name) {
   return name;
 }
 
+// `text` fit for a file name, here or on the systems the pieces go to: what
+// a name cannot hold becomes "_", and so do leading dots (no hidden file).
+QString safeInName(const QString &text) {
+  QString safe = text.trimmed();
+  for (QChar &c : safe)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
+  for (QChar &c : safe) {
+    if (c != u'.') break;
+    c = u'_';
+  }
+  return safe;
+}
+
 // What the file name part of `name` takes in bytes on this system.
 qsizetype nameBytes(const QString &name) { return encodeFileName(fileNamePart(name)).size(); }
 
@@ -82,15 +95,7 @@ qsizetype nameBytes(const QString &name) { return encodeFileName(fileNamePart(na
 QString pieceName(const QString &outputTemplate, std::int64_t track, const QString &title) {
   static const QString placeholder = QStringLiteral("%track%");
   static const QString titlePlaceholder = QStringLiteral("%title%");
-  // What a file name cannot hold, here or on the systems the pieces go to;
-  // and no hidden file from a title that begins with a dot.
-  QString safe = title.trimmed();
-  for (QChar &c : safe)
-    if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
-  for (QChar &c : safe) {
-    if (c != u'.') break;
-    c = u'_';
-  }
+  QString safe = safeInName(title);
   const auto build = [&](const QString &titleText) {
     QString name = titleText.isEmpty() ? withoutTitle(outputTemplate)
                                        : QString(outputTemplate).replace(titlePlaceholder, titleText);
@@ -108,6 +113,10 @@ QString pieceName(const QString &outputTemplate, std::int64_t track, const QStri
     name = build(safe.trimmed());
   }
   return name;
+}
+
+QString withSourceName(const QString &outputTemplate, const QString &source) {
+  return QString(outputTemplate).replace(QStringLiteral("%name%"), safeInName(joinNameOf(source)));
 }
 
 }  // namespace split

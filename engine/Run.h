@@ -51,7 +51,7 @@ struct PieceParts {
 class Run {
  public:
   Run(const QString &source, const QString &outputTemplate, Reporter &reporter)
-      : source_(source), template_(outputTemplate), reporter_(reporter) {}
+      : source_(source), template_(withSourceName(outputTemplate, source)), reporter_(reporter) {}
 
   // Opens the source read-only; reports and returns false when it cannot.
   // Only a regular file is taken, and nothing here waits for another program

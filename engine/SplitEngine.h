@@ -63,6 +63,11 @@ QString formatTrackNumber(std::int64_t track);
 // before the extension of its file name.
 QString pieceName(const QString &outputTemplate, std::int64_t track, const QString &title = {});
 
+// The template for the pieces of `source`: every "%name%" becomes the
+// source's name without folder and extension, made fit for a file name as
+// titles are. The splits take their template through it.
+QString withSourceName(const QString &outputTemplate, const QString &source);
+
 // What a piece between breakpoints is called, where the breakpoints came with
 // it (a cue sheet's track, a chapter): exact pieces carry it in their ID3v2
 // tag (TIT2, TPE1), and "%title%" in the template becomes the title.

@@ -815,6 +815,51 @@ class TestCli : public QObject {
     QVERIFY(!QFileInfo::exists(QStringLiteral("new.mp3")));
   }
 
+  // Several files, each in turn under its own names: one that cannot be
+  // read is told and the rest are done; names that would collide are
+  // refused before anything is written; info heads each file's facts.
+  void severalFilesOneAfterTheOther() {
+    QDir().mkpath(QStringLiteral("a"));
+    QDir().mkpath(QStringLiteral("b"));
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("a/book.mp3")));
+    QVERIFY(QFile::copy(media(QStringLiteral("vbr-xing.mp3")), QStringLiteral("b/talk.mp3")));
+    QVERIFY(QFile::copy(media(QStringLiteral("text.mp3")), QStringLiteral("bad.mp3")));
+    const Result named = run({QStringLiteral("time"), QStringLiteral("5"), QStringLiteral("-o"),
+                              QStringLiteral("%name% %track%.mp3"), QStringLiteral("a/book.mp3"),
+                              QStringLiteral("bad.mp3"), QStringLiteral("b/talk.mp3")});
+    QCOMPARE(named.status, 1);
+    QCOMPARE(named.out, QStringLiteral("book 001.mp3\nbook 002.mp3\ntalk 001.mp3\ntalk 002.mp3\n"));
+    QCOMPARE(named.err.count(u'\n'), 1);
+    QVERIFY2(named.err.startsWith(QStringLiteral("tranchette-cli: bad.mp3: ")), qPrintable(named.err));
+    QCOMPARE(readAll(QStringLiteral("book 001.mp3")) + readAll(QStringLiteral("book 002.mp3")),
+             readAll(QStringLiteral("a/book.mp3")));
+
+    QVERIFY(QFile::copy(QStringLiteral("a/book.mp3"), QStringLiteral("b/book.mp3")));
+    const QStringList before = QDir().entryList(QDir::Files);
+    for (const auto &[clash, says] :
+         {std::pair{QStringList{QStringLiteral("-o"), QStringLiteral("p-%track%.mp3"), QStringLiteral("a/book.mp3"),
+                                QStringLiteral("b/talk.mp3")},
+                    "needs %name%"},
+          std::pair{QStringList{QStringLiteral("a/book.mp3"), QStringLiteral("b/book.mp3")}, "same names"}}) {
+      const Result r = run(QStringList{QStringLiteral("size"), QStringLiteral("50")} + clash);
+      QCOMPARE(r.status, 2);
+      QVERIFY2(r.err.contains(QLatin1String(says)), qPrintable(r.err));
+      QCOMPARE(QDir().entryList(QDir::Files), before);
+    }
+
+    // The default names, in the current folder, whatever folder the sources are in.
+    const Result plain = run({QStringLiteral("size"), QStringLiteral("100"), QStringLiteral("a/book.mp3"),
+                              QStringLiteral("b/talk.mp3")});
+    QCOMPARE(plain.status, 0);
+    QCOMPARE(plain.out, QStringLiteral("book-001.mp3\nbook-002.mp3\ntalk-001.mp3\ntalk-002.mp3\n"));
+    QVERIFY(plain.err.isEmpty());
+
+    const Result info = run({QStringLiteral("info"), QStringLiteral("a/book.mp3"), QStringLiteral("b/talk.mp3")});
+    QCOMPARE(info.status, 0);
+    QCOMPARE(info.out, QStringLiteral("==> a/book.mp3 <==\nframes: 384\ntime_ms: 10000\nbytes: 160913\n\n"
+                                      "==> b/talk.mp3 <==\nframes: 384\ntime_ms: 10000\nbytes: 121392\n"));
+  }
+
   void aFailedSplitSaysWhyAndExits1() {
     const QString source = copyOf(QStringLiteral("cbr-info.mp3"));
     QDir().mkdir(QStringLiteral("cbr-info-002.mp3"));
