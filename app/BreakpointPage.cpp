@@ -29,6 +29,7 @@
 #include "FileName.h"
 #include "GuardedConnect.h"
 #include "Marks.h"
+#include "Pauses.h"
 #include "OffsetDialog.h"
 #include "Search.h"
 #include "Sheets.h"
@@ -69,6 +70,7 @@ void TForm1::connectBreakpointPage() {
   on(Deleteallbreakpoints1, &QAction::triggered, this, [this] { Deleteallbreakpoints1Click(Deleteallbreakpoints1); });
   on(Adjust, &QAction::triggered, this, [this] { AdjustClick(Adjust); });
   on(FindSilences, &QAction::triggered, this, [this] { FindSilencesClick(FindSilences); });
+  on(MoveToPauses, &QAction::triggered, this, [this] { MoveToPausesClick(MoveToPauses); });
   on(ImportChapters, &QAction::triggered, this, [this] { ImportChaptersClick(ImportChapters); });
   on(ImportCueSheet, &QAction::triggered, this, [this] { ImportCueSheetClick(ImportCueSheet); });
   on(ImportLabels, &QAction::triggered, this, [this] { ImportLabelsClick(ImportLabels); });
@@ -580,6 +582,53 @@ void TForm1::FindSilencesClick(QObject *) {
   labDone_->setToolTip(before > kept ? QStringLiteral("%1 found before were replaced").arg(before - kept) : QString());
   labDone_->show();
   if (labNext_) labNext_->hide();
+}
+
+void TForm1::MoveToPausesClick(QObject *) {
+  const found::SilenceSettings settings = lastSearch_.settings;
+  QInputDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Move Breakpoints to Pauses"));
+  dialog.setLabelText(QStringLiteral("Each breakpoint but the first and last moves to the middle of the nearest "
+                                     "silence (below %1 dB for %2 s or more, as Find Silences... looks for them).\n"
+                                     "How far may a breakpoint move (seconds)?")
+                          .arg(settings.levelDb)
+                          .arg(settings.minSeconds));
+  dialog.setInputMode(QInputDialog::DoubleInput);
+  dialog.setDoubleDecimals(1);
+  dialog.setDoubleRange(0.1, 3600);
+  dialog.setDoubleValue(pauseReach_);
+  if (!platform().runDialog(&dialog)) return;
+  pauseReach_ = dialog.doubleValue();
+  const QString source = model_.source();
+  std::optional<found::SilencesFound> found;
+  QString why;
+  const bool ran = runSearch(this, QStringLiteral("Finding pauses..."), [&](SearchProgress &progress) {
+    found = found::findSilences(
+        source, settings,
+        [&progress](std::int64_t done, std::int64_t total) {
+          progress.total = total;
+          progress.done = done;
+        },
+        &progress.stop, &why);
+  });
+  if (!ran) return;  // cancelled: nothing moves
+  if (!found) {
+    platform().messageBox(this, QStringLiteral("Cannot search %1 for silences: %2.").arg(source, why), QString(),
+                          Platform::Icon::Error);
+    return;
+  }
+  const found::Snapped snapped = found::snapToPauses(*found, model_.markers(), pauseReach_);
+  model_.replaceBreakpoints(snapped.markers);
+  if (snapped.unmoved.empty()) return;
+  QStringList frames;
+  for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
+  platform().messageBox(this,
+                        QStringLiteral("%1 breakpoint%2 found no pause within %3 s: %4")
+                            .arg(frames.size())
+                            .arg(frames.size() == 1 ? QString() : QStringLiteral("s"))
+                            .arg(pauseReach_)
+                            .arg(frames.join(QStringLiteral(", "))),
+                        QString(), Platform::Icon::Information);
 }
 
 namespace {

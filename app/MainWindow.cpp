@@ -112,6 +112,7 @@ TForm1::TForm1(QWidget *parent)
   on(butOutBro3, &QAbstractButton::clicked, this, [this] { butOutBro3Click(butOutBro3); });
   on(editLength, &TFlatEdit::keyPressed, this, [this](QChar &key) { editLengthKeyPress(editLength, key); });
   on(editSize, &TFlatEdit::keyPressed, this, [this](QChar &key) { editSizeKeyPress(editSize, key); });
+  on(editPauseReach, &TFlatEdit::keyPressed, this, [](QChar &key) { filterNumberKey(key); });
   on(imgExit, &TImage::clicked, this, [this] { imgExitClick(imgExit); });
   on(imgMin, &TImage::clicked, this, [this] { imgMinClick(imgMin); });
   on(imgAbout, &TImage::clicked, this, [this] { imgAboutClick(imgAbout); });
@@ -152,11 +153,15 @@ void TForm1::forwardToModel() {
             [this, method = method](const QString &text) { model_.setOutputTemplate(method, text); });
   }
   connect(chkJoin2, &TFlatCheckBase::clicked, this, [this] { model_.setJoin(2, chkJoin2->isChecked()); });
+  connect(chkPauses, &TFlatCheckBase::clicked, this, [this] { model_.setAtPauses(chkPauses->isChecked()); });
+  connect(editPauseReach, &QLineEdit::textChanged, this, [this](const QString &text) { model_.setPauseReach(text); });
   connect(chkJoin3, &TFlatCheckBase::clicked, this, [this] { model_.setJoin(3, chkJoin3->isChecked()); });
   model_.setParameter(2, editLength->text());
   model_.setParameter(3, editSize->text());
   model_.setJoin(2, chkJoin2->isChecked());
   model_.setJoin(3, chkJoin3->isChecked());
+  model_.setAtPauses(chkPauses->isChecked());
+  model_.setPauseReach(editPauseReach->text());
   connect(&model_, &WizardModel::breakpointsChanged, this, [this] {
     showBreakpoints();
     labDone_->hide();
@@ -179,6 +184,7 @@ void TForm1::makeMenus() {
   Deleteallbreakpoints1 = RightPopupMenu->addAction(QStringLiteral("Delete all breakpoints"));
   RightPopupMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
   FindSilences = RightPopupMenu->addAction(QStringLiteral("Find Silences..."));
+  MoveToPauses = RightPopupMenu->addAction(QStringLiteral("Move Breakpoints to Pauses..."));
   ImportChapters = RightPopupMenu->addAction(QStringLiteral("Import Chapters"));
   ImportCueSheet = RightPopupMenu->addAction(QStringLiteral("Import Cue Sheet..."));
   ImportLabels = RightPopupMenu->addAction(QStringLiteral("Import Labels..."));
@@ -247,6 +253,11 @@ void TForm1::readSettings() {
   } catch (const std::exception &) {
     chkExact->setChecked(false);
   }
+  try {
+    chkPauses->setChecked(Registry->ReadInteger(QStringLiteral("Pauses")) != 0);
+    editPauseReach->setText(QString::number(std::clamp(Registry->ReadInteger(QStringLiteral("PauseReach")), 0, 86400)));
+  } catch (const std::exception &) {
+  }
   // The silence search's last values (level and length in tenths), each
   // standing alone: a missing one keeps its default.
   const auto read = [this](const char *name, auto apply) {
@@ -275,6 +286,8 @@ void TForm1::writeSettings() {
     const WizardModel::Stored stored = model_.stored();
     if (model_.method() != 0) Registry->WriteInteger(QStringLiteral("Method"), stored.method);
     Registry->WriteInteger(QStringLiteral("Exact"), stored.exact ? 1 : 0);
+    Registry->WriteInteger(QStringLiteral("Pauses"), stored.atPauses ? 1 : 0);
+    Registry->WriteInteger(QStringLiteral("PauseReach"), stored.pauseReach);
     Registry->WriteInteger(QStringLiteral("SilenceLevel"), static_cast<std::int32_t>(std::lround(lastSearch_.settings.levelDb * 10)));
     Registry->WriteInteger(QStringLiteral("SilenceMin"), static_cast<std::int32_t>(std::lround(lastSearch_.settings.minSeconds * 10)));
     Registry->WriteInteger(QStringLiteral("SilencePieces"), lastSearch_.pieces);
@@ -488,7 +501,8 @@ void TForm1::butNextClick(QObject *) {
     if (method == 2) enterMethod2();
     if (method == 3) enterMethod3();
   } else if (active == TabSheet2) {
-    if (StrToFloat(editLength->text()) == 0) return;
+    // "/N" asks for N equal parts: the split says what is wrong with N.
+    if (!editLength->text().trimmed().startsWith(u'/') && StrToFloat(editLength->text()) == 0) return;
     SplitThread2 = new TSplitThread_2(this, model_.request(2));
   } else if (active == TabSheet4) {
     if (StrToFloat(editSize->text()) == 0) return;
@@ -670,5 +684,8 @@ void TForm1::butOutBro3Click(QObject *) {
   butOutBro3->setSkin(QStringLiteral("BROWSER"));
 }
 
-void TForm1::editLengthKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }
+// Seconds, or "/12" for twelve equal parts.
+void TForm1::editLengthKeyPress(QObject *, QChar &Key) {
+  if (Key != u'/') filterNumberKey(Key);
+}
 void TForm1::editSizeKeyPress(QObject *, QChar &Key) { filterNumberKey(Key); }

@@ -90,6 +90,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   QAction *TitleBreakpoint = nullptr;
   QAction *Adjust = nullptr;
   QAction *FindSilences = nullptr;
+  QAction *MoveToPauses = nullptr;
   QAction *ImportChapters = nullptr;
   QAction *ImportCueSheet = nullptr;
   QAction *ImportLabels = nullptr;
@@ -221,6 +222,9 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   // or a frame list, or as the chapters of a copy of the source.
  public:
   void FindSilencesClick(QObject *Sender);
+  // Every breakpoint but the first and last onto the middle of the nearest
+  // silence (as "Find Silences..." finds them) within the reach asked for.
+  void MoveToPausesClick(QObject *Sender);
   void ImportChaptersClick(QObject *Sender);
   void ImportCueSheetClick(QObject *Sender);
   void importCueSheet(const QString &sheet);
@@ -235,6 +239,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
  private:
   void addMarkers(const std::vector<found::Marker> &markers, bool searched = false, bool remember = true);
   TfrmSilences::Search lastSearch_;
+  double pauseReach_ = 5;  // how far "Move Breakpoints to Pauses..." last moved, in seconds
   void applyFacts(std::shared_ptr<const audio::StreamFacts> facts);
 
   void showBreakpoints();

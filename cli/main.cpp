@@ -713,12 +713,6 @@ int cue(const Options &o) {
   return splitAtMarkers(o, source, std::get<found::Markers>(markers).markers, *t);
 }
 
-// Where the cuts that found no pause in reach lie, for the user.
-QString clockOf(double seconds) {
-  const auto whole = static_cast<long long>(std::max(0.0, seconds));
-  return QStringLiteral("%1:%2:%3").arg(whole / 3600).arg(whole / 60 % 60, 2, 10, QLatin1Char('0')).arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
-
 // Splits at planned breakpoints as `frames` does, with the join files a
 // split by time writes.
 int splitAtPlan(const Options &o, const QString &source, const std::vector<std::int64_t> &frames) {
@@ -765,15 +759,7 @@ int timeAtPauses(const Options &o, double seconds, const QString &source) {
   if (!found) return caughtSignal ? 128 + caughtSignal : 1;
   const found::PausePlan plan = found::planAtPauses(*found, seconds, *o.atPauses);
   const int status = splitAtPlan(o, source, plan.frames);
-  if (status == 0 && !plan.missed.empty()) {
-    QStringList where;
-    for (const double at : plan.missed) where << clockOf(at);
-    error(source, QStringLiteral("%1 of %2 cuts found no pause within %3 s: at %4")
-                      .arg(plan.missed.size())
-                      .arg(plan.cuts)
-                      .arg(*o.atPauses)
-                      .arg(where.join(QStringLiteral(", "))));
-  }
+  if (status == 0 && !plan.missed.empty()) error(source, found::missedPauses(plan, *o.atPauses));
   return status;
 }
 

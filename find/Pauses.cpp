@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QStringList>
+
 namespace found {
 namespace {
 
@@ -13,6 +15,23 @@ std::int64_t frameFrom(const Timeline &t, double seconds) {
 }
 
 }  // namespace
+
+QString missedPauses(const PausePlan &plan, double window) {
+  if (plan.missed.empty()) return {};
+  QStringList where;
+  for (const double at : plan.missed) {
+    const auto whole = static_cast<long long>(std::max(0.0, at));
+    where << QStringLiteral("%1:%2:%3")
+                 .arg(whole / 3600)
+                 .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+                 .arg(whole % 60, 2, 10, QLatin1Char('0'));
+  }
+  return QStringLiteral("%1 of %2 cuts found no pause within %3 s: at %4")
+      .arg(plan.missed.size())
+      .arg(plan.cuts)
+      .arg(window)
+      .arg(where.join(QStringLiteral(", ")));
+}
 
 PausePlan planAtPauses(const SilencesFound &found, double seconds, double window) {
   const Timeline &t = found.timeline;

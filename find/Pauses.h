@@ -24,6 +24,11 @@ struct PausePlan {
 // planned from the last actual one, so parts stay about `seconds` long.
 PausePlan planAtPauses(const SilencesFound &found, double seconds, double window);
 
+// What the user is told where cuts of `plan` found no pause within `window`
+// seconds: "3 of 41 cuts found no pause within 30 s: at 1:02:00, 3:30:00";
+// empty where every cut found one.
+QString missedPauses(const PausePlan &plan, double window);
+
 // `parts` pieces of equal playing time to the frame: no two differ by more
 // than one frame. Nothing where `parts` is below 1 or above the frame count.
 std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts);

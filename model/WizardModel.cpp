@@ -82,6 +82,31 @@ void WizardModel::clearBreakpoints() {
   changed();
 }
 
+bool WizardModel::replaceBreakpoints(const std::vector<found::Marker> &markers) {
+  std::vector<Breakpoint> moved;
+  moved.reserve(markers.size());
+  for (const found::Marker &m : markers) {
+    const std::size_t there = indexOf(m.frame);
+    Breakpoint b = there < breakpoints_.size() ? breakpoints_[there] : Breakpoint{m.frame, QString::number(m.frame), {}, {}, -1, false};
+    b.title = m.title;
+    b.performer = m.performer;
+    b.number = m.number;
+    moved.push_back(std::move(b));
+  }
+  if (moved == breakpoints_) return false;
+  remember();
+  breakpoints_ = std::move(moved);
+  changed();
+  return true;
+}
+
+WizardModel::Stored WizardModel::stored() const {
+  bool ok = false;
+  const double reach = pauseReach_.toDouble(&ok);
+  return {method_ == 0 ? 1 : method_, exact_, atPauses_,
+          ok && reach >= 0 && reach <= 86400 ? static_cast<int>(reach) : Stored().pauseReach};
+}
+
 SplitRequest WizardModel::request(int method) const {
   SplitRequest r;
   r.method = method;
@@ -93,6 +118,8 @@ SplitRequest WizardModel::request(int method) const {
   r.exact = exact_;
   r.join = method != 1 && join(method);
   r.joinName = joinName_;
+  r.atPauses = method == 2 && atPauses_;
+  r.pauseReach = pauseReach_;
   if (method == 1)
     for (const Breakpoint &b : breakpoints_) {
       r.breakpoints << b.text;

@@ -67,6 +67,12 @@ class WizardModel : public QObject {
   void setOutputTemplate(int method, const QString &text) { pages_.at(index(method)).outputTemplate = text; }
   bool join(int method) const { return pages_.at(index(method)).join; }
   void setJoin(int method, bool join) { pages_.at(index(method)).join = join; }
+  // Method 2's "End each part at the nearest pause" and how far a cut may
+  // move to one (seconds, as typed).
+  bool atPauses() const { return atPauses_; }
+  void setAtPauses(bool on) { atPauses_ = on; }
+  const QString &pauseReach() const { return pauseReach_; }
+  void setPauseReach(const QString &seconds) { pauseReach_ = seconds; }
 
   // The breakpoints, rising, one a frame.
   const std::vector<Breakpoint> &breakpoints() const { return breakpoints_; }
@@ -81,6 +87,10 @@ class WizardModel : public QObject {
   std::vector<found::Marker> markers() const;
   void removeBreakpoint(std::size_t index);
   void clearBreakpoints();
+  // The breakpoints made anew from `markers` (rising), as moved by the user,
+  // taken back with one undo: one at a frame that had one keeps how it was
+  // written. False, and no undo step, where nothing changes.
+  bool replaceBreakpoints(const std::vector<found::Marker> &markers);
   // The breakpoints that a silence search found, gone (before another).
   void removeSearched();
   // The title of the piece that begins at breakpoint `index`.
@@ -113,12 +123,15 @@ class WizardModel : public QObject {
   SplitRequest request(int method) const;
 
   // What is kept in the user's settings besides the window's place: the
-  // method and the exact cuts box (the offset is the preview's).
+  // method, the exact cuts box and method 2's pauses (the offset is the
+  // preview's).
   struct Stored {
     int method = 1;
     bool exact = false;
+    bool atPauses = false;
+    int pauseReach = 30;  // whole seconds
   };
-  Stored stored() const { return {method_ == 0 ? 1 : method_, exact_}; }
+  Stored stored() const;
 
  signals:
   // The breakpoints changed (any of them, or how many).
@@ -133,6 +146,8 @@ class WizardModel : public QObject {
   QString source_, joinName_;
   int method_ = 0;
   bool exact_ = false;
+  bool atPauses_ = false;
+  QString pauseReach_ = QStringLiteral("30");
   std::int32_t frames_ = 0, totalTimeMs_ = 0;
   std::array<Page, 3> pages_;
   std::vector<Breakpoint> breakpoints_;

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -1321,8 +1322,9 @@ class TestApp : public QObject {
     QTest::keyClick(Form1->butNext, Qt::Key_Space);  // a key clicks the focused button
     QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
     Form1->editLength->setFocus(Qt::TabFocusReason);
-    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->editSavePath1, Form1->chkJoin2, Form1->butOutBro2, Form1->butHelp,
-                                           Form1->butBack, Form1->butNext, Form1->butExit, Form1->editLength}));
+    QCOMPARE(tabCycle(), (QList<QWidget *>{Form1->editSavePath1, Form1->chkJoin2, Form1->butOutBro2, Form1->chkPauses,
+                                           Form1->editPauseReach, Form1->butHelp, Form1->butBack, Form1->butNext,
+                                           Form1->butExit, Form1->editLength}));
     QTest::keyClick(Form1->editLength, Qt::Key_Tab);
     QTest::keyClick(Form1->editSavePath1, Qt::Key_Tab);
     QVERIFY(Form1->chkJoin2->look().focusCue);
@@ -1409,6 +1411,148 @@ class TestApp : public QObject {
     QCOMPARE(Form1->pos(), after);
     click(Form1->imgMin);
     QTRY_VERIFY(Form1->windowState() & Qt::WindowMinimized);
+  }
+
+  // A long recording split by time from the window. speech.mp3 (2095 frames)
+  // pauses 2.5 s after each of its eight parts, the middles at 5.8, 12.9,
+  // 20.0, 27.2, 34.4, 41.6 and 48.8 s: frames 224, 496, 768, 1041, 1317,
+  // 1593 and 1869. "End each part at the nearest pause" and its reach outlive
+  // the window; its cuts go to those middles, and a cut with none in reach
+  // is named; "/N" makes N parts of equal playing time; Cancel during the
+  // search for pauses writes nothing.
+  void partsEndInPausesOrComeInEqualCounts() {
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}});
+    next(copyOf(QStringLiteral("speech.mp3")), Form1->RadioButton2);
+    QVERIFY(!Form1->chkPauses->isChecked());
+    QCOMPARE(Form1->editPauseReach->text(), QStringLiteral("30"));
+    click(Form1->chkPauses);
+    Form1->editPauseReach->clear();
+    QTest::keyClicks(Form1->editPauseReach, QStringLiteral("1x2"));
+    stop();
+    QCOMPARE(stored(QStringLiteral("Pauses")).toInt(), 1);
+    QCOMPARE(stored(QStringLiteral("PauseReach")).toInt(), 12);
+    start({{"Top", 10}, {"Left", 10}, {"Offset", 200}, {"Method", 2}, {"Pauses", stored(QStringLiteral("Pauses"))},
+           {"PauseReach", stored(QStringLiteral("PauseReach"))}});
+    QVERIFY(Form1->chkPauses->isChecked());
+    QCOMPARE(Form1->editPauseReach->text(), QStringLiteral("12"));
+
+    next(copyOf(QStringLiteral("speech.mp3")), Form1->RadioButton2);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    // The frames of each piece written, the pieces gone afterwards.
+    const auto split = [this](const QString &length, bool pauses, const QString &reach) {
+      Form1->editLength->setText(length);
+      Form1->chkPauses->setChecked(pauses);
+      Form1->editPauseReach->setText(reach);
+      fake_->messages.clear();
+      click(Form1->butNext);
+      QSignalSpy done(Form1->SplitThread2, &QObject::destroyed);
+      [&] { QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000); }();
+      QStringList frames;
+      for (const QString &piece : QDir().entryList({QStringLiteral("speech-*.mp3")}, QDir::Files, QDir::Name)) {
+        frames << QString::number(audio::readStreamFacts(piece.toStdString()).frames);
+        QFile::remove(piece);
+      }
+      QFile::remove(QStringLiteral("Join_speech.bat"));
+      QFile::remove(QStringLiteral("Join_speech.sh"));
+      return frames.join(u' ');
+    };
+    const auto said = [this] {
+      QStringList texts;
+      for (const auto &m : fake_->messages) texts << m.text;
+      return texts;
+    };
+    QCOMPARE(split(QStringLiteral("8"), true, QStringLiteral("3")), QStringLiteral("224 272 272 273 276 276 276 226"));
+    QCOMPARE(said(), QStringList());
+    // At 9 s no middle is within 3 s: that cut stays where the time puts it.
+    QCOMPARE(split(QStringLiteral("9"), true, QStringLiteral("3")), QStringLiteral("346 422 273 276 276 276 226"));
+    QCOMPARE(said(), QStringList{QStringLiteral("1 of 6 cuts found no pause within 3 s: at 0:00:09")});
+    QCOMPARE(split(QStringLiteral("/3"), false, QStringLiteral("3")), QStringLiteral("698 698 699"));
+    QCOMPARE(said(), QStringList());
+    for (const char *count : {"/0", "/2096", "/x"}) {
+      QCOMPARE(split(QString::fromLatin1(count), false, QStringLiteral("3")), QString());
+      QCOMPARE(said(), QStringList{QStringLiteral("The count of parts must be a whole number from 1 to 2095 (the "
+                                                  "frames of the file), not \"%1\".")
+                                       .arg(QString::fromLatin1(count))});
+    }
+    // Parts of a seventh of the time (7.8 s), each ending at a pause: as
+    // the parts of 8 s, not seven equal ones (299 299 299 300 299 299 300).
+    QCOMPARE(split(QStringLiteral("/7"), true, QStringLiteral("3")), QStringLiteral("224 272 272 273 276 276 276 226"));
+    QCOMPARE(said(), QStringList());
+    QVERIFY(Form1->editLength->toolTip().contains(QStringLiteral("/12 for 12 parts of equal playing time")));
+    QVERIFY(Form1->chkPauses->toolTip().contains(QStringLiteral("below -45 dB for 0.5 s")));
+
+    // Half an hour of it: Cancel while the pauses are sought.
+    click(Form1->butBack);
+    {
+      QFile longer(QStringLiteral("speech.mp3"));
+      const QByteArray once = readAll(media(QStringLiteral("speech.mp3")));
+      QVERIFY(longer.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      for (int i = 0; i < 40; ++i) longer.write(once);
+    }
+    click(Form1->butNext);
+    QCOMPARE(Form1->PageControl1->currentWidget(), Form1->TabSheet2);
+    whenShown(Form3, [] { click(Form3->butCancel); });
+    QSignalSpy bar(Form3->Progress, &QProgressBar::valueChanged);
+    QCOMPARE(split(QStringLiteral("8"), true, QStringLiteral("3")), QString());
+    QCOMPARE(said(), QStringList{QStringLiteral("The split was cancelled before a piece was complete.")});
+    for (const QList<QVariant> &moved : bar)  // the search stopped short of its end (1000)
+      QVERIFY2(moved.at(0).toInt() < 1000, "the search for pauses ran on after Cancel");
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("speech.mp3")});
+  }
+
+  // "Move Breakpoints to Pauses..." on chapters.mp3 (speech.mp3's pauses,
+  // above): each breakpoint but the first and last goes to the middle of
+  // the nearest silence within reach, its title with it; one with none in
+  // reach stays and is named; one Ctrl+Z brings them all back. Cancel
+  // during the search moves nothing.
+  void breakpointsMoveToPauses() {
+    openChapters();
+    Form1->InsertBreakpoint(QStringLiteral("200"));
+    Form1->InsertBreakpoint(QStringLiteral("1000"));
+    const QString before = QStringLiteral("0 200 767 1000 1570 2095");
+    QCOMPARE(listed(), before);
+    QString asked;
+    fake_->dialogAnswer = [&asked](QDialog *d) {
+      auto *input = qobject_cast<QInputDialog *>(d);
+      if (!input) return false;
+      asked = input->labelText();
+      if (input->doubleValue() != 5) return false;  // the reach offered at first
+      input->setDoubleValue(1);
+      return true;
+    };
+    fake_->messages.clear();
+    Form1->MoveToPauses->trigger();
+    QVERIFY2(asked.contains(QStringLiteral("below -45 dB for 1.5 s")), qPrintable(asked));
+    QCOMPARE(listed(), QStringLiteral("0 224 768 1000 1593 2095"));
+    QCOMPARE(titled(), QStringLiteral("Opening||Middle: ü Ω||End|"));
+    QCOMPARE(fake_->messages.size(), 1);
+    QCOMPARE(fake_->messages[0].text, QStringLiteral("1 breakpoint found no pause within 1 s: 1000"));
+    QApplication::setActiveWindow(Form1);
+    Form1->ListBox->setFocus();
+    QTest::keyClick(Form1->ListBox, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(listed(), before);
+    QCOMPARE(titled(), QStringLiteral("Opening||Middle: ü Ω||End|"));
+
+    // Half an hour of it, Cancel pressed as soon as the search shows.
+    stop();
+    {
+      QFile longer(QStringLiteral("long.mp3"));
+      const QByteArray once = readAll(media(QStringLiteral("speech.mp3")));
+      QVERIFY(longer.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      for (int i = 0; i < 40; ++i) longer.write(once);
+    }
+    start();
+    next(QDir::current().filePath(QStringLiteral("long.mp3")), Form1->RadioButton1);
+    Form1->InsertBreakpoint(QStringLiteral("200"));
+    Form1->InsertBreakpoint(QStringLiteral("1000"));
+    fake_->dialogAnswer = [](QDialog *) { return true; };
+    fake_->messages.clear();
+    whenShown(Form3, [] { click(Form3->butCancel); });
+    Form1->MoveToPauses->trigger();
+    QCOMPARE(listed(), QStringLiteral("0 200 1000"));
+    QVERIFY(fake_->messages.isEmpty());
+    QVERIFY(!Form1->model().canUndo());
+    QVERIFY(!Form3->isVisible());
   }
 
   void anErrorInAHandlerIsSilent() {

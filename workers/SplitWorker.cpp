@@ -1,5 +1,6 @@
 #include "SplitWorker.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -82,10 +83,21 @@ void SplitWorker::end(const split::Outcome &outcome) {
     tellCancelled(outcome);
   else
     writeJoin(outcome);
+  if (outcome.completed && !afterword_.isEmpty() && hostWindow_ && !closeAsked)
+    platform().messageBox(hostWindow_, afterword_, QString(), Platform::Icon::Information);
   gate.reset();
   split::requestStop(false);
   emit ended(outcome.completed, outcome.pieces);
   if (closeAsked && hostWindow_) hostWindow_->close();
+}
+
+void SplitWorker::showLooked(std::int64_t done, std::int64_t total) {
+  // A thousand steps at most: the bar moves no finer, and the main thread is
+  // not flooded.
+  const int permille = total > 0 ? static_cast<int>(std::clamp<std::int64_t>(done * 1000 / total, 0, 1000)) : 0;
+  if (permille == looked_) return;
+  looked_ = permille;
+  onMainThreadLater([permille] { Form3->setProgress(0, 1000, permille); });
 }
 
 void SplitWorker::tellCancelled(const split::Outcome &outcome) {

@@ -30,6 +30,13 @@ class SplitWorker : public QThread {
   // none shows nothing.
   virtual bool wanted() const { return true; }
 
+  // From DoSplit: how far a look at the source before the cuts is (`done`
+  // of `total`), on the progress window's bar.
+  void showLooked(std::int64_t done, std::int64_t total);
+  // From DoSplit: what the user is told once the split has completed (after
+  // the join files), if anything.
+  QString afterword_;
+
   const SplitRequest request_;
 
  private:
@@ -44,6 +51,7 @@ class SplitWorker : public QThread {
 
   // A main window closed before the split got its turn ends the worker.
   QPointer<QWidget> hostWindow_;
+  int looked_ = -1;  // the bar's last permille from showLooked
 };
 
 // Moves the progress window's bar and shows the split's messages, from the
