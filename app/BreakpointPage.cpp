@@ -527,16 +527,14 @@ void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched
     }
 }
 
-void TForm1::FindSilencesClick(QObject *) {
-  TfrmSilences dialog(this);
-  dialog.setSearch(lastSearch_);
-  if (!platform().runDialog(&dialog)) return;
-  lastSearch_ = dialog.search();  // kept for the next, and in the settings
-  const found::SilenceSettings settings = lastSearch_.settings;
+// The source's silences, searched on a worker with the progress window
+// titled `title`; nothing where the user cancelled, or where the search
+// failed and a message said why.
+std::optional<found::SilencesFound> TForm1::searchSilences(const QString &title, const found::SilenceSettings &settings) {
   const QString source = model_.source();
   std::optional<found::SilencesFound> found;
   QString why;
-  const bool ran = runSearch(this, QStringLiteral("Finding silences..."), [&](SearchProgress &progress) {
+  const bool ran = runSearch(this, title, [&](SearchProgress &progress) {
     found = found::findSilences(
         source, settings,
         [&progress](std::int64_t done, std::int64_t total) {
@@ -545,12 +543,21 @@ void TForm1::FindSilencesClick(QObject *) {
         },
         &progress.stop, &why);
   });
-  if (!ran) return;  // cancelled: nothing changes
-  if (!found) {
+  if (ran && !found)
     platform().messageBox(this, QStringLiteral("Cannot search %1 for silences: %2.").arg(source, why), QString(),
                           Platform::Icon::Error);
-    return;
-  }
+  return ran ? found : std::nullopt;
+}
+
+void TForm1::FindSilencesClick(QObject *) {
+  TfrmSilences dialog(this);
+  dialog.setSearch(lastSearch_);
+  if (!platform().runDialog(&dialog)) return;
+  lastSearch_ = dialog.search();  // kept for the next, and in the settings
+  const found::SilenceSettings settings = lastSearch_.settings;
+  const QString source = model_.source();
+  const std::optional<found::SilencesFound> found = searchSilences(QStringLiteral("Finding silences..."), settings);
+  if (!found) return;  // cancelled or said why: nothing changes
   if (found->silences.empty()) {
     QString text = QStringLiteral("%1 has no silence below %2 dB for %3 seconds or more; the breakpoints stay as they "
                                   "are.")
@@ -599,24 +606,8 @@ void TForm1::MoveToPausesClick(QObject *) {
   dialog.setDoubleValue(pauseReach_);
   if (!platform().runDialog(&dialog)) return;
   pauseReach_ = dialog.doubleValue();
-  const QString source = model_.source();
-  std::optional<found::SilencesFound> found;
-  QString why;
-  const bool ran = runSearch(this, QStringLiteral("Finding pauses..."), [&](SearchProgress &progress) {
-    found = found::findSilences(
-        source, settings,
-        [&progress](std::int64_t done, std::int64_t total) {
-          progress.total = total;
-          progress.done = done;
-        },
-        &progress.stop, &why);
-  });
-  if (!ran) return;  // cancelled: nothing moves
-  if (!found) {
-    platform().messageBox(this, QStringLiteral("Cannot search %1 for silences: %2.").arg(source, why), QString(),
-                          Platform::Icon::Error);
-    return;
-  }
+  const std::optional<found::SilencesFound> found = searchSilences(QStringLiteral("Finding pauses..."), settings);
+  if (!found) return;  // cancelled or said why: nothing moves
   const found::Snapped snapped = found::snapToPauses(*found, model_.markers(), pauseReach_);
   model_.replaceBreakpoints(snapped.markers);
   if (snapped.unmoved.empty()) return;

@@ -164,6 +164,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void PlayAroundClick(QObject *Sender);
   // The next (`step` 1) or previous (-1) breakpoint from the frame shown:
   // selected, and played around.
+  std::optional<found::SilencesFound> searchSilences(const QString &title, const found::SilenceSettings &settings);
   void goToBreakpoint(int step);
   void TitleClick(QObject *Sender);
   void undoBreakpoints();
