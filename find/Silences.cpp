@@ -98,8 +98,13 @@ class QuietRuns {
     std::int64_t leadEnd = 0;
   };
 
-  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to, std::int64_t blocks = 1)
+  // Runs shorter than `least` samples are not kept (where they lie wholly
+  // in the part): they make no silence, and the memory stays flat with the
+  // file's length.
+  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to, std::int64_t blocks,
+            std::int64_t least)
       : blocks_(std::max<std::int64_t>(1, blocks)),
+        least_(least),
         window_(window),
         loud_(static_cast<std::int64_t>(std::ceil(level * level))),
         threshold_(level * level * static_cast<double>(window)),
@@ -257,10 +262,10 @@ class QuietRuns {
   void close(std::int64_t p) {
     open_ = false;
     run_.end = endIn(p);
-    if (run_.end > run_.begin || run_.atFrom) ends_.runs.push_back(run_);
+    if (run_.end - run_.begin >= std::max<std::int64_t>(1, least_) || run_.atFrom) ends_.runs.push_back(run_);
   }
 
-  std::int64_t blocks_;
+  std::int64_t blocks_, least_;
   int channels_ = 1;
   std::int64_t sideIndex_ = 0;
   std::deque<std::pair<std::int64_t, std::int64_t>> loudest_;
@@ -587,7 +592,8 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   inTurn(
       p.count(),
       [&](std::size_t k) {
-        QuietRuns runs(window, amplitude, p.frame[k] * spf, k + 1 < p.count() ? p.frame[k + 1] * spf : total, blocks);
+        QuietRuns runs(window, amplitude, p.frame[k] * spf, k + 1 < p.count() ? p.frame[k + 1] * spf : total, blocks,
+                       least);
         if (!decodePart(path, p.offset[k], t.audioEnd, p.decodedFrom[k], runs, done, stop)) failed = true;
         ends[k] = runs.finish();
         quietest[k] = runs.quietest();

@@ -260,6 +260,9 @@ class TestFind : public QObject {
     QTest::newRow("stereo, at the start, the middle and the end") << "silent-edges.mp3"
                                                                    << "0-88201 220500-308701 441000-529200";
     QTest::newRow("stereo floor") << "stereo-floor.mp3" << "90402-262400";
+    // The pause ends inside the first window of a part (three of them): the
+    // run the part before left open ends there, not at that window's end.
+    QTest::newRow("MPEG-2.5, a pause ending at a seam") << "seam-8k.mp3" << "37513-74126";
     QTest::newRow("MPEG-2.5 stereo") << "beeps-8k.mp3"
                                      << "13605-32000 45602-64000 77723-95966 109645-128000 141715-160000 "
                                         "173790-191954 206173-224000 237676-256000 270254-288000 301605-320000 "
