@@ -139,7 +139,8 @@ class QuietRuns {
                         static_cast<std::uint64_t>(std::int32_t{x[2 * k + 1]} * x[2 * k + 1]);
     } else {
       for (std::int64_t k = 0; k < n; ++k)
-        for (int c = 0; c < channels; ++c) out[k] = sum += static_cast<std::uint64_t>(std::int32_t{x[k * channels + c]} * x[k * channels + c]);
+        for (int c = 0; c < channels; ++c)
+          out[k] = sum += static_cast<std::uint64_t>(std::int32_t{x[k * channels + c]} * x[k * channels + c]);
     }
     fed_ = last;
     sideBySide();
@@ -176,7 +177,8 @@ class QuietRuns {
       base_ = fed_;
     }
     const std::int64_t keep = std::min(next_, side_);
-    if (keep - base_ > 2 * window_ + 4096 && static_cast<std::int64_t>(sums_.size()) + more > static_cast<std::int64_t>(sums_.capacity())) {
+    if (keep - base_ > 2 * window_ + 4096 &&
+        static_cast<std::int64_t>(sums_.size()) + more > static_cast<std::int64_t>(sums_.capacity())) {
       sums_.erase(sums_.begin(), sums_.begin() + static_cast<std::ptrdiff_t>(keep - base_));
       base_ = keep;
     }
@@ -436,8 +438,7 @@ std::optional<Walked> walkOf(const QString &path, QString *error, const std::ato
 // for where 0), each beginning at a multiple of kStep frames.
 Parts partsOf(const Walked &w, int wanted) {
   const std::int64_t frames = w.timeline.frames;
-  const std::int64_t count =
-      wanted > 0 ? wanted : std::clamp<std::int64_t>(frames / kFramesAPart, 1, kMostParts);
+  const std::int64_t count = wanted > 0 ? wanted : std::clamp<std::int64_t>(frames / kFramesAPart, 1, kMostParts);
   Parts p;
   p.frame.push_back(0);
   p.offset.push_back(0);
