@@ -245,11 +245,12 @@ class TestFind : public QObject {
   }
 
   // Every silence to the sample (in samples of what is heard), whatever the
-  // count of parts the file is decoded in: parts begin at multiples of 64
-  // frames, so from 1 to 8 of them their seams fall inside silences, in the
-  // windows at their edges and in sound. The edges are where a window's
-  // level crosses the level within a block of windows judged at once (the
-  // fades: a window at a time over the samples there).
+  // count of parts the file is decoded in (MPEG-1, 2 and 2.5, mono and
+  // stereo): parts begin at multiples of 64 frames, so from 1 to 8 of them
+  // their seams fall inside silences, in the windows at their edges and in
+  // sound. The edges are where a window's level crosses the level within a
+  // block of windows judged at once (the fades: a window at a time over the
+  // samples there).
   void silencesToTheSampleInAnyParts_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("edges");
@@ -260,6 +261,10 @@ class TestFind : public QObject {
     QTest::newRow("stereo, at the start, the middle and the end") << "silent-edges.mp3"
                                                                    << "0-88201 220500-308701 441000-529200";
     QTest::newRow("stereo floor") << "stereo-floor.mp3" << "90402-262400";
+    QTest::newRow("MPEG-2 stereo") << "beeps-22k.mp3"
+                                   << "28311-65105 92441-129105 156333-193089 220404-257105 284536-321105 "
+                                      "348384-385105 412842-449105 476780-513105 540309-577104 604309-641104 "
+                                      "668480-705089 732410-769105 796588-833105 860538-897105 924384-961344";
     // The pause ends inside the first window of a part (three of them): the
     // run the part before left open ends there, not at that window's end.
     QTest::newRow("MPEG-2.5, a pause ending at a seam") << "seam-8k.mp3" << "37513-74126";
