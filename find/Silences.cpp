@@ -22,11 +22,15 @@
 namespace found {
 namespace {
 
-// Frames decoded before the second half begins and not heard: the decoder
-// warms up on them (its reservoir and its overlap).
+// Frames decoded before a part begins and not heard: the decoder warms up
+// on them (its reservoir and its overlap).
 constexpr std::int64_t kWarmUp = 8;
-// The walk keeps the offset of one frame in so many.
-constexpr std::int64_t kStep = 1024;
+// The walk keeps the offset of one frame in so many: parts begin there.
+constexpr std::int64_t kStep = 64;
+// Parts of about so many frames (27 s at 44.1 kHz), no more than so many:
+// more parts than cores, so that the cores stay busy to the end.
+constexpr std::int64_t kFramesAPart = 1024;
+constexpr std::int64_t kMostParts = 64;
 
 struct Handle {
   mpg123_handle *mh = nullptr;
@@ -59,12 +63,19 @@ struct Handle {
 // silence a run makes is then narrowed to what lies between loud samples
 // (energy at the level or above) at its ends: the RMS of a window that
 // holds a voice's last or first few milliseconds can be below the level.
+//
+// The samples' energies are kept as running sums, so that any window's
+// energy is one difference. The windows are judged a block of starts at a
+// time, from the energy of all the samples the block's windows hold and of
+// those every one of them holds: only a block whose windows cross the level
+// is gone through start by start.
 class QuietRuns {
  public:
   struct Run {
     std::int64_t begin = 0, end = 0;  // the silence's samples [begin, end)
     double energy = 0;                // the sum of its windows' energies
     std::int64_t windows = 0;
+    bool atFrom = false;  // opened at the first window: the part before may go on in it
   };
 
   // The quietest stretch of `blocks` windows side by side: where it begins,
@@ -75,112 +86,206 @@ class QuietRuns {
     int channels = 1;
   };
 
-  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to, std::int64_t blocks = 1)
+  // What a part found: the runs it closed, the one still open at its end
+  // (its end there as if the file ended), and how its first window went: a
+  // run open in the part before goes on where that window is quiet, and
+  // ends at `leadEnd` where it is not.
+  struct Ends {
+    std::vector<Run> runs;
+    std::optional<Run> open;
+    bool judged = false;  // any window at all
+    bool firstQuiet = false;
+    std::int64_t leadEnd = 0;
+  };
+
+  // Runs shorter than `least` samples are not kept (where they lie wholly
+  // in the part): they make no silence, and the memory stays flat with the
+  // file's length.
+  QuietRuns(std::int64_t window, double level, std::int64_t from, std::int64_t to, std::int64_t blocks,
+            std::int64_t least)
       : blocks_(std::max<std::int64_t>(1, blocks)),
+        least_(least),
         window_(window),
-        loud_(level * level),
+        loud_(static_cast<std::int64_t>(std::ceil(level * level))),
         threshold_(level * level * static_cast<double>(window)),
         from_(from),
         to_(to),
-        ring_(static_cast<std::size_t>(window), 0),
-        next_(from) {}
+        fed_(from),
+        next_(from),
+        side_((from + window - 1) / window * window) {}
 
   // Decoded samples from sample `at` on, `count` of them, interleaved.
   void feed(std::int64_t at, const short *pcm, std::int64_t count, int channels) {
-    const std::int64_t first = std::max(at, next_), last = std::min(at + count, to_ + window_ - 1);
+    const std::int64_t limit = to_ + window_ - 1;
+    const std::int64_t first = std::max(at, fed_), last = std::min(at + count, limit);
     // Quiet: the window's energy, all channels summed, below this.
-    const auto below = static_cast<std::int64_t>(std::ceil(threshold_ * channels));
+    below_ = static_cast<std::uint64_t>(std::ceil(threshold_ * channels));
     channels_ = channels;
-    for (std::int64_t i = first; i < last; ++i) {
-      const short *x = pcm + (i - at) * channels;
-      std::int64_t e = std::int64_t{x[0]} * x[0];
-      for (int c = 1; c < channels; ++c) e += std::int64_t{x[c]} * x[c];
-      if (i >= from_ && i < to_) addToBlock(i, e);
-      std::int64_t &slot = ring_[slot_];
-      sum_ += e - slot;
-      slot = e;
-      slot_ = slot_ + 1 == ring_.size() ? 0 : slot_ + 1;
-      const std::int64_t p = i - window_ + 1;
-      if (p < from_) continue;
-      if (sum_ < below) {
-        if (!open_) {
-          open_ = true;
-          // From after the last loud sample in the first quiet window.
-          run_ = {p, p, 0, 0};
-          for (std::int64_t k = i; k >= p; --k)
-            if (static_cast<double>(energyOf(k, i)) >= loud_) {
-              run_.begin = k + 1;
-              break;
-            }
-        }
-        run_.energy += static_cast<double>(sum_) / channels;
-        ++run_.windows;
-      } else if (open_) {
-        // Up to the first loud sample in the last quiet window.
-        std::int64_t end = i;
-        for (std::int64_t k = p; k < i; ++k)
-          if (static_cast<double>(energyOf(k, i)) >= loud_) {
-            end = k;
-            break;
-          }
-        close(end);
-      }
+    if (last <= first) return;
+    makeRoom(last - fed_);
+    // Samples a frame that could not be decoded leaves out count as silent.
+    for (; fed_ < first; ++fed_) sums_.push_back(sums_.back());
+    std::uint64_t sum = sums_.back();
+    const short *x = pcm + (first - at) * channels;
+    const std::int64_t n = last - first;
+    const std::size_t base = sums_.size();
+    sums_.resize(base + static_cast<std::size_t>(n));
+    std::uint64_t *out = sums_.data() + base;
+    if (channels == 1) {
+      for (std::int64_t k = 0; k < n; ++k) out[k] = sum += static_cast<std::uint64_t>(std::int32_t{x[k]} * x[k]);
+    } else if (channels == 2) {
+      for (std::int64_t k = 0; k < n; ++k)
+        out[k] = sum += static_cast<std::uint64_t>(std::int32_t{x[2 * k]} * x[2 * k]) +
+                        static_cast<std::uint64_t>(std::int32_t{x[2 * k + 1]} * x[2 * k + 1]);
+    } else {
+      for (std::int64_t k = 0; k < n; ++k)
+        for (int c = 0; c < channels; ++c)
+          out[k] = sum += static_cast<std::uint64_t>(std::int32_t{x[k * channels + c]} * x[k * channels + c]);
     }
-    next_ = std::max(next_, last);
+    fed_ = last;
+    sideBySide();
+    judge();
   }
+
   // Where the samples fed end: window starts after it are not known.
-  std::vector<Run> finish() {
-    if (open_) close(std::min(to_ - 1, next_ - window_) + window_);
-    return std::move(runs_);
+  Ends finish() {
+    if (open_) {
+      run_.end = std::min(to_ - 1, fed_ - window_) + window_;
+      ends_.open = run_;
+      open_ = false;
+    }
+    sums_ = {};
+    return std::move(ends_);
   }
   // Whether every sample the windows need has been fed.
-  bool done() const { return next_ >= to_ + window_ - 1; }
+  bool done() const { return fed_ >= to_ + window_ - 1; }
   const Quietest &quietest() const { return quietest_; }
 
  private:
-  // Windows side by side from `from_` on: the loudest of the last `blocks_`
+  static constexpr std::int64_t kBlock = 128;  // window starts judged at once
+
+  // The running sum up to sample n (not included): sums_[n - base_].
+  std::uint64_t sumTo(std::int64_t n) const { return sums_[static_cast<std::size_t>(n - base_)]; }
+  std::uint64_t energy(std::int64_t k) const { return sumTo(k + 1) - sumTo(k); }
+  std::uint64_t windowAt(std::int64_t p) const { return sumTo(p + window_) - sumTo(p); }
+
+  // Room for `more` sums: those before the first window still to judge go.
+  void makeRoom(std::int64_t more) {
+    if (sums_.empty()) {
+      sums_.reserve(static_cast<std::size_t>(4 * window_ + 8192));
+      sums_.push_back(0);
+      base_ = fed_;
+    }
+    const std::int64_t keep = std::min(next_, side_);
+    if (keep - base_ > 2 * window_ + 4096 &&
+        static_cast<std::int64_t>(sums_.size()) + more > static_cast<std::int64_t>(sums_.capacity())) {
+      sums_.erase(sums_.begin(), sums_.begin() + static_cast<std::ptrdiff_t>(keep - base_));
+      base_ = keep;
+    }
+  }
+
+  // Windows side by side (from sample 0, as in one part, where the part
+  // holds them whole): the loudest of the last `blocks_`
   // of them (a queue of those that may yet be the loudest), and the
   // stretch whose loudest is the least.
-  void addToBlock(std::int64_t i, std::int64_t e) {
-    blockSum_ += e;
-    if (++blockFill_ < window_) return;
-    const std::int64_t index = blockIndex_++, begin = i + 1 - window_;
-    while (!loudest_.empty() && loudest_.back().second <= blockSum_) loudest_.pop_back();
-    loudest_.emplace_back(index, blockSum_);
-    if (loudest_.front().first <= index - blocks_) loudest_.pop_front();
-    blockSum_ = 0;
-    blockFill_ = 0;
-    if (index + 1 < blocks_) return;
-    if (quietest_.begin < 0 || loudest_.front().second < quietest_.energy)
-      quietest_ = {begin - (blocks_ - 1) * window_, loudest_.front().second, channels_};
+  void sideBySide() {
+    for (; side_ + window_ <= std::min(fed_, to_); side_ += window_) {
+      const auto e = static_cast<std::int64_t>(windowAt(side_));
+      const std::int64_t index = sideIndex_++;
+      while (!loudest_.empty() && loudest_.back().second <= e) loudest_.pop_back();
+      loudest_.emplace_back(index, e);
+      if (loudest_.front().first <= index - blocks_) loudest_.pop_front();
+      if (index + 1 < blocks_) continue;
+      if (quietest_.begin < 0 || loudest_.front().second < quietest_.energy)
+        quietest_ = {side_ - (blocks_ - 1) * window_, loudest_.front().second, channels_};
+    }
   }
-  std::int64_t blocks_;
+
+  // Every window whose samples are all fed.
+  void judge() {
+    const std::int64_t end = std::min(to_, fed_ - window_ + 1);
+    while (next_ < end) {
+      const std::int64_t a = next_, b = std::min(end, a + kBlock);
+      if (a == from_) {
+        judgeOne(a);
+        next_ = a + 1;
+        continue;
+      }
+      // Every window of the block holds [b - 1, a + window_) and lies in [a, b - 1 + window_).
+      const std::uint64_t most = sumTo(b - 1 + window_) - sumTo(a);
+      const std::uint64_t least = b - 1 < a + window_ ? sumTo(a + window_) - sumTo(b - 1) : 0;
+      if (most < below_) {
+        if (!open_) open(a);
+        std::uint64_t sum = 0;
+        for (std::int64_t p = a; p < b; ++p) sum += windowAt(p);
+        run_.energy += static_cast<double>(sum) / channels_;
+        run_.windows += b - a;
+      } else if (least >= below_) {
+        if (open_) close(a);
+      } else {
+        for (std::int64_t p = a; p < b; ++p) judgeOne(p);
+      }
+      next_ = b;
+    }
+  }
+  void judgeOne(std::int64_t p) {
+    const std::uint64_t e = windowAt(p);
+    const bool quiet = e < below_;
+    if (p == from_) {
+      ends_.judged = true;
+      ends_.firstQuiet = quiet;
+      if (!quiet) ends_.leadEnd = endIn(p);
+    }
+    if (quiet) {
+      if (!open_) open(p);
+      run_.energy += static_cast<double>(e) / channels_;
+      ++run_.windows;
+    } else if (open_) {
+      close(p);
+    }
+  }
+  // From after the last loud sample in the first quiet window, at p.
+  void open(std::int64_t p) {
+    open_ = true;
+    run_ = {p, p, 0, 0, p == from_};
+    for (std::int64_t k = p + window_ - 1; k >= p; --k)
+      if (energy(k) >= static_cast<std::uint64_t>(loud_)) {
+        run_.begin = k + 1;
+        break;
+      }
+  }
+  // Up to the first loud sample in the window at p, the first loud one after
+  // quiet ones (its last sample not looked at).
+  std::int64_t endIn(std::int64_t p) const {
+    for (std::int64_t k = p; k < p + window_ - 1; ++k)
+      if (energy(k) >= static_cast<std::uint64_t>(loud_)) return k;
+    return p + window_ - 1;
+  }
+  void close(std::int64_t p) {
+    open_ = false;
+    run_.end = endIn(p);
+    if (run_.end - run_.begin >= std::max<std::int64_t>(1, least_) || run_.atFrom) ends_.runs.push_back(run_);
+  }
+
+  std::int64_t blocks_, least_;
   int channels_ = 1;
-  std::int64_t blockSum_ = 0, blockFill_ = 0, blockIndex_ = 0;
+  std::int64_t sideIndex_ = 0;
   std::deque<std::pair<std::int64_t, std::int64_t>> loudest_;
   Quietest quietest_;
 
-  // The energy of sample k, one of the window's samples up to sample i,
-  // the last fed.
-  std::int64_t energyOf(std::int64_t k, std::int64_t i) const {
-    const std::int64_t back = static_cast<std::int64_t>(slot_) - 1 - (i - k);
-    return ring_[static_cast<std::size_t>(back < 0 ? back + window_ : back)];
-  }
-  void close(std::int64_t end) {
-    open_ = false;
-    run_.end = end;
-    if (run_.end > run_.begin) runs_.push_back(run_);
-  }
-
   std::int64_t window_;
-  double loud_, threshold_;
+  std::int64_t loud_;
+  double threshold_;
+  std::uint64_t below_ = 0;
   std::int64_t from_, to_;
-  std::vector<std::int64_t> ring_;
-  std::size_t slot_ = 0;
-  std::int64_t sum_ = 0, next_;
+  std::vector<std::uint64_t> sums_;
+  std::int64_t base_ = 0;  // the sample sums_[0] is the sum up to
+  std::int64_t fed_;       // samples fed up to here
+  std::int64_t next_;      // the first window start not judged
+  std::int64_t side_;      // the next window side by side
   bool open_ = false;
   Run run_;
-  std::vector<Run> runs_;
+  Ends ends_;
 };
 
 // Decodes one part of the file: from the frame that begins at byte `offset`,
@@ -296,62 +401,148 @@ class LevelWindows {
   Deliver deliver_;
 };
 
-}  // namespace
+// Where the file is decoded from, part by part: part k holds frames
+// [frame[k], frame[k + 1]) (the last one up to the end), and its decoding
+// begins kWarmUp frames before its first one (at byte offset[k], frame
+// decodedFrom[k]), but for the first part's.
+struct Parts {
+  std::vector<std::int64_t> frame, offset, decodedFrom;
+  std::size_t count() const { return frame.size(); }
+};
 
-bool measureLevels(const QString &path, const std::function<void(const LevelScale &)> &begun,
-                   const LevelsPart &part, const std::atomic<bool> *stop, QString *error) {
-  // The frame walk, as findSilences makes it; a stop ends it between two
-  // frames, through the error that timelineOf turns into a plain return.
-  std::vector<std::int64_t> starts;  // starts[j]: frame (j + 1) * kStep - kWarmUp
+// The frame walk of `path`: its timeline, and where parts of it can begin.
+struct Walked {
+  Timeline timeline;
+  std::vector<std::int64_t> starts;  // starts[j]: the offset of frame (j + 1) * kStep - kWarmUp
+};
+std::optional<Walked> walkOf(const QString &path, QString *error, const std::atomic<bool> *stop) {
+  Walked w;
   const auto walked = timelineOf(path, error, [&](std::int64_t index, std::int64_t offset) {
     if ((index + kWarmUp) % kStep == 0) {
-      starts.push_back(offset);
+      w.starts.push_back(offset);
+      // A stop ends the walk between two frames, through the error that
+      // timelineOf turns into a plain return.
       if (stop && stop->load(std::memory_order_relaxed)) throw mpeg::ReadError("stopped");
     }
   });
   if (stop && stop->load()) {
     if (error) error->clear();
-    return false;
+    return std::nullopt;
   }
+  if (!walked) return std::nullopt;
+  w.timeline = *walked;
+  return w;
+}
+
+// `wanted` parts of about equal length (as many as the file's length calls
+// for where 0), each beginning at a multiple of kStep frames.
+Parts partsOf(const Walked &w, int wanted) {
+  const std::int64_t frames = w.timeline.frames;
+  const std::int64_t count = wanted > 0 ? wanted : std::clamp<std::int64_t>(frames / kFramesAPart, 1, kMostParts);
+  Parts p;
+  p.frame.push_back(0);
+  p.offset.push_back(0);
+  p.decodedFrom.push_back(0);
+  for (std::int64_t k = 1; k < count; ++k) {
+    const std::int64_t j = k * frames / count / kStep;  // at frame j * kStep
+    if (j < 1 || j * kStep <= p.frame.back() || j * kStep >= frames || j > static_cast<std::int64_t>(w.starts.size()))
+      continue;
+    p.frame.push_back(j * kStep);
+    p.offset.push_back(w.starts[static_cast<std::size_t>(j - 1)]);
+    p.decodedFrom.push_back(j * kStep - kWarmUp);
+  }
+  return p;
+}
+
+// Runs work(0) ... work(count - 1), each once, on as many threads as the
+// machine has cores (no more than the parts), each thread taking the next
+// part as it finishes one: a slow part does not leave a core idle. `wait`,
+// where given, is called on this thread every 30 ms meanwhile; without it
+// this thread takes parts too.
+void inTurn(std::size_t count, const std::function<void(std::size_t)> &work, const std::function<void()> &wait = {}) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<unsigned> running{0};
+  const auto take = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < count;) work(k);
+    running.fetch_sub(1);
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const auto threads = static_cast<unsigned>(std::min<std::size_t>(cores, count));
+  std::vector<std::thread> pool;
+  running = threads;
+  for (unsigned i = wait ? 0 : 1; i < threads; ++i) pool.emplace_back(take);
+  if (wait) {
+    while (running.load() > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      wait();
+    }
+  } else if (threads > 0) {
+    take();
+  }
+  for (std::thread &t : pool) t.join();
+}
+
+}  // namespace
+
+bool measureLevels(const QString &path, const std::function<void(const LevelScale &)> &begun,
+                   const LevelsPart &part, const std::atomic<bool> *stop, QString *error) {
+  const auto walked = walkOf(path, error, stop);
   if (!walked) return false;
-  const Timeline &t = *walked;
+  const Timeline &t = walked->timeline;
   const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
   const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
   const LevelScale scale{t, window, (total + window - 1) / window};
   if (begun) begun(scale);
 
-  // The halves of findSilences. Each window is measured by one half, whole:
-  // the second half's first one begins at or after its first frame heard.
-  const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
-  const std::int64_t middle = j > 0 ? j * kStep : t.frames;
-  const std::int64_t seam = std::min((middle * spf + window - 1) / window, scale.windows);
+  // The parts of findSilences. Each window is measured by one part, whole:
+  // a part's first one begins at or after its first frame heard.
+  const Parts parts = partsOf(*walked, 0);
+  const auto seam = [&](std::size_t k) {
+    return k < parts.count() ? std::min((parts.frame[k] * spf + window - 1) / window, scale.windows) : scale.windows;
+  };
   std::mutex delivering;
   const LevelWindows::Deliver deliver = [&](std::int64_t first, std::vector<float> power) {
     const std::lock_guard lock(delivering);
     if (part) part(first, std::move(power));
   };
-  LevelWindows first(window, total, 0, seam, deliver), second(window, total, seam, scale.windows, deliver);
-  std::atomic<std::int64_t> done1{0}, done2{0};
-  bool started2 = true;
-  std::thread b;
-  if (seam < scale.windows)
-    b = std::thread([&] {
-      started2 =
-          decodePart(path, starts[static_cast<std::size_t>(j - 1)], t.audioEnd, middle - kWarmUp, second, done2, stop);
-      second.finish();
-    });
-  const bool started1 = decodePart(path, 0, t.audioEnd, 0, first, done1, stop);
-  first.finish();
-  if (b.joinable()) b.join();
+  std::atomic<std::int64_t> done{0};
+  std::atomic<bool> failed{false};
+  inTurn(parts.count(), [&](std::size_t k) {
+    if (seam(k) >= seam(k + 1)) return;
+    LevelWindows windows(window, total, seam(k), seam(k + 1), deliver);
+    if (!decodePart(path, parts.offset[k], t.audioEnd, parts.decodedFrom[k], windows, done, stop)) failed = true;
+    windows.finish();
+  });
   if (stop && stop->load()) {
     if (error) error->clear();
     return false;
   }
-  if (!started1 || !started2) {
+  if (failed) {
     if (error) *error = QStringLiteral("libmpg123 cannot decode it");
     return false;
   }
   return true;
+}
+
+bool decodeOnly(const QString &path, int parts, QString *error) {
+  const auto walked = walkOf(path, error, nullptr);
+  if (!walked) return false;
+  const Timeline &t = walked->timeline;
+  const Parts p = partsOf(*walked, parts);
+  // What a part's decoding feeds: nothing is looked at.
+  struct Nothing {
+    std::int64_t to, fed = 0;
+    void feed(std::int64_t at, const short *, std::int64_t count, int) { fed = at + count; }
+    bool done() const { return fed >= to; }
+  };
+  std::atomic<std::int64_t> done{0};
+  std::atomic<bool> failed{false};
+  inTurn(p.count(), [&](std::size_t k) {
+    Nothing nothing{(k + 1 < p.count() ? p.frame[k + 1] : t.frames) * t.samplesPerFrame};
+    if (!decodePart(path, p.offset[k], t.audioEnd, p.decodedFrom[k], nothing, done, nullptr)) failed = true;
+  });
+  if (failed && error) *error = QStringLiteral("libmpg123 cannot decode it");
+  return !failed;
 }
 
 LevelReader::LevelReader(const QString &path, QObject *parent) : QObject(parent) {
@@ -382,67 +573,78 @@ LevelReader::~LevelReader() {
 
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,
-                                          const std::atomic<bool> *stop, QString *error) {
-  // The frame walk: the timeline, and the offsets to start a part at.
-  std::vector<std::int64_t> starts;  // starts[j]: frame (j + 1) * kStep - kWarmUp
-  SilencesFound result;
-  const auto walked = timelineOf(path, error, [&](std::int64_t index, std::int64_t offset) {
-    if ((index + kWarmUp) % kStep == 0) starts.push_back(offset);
-  });
+                                          const std::atomic<bool> *stop, QString *error, int parts) {
+  const auto walked = walkOf(path, error, nullptr);
   if (!walked) return std::nullopt;
-  result.timeline = *walked;
-
+  SilencesFound result;
+  result.timeline = walked->timeline;
   const Timeline &t = result.timeline;
   const std::int64_t spf = t.samplesPerFrame, total = t.frames * spf;
   const std::int64_t window = std::max<std::int64_t>(1, std::llround(0.05 * static_cast<double>(t.rate)));
   const double amplitude = std::pow(10.0, settings.levelDb / 20) * 32768;
-
-  // Two halves, the second started a few frames early.
-  const std::int64_t j = std::min<std::int64_t>(t.frames / 2 / kStep, static_cast<std::int64_t>(starts.size()));
-  const std::int64_t middle = j > 0 ? j * kStep : t.frames;
   const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
   const std::int64_t blocks = (least + window - 1) / window;
-  QuietRuns first(window, amplitude, 0, middle * spf, blocks), second(window, amplitude, middle * spf, total, blocks);
-  std::atomic<std::int64_t> done1{0}, done2{0};
-  std::atomic<bool> finished1{false}, finished2{j == 0};
-  bool started1 = false, started2 = true;
-  std::thread a([&] {
-    started1 = decodePart(path, 0, t.audioEnd, 0, first, done1, stop);
-    finished1 = true;
-  });
-  std::thread b;
-  if (j > 0)
-    b = std::thread([&] {
-      started2 =
-          decodePart(path, starts[static_cast<std::size_t>(j - 1)], t.audioEnd, middle - kWarmUp, second, done2, stop);
-      finished2 = true;
-    });
-  while (!finished1 || !finished2) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    if (progress) progress(std::min(done1.load() + done2.load(), t.frames), t.frames);
-  }
-  a.join();
-  if (b.joinable()) b.join();
+
+  const Parts p = partsOf(*walked, parts);
+  std::vector<QuietRuns::Ends> ends(p.count());
+  std::vector<QuietRuns::Quietest> quietest(p.count());
+  std::atomic<std::int64_t> done{0};
+  std::atomic<bool> failed{false};
+  inTurn(
+      p.count(),
+      [&](std::size_t k) {
+        QuietRuns runs(window, amplitude, p.frame[k] * spf, k + 1 < p.count() ? p.frame[k + 1] * spf : total, blocks,
+                       least);
+        if (!decodePart(path, p.offset[k], t.audioEnd, p.decodedFrom[k], runs, done, stop)) failed = true;
+        ends[k] = runs.finish();
+        quietest[k] = runs.quietest();
+      },
+      [&] {
+        if (progress) progress(std::min(done.load(), t.frames), t.frames);
+      });
   if (stop && stop->load()) {
     if (error) error->clear();
     return std::nullopt;
   }
-  if (!started1 || !started2) {
+  if (failed) {
     if (error) *error = QStringLiteral("libmpg123 cannot decode it");
     return std::nullopt;
   }
   if (progress) progress(t.frames, t.frames);
 
-  std::vector<QuietRuns::Run> runs = first.finish();
-  for (const QuietRuns::Run &r : second.finish()) {
-    if (!runs.empty() && runs.back().end >= r.begin) {  // one silence across the halves' seam
-      runs.back().end = r.end;
-      runs.back().energy += r.energy;
-      runs.back().windows += r.windows;
-    } else {
-      runs.push_back(r);
+  // The parts' runs as one decoding of the whole file would find them: a
+  // run open at a part's end goes on where the next part's first window is
+  // quiet (that part's first run is the same), and ends in that window where
+  // it is not.
+  std::vector<QuietRuns::Run> runs;
+  std::optional<QuietRuns::Run> carried;
+  const auto keep = [&runs](const QuietRuns::Run &r) {
+    if (r.end > r.begin) runs.push_back(r);
+  };
+  for (QuietRuns::Ends &e : ends) {
+    std::size_t from = 0;
+    if (carried && e.judged) {
+      if (e.firstQuiet) {
+        const bool closed = !e.runs.empty() && e.runs.front().atFrom;
+        const QuietRuns::Run &next = closed ? e.runs.front() : *e.open;
+        carried->energy += next.energy;
+        carried->windows += next.windows;
+        carried->end = next.end;
+        if (!closed) continue;  // open through the whole part
+        from = 1;
+      } else {
+        carried->end = e.leadEnd;
+      }
+      keep(*carried);
+      carried.reset();
+    } else if (carried) {
+      keep(*carried);
+      carried.reset();
     }
+    for (std::size_t i = from; i < e.runs.size(); ++i) keep(e.runs[i]);
+    if (e.open) carried = e.open;
   }
+  if (carried) keep(*carried);
   std::vector<Marker> markers;
   for (const QuietRuns::Run &r : runs) {
     // What is heard: not the decoder's delay before it, nor the padding after.
@@ -464,8 +666,7 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
     }
   }
   // The quietest stretch of the least length, for a search that finds none.
-  for (const QuietRuns *half : {&first, &second}) {
-    const QuietRuns::Quietest &q = half->quietest();
+  for (const QuietRuns::Quietest &q : quietest) {
     if (q.begin < 0 || (result.quietest && q.energy >= result.quietest->energy)) continue;
     const double mean = static_cast<double>(q.energy) / static_cast<double>(window * q.channels) / (32768.0 * 32768.0);
     result.quietest = Quietest{static_cast<double>(std::max<std::int64_t>(0, q.begin - t.trimBegin)) /

@@ -56,14 +56,22 @@ std::vector<Marker> longestSilences(const SilencesFound &found, int pieces);
 QString quietestHint(const SilencesFound &found, const SilenceSettings &settings);
 std::optional<int> levelToFind(const SilencesFound &found);
 
-// Decodes the whole file with libmpg123, its two halves on two threads, and
-// finds its silences. `progress(done, total)` hears of frames decoded (from
-// either thread, never at once); `stop` ends the search early. Nothing with
-// `error` set where the file cannot be decoded; nothing with it empty where
-// the search was stopped.
+// Decodes the whole file with libmpg123 and finds its silences. The file is
+// decoded in parts (`parts` of them where above 0, else as many as its
+// length calls for: more than the cores), each begun a few frames early,
+// which the machine's cores take in turn; the silences are the same, to the
+// sample, however many parts there are. `progress(done, total)` hears of
+// frames decoded (from one thread); `stop` ends the search early. Nothing
+// with `error` set where the file cannot be decoded; nothing with it empty
+// where the search was stopped.
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,
-                                          const std::atomic<bool> *stop, QString *error);
+                                          const std::atomic<bool> *stop, QString *error, int parts = 0);
+
+// The decoding alone, in the parts findSilences decodes: what the search
+// cannot go below (bench/silences). False with `error` set where the file
+// cannot be decoded.
+bool decodeOnly(const QString &path, int parts, QString *error);
 
 // The level of the sound, 50 ms at a time, for the strip behind the
 // preview's slider. The windows lie side by side over the frames' decoded
@@ -79,10 +87,10 @@ struct LevelScale {
 // scale, 0.5 a sine.
 using LevelsPart = std::function<void(std::int64_t first, std::vector<float> power)>;
 
-// Decodes the whole file as findSilences does, its two halves on two
-// threads, and measures every window once. `begun` hears of the scale once
+// Decodes the whole file as findSilences does, in its parts, and measures
+// every window once. `begun` hears of the scale once
 // the frames are walked; `part` hears of the windows measured, a part at a
-// time as each half goes on (from either thread, never at once). True once
+// time as each part goes on (from either thread, never at once). True once
 // the decoding is done; false with `error` set where the file cannot be
 // decoded, false with it empty where `stop` ended the measuring (the walk
 // too).

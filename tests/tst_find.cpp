@@ -244,6 +244,50 @@ class TestFind : public QObject {
       QVERIFY2(std::abs(found->silences[0].levelDb - meanDb) <= 0.5, qPrintable(QString::number(found->silences[0].levelDb)));
   }
 
+  // Every silence to the sample (in samples of what is heard), whatever the
+  // count of parts the file is decoded in (MPEG-1, 2 and 2.5, mono and
+  // stereo): parts begin at multiples of 64 frames, so from 1 to 8 of them
+  // their seams fall inside silences, in the windows at their edges and in
+  // sound. The edges are where a window's level crosses the level within a
+  // block of windows judged at once (the fades: a window at a time over the
+  // samples there).
+  void silencesToTheSampleInAnyParts_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("edges");
+    QTest::newRow("mono MPEG-1 speech") << "speech.mp3"
+                                        << "202265-312150 514803-624794 828943-938970 1143673-1253726 "
+                                           "1460679-1570688 1778721-1888798 2097335-2207584";
+    QTest::newRow("fades out and in") << "fades.mp3" << "131776-265125";
+    QTest::newRow("stereo, at the start, the middle and the end") << "silent-edges.mp3"
+                                                                   << "0-88201 220500-308701 441000-529200";
+    QTest::newRow("stereo floor") << "stereo-floor.mp3" << "90402-262400";
+    QTest::newRow("MPEG-2 stereo") << "beeps-22k.mp3"
+                                   << "28311-65105 92441-129105 156333-193089 220404-257105 284536-321105 "
+                                      "348384-385105 412842-449105 476780-513105 540309-577104 604309-641104 "
+                                      "668480-705089 732410-769105 796588-833105 860538-897105 924384-961344";
+    // The pause ends inside the first window of a part (three of them): the
+    // run the part before left open ends there, not at that window's end.
+    QTest::newRow("MPEG-2.5, a pause ending at a seam") << "seam-8k.mp3" << "37513-74126";
+    QTest::newRow("MPEG-2.5 stereo") << "beeps-8k.mp3"
+                                     << "13605-32000 45602-64000 77723-95966 109645-128000 141715-160000 "
+                                        "173790-191954 206173-224000 237676-256000 270254-288000 301605-320000 "
+                                        "333609-352000 365806-383997 397602-416000 429729-448000 461602-480000";
+  }
+  void silencesToTheSampleInAnyParts() {
+    QFETCH(QString, file);
+    QFETCH(QString, edges);
+    for (int parts = 1; parts <= 8; ++parts) {
+      QString why;
+      const auto found = found::findSilences(media(file), {}, {}, nullptr, &why, parts);
+      QVERIFY2(found, qPrintable(why));
+      QStringList got;
+      for (const found::Silence &s : found->silences)
+        got << QStringLiteral("%1-%2").arg(std::llround(s.start * static_cast<double>(found->timeline.rate)))
+                   .arg(std::llround(s.end * static_cast<double>(found->timeline.rate)));
+      QVERIFY2(got.join(u' ') == edges, qPrintable(QStringLiteral("%1 parts: %2").arg(parts).arg(got.join(u' '))));
+    }
+  }
+
   // Silences at the very start and end of a stereo file are found but part
   // nothing: the only breakpoint is the middle pause's (6 s: frame 231).
   // With none found, the quietest stretch is named, with a level that finds
