@@ -532,6 +532,11 @@ void TForm1::addMarkers(const std::vector<found::Marker> &markers, bool searched
 // failed and a message said why.
 std::optional<found::SilencesFound> TForm1::searchSilences(const QString &title, const found::SilenceSettings &settings) {
   const QString source = model_.source();
+  // The strip's levels, once it has them all: the search then decodes only
+  // the stretches they leave in doubt.
+  std::vector<float> levels;
+  if (Slider->showsLevels() && Slider->levelWindows() > 0 && Slider->levelsMeasured() == Slider->levelWindows())
+    levels = Slider->levels();
   std::optional<found::SilencesFound> found;
   QString why;
   const bool ran = runSearch(this, title, [&](SearchProgress &progress) {
@@ -541,7 +546,7 @@ std::optional<found::SilencesFound> TForm1::searchSilences(const QString &title,
           progress.total = total;
           progress.done = done;
         },
-        &progress.stop, &why);
+        &progress.stop, &why, 0, levels.empty() ? nullptr : &levels);
   });
   if (ran && !found)
     platform().messageBox(this, QStringLiteral("Cannot search %1 for silences: %2.").arg(source, why), QString(),

@@ -361,6 +361,7 @@ class LevelWindows {
     const std::int64_t last = std::min(at + count, end_);
     while (i < last) {
       const std::int64_t windowEnd = std::min((i / window_ + 1) * window_, samples_);
+      length_ = windowEnd - i / window_ * window_;
       const std::int64_t upTo = std::min(last, windowEnd);
       std::int64_t sum = 0;  // at most 2,400 samples of 2 channels: far within 64 bits
       for (const short *x = pcm + (i - at) * channels, *e = pcm + (upTo - at) * channels; x < e; ++x)
@@ -383,7 +384,9 @@ class LevelWindows {
 
  private:
   void closeWindow() {
-    part_.push_back(static_cast<float>(energy_ / static_cast<double>(fed_) / (32768.0 * 32768.0)));
+    // Over the window's whole length: samples that could not be decoded
+    // count as silence, as the silence search counts them.
+    part_.push_back(static_cast<float>(energy_ / static_cast<double>(length_) / (32768.0 * 32768.0)));
     energy_ = 0;
     fed_ = 0;
     if (part_.size() < kPartWindows) return;
@@ -395,7 +398,7 @@ class LevelWindows {
 
   std::int64_t window_, samples_, end_, next_;
   double energy_ = 0;  // of the window being fed, each sample's channels averaged
-  std::int64_t fed_ = 0;
+  std::int64_t fed_ = 0, length_ = 1;
   std::int64_t partFirst_;
   std::vector<float> part_;
   Deliver deliver_;
@@ -407,6 +410,8 @@ class LevelWindows {
 // decodedFrom[k]), but for the first part's.
 struct Parts {
   std::vector<std::int64_t> frame, offset, decodedFrom;
+  // The window starts that the silence search judges in each part, [from, to).
+  std::vector<std::int64_t> from, to;
   std::size_t count() const { return frame.size(); }
 };
 
@@ -450,6 +455,56 @@ Parts partsOf(const Walked &w, int wanted) {
     p.frame.push_back(j * kStep);
     p.offset.push_back(w.starts[static_cast<std::size_t>(j - 1)]);
     p.decodedFrom.push_back(j * kStep - kWarmUp);
+  }
+  const std::int64_t spf = w.timeline.samplesPerFrame;
+  for (std::size_t k = 0; k < p.count(); ++k) {
+    p.from.push_back(p.frame[k] * spf);
+    p.to.push_back((k + 1 < p.count() ? p.frame[k + 1] : frames) * spf);
+  }
+  return p;
+}
+
+// The parts of a file whose level is known, window by window side by side
+// (measureLevels' `power`), where a silence of `least` samples can lie. Its
+// quiet window starts fill a stretch of at least least - window + 1
+// samples (its ends are narrowed by less than a window each), which holds
+// `need` whole windows side by side, each quiet. A part runs from the loud
+// window before a stretch of so many quiet ones to the loud one after it,
+// decoded from the kStep frame before; parts whose decoding would meet are
+// one. Nothing where the levels cannot rule out a stretch.
+std::optional<Parts> quietPartsOf(const Walked &w, const std::vector<float> &power, std::int64_t window,
+                                  double levelDb, std::int64_t least) {
+  const std::int64_t need = (least - window + 1) / window;
+  if (need < 1) return std::nullopt;
+  const std::int64_t spf = w.timeline.samplesPerFrame, total = w.timeline.frames * spf;
+  const auto n = static_cast<std::int64_t>(power.size());
+  // Quiet, or so near it that a float cannot tell; the last windows, short
+  // or not, always (a window start near the end reaches past it).
+  const double quiet = std::pow(10.0, levelDb / 10) * 1.001;
+  const auto maybeQuiet = [&](std::int64_t m) { return m >= n - 2 || power[static_cast<std::size_t>(m)] < quiet; };
+  Parts p;
+  for (std::int64_t m = 0; m < n;) {
+    if (!maybeQuiet(m)) {
+      ++m;
+      continue;
+    }
+    std::int64_t e = m;
+    while (e < n && maybeQuiet(e)) ++e;
+    if (e - m >= need) {
+      const std::int64_t from = std::max<std::int64_t>(0, (m - 1) * window), to = e == n ? total : e * window + 1;
+      const std::int64_t j = std::min(from / spf / kStep, static_cast<std::int64_t>(w.starts.size()));
+      const std::int64_t decodedFrom = j > 0 ? j * kStep - kWarmUp : 0;
+      if (p.count() > 0 && decodedFrom * spf <= p.to.back() + window) {
+        p.to.back() = to;
+      } else {
+        p.frame.push_back(j * kStep);
+        p.offset.push_back(j > 0 ? w.starts[static_cast<std::size_t>(j - 1)] : 0);
+        p.decodedFrom.push_back(decodedFrom);
+        p.from.push_back(from);
+        p.to.push_back(to);
+      }
+    }
+    m = e;
   }
   return p;
 }
@@ -573,7 +628,8 @@ LevelReader::~LevelReader() {
 
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,
-                                          const std::atomic<bool> *stop, QString *error, int parts) {
+                                          const std::atomic<bool> *stop, QString *error, int parts,
+                                          const std::vector<float> *levels) {
   const auto walked = walkOf(path, error, nullptr);
   if (!walked) return std::nullopt;
   SilencesFound result;
@@ -585,7 +641,16 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   const auto least = static_cast<std::int64_t>(std::llround(settings.minSeconds * static_cast<double>(t.rate)));
   const std::int64_t blocks = (least + window - 1) / window;
 
-  const Parts p = partsOf(*walked, parts);
+  // Where the levels are known, only the stretches that may be silent.
+  const std::int64_t windows = (total + window - 1) / window;
+  std::optional<Parts> quiet;
+  if (levels && static_cast<std::int64_t>(levels->size()) == windows)
+    quiet = quietPartsOf(*walked, *levels, window, settings.levelDb, least);
+  const Parts p = quiet ? *quiet : partsOf(*walked, parts);
+  // Progress in frames: of the whole file, or of the parts where they are some of it.
+  std::int64_t toDecode = quiet ? 0 : t.frames;
+  for (std::size_t k = 0; quiet && k < p.count(); ++k)
+    toDecode += std::min(t.frames, (p.to[k] + window) / spf + 1) - p.decodedFrom[k];
   std::vector<QuietRuns::Ends> ends(p.count());
   std::vector<QuietRuns::Quietest> quietest(p.count());
   std::atomic<std::int64_t> done{0};
@@ -593,14 +658,13 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   inTurn(
       p.count(),
       [&](std::size_t k) {
-        QuietRuns runs(window, amplitude, p.frame[k] * spf, k + 1 < p.count() ? p.frame[k + 1] * spf : total, blocks,
-                       least);
+        QuietRuns runs(window, amplitude, p.from[k], p.to[k], blocks, least);
         if (!decodePart(path, p.offset[k], t.audioEnd, p.decodedFrom[k], runs, done, stop)) failed = true;
         ends[k] = runs.finish();
         quietest[k] = runs.quietest();
       },
       [&] {
-        if (progress) progress(std::min(done.load(), t.frames), t.frames);
+        if (progress) progress(std::min(done.load(), toDecode), toDecode);
       });
   if (stop && stop->load()) {
     if (error) error->clear();
@@ -610,7 +674,7 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
     if (error) *error = QStringLiteral("libmpg123 cannot decode it");
     return std::nullopt;
   }
-  if (progress) progress(t.frames, t.frames);
+  if (progress) progress(toDecode, toDecode);
 
   // The parts' runs as one decoding of the whole file would find them: a
   // run open at a part's end goes on where the next part's first window is
@@ -621,8 +685,13 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   const auto keep = [&runs](const QuietRuns::Run &r) {
     if (r.end > r.begin) runs.push_back(r);
   };
-  for (QuietRuns::Ends &e : ends) {
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    const QuietRuns::Ends &e = ends[k];
     std::size_t from = 0;
+    if (carried && k > 0 && p.from[k] != p.to[k - 1]) {  // a part apart from the one before
+      keep(*carried);
+      carried.reset();
+    }
     if (carried && e.judged) {
       if (e.firstQuiet) {
         const bool closed = !e.runs.empty() && e.runs.front().atFrom;
@@ -665,8 +734,27 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
       markers.push_back({result.silences.back().frame, {}, {}});
     }
   }
-  // The quietest stretch of the least length, for a search that finds none.
-  for (const QuietRuns::Quietest &q : quietest) {
+  // The quietest stretch of the least length, for a search that finds none:
+  // from the levels where they are known, the parts being only some of the file.
+  if (quiet) {
+    const std::int64_t whole = total / window;
+    std::deque<std::int64_t> loudest;  // windows that may yet be the loudest of the last `blocks`
+    const auto at = [levels](std::int64_t m) { return (*levels)[static_cast<std::size_t>(m)]; };
+    for (std::int64_t m = 0; m < whole; ++m) {
+      while (!loudest.empty() && at(loudest.back()) <= at(m)) loudest.pop_back();
+      loudest.push_back(m);
+      if (loudest.front() <= m - blocks) loudest.pop_front();
+      if (m + 1 < blocks) continue;
+      const double power = at(loudest.front());
+      const auto energy = static_cast<std::int64_t>(std::llround(power * static_cast<double>(window) * 32768.0 * 32768.0));
+      if (result.quietest && energy >= result.quietest->energy) continue;
+      const std::int64_t begin = (m + 1 - blocks) * window;
+      result.quietest = Quietest{static_cast<double>(std::max<std::int64_t>(0, begin - t.trimBegin)) /
+                                     static_cast<double>(t.rate),
+                                 power > 0 ? 10 * std::log10(power) : -200, energy};
+    }
+  }
+  for (const QuietRuns::Quietest &q : quiet ? std::vector<QuietRuns::Quietest>{} : quietest) {
     if (q.begin < 0 || (result.quietest && q.energy >= result.quietest->energy)) continue;
     const double mean = static_cast<double>(q.energy) / static_cast<double>(window * q.channels) / (32768.0 * 32768.0);
     result.quietest = Quietest{static_cast<double>(std::max<std::int64_t>(0, q.begin - t.trimBegin)) /

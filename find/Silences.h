@@ -63,10 +63,13 @@ std::optional<int> levelToFind(const SilencesFound &found);
 // sample, however many parts there are. `progress(done, total)` hears of
 // frames decoded (from one thread); `stop` ends the search early. Nothing
 // with `error` set where the file cannot be decoded; nothing with it empty
-// where the search was stopped.
+// where the search was stopped. Given the file's `levels` as measureLevels
+// measured them (every window), only the stretches they leave in doubt are
+// decoded: the same silences, and the quietest stretch from the levels.
 std::optional<SilencesFound> findSilences(const QString &path, const SilenceSettings &settings,
                                           const std::function<void(std::int64_t, std::int64_t)> &progress,
-                                          const std::atomic<bool> *stop, QString *error, int parts = 0);
+                                          const std::atomic<bool> *stop, QString *error, int parts = 0,
+                                          const std::vector<float> *levels = nullptr);
 
 // The decoding alone, in the parts findSilences decodes: what the search
 // cannot go below (bench/silences). False with `error` set where the file
