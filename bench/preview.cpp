@@ -19,11 +19,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "AboutWindow.h"
 #include "HeardSound.h"
 #include "MainWindow.h"
-#include "OffsetDialog.h"
-#include "ProgressWindow.h"
+#include "Windows.h"
 #include "StreamFacts.h"
 
 namespace {
@@ -33,20 +31,6 @@ void waitFor(int ms) {
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-void createWindows() {
-  Form1 = new TForm1;
-  Form3 = new TForm3(Form1);
-  Form7 = new TForm7(Form1);
-  frmAdjust = new TfrmAdjust(Form1);
-  Form1->show();
-}
-
-void destroyWindows() {
-  delete frmAdjust;
-  delete Form7;
-  delete Form3;
-  delete Form1;
-}
 
 void enterBreakpointPage(const QString &file) {
   Form1->Edit1->setText(file);

@@ -21,10 +21,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "AboutWindow.h"
 #include "MainWindow.h"
-#include "OffsetDialog.h"
-#include "ProgressWindow.h"
+#include "Windows.h"
 #include "Silences.h"
 
 namespace {
@@ -48,21 +46,6 @@ long statusKb(const char *field) {
   return -1;
 }
 
-void createWindows() {
-  Form1 = new TForm1;
-  Form3 = new TForm3(Form1);
-  Form7 = new TForm7(Form1);
-  frmAdjust = new TfrmAdjust(Form1);
-  Form1->show();
-}
-
-void destroyWindows() {
-  delete frmAdjust;
-  delete Form7;
-  delete Form3;
-  delete Form1;
-  Form1 = nullptr;
-}
 
 bool stripComplete() {
   return Form1->Slider->levelWindows() > 0 && Form1->Slider->levelsMeasured() == Form1->Slider->levelWindows();
