@@ -85,9 +85,12 @@ void WizardModel::clearBreakpoints() {
 bool WizardModel::replaceBreakpoints(const std::vector<found::Marker> &markers) {
   std::vector<Breakpoint> moved;
   moved.reserve(markers.size());
+  // One for one, in order, where the count stays: each keeps whether a search found it.
+  const bool inPlace = markers.size() == breakpoints_.size();
   for (const found::Marker &m : markers) {
     const std::size_t there = indexOf(m.frame);
     Breakpoint b = there < breakpoints_.size() ? breakpoints_[there] : Breakpoint{m.frame, QString::number(m.frame), {}, {}, -1, false};
+    if (inPlace) b.searched = breakpoints_[moved.size()].searched;
     b.title = m.title;
     b.performer = m.performer;
     b.number = m.number;

@@ -137,15 +137,17 @@ class TestModel : public QObject {
     QVERIFY(!m.undo());
   }
 
-  // Only a silence search's breakpoints go before another search.
+  // Only a silence search's breakpoints go before another search, also
+  // once they were moved to pauses.
   void aSearchReplacesOnlyWhatASearchFound() {
     WizardModel m;
     m.enter(1);
     m.insertBreakpoint(5);
     m.insertBreakpoints({{100, {}, {}, -1}, {200, {}, {}, -1}}, true);
     m.insertBreakpoints({{300, QStringLiteral("Cue"), {}, 1}});
+    m.replaceBreakpoints({{0, {}, {}, -1}, {7, {}, {}, -1}, {110, {}, {}, -1}, {190, {}, {}, -1}, {300, QStringLiteral("Cue"), {}, 1}});
     m.removeSearched();
-    QCOMPARE(framesOf(m), (QStringList{"0", "5", "300"}));
+    QCOMPARE(framesOf(m), (QStringList{"0", "7", "300"}));
   }
 
   // Breakpoints that a split used are not asked about; any change makes
