@@ -3,7 +3,6 @@
 // hear must agree to the sample.
 #include <fcntl.h>
 #include <memory>
-#include <mpg123.h>
 #include <sys/resource.h>
 
 #include <QFileInfo>
@@ -19,6 +18,7 @@
 #include "InfoFrame.h"
 #include "SplitEngine.h"
 #include "Sum.h"
+#include "Libmpg123.h"
 #include "TestSupport.h"
 
 namespace {
@@ -40,24 +40,13 @@ struct Recorder : split::Reporter {
   void notice(const split::Message &message) override { notices << message.text; }
 };
 
-using Handle = std::unique_ptr<mpg123_handle, void (*)(mpg123_handle *)>;
+using Handle = Mpg123Handle;
 
 // A scan first reads every frame for the length, then seeks back to the
 // start; a player that plays at once does not.
 Handle openWithLibmpg123(const QString &path, bool scan = true) {
-  static const int initialised = mpg123_init();
-  (void)initialised;
-  Handle mh(mpg123_new(nullptr, nullptr), mpg123_delete);
-  mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  mpg123_format_none(mh.get());
-  const long *rates = nullptr;
-  std::size_t count = 0;
-  mpg123_rates(&rates, &count);
-  for (std::size_t i = 0; i < count; ++i)
-    mpg123_format(mh.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK ||
-      (scan && mpg123_scan(mh.get()) != MPG123_OK))
-    return Handle(nullptr, mpg123_delete);
+  Handle mh = openLibmpg123(path);
+  if (!mh || (scan && mpg123_scan(mh.get()) != MPG123_OK)) return Handle(nullptr, mpg123_delete);
   return mh;
 }
 

@@ -6,7 +6,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <mpg123.h>
 
 #include <QCoreApplication>
 #include <QListWidget>
@@ -20,6 +19,7 @@
 #include "OffsetDialog.h"
 #include "PositionSlider.h"
 #include "Silences.h"
+#include "Libmpg123.h"
 #include "TestSupport.h"
 
 namespace {
@@ -29,19 +29,8 @@ constexpr float kUnmeasured = std::numeric_limits<float>::quiet_NaN();
 // Every window's mean square from one decode of the whole file from its
 // start, on one thread: what the two halves together must give.
 std::vector<double> decodedLevels(const QString &path, std::int64_t window) {
-  static const int initialised = mpg123_init();
-  (void)initialised;
-  std::unique_ptr<mpg123_handle, void (*)(mpg123_handle *)> mh(mpg123_new(nullptr, nullptr), mpg123_delete);
-  mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  mpg123_param(mh.get(), MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
-  mpg123_param(mh.get(), MPG123_RESYNC_LIMIT, -1, 0);
-  mpg123_format_none(mh.get());
-  const long *rates = nullptr;
-  std::size_t count = 0;
-  mpg123_rates(&rates, &count);
-  for (std::size_t i = 0; i < count; ++i)
-    mpg123_format(mh.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK) return {};
+  const Mpg123Handle mh = openLibmpg123(path, false);
+  if (!mh) return {};
   std::vector<double> sums, samples;
   std::int64_t at = 0;
   int channels = 1;

@@ -15,33 +15,10 @@
 #include <QStringList>
 
 #include "FileName.h"
+#include "FuzzSupport.h"
 #include "SplitEngine.h"
 
 namespace {
-
-struct Quiet : split::Reporter {
-  void start(std::int64_t) override {}
-  void step() override {}
-  void complete() override {}
-  void pieceWritten(const QString &) override {}
-  void fail(const split::Message &) override {}
-  void notice(const split::Message &) override {}
-};
-
-const std::string &workFolder() {
-  static const std::string folder = [] {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = base + "/fuzz-join.XXXXXX";
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    return tmpl;
-  }();
-  static const bool removed = std::atexit([] {
-                                ::unlink((workFolder() + "/source.mp3").c_str());
-                                ::rmdir(workFolder().c_str());
-                              }) == 0;
-  (void)removed;
-  return folder;
-}
 
 // The pieces of a completed run must join; they and the join are removed.
 void joinAgain(const split::Outcome &outcome, const QString &joined) {
@@ -59,13 +36,13 @@ void joinAgain(const split::Outcome &outcome, const QString &joined) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  const std::string path = workFolder() + "/source.mp3";
+  const std::string path = workFolder("join") + "/source.mp3";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return 0;
   const bool written = ::write(fd, data, size) == static_cast<ssize_t>(size);
   ::close(fd);
   if (!written) return 0;
-  const QString folder = decodeFileName(QByteArray::fromStdString(workFolder()));
+  const QString folder = decodeFileName(QByteArray::fromStdString(workFolder("join")));
   const QString file = folder + QStringLiteral("/source.mp3"), pieces = folder + QStringLiteral("/p-%track%");
   const QString joined = folder + QStringLiteral("/joined.mp3");
   // One split an input, by time or by size, so that twice as many inputs

@@ -16,19 +16,11 @@
 #include <QStringList>
 
 #include "FileName.h"
+#include "FuzzSupport.h"
 #include "SplitEngine.h"
 #include "StreamFacts.h"
 
 namespace {
-
-struct Quiet : split::Reporter {
-  void start(std::int64_t) override {}
-  void step() override {}
-  void complete() override {}
-  void pieceWritten(const QString &) override {}
-  void fail(const split::Message &) override {}
-  void notice(const split::Message &) override {}
-};
 
 QByteArray readFile(const QString &path) {
   QByteArray bytes;
@@ -63,26 +55,10 @@ void checkExact(const split::Outcome &outcome, const QString &joined, std::int64
   for (const QString &piece : outcome.pieces) ::unlink(encodeFileName(piece).constData());
 }
 
-const std::string &workFolder() {
-  static const std::string folder = [] {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = base + "/fuzz-split.XXXXXX";
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    return tmpl;
-  }();
-  // Registered once the name exists, so it is gone only after this has run.
-  static const bool removed = std::atexit([] {
-                                ::unlink((workFolder() + "/source.mp3").c_str());
-                                ::rmdir(workFolder().c_str());
-                              }) == 0;
-  (void)removed;
-  return folder;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  const std::string path = workFolder() + "/source.mp3";
+  const std::string path = workFolder("split") + "/source.mp3";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return 0;
   const bool written = ::write(fd, data, size) == static_cast<ssize_t>(size);
@@ -100,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   const QByteArray source(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
   const QString file = decodeFileName(QByteArray::fromStdString(path));
-  const QString pieces = decodeFileName(QByteArray::fromStdString(workFolder())) + QStringLiteral("/p-%track%");
+  const QString pieces = decodeFileName(QByteArray::fromStdString(workFolder("split"))) + QStringLiteral("/p-%track%");
   const std::int64_t frames = facts.frames > 0 ? facts.frames : 1 + static_cast<std::int64_t>(size % 97);
   Quiet quiet;
   checkCover(split::splitBySize(file, QString::number(8 + size % 7), pieces, quiet), source);
@@ -120,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       return 0;
     }
   }();
-  const QString joined = decodeFileName(QByteArray::fromStdString(workFolder())) + QStringLiteral("/joined.mp3");
+  const QString joined = decodeFileName(QByteArray::fromStdString(workFolder("split"))) + QStringLiteral("/joined.mp3");
   checkExact(split::splitBySize(file, QString::number(2 + size % 7), pieces, quiet, true), joined, walkedFrames);
   checkExact(split::splitByTime(file, QStringLiteral("0.3"), 0, pieces, quiet, true), joined, walkedFrames);
   checkExact(
