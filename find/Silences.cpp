@@ -737,6 +737,7 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
   // The quietest stretch of the least length, for a search that finds none:
   // from the levels where they are known, the parts being only some of the file.
   if (quiet) {
+    quietest.clear();  // the parts' own: of some stretches only
     const std::int64_t whole = total / window;
     std::deque<std::int64_t> loudest;  // windows that may yet be the loudest of the last `blocks`
     const auto at = [levels](std::int64_t m) { return (*levels)[static_cast<std::size_t>(m)]; };
@@ -754,7 +755,7 @@ std::optional<SilencesFound> findSilences(const QString &path, const SilenceSett
                                  power > 0 ? 10 * std::log10(power) : -200, energy};
     }
   }
-  for (const QuietRuns::Quietest &q : quiet ? std::vector<QuietRuns::Quietest>{} : quietest) {
+  for (const QuietRuns::Quietest &q : quietest) {
     if (q.begin < 0 || (result.quietest && q.energy >= result.quietest->energy)) continue;
     const double mean = static_cast<double>(q.energy) / static_cast<double>(window * q.channels) / (32768.0 * 32768.0);
     result.quietest = Quietest{static_cast<double>(std::max<std::int64_t>(0, q.begin - t.trimBegin)) /
