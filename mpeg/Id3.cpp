@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Frame.h"
+
 namespace mpeg {
 namespace {
 
@@ -34,14 +36,11 @@ bool framesOf(const Bytes &tag, std::vector<TagFrame> &frames, std::size_t &firs
   std::size_t at = 10;
   if (tag[5] & 0x40) {  // an extended header
     if (end < 14) return false;
-    at += version == 4 ? synchsafe(tag.data() + 10)
-                       : 4 + ((std::size_t{tag[10]} << 24) | (tag[11] << 16) | (tag[12] << 8) | tag[13]);
+    at += version == 4 ? synchsafe(tag.data() + 10) : 4 + std::size_t{bigEndian32(tag.data() + 10)};
   }
   firstFrame = at;
   while (at + 10 <= end && tag[at] != 0) {
-    const std::size_t size =
-        version == 4 ? synchsafe(tag.data() + at + 4)
-                     : (std::size_t{tag[at + 4]} << 24) | (tag[at + 5] << 16) | (tag[at + 6] << 8) | tag[at + 7];
+    const std::size_t size = version == 4 ? synchsafe(tag.data() + at + 4) : std::size_t{bigEndian32(tag.data() + at + 4)};
     if (at + 10 + size > end) return false;
     frames.push_back({at, 10 + size, std::string(reinterpret_cast<const char *>(tag.data() + at), 4)});
     at += 10 + size;
@@ -293,9 +292,8 @@ Bytes withFramesBack(const Bytes &id3v2, const Bytes &removed) {
   const std::size_t framesEnd = frames.empty() ? firstFrame : frames.back().at + frames.back().size;
   Bytes out(id3v2.begin(), id3v2.begin() + static_cast<std::ptrdiff_t>(framesEnd));
   for (std::size_t at = 0; at + 8 <= removed.size();) {
-    const std::size_t place = (std::size_t{removed[at]} << 24) | (removed[at + 1] << 16) | (removed[at + 2] << 8) | removed[at + 3];
-    const std::size_t size =
-        (std::size_t{removed[at + 4]} << 24) | (removed[at + 5] << 16) | (removed[at + 6] << 8) | removed[at + 7];
+    const std::size_t place = bigEndian32(&removed[at]);
+    const std::size_t size = bigEndian32(&removed[at + 4]);
     // Frames in the order they stood, each where the ones before it end.
     if (size > removed.size() - at - 8 || place < firstFrame || place > out.size()) return id3v2;
     const auto from = removed.begin() + static_cast<std::ptrdiff_t>(at + 8);
