@@ -109,6 +109,16 @@ QString cueQuoted(const QString &text, int &quotes, int &breaks) {
       replaced(replaced(text, QStringLiteral("\""), u'\'', quotes), QStringLiteral("\r\n"), u' ', breaks));
 }
 
+// The note that `count` texts (`noun`) had characters a file cannot hold
+// (`holdsNo` says which) replaced by `by`.
+QString inTheirPlace(const QString &holdsNo, int count, const QString &noun, const QString &by) {
+  return QStringLiteral("%1: %2 %3%4 %5 %6 in their place.")
+      .arg(holdsNo)
+      .arg(count)
+      .arg(noun, count == 1 ? QString() : QStringLiteral("s"), count == 1 ? QStringLiteral("has") : QStringLiteral("have"),
+           by);
+}
+
 QByteArray cueSheet(const std::vector<Marker> &markers, const Timeline &t, const QString &sourceName,
                     QStringList &notes) {
   std::vector<Marker> starts;
@@ -137,15 +147,11 @@ QByteArray cueSheet(const std::vector<Marker> &markers, const Timeline &t, const
                 .arg(track.time % 75, 2, 10, QLatin1Char('0'));
   }
   if (quotes > 0)
-    notes << QStringLiteral("A cue sheet holds no double quote in a text: %1 text%2 %3 single quotes in their place.")
-                 .arg(quotes)
-                 .arg(quotes == 1 ? QString() : QStringLiteral("s"))
-                 .arg(quotes == 1 ? QStringLiteral("has") : QStringLiteral("have"));
+    notes << inTheirPlace(QStringLiteral("A cue sheet holds no double quote in a text"), quotes, QStringLiteral("text"),
+                          QStringLiteral("single quotes"));
   if (breaks > 0)
-    notes << QStringLiteral("A cue sheet holds no line break in a text: %1 text%2 %3 spaces in their place.")
-                 .arg(breaks)
-                 .arg(breaks == 1 ? QString() : QStringLiteral("s"))
-                 .arg(breaks == 1 ? QStringLiteral("has") : QStringLiteral("have"));
+    notes << inTheirPlace(QStringLiteral("A cue sheet holds no line break in a text"), breaks, QStringLiteral("text"),
+                          QStringLiteral("spaces"));
   return text.toUtf8();
 }
 
@@ -168,10 +174,8 @@ QByteArray labelFile(const std::vector<Marker> &markers, const Timeline &t, QStr
     text += QStringLiteral("%1\t%2\t%3\n").arg(seconds(from.time), seconds(to.time), title);
   }
   if (breaks > 0)
-    notes << QStringLiteral("A label holds no tab or line break: %1 title%2 %3 spaces in their place.")
-                 .arg(breaks)
-                 .arg(breaks == 1 ? QString() : QStringLiteral("s"))
-                 .arg(breaks == 1 ? QStringLiteral("has") : QStringLiteral("have"));
+    notes << inTheirPlace(QStringLiteral("A label holds no tab or line break"), breaks, QStringLiteral("title"),
+                          QStringLiteral("spaces"));
   return text.toUtf8();
 }
 
