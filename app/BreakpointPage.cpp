@@ -231,11 +231,15 @@ void TForm1::PlayAroundClick(QObject *) {
   XPlayer->InputSeek(static_cast<std::uint32_t>(std::max(0, b - lead)), model_.frames());
   labFrame->setText(QString::number(std::max(0, b - lead)));
   aroundTimer_->start(b < lead ? static_cast<int>((b / framesPerSecond + 2) * 1000) : 4000);
+  around_ = {b, lead};
   play();
 }
 
 void TForm1::goToBreakpoint(int step) {
-  const std::int64_t shown = labFrame->text().toLongLong();
+  std::int64_t shown = labFrame->text().toLongLong();
+  // Played around, a breakpoint is shown from 2 s before it to 2 s after:
+  // the next and the previous are those of the breakpoint heard.
+  if (aroundTimer_->isActive() && std::abs(shown - around_.first) <= around_.second) shown = around_.first;
   const std::vector<Breakpoint> &all = model_.breakpoints();
   int row = -1;
   if (step > 0) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -247,6 +248,7 @@ class TForm1 : public QWidget, public Ui::TForm1, public TrackBarHost {
   void selectBreakpoint(int row);
   void showSelectedBreakpoint();
   QTimer *aroundTimer_ = nullptr;
+  std::pair<std::int64_t, std::int64_t> around_{};  // the breakpoint played around, and frames heard either side
   QLabel *labDone_ = nullptr;  // what the last split wrote, under the list
   QLabel *labNext_ = nullptr;  // "Click Next to create...", where labDone_ stands meanwhile
   void forwardToModel();

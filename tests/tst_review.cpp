@@ -84,6 +84,18 @@ class TestReview : public QObject {
     QCOMPARE(selected(), QStringLiteral("0"));
     press(Qt::Key_BracketLeft);  // none before the first: it stays
     QCOMPARE(selected(), QStringLiteral("0"));
+
+    // While it plays around a breakpoint, the frame shown runs from 2 s
+    // before it to 2 s after: the next and the previous are still those of
+    // the breakpoint heard.
+    press(Qt::Key_BracketRight);
+    QCOMPARE(selected(), QStringLiteral("100"));
+    Form1->labFrame->setText(QStringLiteral("60"));  // in the lead-in
+    press(Qt::Key_BracketRight);
+    QCOMPARE(selected(), QStringLiteral("200"));
+    Form1->labFrame->setText(QStringLiteral("230"));  // past it
+    press(Qt::Key_BracketLeft);
+    QCOMPARE(selected(), QStringLiteral("100"));
   }
 
   // A line chosen in the list moves the frame shown there; the menu's first
