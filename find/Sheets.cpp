@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
 
@@ -243,6 +244,19 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &raw) {
   return sheet;
 }
 
+namespace {
+// The sheet's FILE where it is a path with folders from the sheet's own
+// ("disc2/book.mp3", "..\\Disc 2\\book.wav"), with "/" between them; empty
+// for a name alone or an absolute path (a Windows one too).
+QString relativeFileOf(const CueSheet &sheet) {
+  QString path = sheet.file;
+  path.replace(u'\\', u'/');
+  const bool drive = path.size() > 1 && path[1] == u':';
+  if (!path.contains(u'/') || path.startsWith(u'/') || drive) return {};
+  return QDir::cleanPath(path);
+}
+}  // namespace
+
 std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPath) {
   const auto isFile = [](const QString &path) {
     struct stat st {};
@@ -250,15 +264,19 @@ std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPa
   };
   const QString folder = sheetPath.left(sheetPath.lastIndexOf(u'/') + 1);
   if (sheet.file.startsWith(u'/') && isFile(sheet.file)) return sheet.file;
-  // The name alone, from a Windows path too.
+  // The path from the sheet's folder (a sheet beside the folders of its
+  // discs), then the name alone, from a Windows path too.
+  const QString relative = relativeFileOf(sheet);
   const QString named = sheet.file.mid(std::max(sheet.file.lastIndexOf(u'/'), sheet.file.lastIndexOf(u'\\')) + 1);
   const auto mp3Of = [&](const QString &name) {
     const qsizetype dot = name.lastIndexOf(u'.');
-    return folder + (dot > 0 ? name.left(dot) : name) + QStringLiteral(".mp3");
+    return folder + (dot > 0 && dot > name.lastIndexOf(u'/') ? name.left(dot) : name) + QStringLiteral(".mp3");
   };
   const bool mpeg = QStringList{QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mp1")}.contains(
       QFileInfo(named).suffix().toLower());
   QStringList candidates;
+  if (!relative.isEmpty() && mpeg) candidates << folder + relative;
+  if (!relative.isEmpty()) candidates << mp3Of(relative);
   if (!named.isEmpty() && mpeg) candidates << folder + named;
   if (!named.isEmpty()) candidates << mp3Of(named);
   candidates << mp3Of(QFileInfo(sheetPath).fileName());
@@ -270,8 +288,15 @@ std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPa
 std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio) {
   Markers found;
   found.notes = sheet.notes;
-  if (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
-      !sheet.file.endsWith(QFileInfo(audio).fileName()))
+  // A path from the sheet's folder names more than a name: "disc2/x.mp3" is
+  // not the x.mp3 beside the sheet.
+  QString relative = relativeFileOf(sheet);
+  while (relative.startsWith(QStringLiteral("../"))) relative.remove(0, 3);  // what the path ends in, wherever it went up
+  const QString used = QDir::cleanPath(audio);
+  const bool elsewhere = !relative.isEmpty() && used != relative && !used.endsWith(u'/' + relative) &&
+                         QFileInfo(relative).suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
+  if (elsewhere || (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
+                    !sheet.file.endsWith(QFileInfo(audio).fileName())))
     found.notes << QStringLiteral("The sheet's FILE names %1; its times are taken for %2.")
                        .arg(quoted(sheet.file), QFileInfo(audio).fileName());
   const double end = t.secondsAt(t.frames);

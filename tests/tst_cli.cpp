@@ -385,6 +385,25 @@ class TestCli : public QObject {
     const Result bad = run({QStringLiteral("cue"), QStringLiteral("bad.cue")});
     QCOMPARE(bad.status, 1);
     QCOMPARE(bad.err, QStringLiteral("tranchette-cli: bad.cue: line 4: TRACK 02 has no INDEX 01\n"));
+    // A FILE in a folder of the sheet's is that file, not the one of its
+    // name beside the sheet, from a sheet in another folder too.
+    QDir().mkpath(QStringLiteral("disc2"));
+    QDir().mkpath(QStringLiteral("sheets"));
+    QVERIFY(QFile::copy(media(QStringLiteral("cbr-info.mp3")), QStringLiteral("disc2/book.mp3")));
+    const QByteArray tracks = "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n";
+    writeFile(QStringLiteral("album.cue"), "FILE \"disc2/book.mp3\" MP3\n" + tracks);
+    writeFile(QStringLiteral("sheets/album.cue"), "FILE \"..\\disc2\\book.mp3\" MP3\n" + tracks);
+    for (const QString &sheet : {QStringLiteral("album.cue"), QStringLiteral("sheets/album.cue")}) {
+      const Result r = run({QStringLiteral("cue"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("d%track%.mp3"), sheet});
+      QVERIFY2(r.status == 0 && r.err.isEmpty(), qPrintable(r.err));
+      QCOMPARE(readAll(QStringLiteral("d001.mp3")) + readAll(QStringLiteral("d002.mp3")), readAll(QStringLiteral("disc2/book.mp3")));
+    }
+    writeFile(QStringLiteral("gone.cue"), "FILE \"disc3/book.mp3\" MP3\n" + tracks);
+    const Result gone = run({QStringLiteral("cue"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("g%track%.mp3"),
+                             QStringLiteral("gone.cue")});
+    QCOMPARE(gone.status, 0);
+    QCOMPARE(gone.err, QStringLiteral("tranchette-cli: gone.cue: The sheet's FILE names disc3/book.mp3; its times are taken "
+                                      "for book.mp3.\n"));
 
     const Result chapters = run({QStringLiteral("frames"), QStringLiteral("--from-chapters"), QStringLiteral("--exact"),
                                  QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("c-%track% %title%.mp3"),
