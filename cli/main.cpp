@@ -413,6 +413,7 @@ std::variant<Options, int> readOptions(int argc, char *argv[]) {
 // its own status, and a signal ends the run after the FILE it stopped.
 int eachFile(const Options &o, const QStringList &files, const std::function<int(const QString &)> &one) {
   if (files.size() == 1) return one(files.first());
+  split::keepUnreplaced(files);
   const bool shown = !o.quiet && isatty(STDERR_FILENO);
   int status = 0;
   for (qsizetype i = 0; i < files.size(); ++i) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,12 +150,27 @@ PendingFile::~PendingFile() {
   live_.reset();  // after the temporary: its mark goes last
 }
 
+namespace {
+std::mutex keptMutex;
+std::set<std::pair<dev_t, ino_t>> kept;
+}  // namespace
+
+void keepUnreplaced(const QStringList &paths) {
+  const std::lock_guard lock(keptMutex);
+  for (const QString &path : paths)
+    if (struct stat st {}; ::stat(encodeFileName(path).constData(), &st) == 0) kept.emplace(st.st_dev, st.st_ino);
+}
+
 bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid, mode_t mode) {
   final_ = finalName;
   struct stat st {};
   if (::stat(final_.constData(), &st) == 0) {
     if (std::pair(st.st_dev, st.st_ino) == avoid) {
       isSource_ = true;
+      return failWith(EEXIST);
+    }
+    if (const std::lock_guard lock(keptMutex); kept.count({st.st_dev, st.st_ino}) > 0) {
+      isKept_ = true;
       return failWith(EEXIST);
     }
     if (S_ISDIR(st.st_mode)) return failWith(EISDIR);
@@ -190,12 +206,13 @@ bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoi
 
 QString PendingFile::whyNot(int error) const {
   if (isSource_) return QStringLiteral("It is the source file.");
+  if (isKept_) return QStringLiteral("It is one of the files being split.");
   if (notRegular_) return QStringLiteral("It is %1, not a regular file.").arg(kindOf(notRegular_));
   return systemError(error);
 }
 
 QString PendingFile::whyNotBriefly(int error) const {
-  if (!isSource_ && !notRegular_) return systemError(error);
+  if (!isSource_ && !isKept_ && !notRegular_) return systemError(error);
   QString why = whyNot(error);
   why[0] = why[0].toLower();
   why.chop(1);

@@ -73,6 +73,7 @@ class PendingFile {
   // False with errno set when the file cannot be made; `avoid` (device and
   // inode) is the source, which the final name must not replace. The file
   // is made with `mode`, less the umask.
+  // Nor may it replace a file kept by keepUnreplaced().
   bool open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid = {}, mode_t mode = 0666);
   int fd() const { return out_.fd(); }
   // Why open() or commit() failed, for a message's last line: what stands
@@ -115,6 +116,7 @@ class PendingFile {
   std::int64_t reserved_ = 0;
   mode_t notRegular_ = 0;  // of what stands under the final name, where it is no regular file
   bool isSource_ = false;  // the final name is the source's
+  bool isKept_ = false;    // or a file kept by keepUnreplaced()
   bool existed_ = false;   // a file stood under the final name at open()
   File out_;
   File lock_;

@@ -877,6 +877,19 @@ class TestCli : public QObject {
     QCOMPARE(info.status, 0);
     QCOMPARE(info.out, QStringLiteral("==> a/book.mp3 <==\nframes: 384\ntime_ms: 10000\nbytes: 160913\n\n"
                                       "==> b/talk.mp3 <==\nframes: 384\ntime_ms: 10000\nbytes: 121392\n"));
+
+    // One FILE's piece would be named as the next FILE: that FILE stays,
+    // and is split in its turn.
+    QDir().mkpath(QStringLiteral("c"));
+    QVERIFY(QDir::setCurrent(QStringLiteral("c")));
+    QVERIFY(QFile::copy(QStringLiteral("../a/book.mp3"), QStringLiteral("x.mp3")));
+    QVERIFY(QFile::copy(QStringLiteral("../b/talk.mp3"), QStringLiteral("x-001.mp3")));
+    const Result next = run({QStringLiteral("time"), QStringLiteral("5"), QStringLiteral("x.mp3"), QStringLiteral("x-001.mp3")});
+    QVERIFY(QDir::setCurrent(QStringLiteral("..")));
+    QCOMPARE(next.status, 1);
+    QCOMPARE(next.out, QStringLiteral("x-001-001.mp3\nx-001-002.mp3\n"));
+    QCOMPARE(next.err, QStringLiteral("tranchette-cli: x-001.mp3: cannot create it: it is one of the files being split\n"));
+    QCOMPARE(readAll(QStringLiteral("c/x-001.mp3")), readAll(QStringLiteral("b/talk.mp3")));
   }
 
   void aFailedSplitSaysWhyAndExits1() {
