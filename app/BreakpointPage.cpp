@@ -619,16 +619,19 @@ void TForm1::MoveToPausesClick(QObject *) {
   if (!found) return;  // cancelled or said why: nothing moves
   const found::Snapped snapped = found::snapToPauses(*found, model_.markers(), pauseReach_);
   model_.replaceBreakpoints(snapped.markers);
-  if (snapped.unmoved.empty()) return;
-  QStringList frames;
-  for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
-  platform().messageBox(this,
-                        QStringLiteral("%1 breakpoint%2 found no pause within %3 s: %4")
-                            .arg(frames.size())
-                            .arg(frames.size() == 1 ? QString() : QStringLiteral("s"))
-                            .arg(pauseReach_)
-                            .arg(frames.join(QStringLiteral(", "))),
-                        QString(), Platform::Icon::Information);
+  QStringList said;
+  if (!snapped.unmoved.empty()) {
+    QStringList frames;
+    for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
+    said << QStringLiteral("%1 breakpoint%2 found no pause within %3 s: %4")
+                .arg(frames.size())
+                .arg(frames.size() == 1 ? QString() : QStringLiteral("s"))
+                .arg(pauseReach_)
+                .arg(frames.join(QStringLiteral(", ")));
+  }
+  if (const QString merged = found::mergedBreakpoints(snapped); !merged.isEmpty()) said << merged;
+  if (!said.isEmpty())
+    platform().messageBox(this, said.join(u'\n'), QString(), Platform::Icon::Information);
 }
 
 namespace {

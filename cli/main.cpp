@@ -583,6 +583,7 @@ int splitAtMarkers(const Options &o, const QString &source, std::vector<found::M
                         .arg(frames.size() == 1 ? QString() : QStringLiteral("s"), frames.join(QStringLiteral(", ")),
                              frames.size() == 1 ? QStringLiteral("it was") : QStringLiteral("they were")));
     }
+    if (const QString merged = found::mergedBreakpoints(snapped); !merged.isEmpty()) error(source, merged);
   }
   QStringList breakpoints;
   std::vector<split::PieceTitle> titles;
@@ -753,12 +754,14 @@ std::optional<found::SilencesFound> pausesOf(const Options &o, const QString &so
   return found;
 }
 
-// time SECONDS --at-pauses[=WINDOW]: parts of `seconds` that end in a pause.
-int timeAtPauses(const Options &o, double seconds, const QString &source) {
+// time SECONDS --at-pauses[=WINDOW] and parts N --at-pauses[=WINDOW]: the
+// pieces `plan` plans from the file's pauses.
+int splitAtPauses(const Options &o, const QString &source,
+                  const std::function<found::PausePlan(const found::SilencesFound &)> &planOf) {
   catchSignals();
   const auto found = pausesOf(o, source, 0.5);
   if (!found) return caughtSignal ? 128 + caughtSignal : 1;
-  const found::PausePlan plan = found::planAtPauses(*found, seconds, *o.atPauses);
+  const found::PausePlan plan = planOf(*found);
   const int status = splitAtPlan(o, source, plan.frames);
   if (status == 0 && !plan.missed.empty()) error(source, found::missedPauses(plan, *o.atPauses));
   return status;
@@ -780,11 +783,10 @@ int partsOf(const Options &o, const QString &value, const QString &source, bool 
     error(QString(), why);
     return 1;
   }
-  if (o.atPauses) {
-    const double total = t->secondsAt(t->frames);
-    // As many decimals as the command line would give.
-    return timeAtPauses(o, QString::number(total / static_cast<double>(count), 'f', 6).toDouble(), source);
-  }
+  if (o.atPauses)
+    return splitAtPauses(o, source, [&](const found::SilencesFound &found) {
+      return found::planPartsAtPauses(found, count, *o.atPauses);
+    });
   catchSignals();
   return splitAtPlan(o, source, found::equalParts(t->frames, count));
 }
@@ -844,13 +846,18 @@ int splitOne(const Options &o, const QString &value, const QStringList &breakpoi
 
 int splitFile(const Options &o) {
   if (o.command == "parts") return parts(o);
-  if (o.command == "time" && o.atPauses && o.positional.size() >= 2) {
+  if (o.command == "time" && o.atPauses) {
+    if (o.positional.size() < 2) return usageError(QStringLiteral("time --at-pauses takes SECONDS and FILEs"));
     const auto seconds = numberIn(o.positional[0], 0.001, 1e9);
     if (!seconds)
       return usageError(QStringLiteral("the length must be a number of seconds above 0, not '%1'").arg(o.positional[0]));
     const QStringList files = o.positional.mid(1);
     if (const int status = checkSeveral(o, files)) return status;
-    return eachFile(o, files, [&](const QString &source) { return timeAtPauses(o, *seconds, source); });
+    return eachFile(o, files, [&](const QString &source) {
+      return splitAtPauses(o, source, [&](const found::SilencesFound &found) {
+        return found::planAtPauses(found, *seconds, *o.atPauses);
+      });
+    });
   }
   if (o.atPauses) return usageError(QStringLiteral("--at-pauses goes with time and parts"));
   if (o.snap && o.command == "frames" && !o.fromChapters && !o.fromLabels && o.positional.size() == 2) {
@@ -1019,6 +1026,13 @@ int run(int argc, char *argv[]) {
   const auto read = readOptions(argc, argv);
   if (const int *status = std::get_if<int>(&read)) return *status;
   const Options &o = std::get<Options>(read);
+  // What a pause is: looked at once, before any file is read, and only
+  // where pauses are looked for.
+  if (o.level || o.minSeconds) {
+    if (command != "silences" && !o.atPauses && !o.snap)
+      return usageError(QStringLiteral("--level and --min go with silences, --at-pauses and --snap"));
+    if (!silenceSettingsOf(o, {})) return 2;
+  }
   if (command == "info") {
     if (o.positional.isEmpty() || o.join || o.haveTemplate || o.exact)
       return usageError(QStringLiteral("info takes FILEs"));

@@ -14,6 +14,24 @@ std::int64_t frameFrom(const Timeline &t, double seconds) {
   return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(raw / t.samplesPerFrame - 1e-9)), 0, t.frames);
 }
 
+// The longest silence (one that parts pieces) after frame `after` whose
+// middle lies within `window` seconds of `want`; of those within a frame of
+// the longest (alike, as pauses of a recording often are), the nearest.
+// None where none is in reach.
+const Silence *longestNear(const SilencesFound &found, double want, double window, std::int64_t after) {
+  const auto inReach = [&](const Silence &s) { return s.frame > after && std::abs((s.start + s.end) / 2 - want) <= window; };
+  double longest = -1;
+  for (const Silence &s : found.silences)
+    if (inReach(s)) longest = std::max(longest, s.end - s.start);
+  const double frame = static_cast<double>(found.timeline.samplesPerFrame) / static_cast<double>(found.timeline.rate);
+  const Silence *best = nullptr;
+  for (const Silence &s : found.silences)
+    if (inReach(s) && s.end - s.start >= longest - frame &&
+        (!best || std::abs((s.start + s.end) / 2 - want) < std::abs((best->start + best->end) / 2 - want)))
+      best = &s;
+  return best;
+}
+
 }  // namespace
 
 QString missedPauses(const PausePlan &plan, double window) {
@@ -41,19 +59,34 @@ PausePlan planAtPauses(const SilencesFound &found, double seconds, double window
   double last = 0;
   while (seconds > 0 && last + seconds < end) {
     const double want = last + seconds;
-    const Silence *best = nullptr;
-    for (const Silence &s : found.silences) {
-      const double middle = (s.start + s.end) / 2;
-      if (s.frame <= plan.frames.back() || std::abs(middle - want) > window) continue;
-      if (!best || s.end - s.start > best->end - best->start) best = &s;
-    }
-    std::int64_t frame = best ? best->frame : frameFrom(t, want);
-    if (!best) plan.missed.push_back(want);
-    if (frame <= plan.frames.back()) frame = plan.frames.back() + 1;
+    const Silence *best = longestNear(found, want, window, plan.frames.back());
+    const std::int64_t frame = std::max(best ? best->frame : frameFrom(t, want), plan.frames.back() + 1);
     if (frame >= t.frames) break;
+    if (!best) plan.missed.push_back(want);
     plan.frames.push_back(frame);
     ++plan.cuts;
     last = t.secondsAt(frame);  // the next from the cut as it is
+  }
+  plan.frames.push_back(t.frames);
+  return plan;
+}
+
+PausePlan planPartsAtPauses(const SilencesFound &found, std::int64_t parts, double window) {
+  const Timeline &t = found.timeline;
+  const std::vector<std::int64_t> equal = equalParts(t.frames, parts);
+  PausePlan plan;
+  if (equal.empty()) return plan;
+  plan.frames.push_back(0);
+  for (std::int64_t k = 1; k < parts; ++k) {
+    const auto at = equal[static_cast<std::size_t>(k)];
+    const double want = t.secondsAt(at);
+    // Room for a frame in each part still to come.
+    const std::int64_t first = plan.frames.back() + 1, last = t.frames - (parts - k);
+    const Silence *best = longestNear(found, want, window, plan.frames.back());
+    if (best && best->frame > last) best = nullptr;
+    if (!best) plan.missed.push_back(want);
+    plan.frames.push_back(std::clamp(best ? best->frame : at, first, last));
+    ++plan.cuts;
   }
   plan.frames.push_back(t.frames);
   return plan;
@@ -85,10 +118,23 @@ Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, do
       else
         out.unmoved.push_back(m.frame);
     }
-    if (!out.markers.empty() && m.frame <= out.markers.back().frame) continue;  // met another in its pause
+    if (!out.markers.empty() && m.frame <= out.markers.back().frame) {  // met another in its pause
+      out.merged.push_back(markers[i].frame);
+      continue;
+    }
     out.markers.push_back(m);
   }
   return out;
+}
+
+QString mergedBreakpoints(const Snapped &snapped) {
+  if (snapped.merged.empty()) return {};
+  QStringList frames;
+  for (const std::int64_t f : snapped.merged) frames << QString::number(f);
+  return QStringLiteral("%1 breakpoint%2 met another in %3 pause and went: %4")
+      .arg(frames.size())
+      .arg(frames.size() == 1 ? QString() : QStringLiteral("s"),
+           frames.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"), frames.join(QStringLiteral(", ")));
 }
 
 }  // namespace found

@@ -19,10 +19,16 @@ struct PausePlan {
 
 // Parts of `seconds`, each cut moved to the middle of the longest silence
 // (one that parts pieces) whose middle lies within `window` seconds of where
-// the time split would cut; where none does, the cut stays where the time
+// the time split would cut (of silences within a frame of the longest, the
+// nearest); where none does, the cut stays where the time
 // split puts it (the first frame that begins at or after it). Each cut is
 // planned from the last actual one, so parts stay about `seconds` long.
 PausePlan planAtPauses(const SilencesFound &found, double seconds, double window);
+
+// `parts` parts of about equal playing time, each cut moved as planAtPauses
+// moves it, from where the equal split would cut it (equalParts): always
+// `parts` pieces. Nothing where `parts` is below 1 or above the frame count.
+PausePlan planPartsAtPauses(const SilencesFound &found, std::int64_t parts, double window);
 
 // What the user is told where cuts of `plan` found no pause within `window`
 // seconds: "3 of 41 cuts found no pause within 30 s: at 1:02:00, 3:30:00";
@@ -37,11 +43,16 @@ std::vector<std::int64_t> equalParts(std::int64_t frames, std::int64_t parts);
 // and the last goes to the middle of the nearest silence (one that parts
 // pieces) whose middle lies within `window` seconds, its title with it;
 // `unmoved` holds the frames of those with none in reach. Two that would
-// meet in one pause stay one.
+// meet in one pause stay one: `merged` holds the frames of those that went.
 struct Snapped {
   std::vector<Marker> markers;
-  std::vector<std::int64_t> unmoved;
+  std::vector<std::int64_t> unmoved, merged;
 };
 Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, double window);
+
+// What the user is told of breakpoints that went with another into its
+// pause: "1 breakpoint met another in its pause and went: 420"; empty where
+// none did.
+QString mergedBreakpoints(const Snapped &snapped);
 
 }  // namespace found

@@ -1474,10 +1474,11 @@ class TestApp : public QObject {
                                                   "frames of the file), not \"%1\".")
                                        .arg(QString::fromLatin1(count))});
     }
-    // Parts of a seventh of the time (7.8 s), each ending at a pause: as
-    // the parts of 8 s, not seven equal ones (299 299 299 300 299 299 300).
-    QCOMPARE(split(QStringLiteral("/7"), true, QStringLiteral("3")), QStringLiteral("224 272 272 273 276 276 276 226"));
-    QCOMPARE(said(), QStringList());
+    // Seven parts, each cut from where the equal split cuts (frames 299,
+    // 598, 897, 1197, 1496, 1795) to the pause within 3 s, where there is
+    // one: seven pieces, never an eighth of what is left over.
+    QCOMPARE(split(QStringLiteral("/7"), true, QStringLiteral("3")), QStringLiteral("224 272 401 300 396 276 226"));
+    QCOMPARE(said(), QStringList{QStringLiteral("2 of 6 cuts found no pause within 3 s: at 0:00:23, 0:00:31")});
     QVERIFY(Form1->editLength->toolTip().contains(QStringLiteral("/12 for 12 parts of equal playing time")));
     QVERIFY(Form1->chkPauses->toolTip().contains(QStringLiteral("below -45 dB for 0.5 s")));
 

@@ -215,17 +215,27 @@ class TestCli : public QObject {
     QTest::addColumn<QString>("says");
     QTest::newRow("every 8 s, 3 s to a pause") << QStringList{"time", "8", "--at-pauses=3"}
                                                << "224 272 272 273 276 276 276 226" << "";
+    // Pauses alike in length: the nearest, not the one 20 s on.
+    QTest::newRow("every 10 s, 30 s to a pause") << QStringList{"time", "10", "--at-pauses=30"}
+                                                 << "496 272 273 276 276 276 226" << "";
     QTest::newRow("every 4 s, 0.5 s to a pause") << QStringList{"time", "4", "--at-pauses=0.5"}
                                                  << "155 154 154 154 151 154 154 154 154 154 154 154 154 95"
                                                  << "12 of 13 cuts found no pause within 0.5 s: at 0:00:04, 0:00:08, "
                                                     "0:00:12, 0:00:16, 0:00:24, ";
     QTest::newRow("7 equal parts") << QStringList{"parts", "7"} << "299 299 299 300 299 299 300" << "";
+    // Each cut from where the equal split cuts, not from the cut before: two
+    // parts, not a third of the frames left over.
+    QTest::newRow("2 parts, 3 s to a pause") << QStringList{"parts", "2", "--at-pauses=3"} << "1041 1054" << "";
+    QTest::newRow("3 parts, 1 s to a pause") << QStringList{"parts", "3", "--at-pauses=1"} << "698 698 699"
+                                             << "2 of 2 cuts found no pause within 1 s: at 0:00:18, 0:00:36";
     // Breakpoints moved onto the pause next to them, where one is in reach.
     QTest::newRow("snapped, 3 s") << QStringList{"frames", "0,200,500,1000,1300,2095", "--snap=3"}
                                   << "224 272 545 276 778" << "";
     QTest::newRow("snapped, 0.5 s") << QStringList{"frames", "0,200,500,1000,1300,2095", "--snap=0.5"}
                                     << "200 296 504 317 778"
                                     << "no pause within 0.5 s of breakpoints 200, 1000: left where they were";
+    QTest::newRow("two snapped into one pause") << QStringList{"frames", "0,480,510,2095", "--snap=3"} << "496 1599"
+                                                << "1 breakpoint met another in its pause and went: 510";
   }
   void longRecordingsEndInAPause() {
     QFETCH(QStringList, command);
@@ -246,6 +256,15 @@ class TestCli : public QObject {
       QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     else
       QVERIFY2(r.err.contains(says), qPrintable(r.err));
+  }
+  // A cut that would fall in the last frame is no cut, and no cut missed.
+  void cutsMissedAreCutsMade() {
+    const Result r = run({QStringLiteral("time"), QStringLiteral("0.001"), QStringLiteral("--at-pauses"), QStringLiteral("-q"),
+                          QStringLiteral("-o"), QStringLiteral("p-%track%.mp3"), media(QStringLiteral("tag-at-end.mp3"))});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QDir().entryList({QStringLiteral("p-*.mp3")}, QDir::Files).size(), 4);
+    QVERIFY2(r.err.contains(QStringLiteral(": 3 of 3 cuts found no pause within 30 s: at 0:00:00, 0:00:00, 0:00:00\n")),
+             qPrintable(r.err));
   }
   void aCountOfPartsOutOfReachIsRefused() {
     for (const char *count : {"0", "2096", "x"}) {
@@ -304,6 +323,12 @@ class TestCli : public QObject {
     QTest::newRow("join without pieces") << QStringList{"join", "-o", "x.mp3"} << "the pieces";
     QTest::newRow("silences level above 0") << QStringList{"silences", "--level", "3", "x.mp3"} << "from -120 to 0, not '3'";
     QTest::newRow("silences min not a number") << QStringList{"silences", "--min", "long", "x.mp3"} << "--min must be";
+    QTest::newRow("a level at pauses, two files")
+        << QStringList{"time", "10", "--at-pauses", "--level", "5", "x.mp3", "y.mp3"} << "from -120 to 0, not '5'";
+    QTest::newRow("a level where no pause is looked for") << QStringList{"parts", "2", "--min", "9", "x.mp3"}
+                                                          << "--level and --min go with silences, --at-pauses and --snap";
+    QTest::newRow("at pauses without a length") << QStringList{"time", "--at-pauses", "x.mp3"}
+                                                << "time --at-pauses takes SECONDS and FILEs";
     QTest::newRow("silences with a template") << QStringList{"silences", "-o", "p.mp3", "x.mp3"} << "";
     QTest::newRow("cue without a sheet") << QStringList{"cue"} << "one SHEET.cue";
     QTest::newRow("chapters with breakpoints") << QStringList{"frames", "--from-chapters", "0,10", "x.mp3"} << "no breakpoints";
@@ -332,7 +357,7 @@ class TestCli : public QObject {
     const Result r = run(args);
     QCOMPARE(r.status, 2);
     QVERIFY2(r.err.startsWith(QStringLiteral("tranchette-cli: ")) && r.err.contains(says), qPrintable(r.err));
-    QVERIFY(r.err.contains(QStringLiteral("--help")));
+    QCOMPARE(r.err.count(QStringLiteral("--help")), 1);
   }
 
   // Breakpoints found for the user from the terminal: the silences as a list

@@ -79,12 +79,8 @@ split::Outcome TSplitThread_2::DoSplit(split::Reporter &reporter) {
                      QStringLiteral("cannot be searched: %1").arg(why)});
     return {};  // cancelled: nothing is written
   }
-  if (count) {
-    // As many decimals as the command line's "parts N --at-pauses" gives.
-    const double total = found->timeline.secondsAt(found->timeline.frames);
-    seconds = QString::number(total / static_cast<double>(parts), 'f', 6).toDouble();
-  }
-  const found::PausePlan plan = found::planAtPauses(*found, seconds, reach);
+  const found::PausePlan plan =
+      count ? found::planPartsAtPauses(*found, parts, reach) : found::planAtPauses(*found, seconds, reach);
   afterword_ = found::missedPauses(plan, reach);
   return at(plan.frames);
 }
