@@ -604,8 +604,9 @@ void TForm1::MoveToPausesClick(QObject *) {
   const found::SilenceSettings settings = lastSearch_.settings;
   QInputDialog dialog(this);
   dialog.setWindowTitle(QStringLiteral("Move Breakpoints to Pauses"));
-  dialog.setLabelText(QStringLiteral("Each breakpoint but the first and last moves to the middle of the nearest "
-                                     "silence (below %1 dB for %2 s or more, as Find Silences... looks for them).\n"
+  dialog.setLabelText(QStringLiteral("Each breakpoint but the first and last moves to the middle\n"
+                                     "of the nearest silence: below %1 dB for %2 s or more,\n"
+                                     "as Find Silences... looks for them.\n\n"
                                      "How far may a breakpoint move (seconds)?")
                           .arg(settings.levelDb)
                           .arg(settings.minSeconds));

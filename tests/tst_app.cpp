@@ -1548,8 +1548,14 @@ class TestApp : public QObject {
     Form1->InsertBreakpoint(QStringLiteral("1000"));
     fake_->dialogAnswer = [](QDialog *) { return true; };
     fake_->messages.clear();
-    whenShown(Form3, [] { click(Form3->butCancel); });
+    QString shownAs;
+    whenShown(Form3, [&shownAs] {
+      shownAs = Form3->windowTitle();
+      click(Form3->butCancel);
+    });
     Form1->MoveToPauses->trigger();
+    QCOMPARE(shownAs, QStringLiteral("Finding pauses..."));  // not the split's "Create..."
+    QCOMPARE(Form3->windowTitle(), QStringLiteral("Create..."));
     QCOMPARE(listed(), QStringLiteral("0 200 1000"));
     QVERIFY(fake_->messages.isEmpty());
     QVERIFY(!Form1->model().canUndo());

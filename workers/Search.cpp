@@ -20,12 +20,14 @@ bool runSearch(QWidget *hostWindow, const QString &title, const std::function<vo
     finished = true;
   });
   Form3->Progress->setValue(Form3->Progress->minimum());
-  const QString waiting = Form3->Label1->text();
+  const QString waiting = Form3->Label1->text(), caption = Form3->windowTitle();
   const QRect place = Form3->Label1->geometry();
+  Form3->setWindowTitle(title);
   Form3->Label1->setText(title);
   Form3->Label1->setGeometry(0, place.y(), Form3->width(), place.height());  // centred over the bar, whole
   Form3->Label1->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
   const auto restore = qScopeGuard([&] {
+    Form3->setWindowTitle(caption);
     Form3->Label1->setText(waiting);
     Form3->Label1->setGeometry(place);
     Form3->Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
