@@ -763,7 +763,7 @@ int splitAtPauses(const Options &o, const QString &source,
   if (!found) return caughtSignal ? 128 + caughtSignal : 1;
   const found::PausePlan plan = planOf(*found);
   const int status = splitAtPlan(o, source, plan.frames);
-  if (status == 0 && !plan.missed.empty()) error(source, found::missedPauses(plan, *o.atPauses));
+  if (status == 0 && !plan.missed.empty()) error(source, found::missedPauses(plan));
   return status;
 }
 

@@ -14,12 +14,15 @@ std::int64_t frameFrom(const Timeline &t, double seconds) {
   return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(raw / t.samplesPerFrame - 1e-9)), 0, t.frames);
 }
 
-// The longest silence (one that parts pieces) after frame `after` whose
-// middle lies within `window` seconds of `want`; of those within a frame of
-// the longest (alike, as pauses of a recording often are), the nearest.
-// None where none is in reach.
-const Silence *longestNear(const SilencesFound &found, double want, double window, std::int64_t after) {
-  const auto inReach = [&](const Silence &s) { return s.frame > after && std::abs((s.start + s.end) / 2 - want) <= window; };
+// The longest silence (one that parts pieces) between frames `after` and
+// `before` (neither included) whose middle lies within `window` seconds of
+// `want`; of those within a frame of the longest (alike, as pauses of a
+// recording often are), the nearest. None where none is in reach.
+const Silence *longestNear(const SilencesFound &found, double want, double window, std::int64_t after,
+                           std::int64_t before) {
+  const auto inReach = [&](const Silence &s) {
+    return s.frame > after && s.frame < before && std::abs((s.start + s.end) / 2 - want) <= window;
+  };
   double longest = -1;
   for (const Silence &s : found.silences)
     if (inReach(s)) longest = std::max(longest, s.end - s.start);
@@ -34,7 +37,7 @@ const Silence *longestNear(const SilencesFound &found, double want, double windo
 
 }  // namespace
 
-QString missedPauses(const PausePlan &plan, double window) {
+QString missedPauses(const PausePlan &plan) {
   if (plan.missed.empty()) return {};
   QStringList where;
   for (const double at : plan.missed) {
@@ -47,19 +50,20 @@ QString missedPauses(const PausePlan &plan, double window) {
   return QStringLiteral("%1 of %2 cuts found no pause within %3 s: at %4")
       .arg(plan.missed.size())
       .arg(plan.cuts)
-      .arg(window)
+      .arg(plan.reach)
       .arg(where.join(QStringLiteral(", ")));
 }
 
 PausePlan planAtPauses(const SilencesFound &found, double seconds, double window) {
   const Timeline &t = found.timeline;
   PausePlan plan;
+  plan.reach = window;
   plan.frames.push_back(0);
   const double end = t.secondsAt(t.frames);
   double last = 0;
   while (seconds > 0 && last + seconds < end) {
     const double want = last + seconds;
-    const Silence *best = longestNear(found, want, window, plan.frames.back());
+    const Silence *best = longestNear(found, want, window, plan.frames.back(), t.frames);
     const std::int64_t frame = std::max(best ? best->frame : frameFrom(t, want), plan.frames.back() + 1);
     if (frame >= t.frames) break;
     if (!best) plan.missed.push_back(want);
@@ -76,14 +80,20 @@ PausePlan planPartsAtPauses(const SilencesFound &found, std::int64_t parts, doub
   const std::vector<std::int64_t> equal = equalParts(t.frames, parts);
   PausePlan plan;
   if (equal.empty()) return plan;
+  // No nearer a cut beside than halfway (as the user is told: to a tenth below).
+  plan.reach = std::min(window, std::floor(t.secondsAt(t.frames) / static_cast<double>(parts) / 2 * 10) / 10);
   plan.frames.push_back(0);
+  const auto equalAt = [&equal](std::int64_t k) { return equal[static_cast<std::size_t>(k)]; };
   for (std::int64_t k = 1; k < parts; ++k) {
-    const auto at = equal[static_cast<std::size_t>(k)];
+    const std::int64_t at = equalAt(k);
     const double want = t.secondsAt(at);
-    // Room for a frame in each part still to come.
+    // A pause is the cut nearest to it: each cut looks no nearer the cuts
+    // beside it than halfway, so that none takes another's pause and leaves
+    // it a part of a frame; and it leaves room for a frame in each part to come.
     const std::int64_t first = plan.frames.back() + 1, last = t.frames - (parts - k);
-    const Silence *best = longestNear(found, want, window, plan.frames.back());
-    if (best && best->frame > last) best = nullptr;
+    const std::int64_t after = std::max(plan.frames.back(), (equalAt(k - 1) + at) / 2);
+    const std::int64_t before = std::min(last + 1, (at + equalAt(k + 1) + 1) / 2);
+    const Silence *best = longestNear(found, want, window, after, before);
     if (!best) plan.missed.push_back(want);
     plan.frames.push_back(std::clamp(best ? best->frame : at, first, last));
     ++plan.cuts;
@@ -109,7 +119,8 @@ Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, do
       const Silence *nearest = nullptr;
       for (const Silence &s : found.silences) {
         const double distance = std::abs((s.start + s.end) / 2 - at);
-        if (s.frame >= 0 && distance <= window &&
+        // Between the first and the last breakpoint, which stay.
+        if (s.frame > markers.front().frame && s.frame < markers.back().frame && distance <= window &&
             (!nearest || distance < std::abs((nearest->start + nearest->end) / 2 - at)))
           nearest = &s;
       }
@@ -131,10 +142,11 @@ QString mergedBreakpoints(const Snapped &snapped) {
   if (snapped.merged.empty()) return {};
   QStringList frames;
   for (const std::int64_t f : snapped.merged) frames << QString::number(f);
-  return QStringLiteral("%1 breakpoint%2 met another in %3 pause and went: %4")
-      .arg(frames.size())
-      .arg(frames.size() == 1 ? QString() : QStringLiteral("s"),
-           frames.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"), frames.join(QStringLiteral(", ")));
+  return frames.size() == 1
+             ? QStringLiteral("1 breakpoint fell in the same pause as another and was dropped: %1").arg(frames.first())
+             : QStringLiteral("%1 breakpoints fell in the same pauses as others and were dropped: %2")
+                   .arg(frames.size())
+                   .arg(frames.join(QStringLiteral(", ")));
 }
 
 }  // namespace found

@@ -15,6 +15,7 @@ struct PausePlan {
   std::vector<std::int64_t> frames;  // the breakpoints: 0, the cuts, the last frame
   std::vector<double> missed;        // where a cut found no pause in reach (seconds heard)
   std::int64_t cuts = 0;
+  double reach = 0;                  // how far a cut looked for one, in seconds
 };
 
 // Parts of `seconds`, each cut moved to the middle of the longest silence
@@ -26,14 +27,14 @@ struct PausePlan {
 PausePlan planAtPauses(const SilencesFound &found, double seconds, double window);
 
 // `parts` parts of about equal playing time, each cut moved as planAtPauses
-// moves it, from where the equal split would cut it (equalParts): always
-// `parts` pieces. Nothing where `parts` is below 1 or above the frame count.
+// moves it, from where the equal split would cut it (equalParts), but no
+// nearer the cuts beside it than halfway: always `parts` pieces. Nothing
+// where `parts` is below 1 or above the frame count.
 PausePlan planPartsAtPauses(const SilencesFound &found, std::int64_t parts, double window);
 
-// What the user is told where cuts of `plan` found no pause within `window`
-// seconds: "3 of 41 cuts found no pause within 30 s: at 1:02:00, 3:30:00";
+// What the user is told where cuts of `plan` found no pause within its reach: "3 of 41 cuts found no pause within 30 s: at 1:02:00, 3:30:00";
 // empty where every cut found one.
-QString missedPauses(const PausePlan &plan, double window);
+QString missedPauses(const PausePlan &plan);
 
 // `parts` pieces of equal playing time to the frame: no two differ by more
 // than one frame. Nothing where `parts` is below 1 or above the frame count.
@@ -50,9 +51,9 @@ struct Snapped {
 };
 Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, double window);
 
-// What the user is told of breakpoints that went with another into its
-// pause: "1 breakpoint met another in its pause and went: 420"; empty where
-// none did.
+// What the user is told of breakpoints that fell in the same pause as
+// another: "1 breakpoint fell in the same pause as another and was dropped:
+// 420"; empty where none did.
 QString mergedBreakpoints(const Snapped &snapped);
 
 }  // namespace found

@@ -228,6 +228,12 @@ class TestCli : public QObject {
     QTest::newRow("2 parts, 3 s to a pause") << QStringList{"parts", "2", "--at-pauses=3"} << "1041 1054" << "";
     QTest::newRow("3 parts, 1 s to a pause") << QStringList{"parts", "3", "--at-pauses=1"} << "698 698 699"
                                              << "2 of 2 cuts found no pause within 1 s: at 0:00:18, 0:00:36";
+    // Parts shorter than the reach: each cut looks no nearer the next than
+    // halfway (1.3 s), so none takes another's pause.
+    QTest::newRow("20 parts, 30 s to a pause")
+        << QStringList{"parts", "20", "--at-pauses=30"}
+        << "104 120 90 105 77 132 140 70 104 99 111 105 60 149 127 83 104 89 121 105"
+        << "12 of 19 cuts found no pause within 1.3 s: at 0:00:02, 0:00:08, ";
     // Breakpoints moved onto the pause next to them, where one is in reach.
     QTest::newRow("snapped, 3 s") << QStringList{"frames", "0,200,500,1000,1300,2095", "--snap=3"}
                                   << "224 272 545 276 778" << "";
@@ -235,7 +241,7 @@ class TestCli : public QObject {
                                     << "200 296 504 317 778"
                                     << "no pause within 0.5 s of breakpoints 200, 1000: left where they were";
     QTest::newRow("two snapped into one pause") << QStringList{"frames", "0,480,510,2095", "--snap=3"} << "496 1599"
-                                                << "1 breakpoint met another in its pause and went: 510";
+                                                << "1 breakpoint fell in the same pause as another and was dropped: 510";
   }
   void longRecordingsEndInAPause() {
     QFETCH(QStringList, command);
@@ -256,6 +262,16 @@ class TestCli : public QObject {
       QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     else
       QVERIFY2(r.err.contains(says), qPrintable(r.err));
+  }
+  // The last breakpoint given stays the end of the last piece, whatever
+  // pause lies near the one before it (496, past 420).
+  void snappingKeepsTheEnds() {
+    const Result r = run({QStringLiteral("frames"), QStringLiteral("0,400,420"), QStringLiteral("--snap=3"), QStringLiteral("-q"),
+                          QStringLiteral("-o"), QStringLiteral("s-%track%.mp3"), media(QStringLiteral("speech.mp3"))});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.contains(QStringLiteral("no pause within 3 s of breakpoint 400: left where it was")), qPrintable(r.err));
+    QCOMPARE(run({QStringLiteral("info"), QStringLiteral("s-001.mp3"), QStringLiteral("s-002.mp3")}).out.count(QStringLiteral("frames: ")), 2);
+    QCOMPARE(run({QStringLiteral("info"), QStringLiteral("s-002.mp3")}).out.section(u'\n', 0, 0), QStringLiteral("frames: 20"));
   }
   // A cut that would fall in the last frame is no cut, and no cut missed.
   void cutsMissedAreCutsMade() {

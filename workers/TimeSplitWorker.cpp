@@ -81,6 +81,6 @@ split::Outcome TSplitThread_2::DoSplit(split::Reporter &reporter) {
   }
   const found::PausePlan plan =
       count ? found::planPartsAtPauses(*found, parts, reach) : found::planAtPauses(*found, seconds, reach);
-  afterword_ = found::missedPauses(plan, reach);
+  afterword_ = found::missedPauses(plan);
   return at(plan.frames);
 }
