@@ -703,10 +703,10 @@ int cue(const Options &o) {
                          .arg(sheet.file, folder + split::joinNameOf(sheetName) + QStringLiteral(".mp3")));
     return 1;
   }
-  const QString source = *recording;
+  const QString source = recording->path;
   const auto t = timelineOrError(source);
   if (!t) return 1;
-  const auto markers = found::markersOf(sheet, *t, source);
+  const auto markers = found::markersOf(sheet, *t, source, recording->named);
   if (const auto *problem = std::get_if<found::SheetError>(&markers)) {
     error(sheetName, problem->message());
     return 1;

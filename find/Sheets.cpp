@@ -257,13 +257,13 @@ QString relativeFileOf(const CueSheet &sheet) {
 }
 }  // namespace
 
-std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPath) {
+std::optional<Recording> recordingOf(const CueSheet &sheet, const QString &sheetPath) {
   const auto isFile = [](const QString &path) {
     struct stat st {};
     return ::stat(encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
   };
   const QString folder = sheetPath.left(sheetPath.lastIndexOf(u'/') + 1);
-  if (sheet.file.startsWith(u'/') && isFile(sheet.file)) return sheet.file;
+  if (sheet.file.startsWith(u'/') && isFile(sheet.file)) return Recording{sheet.file, true};
   // The path from the sheet's folder (a sheet beside the folders of its
   // discs), then the name alone, from a Windows path too.
   const QString relative = relativeFileOf(sheet);
@@ -274,29 +274,32 @@ std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPa
   };
   const bool mpeg = QStringList{QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mp1")}.contains(
       QFileInfo(named).suffix().toLower());
-  QStringList candidates;
-  if (!relative.isEmpty() && mpeg) candidates << folder + relative;
-  if (!relative.isEmpty()) candidates << mp3Of(relative);
-  if (!named.isEmpty() && mpeg) candidates << folder + named;
-  if (!named.isEmpty()) candidates << mp3Of(named);
-  candidates << mp3Of(QFileInfo(sheetPath).fileName());
-  for (const QString &candidate : candidates)
-    if (isFile(candidate)) return candidate;
+  std::vector<Recording> candidates;
+  if (!relative.isEmpty() && mpeg) candidates.push_back({folder + relative, true});
+  if (!relative.isEmpty()) candidates.push_back({mp3Of(relative), false});
+  if (!named.isEmpty() && mpeg) candidates.push_back({folder + named, relative.isEmpty()});
+  if (!named.isEmpty()) candidates.push_back({mp3Of(named), false});
+  candidates.push_back({mp3Of(QFileInfo(sheetPath).fileName()), false});
+  for (const Recording &candidate : candidates)
+    if (isFile(candidate.path)) return candidate;
   return std::nullopt;
 }
 
-std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio) {
+std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio,
+                                            std::optional<bool> named) {
   Markers found;
   found.notes = sheet.notes;
-  // A path from the sheet's folder names more than a name: "disc2/x.mp3" is
-  // not the x.mp3 beside the sheet.
+  // Without `named`, a path from the sheet's folder names more than a name:
+  // "disc2/x.mp3" is not an x.mp3 in another folder.
   QString relative = relativeFileOf(sheet);
   while (relative.startsWith(QStringLiteral("../"))) relative.remove(0, 3);  // what the path ends in, wherever it went up
   const QString used = QDir::cleanPath(audio);
   const bool elsewhere = !relative.isEmpty() && used != relative && !used.endsWith(u'/' + relative) &&
-                         QFileInfo(relative).suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
-  if (elsewhere || (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
-                    !sheet.file.endsWith(QFileInfo(audio).fileName())))
+                         QFileInfo(relative).fileName() == QFileInfo(audio).fileName();
+  const bool other = named ? !*named
+                           : elsewhere || (!sheet.file.isEmpty() && QFileInfo(sheet.file).fileName() != QFileInfo(audio).fileName() &&
+                                           !sheet.file.endsWith(QFileInfo(audio).fileName()));
+  if (!sheet.file.isEmpty() && other)
     found.notes << QStringLiteral("The sheet's FILE names %1; its times are taken for %2.")
                        .arg(quoted(sheet.file), QFileInfo(audio).fileName());
   const double end = t.secondsAt(t.frames);

@@ -69,16 +69,22 @@ std::variant<CueSheet, SheetError> readCueSheet(const QByteArray &bytes);
 // WAV, FLAC or APE rip, a Windows path); else the MP3 of the sheet's own
 // name. An absolute path that is there is taken as it stands. Nothing
 // where none is there.
-std::optional<QString> recordingOf(const CueSheet &sheet, const QString &sheetPath);
+struct Recording {
+  QString path;
+  bool named = false;  // the file the FILE names, where it names it (not one of its stem, nor the sheet's)
+};
+std::optional<Recording> recordingOf(const CueSheet &sheet, const QString &sheetPath);
 
 // The breakpoints of the sheet's tracks in `audio` (whose timeline is `t`):
 // every track's INDEX 01 to the nearest frame, with its title and performer
 // (the sheet's where the track has none) and its number. Audio before the
 // first track's INDEX 01 (a pregap) is a piece of its own, numbered 0. A
-// FILE line naming another file is a note, and so is a track that begins
-// past the end, which is left out; a missing INDEX 01 or times that do not
-// rise are errors naming their line.
-std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio);
+// FILE line naming another file is a note (where `named` is given, as it
+// says: see recordingOf), and so is a track that begins past the end, which
+// is left out; a missing INDEX 01 or times that do not rise are errors
+// naming their line.
+std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timeline &t, const QString &audio,
+                                            std::optional<bool> named = std::nullopt);
 
 // The file's chapters: one breakpoint where each CHAP frame of its ID3v2 tag
 // begins, with its TIT2 and TPE1; nothing where the tag has no chapter.
