@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -17,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -152,13 +154,28 @@ PendingFile::~PendingFile() {
 
 namespace {
 std::mutex keptMutex;
-std::set<std::pair<dev_t, ino_t>> kept;
+std::set<std::pair<dev_t, ino_t>> kept;  // files that are there
+// Names of those that are not, yet: their folder, and their name in it.
+std::set<std::tuple<dev_t, ino_t, QByteArray>> keptNames;
+
+// The folder `path` is in, and its name in it; none where the folder is not there.
+std::optional<std::tuple<dev_t, ino_t, QByteArray>> placeOf(const QByteArray &path) {
+  const QByteArray folder = folderOf(path);
+  struct stat st {};
+  if (::stat(folder.isEmpty() ? "." : folder.constData(), &st) != 0) return std::nullopt;
+  return std::tuple{st.st_dev, st.st_ino, path.mid(folder.size())};
+}
 }  // namespace
 
 void keepUnreplaced(const QStringList &paths) {
   const std::lock_guard lock(keptMutex);
-  for (const QString &path : paths)
-    if (struct stat st {}; ::stat(encodeFileName(path).constData(), &st) == 0) kept.emplace(st.st_dev, st.st_ino);
+  for (const QString &path : paths) {
+    const QByteArray name = encodeFileName(path);
+    if (struct stat st {}; ::stat(name.constData(), &st) == 0)
+      kept.emplace(st.st_dev, st.st_ino);
+    else if (const auto place = placeOf(name))
+      keptNames.insert(*place);
+  }
 }
 
 bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoid, mode_t mode) {
@@ -187,6 +204,11 @@ bool PendingFile::open(const QByteArray &finalName, std::pair<dev_t, ino_t> avoi
     if (lock_.isOpen() && (::flock(lock_.fd(), LOCK_EX | LOCK_NB) != 0 || hasRecordLock(lock_.fd()))) return false;
   } else if (errno != ENOENT) {
     return false;  // a name too long, a folder that is a file: said before any byte is copied
+  } else if (const auto place = placeOf(final_); place) {
+    if (const std::lock_guard lock(keptMutex); keptNames.count(*place) > 0) {
+      isKept_ = true;
+      return failWith(EEXIST);
+    }
   }
   static std::atomic<unsigned> serial{0};
   if (!(live_ = Liveness::in(folderOf(final_)))) return false;

@@ -81,6 +81,8 @@ class PendingFile {
   QString whyNot(int error) const;
   // The same in the words of a brief message ("cannot create it: ...").
   QString whyNotBriefly(int error) const;
+  // Whether open() failed as the final name is a file kept by keepUnreplaced().
+  bool wouldReplaceKept() const { return isKept_; }
   // Sets aside the disk space of the file's first `bytes` where the file
   // system can: a copy into space set aside goes a tenth quicker than one
   // that grows the file block by block. Where it cannot, the writing itself

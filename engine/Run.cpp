@@ -111,8 +111,10 @@ std::unique_ptr<PendingFile> Run::create(std::int64_t track, const QString &crea
     const bool locked = error == EWOULDBLOCK;
     // The cause first; the words of a file in use only where it is.
     refuse({name, createPrefix + name + (locked ? kLocked : QStringLiteral(" !\r\n") + piece->whyNot(error)),
-            locked ? QStringLiteral("cannot create it: another program holds it locked")
-                   : QStringLiteral("cannot create it: %1").arg(piece->whyNotBriefly(error))});
+            locked                        ? QStringLiteral("cannot create it: another program holds it locked")
+            : piece->wouldReplaceKept() ? QStringLiteral("cannot create it as a piece of %1: %2")
+                                                .arg(fileNamePart(source_), piece->whyNotBriefly(error))
+                                          : QStringLiteral("cannot create it: %1").arg(piece->whyNotBriefly(error))});
     return nullptr;
   }
   return piece;

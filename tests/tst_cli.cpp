@@ -929,8 +929,18 @@ class TestCli : public QObject {
     QVERIFY(QDir::setCurrent(QStringLiteral("..")));
     QCOMPARE(next.status, 1);
     QCOMPARE(next.out, QStringLiteral("x-001-001.mp3\nx-001-002.mp3\n"));
-    QCOMPARE(next.err, QStringLiteral("tranchette-cli: x-001.mp3: cannot create it: it is one of the files being split\n"));
+    QCOMPARE(next.err, QStringLiteral("tranchette-cli: x-001.mp3: cannot create it as a piece of x.mp3: it is one of the files "
+                                      "being split\n"));
     QCOMPARE(readAll(QStringLiteral("c/x-001.mp3")), readAll(QStringLiteral("b/talk.mp3")));
+    // Nor as a FILE not there yet, which the first would make.
+    QVERIFY(QFile::copy(QStringLiteral("a/book.mp3"), QStringLiteral("c/z.mp3")));
+    const Result made = run({QStringLiteral("time"), QStringLiteral("5"), QStringLiteral("-o"), QStringLiteral("c/%name%-%track%.mp3"),
+                             QStringLiteral("c/z.mp3"), QStringLiteral("c/z-001.mp3")});
+    QCOMPARE(made.status, 1);
+    QVERIFY2(made.err.startsWith(QStringLiteral("tranchette-cli: c/z-001.mp3: cannot create it as a piece of z.mp3: it is one "
+                                                "of the files being split\n")),
+             qPrintable(made.err));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("c/z-001.mp3")));
   }
 
   void aFailedSplitSaysWhyAndExits1() {
