@@ -1026,6 +1026,11 @@ int run(int argc, char *argv[]) {
   const auto read = readOptions(argc, argv);
   if (const int *status = std::get_if<int>(&read)) return *status;
   const Options &o = std::get<Options>(read);
+  static const QStringList commands{QStringLiteral("info"),     QStringLiteral("join"), QStringLiteral("silences"),
+                                    QStringLiteral("cue"),      QStringLiteral("chapters"), QStringLiteral("size"),
+                                    QStringLiteral("time"),     QStringLiteral("frames"), QStringLiteral("parts")};
+  if (!commands.contains(QString::fromStdString(command)))
+    return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   // What a pause is: looked at once, before any file is read, and only
   // where pauses are looked for.
   if (o.level || o.minSeconds) {
@@ -1042,8 +1047,6 @@ int run(int argc, char *argv[]) {
   if (command == "silences") return silences(o);
   if (command == "cue") return cue(o);
   if (command == "chapters") return chapters(o);
-  if (command != "size" && command != "time" && command != "frames" && command != "parts")
-    return usageError(QStringLiteral("unknown command %1").arg(decodeFileName(QByteArray(argv[1]))));
   return splitFile(o);
 }
 

@@ -319,7 +319,7 @@ class TestCli : public QObject {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("says");
     QTest::newRow("nothing") << QStringList{} << "";
-    QTest::newRow("unknown command") << QStringList{"cut", "x.mp3"} << "unknown command cut";
+    QTest::newRow("unknown command") << QStringList{"cut", "x.mp3", "--level", "3"} << "unknown command cut";
     QTest::newRow("info without a file") << QStringList{"info"} << "";
     QTest::newRow("size without a file") << QStringList{"size", "100"} << "";
     QTest::newRow("size not a number") << QStringList{"size", "lots", "x.mp3"} << "from 1 to 2147483647";
