@@ -238,10 +238,10 @@ void TForm1::PlayAroundClick(QObject *) {
 void TForm1::goToBreakpoint(int step) {
   std::int64_t shown = labFrame->text().toLongLong();
   // Played around, a breakpoint is shown from 2 s before it to 2 s after:
-  // while it is the one chosen in the list and the frame shown is that near,
-  // the next and the previous are those of the breakpoint heard.
+  // while that plays, it is the one chosen in the list and the frame shown is
+  // that near, the next and the previous are those of the breakpoint heard.
   const int chosen = ListBox->currentRow();
-  if (chosen >= 0 && static_cast<std::size_t>(chosen) < model_.breakpoints().size() &&
+  if (aroundTimer_->isActive() && chosen >= 0 && static_cast<std::size_t>(chosen) < model_.breakpoints().size() &&
       model_.breakpoints()[static_cast<std::size_t>(chosen)].frame == around_.first &&
       std::abs(shown - around_.first) <= around_.second)
     shown = around_.first;
