@@ -101,9 +101,11 @@ void TFlatCheckBox::setChecked(bool checked) {
   emit clicked();
 }
 
-// A release toggles the box only while the pointer is over it.
-void TFlatCheckBox::released(bool) {
-  if (mouseIn()) setChecked(!checked_);
+// A release toggles the box only while the pointer is over it: where the
+// release is, not whether a hover was reported, which a window placed by
+// the window manager may not have had yet.
+void TFlatCheckBox::released(bool inside) {
+  if (inside) setChecked(!checked_);
 }
 
 void TFlatCheckBox::accelerator() {
