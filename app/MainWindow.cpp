@@ -270,10 +270,18 @@ void TForm1::readSettings() {
   read("SilenceMin", [this](std::int32_t v) { lastSearch_.settings.minSeconds = std::clamp(v, 1, 6000) / 10.0; });
   read("SilencePieces", [this](std::int32_t v) { lastSearch_.pieces = std::clamp(v, 0, 99999); });
   read("SilenceReplace", [this](std::int32_t v) { lastSearch_.replace = v != 0; });
-  // Onto a screen before the window is shown: a window that both the window
-  // manager and the program move while it is mapped may be told it stands
-  // at 0,0 wherever it is, and that place would be stored at the end.
-  if (!centreOnShow_) keepOnScreen();
+  // Onto a screen, or centred on the first one where no place is stored,
+  // before the window is shown: a window that both the window manager and
+  // the program move while it is mapped may be told it stands at 0,0
+  // wherever it is; that place would be stored at the end, and the windows
+  // centred over it (message boxes, questions) would open in the corner.
+  if (!centreOnShow_) {
+    keepOnScreen();
+  } else if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    centreOnShow_ = false;
+    const QRect s = screen->availableGeometry();
+    move(s.left() + (s.width() - width()) / 2, s.top() + (s.height() - height()) / 2);
+  }
 }
 
 void TForm1::writeSettings() {
