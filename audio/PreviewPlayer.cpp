@@ -386,7 +386,9 @@ class PlayerEngine : public QObject {
     keepOutput();
     if (output_) fill();
     if (atEnd()) {
-      // Everything decoded has been heard: hold at the end.
+      // Everything decoded has been heard: hold at the end, the time heard
+      // with it (the output that counted it goes).
+      baseSample_ += heardSinceSeek();
       playing_ = false;
       tick_.stop();
       output_.reset();

@@ -227,6 +227,14 @@ class TestAudio : public QObject {
     audio::ManualClock::play(player, 1000);
     QCOMPARE(l.last(), 77u);
     QCOMPARE(l.seconds.last(), 2);
+
+    // Played on from a seek to the end of the 10 s: the time shown is the
+    // end's, as the frame is, not where the playing began.
+    player.InputSeek(200, 384);
+    player.Play();
+    audio::ManualClock::play(player, 6000);
+    QCOMPARE(l.last(), 384u);
+    QCOMPARE(l.seconds.last(), 10);
   }
 
   void seekLandsOnTheFrameAsked_data() {
