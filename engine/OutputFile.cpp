@@ -10,15 +10,15 @@
 #include <fcntl.h>
 #include <limits>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <tuple>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 

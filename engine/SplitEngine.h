@@ -58,8 +58,8 @@ const std::atomic<bool> &stopFlag() noexcept;
 // Files that no piece this process writes may replace, wherever a template
 // puts the pieces: the sources of a run over several files, which one of
 // them could otherwise name (x.mp3's first piece is x-001.mp3, which may be
-// the next source). Kept by device and inode as they stand now; a name that
-// is not there is passed over.
+// the next source). Kept by device and inode as they stand now; one not
+// there yet, by its folder and name.
 void keepUnreplaced(const QStringList &paths);
 
 // The track text of a piece number: at least three digits, zero-padded.
