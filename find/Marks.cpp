@@ -338,6 +338,8 @@ std::variant<Markers, SheetError> markersOf(const LabelFile &labels, const Timel
   const double end = t.secondsAt(t.frames) + t.samplesPerFrame / 2.0 / static_cast<double>(t.rate);
   static const QRegularExpression digits(QStringLiteral("^\\d{1,5}$"));
   std::vector<Marker> markers;
+  QStringList together;
+  std::int64_t lastStart = -1;
   for (std::size_t i = 0; i < labels.labels.size(); ++i) {
     const Label &label = labels.labels[i];
     if (label.end >= end)
@@ -350,12 +352,19 @@ std::variant<Markers, SheetError> markersOf(const LabelFile &labels, const Timel
       m.number = label.text.toInt();
       m.title.clear();
     }
-    markers.push_back(m);
+    if (m.frame == lastStart)  // less than a frame after the one before: its piece would hold nothing
+      together << QStringLiteral("line %1 at %2").arg(label.line).arg(secondsText(label.start));
+    else
+      markers.push_back(m);
+    lastStart = m.frame;
     if (i + 1 == labels.labels.size() || labels.labels[i + 1].start != label.end)
       markers.push_back({t.frameAt(label.end), {}, {}});
   }
   Markers found;
   found.notes = labels.notes;
+  if (!together.isEmpty())
+    found.notes << QStringLiteral("Left out, as each begins on the frame of the label before it: %1.")
+                       .arg(together.join(QStringLiteral(", ")));
   found.markers = withEnds(std::move(markers), t.frames);
   return found;
 }

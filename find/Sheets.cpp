@@ -305,7 +305,7 @@ std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timelin
   const double end = t.secondsAt(t.frames);
   double before = -1;
   std::vector<Marker> markers;
-  QStringList past;
+  QStringList past, together;
   for (const CueTrack &track : sheet.tracks) {
     const QString number = QStringLiteral("%1").arg(track.number, 2, 10, QLatin1Char('0'));
     if (track.start < 0) return SheetError{track.line, QStringLiteral("TRACK %1 has no INDEX 01").arg(number)};
@@ -316,9 +316,16 @@ std::variant<Markers, SheetError> markersOf(const CueSheet &sheet, const Timelin
       past << QStringLiteral("TRACK %1 at %2").arg(number, clock(track.start));
       continue;
     }
-    markers.push_back({t.frameAt(track.start), track.title,
-                       track.performer.isEmpty() ? sheet.performer : track.performer, track.number});
+    const std::int64_t frame = t.frameAt(track.start);
+    if (!markers.empty() && frame <= markers.back().frame) {  // less than a frame after the one before
+      together << QStringLiteral("TRACK %1 at %2").arg(number, clock(track.start));
+      continue;
+    }
+    markers.push_back({frame, track.title, track.performer.isEmpty() ? sheet.performer : track.performer, track.number});
   }
+  if (!together.isEmpty())
+    found.notes << QStringLiteral("Left out, as each begins on the frame of the track before it: %1.")
+                       .arg(together.join(QStringLiteral(", ")));
   if (markers.empty())
     return SheetError{sheet.tracks.front().indexLine,
                       QStringLiteral("every track begins past the end of %1 (%2)").arg(QFileInfo(audio).fileName(), clock(end))};

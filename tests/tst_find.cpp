@@ -423,6 +423,11 @@ class TestFind : public QObject {
     QTest::newRow("INDEX 02 is not the start")
         << file + QByteArray(tracks).replace(" INDEX 01 00:20:00", " INDEX 01 00:20:00\n INDEX 02 00:26:00") << plain
         << oneTwoThree << titles << "";
+    // 00:10:01 is 13 ms after 00:10:00: both begin at frame 384.
+    QTest::newRow("two tracks in one frame")
+        << QByteArray(file + tracks + "TRACK 04 AUDIO\n TITLE \"Four\"\n INDEX 01 00:30:00\n").replace("00:20:00", "00:10:01")
+        << "0 384 1149 2095" << "1 2 4" << "One|Two|Four"
+        << "Left out, as each begins on the frame of the track before it: TRACK 03 at 0:10.";
     QTest::newRow("a track past the end")
         << file + tracks + "TRACK 04 AUDIO\n TITLE \"Gone\"\n INDEX 01 01:00:00\n" << plain << oneTwoThree << titles
         << "Left out, as speech.mp3 ends at 0:54: TRACK 04 at 1:00.";
@@ -573,6 +578,12 @@ class TestFind : public QObject {
         << QByteArray("0.5\t0.5\t\n5.8\t5.8\n") << "0 20 223 2095" << "||" << "-1 -1 -1" << "";
     QTest::newRow("digits alone are the piece's number") << QByteArray("0\t0\t005\n10\t10\t006\n") << "0 384 2095" << "|"
                                                          << "5 6" << "";
+    // Less than a frame apart (frame 384 begins at 10.005964 s): the second
+    // would begin a piece of nothing, and is named.
+    QTest::newRow("two labels in one frame") << QByteArray("0\t0\tA\n10\t10\tB\n10.001\t10.001\tC\n20\t20\tD\n")
+                                             << "0 384 767 2095" << "A|B|D" << "-1 -1 -1"
+                                             << "Left out, as each begins on the frame of the label before it: line 3 at "
+                                                "10.001 s.";
     QTest::newRow("a control character is kept") << QByteArray("0\t0\tOne\x01Two\n") << "0 2095"
                                                  << QStringLiteral("One\x01Two") << "-1" << "";
     QTest::newRow("UTF-8 with a BOM") << QByteArray("\xEF\xBB\xBF" "0\t0\tK\xC3\xB6ln\n") << "0 2095" << QStringLiteral("Köln")
