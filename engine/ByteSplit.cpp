@@ -101,9 +101,12 @@ Outcome splitByTime(const QString &source, const QString &lengthText, const Fact
     run.reporter().complete();
     return run.finish();
   }
-  // How long one frame of the source plays, from its first frame.
+  // How long one frame of the source plays, from its first frame; where
+  // that cannot be read (free format), the shortest any MPEG audio has (384
+  // samples at 48 kHz): a last part shorter holds no frame, and goes with the
+  // part before rather than be a piece of a few bytes.
   const auto stream = mpeg::estimate(run.fd());
-  const double frameMs = stream && stream->first.rate > 0 ? stream->first.samples * 1000.0 / stream->first.rate : 0;
+  const double frameMs = stream && stream->first.rate > 0 ? stream->first.samples * 1000.0 / stream->first.rate : 8;
   const auto planOf = [&](std::int64_t totalMs) -> Plan {
     if (totalMs <= 0)
       return Message{source, QStringLiteral("Cannot split %1 by time: its playing time is 0.").arg(source),

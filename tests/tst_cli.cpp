@@ -273,6 +273,23 @@ class TestCli : public QObject {
     QCOMPARE(run({QStringLiteral("info"), QStringLiteral("s-001.mp3"), QStringLiteral("s-002.mp3")}).out.count(QStringLiteral("frames: ")), 2);
     QCOMPARE(run({QStringLiteral("info"), QStringLiteral("s-002.mp3")}).out.section(u'\n', 0, 0), QStringLiteral("frames: 20"));
   }
+  // A file whose frames cannot be followed (free format) is cut in
+  // proportion to its size: the few bytes left over go with the last part,
+  // not into a piece of their own.
+  void freeFormatLeavesNoPieceOfAFewBytes() {
+    for (const auto &[seconds, sizes] :
+         {std::pair{"1", "25469 25469 25469 25471"},
+          std::pair{"0.5", "12734 12734 12734 12734 12734 12734 12734 12740"}}) {
+      for (const QString &old : QDir().entryList({QStringLiteral("f-*.mp3")}, QDir::Files)) QFile::remove(old);
+      const Result r = run({QStringLiteral("time"), QString::fromLatin1(seconds), QStringLiteral("-q"), QStringLiteral("-o"),
+                            QStringLiteral("f-%track%.mp3"), media(QStringLiteral("free-format.mp3"))});
+      QCOMPARE(r.status, 0);
+      QStringList got;
+      for (const QFileInfo &piece : QDir().entryInfoList({QStringLiteral("f-*.mp3")}, QDir::Files, QDir::Name))
+        got << QString::number(piece.size());
+      QCOMPARE(got.join(u' '), QString::fromLatin1(sizes));
+    }
+  }
   // A cut that would fall in the last frame is no cut, and no cut missed.
   void cutsMissedAreCutsMade() {
     const Result r = run({QStringLiteral("time"), QStringLiteral("0.001"), QStringLiteral("--at-pauses"), QStringLiteral("-q"),
