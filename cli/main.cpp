@@ -467,7 +467,8 @@ int join(const Options &o) {
 }
 
 // Checks the split's value before the source is read: 0, or the exit status
-// of a usage error. The breakpoints of `frames` go to `breakpoints`.
+// of a usage error. The breakpoints of `frames` and `chapters` go to
+// `breakpoints`.
 int checkValue(const std::string &command, const QString &value, QStringList &breakpoints) {
   if (command == "size") {
     bool ok = false;
@@ -485,7 +486,8 @@ int checkValue(const std::string &command, const QString &value, QStringList &br
       return usageError(QStringLiteral("SECONDS must be a number above 0, not '%1'").arg(value));
   } else {
     breakpoints = value.split(u',');
-    if (breakpoints.size() < 2) return usageError(QStringLiteral("frames needs at least two breakpoints"));
+    if (breakpoints.size() < 2)
+      return usageError(QStringLiteral("%1 needs at least two breakpoints").arg(QString::fromStdString(command)));
     qlonglong previous = -1;
     for (const QString &b : breakpoints) {
       bool ok = false;
@@ -965,7 +967,7 @@ int chapters(const Options &o) {
   if (!o.haveTemplate) return usageError(QStringLiteral("chapters needs -o OUT.mp3"));
   QStringList breakpoints;
   if (listed)
-    if (const int status = checkValue("frames", o.positional[0], breakpoints)) return status;
+    if (const int status = checkValue("chapters", o.positional[0], breakpoints)) return status;
   const QString source = o.positional.last();
   const auto t = timelineOrError(source);
   if (!t) return 1;

@@ -382,7 +382,7 @@ class TestCli : public QObject {
                                                       "o.mp3", "x.mp3"}
                                        << "chapters takes";
     QTest::newRow("chapters, one breakpoint") << QStringList{"chapters", "10", "-o", "o.mp3", "x.mp3"}
-                                              << "at least two breakpoints";
+                                              << "chapters needs at least two breakpoints";
   }
   void usageErrors() {
     QFETCH(QStringList, args);
