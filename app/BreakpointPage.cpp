@@ -578,7 +578,7 @@ void TForm1::FindSilencesClick(QObject *) {
                        .arg(source)
                        .arg(settings.levelDb)
                        .arg(settings.minSeconds);
-    if (const auto level = found::levelToFind(*found)) {
+    if (const auto level = found::levelToFind(*found, settings)) {
       QString hint = found::quietestHint(*found, settings);
       hint[0] = hint[0].toUpper();
       text += QStringLiteral("\n%1: try a level of %2 dB.").arg(hint).arg(*level);

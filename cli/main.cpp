@@ -914,7 +914,7 @@ int silencesOf(const Options &o, std::optional<found::MarksKind> kind, const fou
   }
   if (found->silences.empty()) {
     QString text = QStringLiteral("no silence of %1 s below %2 dB").arg(settings.minSeconds).arg(settings.levelDb);
-    if (const auto level = found::levelToFind(*found))
+    if (const auto level = found::levelToFind(*found, settings))
       text += QStringLiteral("; %1; try --level %2").arg(found::quietestHint(*found, settings)).arg(*level);
     error(file, text);
     return 1;

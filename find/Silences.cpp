@@ -791,11 +791,13 @@ QString quietestHint(const SilencesFound &found, const SilenceSettings &settings
       .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-std::optional<int> levelToFind(const SilencesFound &found) {
+std::optional<int> levelToFind(const SilencesFound &found, const SilenceSettings &settings) {
   if (!found.quietest) return std::nullopt;
   // Its windows side by side are measured; the search slides them sample by
   // sample, and finds a little more now and then: a margin of 2 dB.
-  return std::clamp(static_cast<int>(std::ceil(found.quietest->levelDb + 2)), -120, 0);
+  const int level = std::clamp(static_cast<int>(std::ceil(found.quietest->levelDb + 2)), -120, 0);
+  if (level <= settings.levelDb) return std::nullopt;
+  return level;
 }
 
 }  // namespace found

@@ -52,9 +52,12 @@ std::vector<Marker> longestSilences(const SilencesFound &found, int pieces);
 
 // What the user is told where no silence is found: the quietest stretch
 // and where it is ("the quietest 1.5 s is at -38.2 dB, at 0:12:03"), and a
-// level that would find it.
+// level that would find it. None above the level `settings` searched at: a
+// stretch that the level searched at did not find is no silence at any
+// level the measure names (a pause shorter than the least length, its ends
+// narrowed to the sound around it), and the user is not sent round again.
 QString quietestHint(const SilencesFound &found, const SilenceSettings &settings);
-std::optional<int> levelToFind(const SilencesFound &found);
+std::optional<int> levelToFind(const SilencesFound &found, const SilenceSettings &settings);
 
 // Decodes the whole file with libmpg123 and finds its silences. The file is
 // decoded in parts (`parts` of them where above 0, else as many as its

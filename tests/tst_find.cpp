@@ -313,10 +313,15 @@ class TestFind : public QObject {
     const QString hint = found::quietestHint(*none, strict);
     QVERIFY2(QRegularExpression(QStringLiteral("^the quietest 1.5 s is at -6[4-7]\\.\\d dB, at 0:00:\\d\\d$")).match(hint).hasMatch(),
              qPrintable(hint));
-    const auto level = found::levelToFind(*none);
+    const auto level = found::levelToFind(*none, strict);
     QVERIFY(level);
     QVERIFY(!found::findSilences(media(QStringLiteral("floor.mp3")), {static_cast<double>(*level), 1.5}, {}, nullptr, &why)
                  ->silences.empty());
+    // Searched at that level already (or above) and nothing found: no level
+    // is offered again, which would send the user round in a circle.
+    QVERIFY(!found::levelToFind(*none, {static_cast<double>(*level), 1.5}));
+    QVERIFY(!found::levelToFind(*none, {static_cast<double>(*level) + 3, 1.5}));
+    QCOMPARE(found::levelToFind(*none, {static_cast<double>(*level) - 1, 1.5}), level);
   }
 
   // Chapters in an ID3v2 tag, wherever the tag is: their starts (speech.mp3
