@@ -90,6 +90,13 @@ class TestProgress : public QObject {
     QVERIFY2(widths.size() >= 3, "the progress window was not seen on the screen");
     QVERIFY(std::is_sorted(widths.begin(), widths.end()));
     QVERIFY2(widths.first() < widths.last() && widths.last() <= fullWidth, "the bar did not grow on the screen");
+    // A dialog of the main window, for the window manager: a click on the
+    // main window leaves it above, its Cancel in sight.
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(Form3->winId()), QStringLiteral("WM_TRANSIENT_FOR")});
+    QVERIFY(xprop.waitForFinished(10000));
+    const QString owner = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
+    QVERIFY2(owner.endsWith(QStringLiteral("0x") + QString::number(Form1->winId(), 16)), qPrintable(owner));
     stopProgram();
   }
 

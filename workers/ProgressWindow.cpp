@@ -33,8 +33,19 @@ void TForm3::butCancelClick(QObject *) {
   split::requestStop();
 }
 
+// Above the main window whatever is clicked, as a dialog of it: a click on
+// the main window during a split would otherwise bury the progress and its
+// Cancel behind it.
+void TForm3::keepAboveOwner() {
+  if (!mainWindow_ || !mainWindow_->windowHandle()) return;
+  winId();  // the window made, for the hint to go on
+  if (windowHandle() && windowHandle()->transientParent() != mainWindow_->windowHandle())
+    windowHandle()->setTransientParent(mainWindow_->windowHandle());
+}
+
 void TForm3::showBusy() {
   CancelRequested = false;
+  keepAboveOwner();
   show();
   // The window system maps the window and asks for its contents a moment later.
   QElapsedTimer waited;
@@ -53,6 +64,7 @@ void TForm3::drawNow() {
 
 void TForm3::showFree() {
   CancelRequested = false;
+  keepAboveOwner();
   show();
   raise();
 }

@@ -42,6 +42,7 @@ class TForm3 : public QWidget, public Ui::TForm3 {
   void showEvent(QShowEvent *) override;
 
  private:
+  void keepAboveOwner();
   void drawNow();
 
   QWidget *mainWindow_;
