@@ -626,15 +626,12 @@ void TForm1::MoveToPausesClick(QObject *) {
   const found::Snapped snapped = found::snapToPauses(*found, model_.markers(), pauseReach_);
   model_.replaceBreakpoints(snapped.markers);
   QStringList said;
-  if (!snapped.unmoved.empty()) {
-    QStringList frames;
-    for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
+  if (!snapped.unmoved.empty())
     said << QStringLiteral("%1 breakpoint%2 found no pause within %3 s: %4")
-                .arg(frames.size())
-                .arg(frames.size() == 1 ? QString() : QStringLiteral("s"))
+                .arg(snapped.unmoved.size())
+                .arg(snapped.unmoved.size() == 1 ? QString() : QStringLiteral("s"))
                 .arg(pauseReach_)
-                .arg(frames.join(QStringLiteral(", ")));
-  }
+                .arg(found::framesText(snapped.unmoved));
   if (const QString merged = found::mergedBreakpoints(snapped); !merged.isEmpty()) said << merged;
   if (!said.isEmpty())
     platform().messageBox(this, said.join(u'\n'), QString(), Platform::Icon::Information);

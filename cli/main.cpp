@@ -579,12 +579,11 @@ int splitAtMarkers(const Options &o, const QString &source, std::vector<found::M
     found::Snapped snapped = found::snapToPauses(*found, std::move(markers), *o.snap);
     markers = std::move(snapped.markers);
     if (!snapped.unmoved.empty()) {
-      QStringList frames;
-      for (const std::int64_t f : snapped.unmoved) frames << QString::number(f);
+      const bool one = snapped.unmoved.size() == 1;
       error(source, QStringLiteral("no pause within %1 s of breakpoint%2 %3: left where %4")
                         .arg(*o.snap)
-                        .arg(frames.size() == 1 ? QString() : QStringLiteral("s"), frames.join(QStringLiteral(", ")),
-                             frames.size() == 1 ? QStringLiteral("it was") : QStringLiteral("they were")));
+                        .arg(one ? QString() : QStringLiteral("s"), found::framesText(snapped.unmoved),
+                             one ? QStringLiteral("it was") : QStringLiteral("they were")));
     }
     if (const QString merged = found::mergedBreakpoints(snapped); !merged.isEmpty()) error(source, merged);
   }

@@ -138,15 +138,20 @@ Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, do
   return out;
 }
 
+QString framesText(const std::vector<std::int64_t> &frames) {
+  QStringList texts;
+  for (const std::int64_t f : frames) texts << QString::number(f);
+  return texts.join(QStringLiteral(", "));
+}
+
 QString mergedBreakpoints(const Snapped &snapped) {
-  if (snapped.merged.empty()) return {};
-  QStringList frames;
-  for (const std::int64_t f : snapped.merged) frames << QString::number(f);
-  return frames.size() == 1
-             ? QStringLiteral("1 breakpoint fell in the same pause as another and was dropped: %1").arg(frames.first())
-             : QStringLiteral("%1 breakpoints fell in the same pauses as others and were dropped: %2")
-                   .arg(frames.size())
-                   .arg(frames.join(QStringLiteral(", ")));
+  const std::size_t n = snapped.merged.size();
+  if (n == 0) return {};
+  return n == 1 ? QStringLiteral("1 breakpoint fell in the same pause as another and was dropped: %1")
+                      .arg(framesText(snapped.merged))
+                : QStringLiteral("%1 breakpoints fell in the same pauses as others and were dropped: %2")
+                      .arg(n)
+                      .arg(framesText(snapped.merged));
 }
 
 }  // namespace found

@@ -51,6 +51,9 @@ struct Snapped {
 };
 Snapped snapToPauses(const SilencesFound &found, std::vector<Marker> markers, double window);
 
+// Frames as the user is told of them: "200, 1000".
+QString framesText(const std::vector<std::int64_t> &frames);
+
 // What the user is told of breakpoints that fell in the same pause as
 // another: "1 breakpoint fell in the same pause as another and was dropped:
 // 420"; empty where none did.
